@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Vornal needs that are not installed yet. Quiet when nothing is missing.
+#   scripts/deps.sh          packages to build and run
+#   scripts/deps.sh test     also what the test suite needs (Xvfb, ptys, cross compiler, ...)
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  qt6-base-dev libgmp-dev
+  libxtst-dev libxkbcommon-dev libx11-dev
+  libfluidsynth-dev timgm6mb-soundfont
+)
+if [[ "${1:-}" == "test" ]]; then
+  packages+=(
+    googletest libgtest-dev libgmock-dev libbenchmark-dev
+    xvfb xauth x11-xkb-utils x11-utils
+    socat openssl
+    g++-mingw-w64-x86-64
+    clang-format
+  )
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+if [[ $(id -u) -ne 0 ]]; then
+  command -v sudo >/dev/null || { echo "Need root (or sudo) to install: ${missing[*]}" >&2; exit 1; }
+  sudo="sudo"
+fi
+export DEBIAN_FRONTEND=noninteractive
+log=$(mktemp)
+if ! { $sudo apt-get update -qq && $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
+  cat "$log" >&2
+  echo "Installing the packages failed (see above)." >&2
+  rm -f "$log"
+  exit 1
+fi
+rm -f "$log"

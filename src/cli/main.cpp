@@ -1,0 +1,217 @@
+// vornal-cli: the headless companion of the window program. Subcommands live in cmd_*.cpp and
+// register themselves; this file handles the options every subcommand shares.
+#include "Cli.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace vornal::cli {
+
+namespace {
+std::vector<Command>& registry() {
+    static std::vector<Command> commands;
+    return commands;
+}
+
+} // namespace
+
+void Registry::add(const Command& c) { registry().push_back(c); }
+
+const std::vector<Command>& Registry::all() {
+    auto& r = registry();
+    std::sort(r.begin(), r.end(), [](const Command& a, const Command& b) { return qstrcmp(a.name, b.name) < 0; });
+    return r;
+}
+
+const Command* Registry::find(const QString& name) {
+    for (const auto& c : registry())
+        if (name == QLatin1String(c.name))
+            return &c;
+    return nullptr;
+}
+
+bool takeFlag(QStringList& args, const QString& name) {
+    bool found = false;
+    for (qsizetype i = 0; i < args.size() && args[i] != u"--";) {
+        if (args[i] == name) {
+            args.removeAt(i);
+            found = true;
+        } else {
+            ++i;
+        }
+    }
+    return found;
+}
+
+QStringList takeValues(QStringList& args, const QString& name, QString* error) {
+    QStringList values;
+    const QString withEq = name + u'=';
+    for (qsizetype i = 0; i < args.size() && args[i] != u"--";) {
+        if (args[i] == name) {
+            if (i + 1 >= args.size() || args[i + 1] == u"--") {
+                if (error)
+                    *error = QStringLiteral("option %1 needs a value").arg(name);
+                args.removeAt(i);
+                continue;
+            }
+            values += args[i + 1];
+            args.remove(i, 2);
+        } else if (args[i].startsWith(withEq)) {
+            values += args[i].mid(withEq.size());
+            args.removeAt(i);
+        } else {
+            ++i;
+        }
+    }
+    return values;
+}
+
+std::optional<QString> takeValue(QStringList& args, const QString& name, QString* error) {
+    const QStringList v = takeValues(args, name, error);
+    if (v.isEmpty())
+        return std::nullopt;
+    if (v.size() > 1 && error)
+        *error = QStringLiteral("option %1 given more than once").arg(name);
+    return v.last();
+}
+
+std::optional<QStringList> positional(const QStringList& args, QString* error) {
+    QStringList out;
+    bool literal = false;
+    for (const QString& a : args) {
+        if (!literal && a == u"--") {
+            literal = true;
+        } else if (!literal && a.startsWith(u"--")) {
+            if (error)
+                *error = QStringLiteral("unknown option %1").arg(a);
+            return std::nullopt;
+        } else {
+            out += a;
+        }
+    }
+    return out;
+}
+
+int fail(Io& io, const Invocation& inv, const QString& message, int code) {
+    io.err << "vornal-cli " << inv.command << ": " << message << Qt::endl;
+    return code;
+}
+
+} // namespace vornal::cli
+
+using namespace vornal::cli;
+
+static void printHelp(QTextStream& out) {
+    out << "Usage: vornal-cli [--store FILE] [--simulate [SCRIPT]] COMMAND [ARGS...]\n\n"
+        << "Headless companion of Vornal, the keyboard wedge for serial instruments.\n\n"
+        << "Commands:\n";
+    for (const auto& c : Registry::all())
+        out << "  " << QString::fromLatin1(c.usage).leftJustified(44) << ' ' << c.summary << '\n';
+    out << "\nOptions:\n"
+        << "  --store FILE        use the preferences file FILE instead of the per-user store\n"
+        << "  --simulate [SCRIPT] use the simulated instruments (of SCRIPT, or the built-in demo)\n"
+        << "  --help              show this help\n"
+        << "  --version           show the version\n"
+        << "  --                  end of options\n";
+}
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vornal-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VORNAL_VERSION));
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    out.setEncoding(QStringConverter::Utf8);
+    err.setEncoding(QStringConverter::Utf8);
+    Io io{out, err};
+
+    Invocation inv;
+    QStringList rest;
+    QStringList args = app.arguments().mid(1);
+    bool literal = false;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (literal) {
+            if (inv.command.isEmpty())
+                inv.command = a;
+            else
+                rest += a;
+            continue;
+        }
+        if (a == u"--") {
+            if (inv.command.isEmpty())
+                literal = true; // the next word is the command, taken literally
+            else
+                rest += a; // the subcommand's own end of options
+            continue;
+        }
+        if (a == u"--help" || a == u"-h") {
+            printHelp(out);
+            return Ok;
+        }
+        if (a == u"--version") {
+            out << "vornal-cli " << VORNAL_VERSION << '\n';
+            return Ok;
+        }
+        if (a == u"--store" || a.startsWith(u"--store=")) {
+            if (a == u"--store") {
+                if (i + 1 >= args.size()) {
+                    err << "vornal-cli: --store needs a file name\n";
+                    return Usage;
+                }
+                inv.storeFile = args[++i];
+            } else {
+                inv.storeFile = a.mid(8);
+            }
+            continue;
+        }
+        if (a == u"--simulate" || a.startsWith(u"--simulate=")) {
+            inv.simulate = true;
+            if (a.startsWith(u"--simulate="))
+                inv.simulateScript = a.mid(11);
+            else if (i + 1 < args.size() && !args[i + 1].startsWith(u'-') && QFileInfo(args[i + 1]).isFile())
+                inv.simulateScript = args[++i];
+            continue;
+        }
+        if (inv.command.isEmpty() && !a.startsWith(u"--")) {
+            inv.command = a;
+            continue;
+        }
+        rest += a;
+    }
+    // After a "--" that came before the command, nothing more is an option.
+    if (literal)
+        rest.prepend(QStringLiteral("--"));
+    inv.args = rest;
+    if (inv.command.isEmpty()) {
+        printHelp(err);
+        return Usage;
+    }
+    const Command* c = Registry::find(inv.command);
+    if (!c) {
+        err << "vornal-cli: unknown command '" << inv.command << "' (see vornal-cli --help)\n";
+        return Usage;
+    }
+    if (inv.simulate) {
+        // The serial library loads its driver from VAZ_DRIVER_DIR when set; the simulation driver
+        // reads its instruments from VAZ_SIM_SCRIPT.
+        const QString dir = QCoreApplication::applicationDirPath();
+        for (const QString& candidate : {dir + QStringLiteral("/../lib/drivers/sim"),
+                                         dir + QStringLiteral("/../lib/vornal/drivers/sim")}) {
+            if (QFileInfo(candidate).isDir()) {
+                qputenv("VAZ_DRIVER_DIR", QDir(candidate).canonicalPath().toLocal8Bit());
+                break;
+            }
+        }
+        if (!inv.simulateScript.isEmpty())
+            qputenv("VAZ_SIM_SCRIPT", QFileInfo(inv.simulateScript).absoluteFilePath().toLocal8Bit());
+    }
+    const int rc = c->run(inv, io);
+    out.flush();
+    err.flush();
+    return rc;
+}
