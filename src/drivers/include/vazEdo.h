@@ -24,11 +24,9 @@
 #include <stdint.h>
 
 #if defined(_WIN32) || defined(__CYGWIN__)
-#if defined(VAZ_BUILDING_DRIVER)
+/* Nothing links against a driver (the library resolves symbols at run time), so the declarations
+ * always export. */
 #define VAZ_API __declspec(dllexport)
-#else
-#define VAZ_API __declspec(dllimport)
-#endif
 #define VAZ_CALL __cdecl
 #else
 #define VAZ_API __attribute__((visibility("default")))
