@@ -1,0 +1,566 @@
+// The simulation driver: the vazEdo C interface over scripted virtual instruments.
+//
+// The script comes from the file named by the environment variable VAZ_SIM_SCRIPT, read once at
+// the first call; without it the built-in demo instruments are offered. A script that cannot be
+// used makes the port list empty and every open fail with VAZ_ERR_NOT_VALID; the reason
+// (file, line, cause) is written once to standard error and is the last-error text of the open.
+//
+// One lock guards all state. Timed reads wait on a condition variable with the lock released.
+// Device notices come from a watcher thread that runs only while a callback is registered.
+
+#include "SimPort.h"
+#include "SimScript.h"
+
+#include <vazEdo.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vazsim {
+namespace {
+
+constexpr const char* kLibVer = "Vornal simulation driver 1.0";
+
+std::int64_t nowMs() {
+    using namespace std::chrono;
+    static const steady_clock::time_point epoch = steady_clock::now();
+    return duration_cast<milliseconds>(steady_clock::now() - epoch).count();
+}
+
+thread_local std::string lastError;
+
+int32_t failWith(int32_t code, std::string text) {
+    lastError = std::move(text);
+    return code;
+}
+
+std::string lower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    return s;
+}
+
+// What the process knows of one scripted port, across opens.
+struct Device {
+    const PortSpec* spec = nullptr;
+    std::optional<std::int64_t> firstOpen;
+    std::optional<std::int64_t> programUnplugAt; // the program ran into 'unplug'
+    bool removalNotified = false;
+    bool open = false;
+
+    std::optional<std::int64_t> unplugAt() const {
+        std::optional<std::int64_t> at = programUnplugAt;
+        if (spec->unplugScheduled && firstOpen) {
+            std::int64_t t = *firstOpen + spec->unplugAfterMs;
+            if (!at || t < *at)
+                at = t;
+        }
+        return at;
+    }
+    bool unplugged(std::int64_t now) const {
+        auto at = unplugAt();
+        return at && *at <= now;
+    }
+};
+
+struct Handle {
+    Device* device;
+    std::unique_ptr<SimPort> port;
+    std::int32_t timeoutRx = 0;
+    std::int32_t timeoutTx = 0;
+};
+
+struct Driver {
+    std::mutex mu;
+    std::condition_variable changed;
+    bool loaded = false;
+    std::optional<Script> script;
+    std::string scriptError;
+    std::vector<Device> devices;
+    std::map<VazHandle, Handle> handles;
+    VazHandle nextHandle = 0;
+
+    // Device notification watcher.
+    std::mutex watchMu; // serialises register/unregister
+    std::thread watcher;
+    std::condition_variable watchWake;
+    bool watchStop = false;
+    VazDeviceNotificationFn notifyFn = nullptr;
+    void* notifyCtx = nullptr;
+
+    ~Driver() { stopWatcher(); }
+
+    void load() {
+        if (loaded)
+            return;
+        loaded = true;
+        const char* path = std::getenv("VAZ_SIM_SCRIPT");
+        try {
+            if (path && *path)
+                script = loadScript(path);
+            else
+                script = builtinScript();
+        } catch (const ScriptError& e) {
+            scriptError = std::string("simulator script error: ") + e.what();
+            std::fprintf(stderr, "vazEdo: %s\n", scriptError.c_str());
+            std::fflush(stderr);
+            return;
+        }
+        for (const PortSpec& p : script->ports)
+            devices.push_back(Device{&p});
+    }
+
+    Device* find(const char* name) {
+        std::string n = lower(name ? name : "");
+        for (Device& d : devices)
+            if (lower(d.spec->name) == n)
+                return &d;
+        return nullptr;
+    }
+
+    Handle* handle(VazHandle h) {
+        auto it = handles.find(h);
+        return it == handles.end() ? nullptr : &it->second;
+    }
+
+    // Brings a port's receive queue up to now and notes an unplug the program ran into.
+    void advance(Handle& hd, std::int64_t now) {
+        hd.port->advance(now, hd.device->unplugAt());
+        if (hd.port->programUnplugAt() && !hd.device->programUnplugAt)
+            hd.device->programUnplugAt = hd.port->programUnplugAt();
+    }
+
+    void stopWatcher() {
+        std::thread t;
+        {
+            std::lock_guard lock(mu);
+            watchStop = true;
+            notifyFn = nullptr;
+            watchWake.notify_all();
+            t = std::move(watcher);
+        }
+        if (t.joinable()) {
+            if (t.get_id() == std::this_thread::get_id())
+                t.detach(); // unregistered from inside the callback: the thread ends on its own
+            else
+                t.join();
+        }
+    }
+
+    void watch() {
+        std::unique_lock lock(mu);
+        while (!watchStop) {
+            const std::int64_t now = nowMs();
+            for (auto& [h, hd] : handles)
+                advance(hd, now);
+            std::vector<std::string> removed;
+            for (Device& d : devices) {
+                if (!d.removalNotified && d.unplugged(now)) {
+                    d.removalNotified = true;
+                    removed.push_back(d.spec->name);
+                }
+            }
+            VazDeviceNotificationFn fn = notifyFn;
+            void* ctx = notifyCtx;
+            if (!removed.empty() && fn) {
+                lock.unlock();
+                for (const std::string& name : removed)
+                    fn(ctx, VAZ_DEVICE_REMOVAL, name.c_str());
+                lock.lock();
+                continue;
+            }
+            watchWake.wait_for(lock, std::chrono::milliseconds(20));
+        }
+    }
+};
+
+Driver& driver() {
+    static Driver d;
+    return d;
+}
+
+// Runs f(handle) under the lock for an open, present port; -1 when the handle is unknown.
+template <typename F> int32_t withPort(VazHandle h, F f) {
+    Driver& d = driver();
+    std::lock_guard lock(d.mu);
+    Handle* hd = d.handle(h);
+    if (!hd)
+        return failWith(VAZ_FAIL, "the port is not open (handle " + std::to_string(h) + ")");
+    return f(*hd);
+}
+
+// For operations that need the device to be present.
+template <typename F> int32_t withPresentPort(VazHandle h, F f) {
+    return withPort(h, [&](Handle& hd) -> int32_t {
+        const std::int64_t now = nowMs();
+        driver().advance(hd, now);
+        if (hd.device->unplugged(now))
+            return failWith(VAZ_FAIL, hd.device->spec->name + ": the device was unplugged");
+        return f(hd, now);
+    });
+}
+
+bool validSettings(const VazConfig* c, std::string& why) {
+    if (c->bitRate < 0 || (c->bitRate > 14 && c->bitRate <= 30) || c->bitRate > 921600)
+        why = "unsupported bit rate " + std::to_string(c->bitRate);
+    else if (c->parity < 0 || c->parity > 4)
+        why = "unsupported parity " + std::to_string(c->parity);
+    else if (c->dataBits < 0 || c->dataBits > 3)
+        why = "unsupported data bits code " + std::to_string(c->dataBits);
+    else if (c->stopBits < 0 || c->stopBits > 1)
+        why = "unsupported stop bits code " + std::to_string(c->stopBits);
+    else if (c->handshake < 0 || (c->handshake > 3 && c->handshake < 16) || c->handshake > 240)
+        why = "unsupported handshake " + std::to_string(c->handshake);
+    else
+        return true;
+    return false;
+}
+
+int32_t readBytes(VazHandle h, std::uint8_t* buffer, std::int32_t n) {
+    if (n < 0 || (n > 0 && !buffer))
+        return failWith(VAZ_FAIL, "bad read buffer");
+    Driver& d = driver();
+    std::unique_lock lock(d.mu);
+    Handle* hd = d.handle(h);
+    if (!hd)
+        return failWith(VAZ_FAIL, "the port is not open (handle " + std::to_string(h) + ")");
+    const std::int64_t deadline = nowMs() + std::max<std::int32_t>(0, hd->timeoutRx);
+    for (;;) {
+        const std::int64_t now = nowMs();
+        d.advance(*hd, now);
+        if (hd->port->rxReady() > 0 || n == 0)
+            return std::int32_t(hd->port->read(buffer, std::size_t(n)));
+        // Bytes that fell due before the unplug are delivered first; then the hang-up is reported.
+        if (hd->device->unplugged(now))
+            return VAZ_HANGUP;
+        if (now >= deadline)
+            return 0;
+        std::int64_t until = deadline;
+        if (auto next = hd->port->nextEventAt())
+            until = std::min(until, std::max(*next, now + 1));
+        if (auto gone = hd->device->unplugAt())
+            until = std::min(until, std::max(*gone, now + 1));
+        const VazHandle self = h;
+        d.changed.wait_for(lock, std::chrono::milliseconds(until - now));
+        hd = d.handle(self);
+        if (!hd)
+            return failWith(VAZ_FAIL, "the port was closed during the read");
+    }
+}
+
+} // namespace
+} // namespace vazsim
+
+using namespace vazsim;
+
+extern "C" {
+
+VAZ_API int32_t VAZ_CALL vazAbiVersion(void) {
+    return VAZ_ABI_VERSION;
+}
+
+VAZ_API int32_t VAZ_CALL vazSerOpenPort(VazConfig* config) {
+    if (!config || !config->portName)
+        return failWith(VAZ_ERR_NOT_VALID, "no port name given");
+    Driver& d = driver();
+    std::lock_guard lock(d.mu);
+    d.load();
+    if (!d.script)
+        return failWith(VAZ_ERR_NOT_VALID, d.scriptError);
+    const std::string name = config->portName;
+    Device* dev = d.find(config->portName);
+    const std::int64_t now = nowMs();
+    if (!dev)
+        return failWith(VAZ_ERR_NO_SUCH_FILE, name + ": the simulator script has no such port");
+    if (dev->unplugged(now))
+        return failWith(VAZ_ERR_NO_SUCH_FILE, name + ": the simulated device was unplugged");
+    if (dev->open)
+        return failWith(VAZ_ERR_ALREADY_OPEN, name + ": the port is open already");
+    if (dev->spec->openError)
+        return failWith(dev->spec->openError, name + ": the script makes this port fail to open");
+    std::string why;
+    if (!validSettings(config, why))
+        return failWith(VAZ_ERR_NOT_VALID, name + ": " + why);
+    auto port = std::make_unique<SimPort>(*dev->spec, now);
+    if (std::string err = port->openRecord(); !err.empty())
+        return failWith(VAZ_ERR_NOT_VALID, name + ": " + err);
+    port->setHandshake(config->handshake);
+    if (!dev->firstOpen)
+        dev->firstOpen = now;
+    dev->open = true;
+    const VazHandle h = d.nextHandle;
+    d.nextHandle = d.nextHandle >= 0x3FFFFFFF ? 0 : d.nextHandle + 1;
+    d.handles.emplace(h, Handle{dev, std::move(port)});
+    config->port = h + 1;
+    return VAZ_OK;
+}
+
+VAZ_API int32_t VAZ_CALL vazSerConfigure(VazHandle h, const VazConfig* config) {
+    if (!config)
+        return failWith(VAZ_ERR_NOT_VALID, "no settings given");
+    return withPresentPort(h, [&](Handle& hd, std::int64_t) -> int32_t {
+        std::string why;
+        if (!validSettings(config, why))
+            return failWith(VAZ_ERR_NOT_VALID, why);
+        hd.port->setHandshake(config->handshake);
+        return VAZ_OK;
+    });
+}
+
+VAZ_API int32_t VAZ_CALL vazSerClosePort(VazHandle h) {
+    Driver& d = driver();
+    std::lock_guard lock(d.mu);
+    auto it = d.handles.find(h);
+    if (it == d.handles.end())
+        return failWith(VAZ_FAIL, "the port is not open (handle " + std::to_string(h) + ")");
+    it->second.device->open = false;
+    d.handles.erase(it);
+    d.changed.notify_all();
+    return VAZ_OK;
+}
+
+VAZ_API int32_t VAZ_CALL vazSerGetByte(VazHandle h) {
+    std::uint8_t b = 0;
+    int32_t n = readBytes(h, &b, 1);
+    if (n < 0)
+        return n;
+    return n == 1 ? int32_t(b) : VAZ_NO_DATA;
+}
+
+VAZ_API int32_t VAZ_CALL vazSerGetData(VazHandle h, uint8_t* buffer, int32_t n) {
+    return readBytes(h, buffer, n);
+}
+
+VAZ_API int32_t VAZ_CALL vazSerPutByte(VazHandle h, uint8_t byte) {
+    return withPresentPort(h, [&](Handle& hd, std::int64_t now) -> int32_t {
+        if (hd.port->write(&byte, 1, now) != 1)
+            return failWith(VAZ_FAIL, "CTS is low: the instrument is not ready to receive");
+        driver().changed.notify_all();
+        return VAZ_OK;
+    });
+}
+
+VAZ_API int32_t VAZ_CALL vazSerPutData(VazHandle h, const uint8_t* buffer, int32_t n) {
+    if (n < 0 || (n > 0 && !buffer))
+        return failWith(VAZ_FAIL, "bad write buffer");
+    return withPresentPort(h, [&](Handle& hd, std::int64_t now) -> int32_t {
+        auto sent = int32_t(hd.port->write(buffer, std::size_t(n), now));
+        driver().changed.notify_all();
+        return sent;
+    });
+}
+
+VAZ_API int32_t VAZ_CALL vazSerRxReadyCount(VazHandle h) {
+    return withPort(h, [&](Handle& hd) -> int32_t {
+        const std::int64_t now = nowMs();
+        driver().advance(hd, now);
+        if (hd.port->rxReady() == 0 && hd.device->unplugged(now))
+            return VAZ_HANGUP;
+        return int32_t(std::min<std::size_t>(hd.port->rxReady(), 0x7FFFFFFF));
+    });
+}
+
+VAZ_API int32_t VAZ_CALL vazSerTxBufCount(VazHandle h) {
+    return withPresentPort(h, [](Handle&, std::int64_t) -> int32_t { return 0; });
+}
+
+VAZ_API int32_t VAZ_CALL vazSerRxFlush(VazHandle h) {
+    return withPort(h, [](Handle& hd) -> int32_t {
+        driver().advance(hd, nowMs());
+        hd.port->rxFlush();
+        return VAZ_OK;
+    });
+}
+
+VAZ_API int32_t VAZ_CALL vazSerTxFlush(VazHandle h) {
+    return withPort(h, [](Handle&) -> int32_t { return VAZ_OK; });
+}
+
+VAZ_API int32_t VAZ_CALL vazSerTxDrain(VazHandle h) {
+    return withPresentPort(h, [](Handle&, std::int64_t) -> int32_t { return VAZ_OK; });
+}
+
+VAZ_API int32_t VAZ_CALL vazSerSetDTR(VazHandle h, int32_t on) {
+    return withPresentPort(h, [&](Handle& hd, std::int64_t now) -> int32_t {
+        hd.port->setDtr(on != 0, now);
+        driver().changed.notify_all();
+        return VAZ_OK;
+    });
+}
+
+VAZ_API int32_t VAZ_CALL vazSerSetRTS(VazHandle h, int32_t on) {
+    return withPresentPort(h, [&](Handle& hd, std::int64_t now) -> int32_t {
+        hd.port->setRts(on != 0, now);
+        driver().changed.notify_all();
+        return VAZ_OK;
+    });
+}
+
+VAZ_API int32_t VAZ_CALL vazSerSendBreak(VazHandle h, int32_t duration) {
+    if (duration < 0)
+        return failWith(VAZ_FAIL, "negative break duration");
+    return withPresentPort(h, [](Handle&, std::int64_t) -> int32_t { return VAZ_OK; });
+}
+
+VAZ_API int32_t VAZ_CALL vazSerSigCTS(VazHandle h) {
+    return withPresentPort(h, [](Handle& hd, std::int64_t) -> int32_t { return hd.port->cts() ? 1 : 0; });
+}
+
+VAZ_API int32_t VAZ_CALL vazSerSigDSR(VazHandle h) {
+    return withPresentPort(h, [](Handle& hd, std::int64_t) -> int32_t { return hd.port->dsr() ? 1 : 0; });
+}
+
+VAZ_API int32_t VAZ_CALL vazSerSigCD(VazHandle h) {
+    return withPresentPort(h, [](Handle& hd, std::int64_t) -> int32_t { return hd.port->cd() ? 1 : 0; });
+}
+
+VAZ_API int32_t VAZ_CALL vazSerSigRing(VazHandle h) {
+    return withPresentPort(h, [](Handle& hd, std::int64_t) -> int32_t { return hd.port->ring() ? 1 : 0; });
+}
+
+// Conditions are attached to received bytes and become visible once those bytes have been read,
+// so a reader that checks after every byte sees them on the right line.
+static int32_t condition(VazHandle h, std::uint8_t flag) {
+    return withPort(h, [&](Handle& hd) -> int32_t { return hd.port->takeCondition(flag) ? 1 : 0; });
+}
+
+VAZ_API int32_t VAZ_CALL vazSerSigBreak(VazHandle h) {
+    return condition(h, FlagBreak);
+}
+VAZ_API int32_t VAZ_CALL vazSerSigFrameErr(VazHandle h) {
+    return condition(h, FlagFraming);
+}
+VAZ_API int32_t VAZ_CALL vazSerSigOverrun(VazHandle h) {
+    return condition(h, FlagOverrun);
+}
+VAZ_API int32_t VAZ_CALL vazSerSigParityErr(VazHandle h) {
+    return condition(h, FlagParity);
+}
+
+// Received bytes are never dropped, so the receive buffer never overflows.
+VAZ_API int32_t VAZ_CALL vazSerRxOverflow(VazHandle h) {
+    return withPort(h, [](Handle&) -> int32_t { return 0; });
+}
+
+VAZ_API int32_t VAZ_CALL vazSerSetTimeoutRx(VazHandle h, int32_t ms) {
+    if (ms < 0)
+        return failWith(VAZ_FAIL, "negative receive timeout");
+    return withPort(h, [&](Handle& hd) -> int32_t {
+        hd.timeoutRx = ms;
+        return VAZ_OK;
+    });
+}
+
+VAZ_API int32_t VAZ_CALL vazSerSetTimeoutTx(VazHandle h, int32_t ms) {
+    if (ms < 0)
+        return failWith(VAZ_FAIL, "negative transmit timeout");
+    return withPort(h, [&](Handle& hd) -> int32_t {
+        hd.timeoutTx = ms;
+        return VAZ_OK;
+    });
+}
+
+VAZ_API int32_t VAZ_CALL vazSerGetTimeoutRx(VazHandle h) {
+    return withPort(h, [](Handle& hd) -> int32_t { return hd.timeoutRx; });
+}
+
+VAZ_API int32_t VAZ_CALL vazSerGetTimeoutTx(VazHandle h) {
+    return withPort(h, [](Handle& hd) -> int32_t { return hd.timeoutTx; });
+}
+
+VAZ_API int32_t VAZ_CALL vazSerGetPortList(VazAddPortNameFn addPortName, VazAddPortInfoFn addPortInfo,
+                                           void* ctx) {
+    struct Entry {
+        std::string name, manufacturer, description;
+    };
+    std::vector<Entry> list;
+    {
+        Driver& d = driver();
+        std::lock_guard lock(d.mu);
+        d.load();
+        const std::int64_t now = nowMs();
+        for (auto& [h, hd] : d.handles)
+            d.advance(hd, now);
+        for (const Device& dev : d.devices)
+            if (!dev.unplugged(now))
+                list.push_back({dev.spec->name, dev.spec->manufacturer, dev.spec->description});
+    }
+    // The callbacks run without the lock: they may call back into the driver.
+    for (const Entry& e : list) {
+        if (addPortName)
+            addPortName(ctx, e.name.c_str());
+        if (addPortInfo)
+            addPortInfo(ctx, e.name.c_str(), e.manufacturer.c_str(), e.description.c_str());
+    }
+    return int32_t(list.size());
+}
+
+VAZ_API int32_t VAZ_CALL vazSerRegisterDeviceNotification(VazDeviceNotificationFn fn, void* ctx) {
+    if (!fn)
+        return failWith(VAZ_FAIL, "no notification callback given");
+    Driver& d = driver();
+    std::lock_guard reg(d.watchMu);
+    d.stopWatcher();
+    std::lock_guard lock(d.mu);
+    d.load();
+    d.notifyFn = fn;
+    d.notifyCtx = ctx;
+    d.watchStop = false;
+    d.watcher = std::thread([&d] { d.watch(); });
+    return VAZ_OK;
+}
+
+VAZ_API int32_t VAZ_CALL vazSerUnregisterDeviceNotification(VazDeviceNotificationFn fn, void* ctx) {
+    Driver& d = driver();
+    std::lock_guard reg(d.watchMu);
+    {
+        std::lock_guard lock(d.mu);
+        if (d.notifyFn != fn || d.notifyCtx != ctx)
+            return failWith(VAZ_FAIL, "this callback is not registered");
+    }
+    d.stopWatcher();
+    return VAZ_OK;
+}
+
+static int32_t copyText(const std::string& text, char* buffer, int32_t n) {
+    if (!buffer || n <= 0)
+        return VAZ_FAIL;
+    std::size_t k = std::min(text.size(), std::size_t(n - 1));
+    std::memcpy(buffer, text.data(), k);
+    buffer[k] = '\0';
+    return int32_t(k);
+}
+
+VAZ_API int32_t VAZ_CALL vazSerGetName(VazHandle h, char* buffer, int32_t n) {
+    std::string name;
+    int32_t r = withPort(h, [&](Handle& hd) -> int32_t {
+        name = hd.device->spec->name;
+        return VAZ_OK;
+    });
+    return r < 0 ? r : copyText(name, buffer, n);
+}
+
+VAZ_API int32_t VAZ_CALL vazSerGetLibVer(char* buffer, int32_t n) {
+    return copyText(kLibVer, buffer, n);
+}
+
+VAZ_API int32_t VAZ_CALL vazSerGetLastErrorText(char* buffer, int32_t n) {
+    if (lastError.empty())
+        return 0;
+    return copyText(lastError, buffer, n);
+}
+
+} // extern "C"
