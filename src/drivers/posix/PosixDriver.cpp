@@ -1,0 +1,762 @@
+// vazEdo for Linux, BSD and macOS: serial ports through termios.
+//
+// Opening: O_NONBLOCK so that a port without carrier does not block the open, then
+// TIOCEXCL (further opens fail with EBUSY, except for root) and flock(LOCK_EX|LOCK_NB), which
+// also keeps out programs running as root that honour the lock. Reads stay non-blocking:
+// VMIN=1/VTIME=0 with O_NONBLOCK gives EAGAIN for "nothing waiting" (VMIN=0 would return 0,
+// which is indistinguishable from end of file), while 0 or EIO from read, or POLLHUP from poll,
+// mean the device hung up.
+//
+// Line errors: counted by the kernel and read with TIOCGICOUNT (Linux). PARMRK would mark the
+// bad characters in the data stream instead, but then every 0xFF the instrument sends arrives
+// doubled and the reader would have to undo the marking; the counters leave the data untouched.
+// A character received with a parity or framing error arrives as 0x00. Ports whose driver keeps
+// no counters (ptys, some USB adapters) report no line errors.
+#include "PosixDriver.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#if defined(__linux__)
+#include <linux/serial.h>
+#endif
+
+namespace vazposix {
+
+namespace {
+
+thread_local std::string tlsLastError;
+
+constexpr int kMaxPorts = 256;
+constexpr int kDefaultTxTimeoutMs = 5000;
+constexpr int kMaxDrainMs = 10000;
+constexpr int kBitRates[15] = {110,   150,   300,   600,    1200,   2400,   4800,  9600,
+                               19200, 38400, 57600, 115200, 230400, 460800, 921600};
+
+struct Counters {
+    int frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0;
+};
+
+struct Port {
+    int fd = -1;
+    std::string path;
+    dev_t rdev = 0;
+    struct termios original {};
+    bool haveOriginal = false;
+    std::atomic<int> timeoutRx{0};
+    std::atomic<int> timeoutTx{0};
+    std::atomic<bool> hungUp{false};
+    std::mutex countersMutex;
+    Counters seen; // counts already reported
+    bool countersKnown = false;
+};
+
+std::mutex tableMutex;
+std::shared_ptr<Port> table[kMaxPorts];
+
+std::shared_ptr<Port> lookup(VazHandle h) {
+    if (h < 0 || h >= kMaxPorts)
+        return nullptr;
+    std::lock_guard lock(tableMutex);
+    return table[h];
+}
+
+int openErrorCode(int err) {
+    switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+        return VAZ_ERR_NO_SUCH_FILE;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return VAZ_ERR_PERMISSION;
+    case EBUSY:
+        return VAZ_ERR_BUSY;
+    case ENODEV:
+    case ENXIO:
+        return VAZ_ERR_NO_DEVICE;
+    case EWOULDBLOCK:
+        return VAZ_ERR_IN_USE;
+    default:
+        return err;
+    }
+}
+
+speed_t speedConstant(int rate) {
+    switch (rate) {
+    case 50:
+        return B50;
+    case 75:
+        return B75;
+    case 110:
+        return B110;
+    case 134:
+        return B134;
+    case 150:
+        return B150;
+    case 200:
+        return B200;
+    case 300:
+        return B300;
+    case 600:
+        return B600;
+    case 1200:
+        return B1200;
+    case 1800:
+        return B1800;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    case 230400:
+        return B230400;
+#ifdef B460800
+    case 460800:
+        return B460800;
+#endif
+#ifdef B500000
+    case 500000:
+        return B500000;
+#endif
+#ifdef B576000
+    case 576000:
+        return B576000;
+#endif
+#ifdef B921600
+    case 921600:
+        return B921600;
+#endif
+#ifdef B1000000
+    case 1000000:
+        return B1000000;
+#endif
+    default:
+        return 0;
+    }
+}
+
+bool isHangupErrno(int err) {
+    return err == EIO || err == ENXIO || err == ENODEV || err == EBADF || err == EPIPE;
+}
+
+// Whether poll reports that the other side has gone.
+bool pollHangup(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 0) <= 0)
+        return false;
+    return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(p.revents & POLLIN);
+}
+
+// Waits up to ms for input. true: something to read (or a hang-up to notice).
+bool waitReadable(int fd, int ms) {
+    pollfd p{fd, POLLIN, 0};
+    const int r = poll(&p, 1, ms);
+    return r > 0;
+}
+
+#if defined(__linux__)
+bool readCounters(int fd, Counters& c) {
+    struct serial_icounter_struct ic {};
+    if (ioctl(fd, TIOCGICOUNT, &ic) != 0)
+        return false;
+    c.frame = ic.frame;
+    c.overrun = ic.overrun;
+    c.parity = ic.parity;
+    c.brk = ic.brk;
+    c.bufOverrun = ic.buf_overrun;
+    return true;
+}
+#else
+bool readCounters(int, Counters&) {
+    return false;
+}
+#endif
+
+// 1 when the counter chosen by field grew since the previous query, else 0.
+int conditionOccurred(VazHandle h, int Counters::*field) {
+    auto p = lookup(h);
+    if (!p) {
+        setLastError("invalid port handle");
+        return -1;
+    }
+    Counters now;
+    if (!readCounters(p->fd, now))
+        return 0; // no counters on this port: nothing to report
+    std::lock_guard lock(p->countersMutex);
+    const bool grew = now.*field > p->seen.*field;
+    p->seen.*field = now.*field;
+    return grew ? 1 : 0;
+}
+
+int modemBit(VazHandle h, int bit) {
+    auto p = lookup(h);
+    if (!p) {
+        setLastError("invalid port handle");
+        return -1;
+    }
+    int status = 0;
+    if (ioctl(p->fd, TIOCMGET, &status) != 0) {
+        setLastErrno("TIOCMGET", errno);
+        return -1;
+    }
+    return (status & bit) ? 1 : 0;
+}
+
+int setModemBit(VazHandle h, int bit, bool on) {
+    auto p = lookup(h);
+    if (!p) {
+        setLastError("invalid port handle");
+        return -1;
+    }
+    if (ioctl(p->fd, on ? TIOCMBIS : TIOCMBIC, &bit) != 0) {
+        setLastErrno(on ? "TIOCMBIS" : "TIOCMBIC", errno);
+        return -1;
+    }
+    return 0;
+}
+
+// Writes n bytes, waiting for room up to the transmit timeout. Bytes written, -1 when none.
+int writeAll(Port& p, const uint8_t* data, int n) {
+    int timeout = p.timeoutTx.load();
+    if (timeout <= 0)
+        timeout = kDefaultTxTimeoutMs;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
+    int sent = 0;
+    while (sent < n) {
+        const ssize_t w = write(p.fd, data + sent, size_t(n - sent));
+        if (w > 0) {
+            sent += int(w);
+            continue;
+        }
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            setLastErrno("write " + p.path, errno);
+            if (isHangupErrno(errno))
+                p.hungUp = true;
+            break;
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                .count();
+        if (left <= 0) {
+            setLastError("write " + p.path + ": transmit timeout");
+            break;
+        }
+        pollfd pf{p.fd, POLLOUT, 0};
+        poll(&pf, 1, int(std::min<long long>(left, 1000)));
+    }
+    return sent == 0 && n > 0 ? -1 : sent;
+}
+
+} // namespace
+
+void setLastError(const std::string& text) {
+    tlsLastError = text;
+}
+void setLastErrno(const std::string& what, int err) {
+    tlsLastError = what + ": " + std::strerror(err);
+}
+
+} // namespace vazposix
+
+using namespace vazposix;
+
+extern "C" {
+
+VAZ_API int32_t vazAbiVersion(void) {
+    return VAZ_ABI_VERSION;
+}
+
+VAZ_API int32_t vazSerOpenPort(VazConfig* config) {
+    if (!config || !config->portName) {
+        setLastError("no settings given");
+        return VAZ_ERR_NOT_VALID;
+    }
+    std::string path = config->portName;
+    if (path.empty() && config->baseName && *config->baseName && config->port >= 0)
+        path = std::string(config->baseName) + std::to_string(config->port);
+    if (path.empty()) {
+        setLastError("no port name given");
+        return VAZ_ERR_NOT_VALID;
+    }
+    if (path.find('/') == std::string::npos)
+        path = "/dev/" + path;
+
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        setLastErrno(path, errno);
+        return openErrorCode(errno);
+    }
+    if (!S_ISCHR(st.st_mode)) {
+        setLastError(path + ": not a character device");
+        return VAZ_ERR_NOT_VALID;
+    }
+    std::lock_guard lock(tableMutex);
+    int slot = -1;
+    for (int i = 0; i < kMaxPorts; ++i) {
+        if (table[i] && (table[i]->rdev == st.st_rdev || table[i]->path == path)) {
+            setLastError(path + ": already open in this program");
+            return VAZ_ERR_ALREADY_OPEN;
+        }
+        if (!table[i] && slot < 0)
+            slot = i;
+    }
+    if (slot < 0) {
+        setLastError("too many open ports");
+        return EMFILE;
+    }
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int err = errno;
+        setLastErrno(path, err);
+        return openErrorCode(err);
+    }
+    struct termios original {};
+    if (!isatty(fd) || tcgetattr(fd, &original) != 0) {
+        setLastError(path + ": not a serial port");
+        ::close(fd);
+        return VAZ_ERR_NOT_VALID;
+    }
+    // Another program that honours advisory locks (or another Vornal) holds the port.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno;
+        setLastErrno(path, err);
+        ::close(fd);
+        return err == EWOULDBLOCK ? VAZ_ERR_IN_USE : err;
+    }
+    ioctl(fd, TIOCEXCL);
+    auto p = std::make_shared<Port>();
+    p->fd = fd;
+    p->path = path;
+    p->rdev = st.st_rdev;
+    p->original = original;
+    p->haveOriginal = true;
+    Counters c;
+    if (readCounters(fd, c)) {
+        p->seen = c;
+        p->countersKnown = true;
+    }
+    table[slot] = p;
+    config->port = slot + 1;
+    return VAZ_OK;
+}
+
+VAZ_API int32_t vazSerConfigure(VazHandle h, const VazConfig* cfg) {
+    auto p = lookup(h);
+    if (!p || !cfg) {
+        setLastError("invalid port handle");
+        return VAZ_ERR_NOT_VALID;
+    }
+    if (cfg->dataBits < 0 || cfg->dataBits > 3 || cfg->parity < 0 || cfg->parity > 4 || cfg->stopBits < 0 ||
+        cfg->stopBits > 1) {
+        setLastError("invalid character framing");
+        return VAZ_ERR_NOT_VALID;
+    }
+    int rate = cfg->bitRate;
+    if (rate >= 0 && rate < 15)
+        rate = kBitRates[rate];
+    else if (rate <= 30) {
+        setLastError("invalid bit rate " + std::to_string(rate));
+        return VAZ_ERR_NOT_VALID;
+    }
+    struct termios t {};
+    if (tcgetattr(p->fd, &t) != 0) {
+        setLastErrno("tcgetattr " + p->path, errno);
+        return isHangupErrno(errno) ? VAZ_ERR_NO_DEVICE : errno;
+    }
+    cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    t.c_cflag &= ~tcflag_t(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+#ifdef CMSPAR
+    t.c_cflag &= ~tcflag_t(CMSPAR);
+#endif
+    static const tcflag_t sizes[4] = {CS5, CS6, CS7, CS8};
+    t.c_cflag |= sizes[cfg->dataBits];
+    t.c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY | INPCK | ISTRIP | PARMRK | IGNPAR | IGNBRK | BRKINT);
+    switch (cfg->parity) {
+    case 1: // odd
+        t.c_cflag |= PARENB | PARODD;
+        break;
+    case 2: // even
+        t.c_cflag |= PARENB;
+        break;
+    case 3: // mark: the parity bit is always 1
+    case 4: // space: always 0
+#ifdef CMSPAR
+        t.c_cflag |= PARENB | CMSPAR | (cfg->parity == 3 ? PARODD : 0);
+        break;
+#else
+        setLastError("mark and space parity are not available on this system");
+        return VAZ_ERR_NOT_VALID;
+#endif
+    default:
+        break;
+    }
+    if (cfg->parity != 0)
+        t.c_iflag |= INPCK;
+    if (cfg->stopBits == 1)
+        t.c_cflag |= CSTOPB;
+    const int hs = cfg->handshake;
+    if (hs == 1) {
+        t.c_iflag |= IXON | IXOFF;
+    } else if (hs == 2) {
+        t.c_cflag |= CRTSCTS;
+    } else if (hs == 3) {
+        setLastError("DSR/DTR handshaking is not available with termios");
+        return VAZ_ERR_NOT_VALID;
+    } else if (hs >= 0x10) {
+        // termios cannot split RTS/CTS by direction: either hardware flag turns both on.
+        if (hs & 0x30)
+            t.c_cflag |= CRTSCTS;
+        if (hs & 0x40)
+            t.c_iflag |= IXOFF;
+        if (hs & 0x80)
+            t.c_iflag |= IXON;
+    } else if (hs != 0) {
+        setLastError("invalid handshake " + std::to_string(hs));
+        return VAZ_ERR_NOT_VALID;
+    }
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    const speed_t speed = speedConstant(rate);
+    const bool custom = speed == 0;
+    if (!custom) {
+        cfsetispeed(&t, speed);
+        cfsetospeed(&t, speed);
+    } else {
+        cfsetispeed(&t, B38400);
+        cfsetospeed(&t, B38400);
+    }
+    if (tcsetattr(p->fd, TCSANOW, &t) != 0) {
+        setLastErrno("tcsetattr " + p->path, errno);
+        return errno;
+    }
+    if (custom) {
+        const int err = setCustomRate(p->fd, rate);
+        if (err != 0) {
+            setLastErrno("bit rate " + std::to_string(rate) + " on " + p->path, err);
+            return err;
+        }
+    }
+    return VAZ_OK;
+}
+
+VAZ_API int32_t vazSerClosePort(VazHandle h) {
+    std::shared_ptr<Port> p;
+    {
+        std::lock_guard lock(tableMutex);
+        if (h < 0 || h >= kMaxPorts || !table[h]) {
+            setLastError("invalid port handle");
+            return VAZ_FAIL;
+        }
+        p = std::move(table[h]);
+    }
+    if (!p->hungUp) {
+        tcflush(p->fd, TCIFLUSH);
+        if (p->haveOriginal)
+            tcsetattr(p->fd, TCSANOW, &p->original);
+    }
+    ioctl(p->fd, TIOCNXCL);
+    flock(p->fd, LOCK_UN);
+    ::close(p->fd);
+    return VAZ_OK;
+}
+
+VAZ_API int32_t vazSerGetByte(VazHandle h) {
+    auto p = lookup(h);
+    if (!p) {
+        setLastError("invalid port handle");
+        return VAZ_FAIL;
+    }
+    if (p->hungUp)
+        return VAZ_HANGUP;
+    const int t = p->timeoutRx.load();
+    if (t > 0)
+        waitReadable(p->fd, t);
+    uint8_t b = 0;
+    for (;;) {
+        const ssize_t r = read(p->fd, &b, 1);
+        if (r == 1)
+            return b;
+        if (r == 0) {
+            p->hungUp = true;
+            return VAZ_HANGUP;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            if (pollHangup(p->fd)) {
+                p->hungUp = true;
+                return VAZ_HANGUP;
+            }
+            return VAZ_NO_DATA;
+        }
+        setLastErrno("read " + p->path, errno);
+        if (isHangupErrno(errno)) {
+            p->hungUp = true;
+            return VAZ_HANGUP;
+        }
+        return VAZ_NO_DATA;
+    }
+}
+
+VAZ_API int32_t vazSerGetData(VazHandle h, uint8_t* buffer, int32_t n) {
+    auto p = lookup(h);
+    if (!p || (!buffer && n > 0) || n < 0) {
+        setLastError("invalid port handle or buffer");
+        return VAZ_FAIL;
+    }
+    if (p->hungUp)
+        return VAZ_HANGUP;
+    if (n == 0)
+        return 0;
+    const int t = p->timeoutRx.load();
+    if (t > 0)
+        waitReadable(p->fd, t);
+    for (;;) {
+        const ssize_t r = read(p->fd, buffer, size_t(n));
+        if (r > 0)
+            return int32_t(r);
+        if (r == 0) {
+            p->hungUp = true;
+            return VAZ_HANGUP;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            if (pollHangup(p->fd)) {
+                p->hungUp = true;
+                return VAZ_HANGUP;
+            }
+            return 0;
+        }
+        setLastErrno("read " + p->path, errno);
+        if (isHangupErrno(errno)) {
+            p->hungUp = true;
+            return VAZ_HANGUP;
+        }
+        return VAZ_FAIL;
+    }
+}
+
+VAZ_API int32_t vazSerPutByte(VazHandle h, uint8_t byte) {
+    auto p = lookup(h);
+    if (!p) {
+        setLastError("invalid port handle");
+        return EBADF;
+    }
+    if (writeAll(*p, &byte, 1) == 1)
+        return VAZ_OK;
+    return p->hungUp ? EIO : ETIMEDOUT;
+}
+
+VAZ_API int32_t vazSerPutData(VazHandle h, const uint8_t* buffer, int32_t n) {
+    auto p = lookup(h);
+    if (!p || (!buffer && n > 0) || n < 0) {
+        setLastError("invalid port handle or buffer");
+        return VAZ_FAIL;
+    }
+    if (n == 0)
+        return 0;
+    return writeAll(*p, buffer, n);
+}
+
+VAZ_API int32_t vazSerRxReadyCount(VazHandle h) {
+    auto p = lookup(h);
+    if (!p) {
+        setLastError("invalid port handle");
+        return VAZ_FAIL;
+    }
+    if (p->hungUp)
+        return VAZ_HANGUP;
+    int n = 0;
+    if (ioctl(p->fd, FIONREAD, &n) == 0 && n > 0)
+        return n;
+    if (pollHangup(p->fd)) {
+        p->hungUp = true;
+        return VAZ_HANGUP;
+    }
+    return n >= 0 ? n : 0;
+}
+
+VAZ_API int32_t vazSerTxBufCount(VazHandle h) {
+    auto p = lookup(h);
+    if (!p)
+        return VAZ_FAIL;
+    int n = 0;
+    if (ioctl(p->fd, TIOCOUTQ, &n) != 0) {
+        setLastErrno("TIOCOUTQ", errno);
+        return VAZ_FAIL;
+    }
+    return n;
+}
+
+VAZ_API int32_t vazSerRxFlush(VazHandle h) {
+    auto p = lookup(h);
+    if (!p || tcflush(p->fd, TCIFLUSH) != 0)
+        return VAZ_FAIL;
+    return VAZ_OK;
+}
+
+VAZ_API int32_t vazSerTxFlush(VazHandle h) {
+    auto p = lookup(h);
+    if (!p || tcflush(p->fd, TCOFLUSH) != 0)
+        return VAZ_FAIL;
+    return VAZ_OK;
+}
+
+// Waits until the output queue is empty, at most the transmit timeout (and never more than
+// 10 s): tcdrain itself can block without end when handshake holds the output back.
+VAZ_API int32_t vazSerTxDrain(VazHandle h) {
+    auto p = lookup(h);
+    if (!p)
+        return VAZ_FAIL;
+    int limit = p->timeoutTx.load();
+    if (limit <= 0 || limit > kMaxDrainMs)
+        limit = kMaxDrainMs;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit);
+    for (;;) {
+        int n = 0;
+        if (ioctl(p->fd, TIOCOUTQ, &n) != 0) {
+            setLastErrno("TIOCOUTQ", errno);
+            return VAZ_FAIL;
+        }
+        if (n == 0)
+            return VAZ_OK;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            setLastError("txDrain: output still queued after the transmit timeout");
+            return VAZ_FAIL;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+VAZ_API int32_t vazSerSetDTR(VazHandle h, int32_t on) {
+    return setModemBit(h, TIOCM_DTR, on != 0);
+}
+VAZ_API int32_t vazSerSetRTS(VazHandle h, int32_t on) {
+    return setModemBit(h, TIOCM_RTS, on != 0);
+}
+
+VAZ_API int32_t vazSerSendBreak(VazHandle h, int32_t duration) {
+    auto p = lookup(h);
+    if (!p)
+        return VAZ_FAIL;
+    if (ioctl(p->fd, TIOCSBRK) != 0) {
+        setLastErrno("TIOCSBRK", errno);
+        return VAZ_FAIL;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::clamp(duration, 0, 10000)));
+    if (ioctl(p->fd, TIOCCBRK) != 0) {
+        setLastErrno("TIOCCBRK", errno);
+        return VAZ_FAIL;
+    }
+    return VAZ_OK;
+}
+
+VAZ_API int32_t vazSerSigCTS(VazHandle h) {
+    return modemBit(h, TIOCM_CTS);
+}
+VAZ_API int32_t vazSerSigDSR(VazHandle h) {
+    return modemBit(h, TIOCM_DSR);
+}
+VAZ_API int32_t vazSerSigCD(VazHandle h) {
+    return modemBit(h, TIOCM_CD);
+}
+VAZ_API int32_t vazSerSigRing(VazHandle h) {
+    return modemBit(h, TIOCM_RI);
+}
+VAZ_API int32_t vazSerSigBreak(VazHandle h) {
+    return conditionOccurred(h, &Counters::brk);
+}
+VAZ_API int32_t vazSerSigFrameErr(VazHandle h) {
+    return conditionOccurred(h, &Counters::frame);
+}
+VAZ_API int32_t vazSerSigOverrun(VazHandle h) {
+    return conditionOccurred(h, &Counters::overrun);
+}
+VAZ_API int32_t vazSerSigParityErr(VazHandle h) {
+    return conditionOccurred(h, &Counters::parity);
+}
+VAZ_API int32_t vazSerRxOverflow(VazHandle h) {
+    return conditionOccurred(h, &Counters::bufOverrun);
+}
+
+VAZ_API int32_t vazSerSetTimeoutRx(VazHandle h, int32_t ms) {
+    auto p = lookup(h);
+    if (!p || ms < 0)
+        return VAZ_FAIL;
+    p->timeoutRx = ms;
+    return VAZ_OK;
+}
+
+VAZ_API int32_t vazSerSetTimeoutTx(VazHandle h, int32_t ms) {
+    auto p = lookup(h);
+    if (!p || ms < 0)
+        return VAZ_FAIL;
+    p->timeoutTx = ms;
+    return VAZ_OK;
+}
+
+VAZ_API int32_t vazSerGetTimeoutRx(VazHandle h) {
+    auto p = lookup(h);
+    return p ? p->timeoutRx.load() : VAZ_FAIL;
+}
+
+VAZ_API int32_t vazSerGetTimeoutTx(VazHandle h) {
+    auto p = lookup(h);
+    return p ? p->timeoutTx.load() : VAZ_FAIL;
+}
+
+static int32_t copyText(const std::string& s, char* buffer, int32_t n) {
+    if (!buffer || n <= 0)
+        return VAZ_FAIL;
+    const size_t len = std::min(s.size(), size_t(n - 1));
+    std::memcpy(buffer, s.data(), len);
+    buffer[len] = '\0';
+    return int32_t(len);
+}
+
+VAZ_API int32_t vazSerGetName(VazHandle h, char* buffer, int32_t n) {
+    auto p = lookup(h);
+    if (!p)
+        return VAZ_FAIL;
+    return copyText(p->path, buffer, n);
+}
+
+VAZ_API int32_t vazSerGetLibVer(char* buffer, int32_t n) {
+    return copyText("vazEdo termios 1.0", buffer, n);
+}
+
+VAZ_API int32_t vazSerGetLastErrorText(char* buffer, int32_t n) {
+    return copyText(tlsLastError, buffer, n);
+}
+
+} // extern "C"
