@@ -22,8 +22,15 @@ std::string errorOf(const std::string& text) {
 
 std::string literalOf(const Payload& p) {
     std::string s;
-    for (const Piece& piece : p.pieces)
-        s += piece.value < 0 ? piece.literal : "{" + std::to_string(piece.value) + "}";
+    for (const Piece& piece : p.pieces) {
+        if (piece.value < 0) {
+            s += piece.literal;
+        } else {
+            s += '{';
+            s += std::to_string(piece.value);
+            s += '}';
+        }
+    }
     return s;
 }
 
