@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 using namespace vazsim;
@@ -169,4 +172,20 @@ TEST(SimScript, ValueFormats) {
     EXPECT_EQ(formatValue(-5, 3, false, false, 0), "-0.005");
     EXPECT_EQ(formatValue(0, 0, true, false, 0), "+0");
     EXPECT_EQ(formatValue(123456, 0, false, false, 3), "123456");
+}
+
+TEST(SimScript, ShippedScriptsParseAndTheDemoMatchesTheBuiltIn) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::path(VORNAL_TEST_DATA_DIR) / ".." / ".." / "resources" / "sim";
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        if (entry.path().extension() != ".vsim")
+            continue;
+        ++count;
+        EXPECT_NO_THROW(loadScript(entry.path().string())) << entry.path();
+    }
+    EXPECT_GE(count, 1);
+    std::ifstream in(dir / "demo.vsim", std::ios::binary);
+    std::string demo((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(demo, builtinScriptText()) << "resources/sim/demo.vsim differs from the built-in demo";
 }
