@@ -1,0 +1,317 @@
+#include "vornal/prefs/AbstractPreferences.h"
+
+#include <limits>
+
+namespace vornal::prefs {
+
+namespace {
+
+// A decimal 32-bit integer as a whole: optional sign, ASCII digits only.
+std::optional<int> parseInt32(const QString& text) {
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
+        negative = text[i] == u'-';
+        ++i;
+    }
+    if (i >= text.size())
+        return std::nullopt;
+    long long value = 0;
+    for (; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        value = value * 10 + (c - u'0');
+        if (value > static_cast<long long>(std::numeric_limits<int>::max()) + 1)
+            return std::nullopt;
+    }
+    if (negative)
+        value = -value;
+    if (value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max())
+        return std::nullopt;
+    return static_cast<int>(value);
+}
+
+QString joinPath(const AbstractPreferences* parent, const QString& name) {
+    if (!parent)
+        return QStringLiteral("/");
+    if (parent->isRoot())
+        return u'/' + name;
+    return parent->absolutePath() + u'/' + name;
+}
+
+void checkKey(const QString& key) {
+    if (key.isEmpty())
+        throw std::invalid_argument("Preference key is empty");
+    if (key.size() > AbstractPreferences::MAX_KEY_LENGTH)
+        throw std::invalid_argument(QStringLiteral("Preference key %1 is longer than %2 characters")
+                                        .arg(key.left(20) + QStringLiteral("..."))
+                                        .arg(AbstractPreferences::MAX_KEY_LENGTH)
+                                        .toStdString());
+    if (key.contains(QChar(0)))
+        throw std::invalid_argument("Preference key contains the character code 0");
+}
+
+} // namespace
+
+AbstractPreferences::AbstractPreferences(AbstractPreferences* parent, const QString& name)
+    : parent_(parent), name_(name), absolutePath_(joinPath(parent, name)) {
+    if (!parent && !name.isEmpty())
+        throw std::invalid_argument("The root node must have the empty name");
+    if (parent && (name.isEmpty() || name.contains(u'/')))
+        throw std::invalid_argument(
+            QStringLiteral("Illegal node name '%1': empty or contains '/'").arg(name).toStdString());
+}
+
+void AbstractPreferences::checkNotRemoved() const {
+    if (removed_)
+        throw IllegalStateException(
+            QStringLiteral("Preferences node %1 has been removed").arg(absolutePath_));
+}
+
+bool AbstractPreferences::isRemoved() const {
+    std::lock_guard guard(lock_);
+    return removed_;
+}
+
+QString AbstractPreferences::get(const QString& key, const QString& fallback) {
+    std::lock_guard guard(lock_);
+    checkNotRemoved();
+    std::optional<QString> value;
+    try {
+        value = getSpi(key);
+    } catch (const std::exception&) {
+        // A backend that cannot answer reads as "absent": the caller's fallback applies.
+    }
+    return value ? *value : fallback;
+}
+
+int AbstractPreferences::getInt(const QString& key, int fallback) {
+    const QString text = get(key, QString());
+    if (text.isNull())
+        return fallback;
+    return parseInt32(text).value_or(fallback);
+}
+
+bool AbstractPreferences::getBoolean(const QString& key, bool fallback) {
+    const QString text = get(key, QString());
+    if (text.compare(u"true", Qt::CaseInsensitive) == 0)
+        return true;
+    if (text.compare(u"false", Qt::CaseInsensitive) == 0)
+        return false;
+    return fallback;
+}
+
+void AbstractPreferences::put(const QString& key, const QString& value) {
+    checkKey(key);
+    if (value.size() > MAX_VALUE_LENGTH)
+        throw std::invalid_argument(QStringLiteral("Value of preference key %1 is longer than %2 characters")
+                                        .arg(key)
+                                        .arg(MAX_VALUE_LENGTH)
+                                        .toStdString());
+    if (value.contains(QChar(0)))
+        throw std::invalid_argument(QStringLiteral("Value of preference key %1 contains the character code 0")
+                                        .arg(key)
+                                        .toStdString());
+    std::lock_guard guard(lock_);
+    checkNotRemoved();
+    putSpi(key, value);
+}
+
+void AbstractPreferences::putInt(const QString& key, int value) {
+    put(key, QString::number(value));
+}
+
+void AbstractPreferences::putBoolean(const QString& key, bool value) {
+    put(key, value ? QStringLiteral("true") : QStringLiteral("false"));
+}
+
+void AbstractPreferences::remove(const QString& key) {
+    std::lock_guard guard(lock_);
+    checkNotRemoved();
+    removeSpi(key);
+}
+
+void AbstractPreferences::clear() {
+    std::lock_guard guard(lock_);
+    for (const QString& key : keys())
+        remove(key);
+}
+
+QStringList AbstractPreferences::keys() {
+    std::lock_guard guard(lock_);
+    checkNotRemoved();
+    try {
+        return keysSpi();
+    } catch (const BackingStoreException&) {
+        throw;
+    } catch (const std::exception& e) {
+        throw BackingStoreException(
+            QStringLiteral("Cannot list the keys of %1: %2").arg(absolutePath_, QString::fromUtf8(e.what())));
+    }
+}
+
+QStringList AbstractPreferences::childrenNames() {
+    std::lock_guard guard(lock_);
+    checkNotRemoved();
+    QStringList names;
+    for (const auto& [name, kid] : kidCache_)
+        names += name;
+    for (const QString& name : childrenNamesSpi())
+        if (!names.contains(name))
+            names += name;
+    names.sort();
+    return names;
+}
+
+std::shared_ptr<AbstractPreferences> AbstractPreferences::cachedChild(const QString& name) {
+    auto it = kidCache_.find(name);
+    return it == kidCache_.end() ? nullptr : it->second;
+}
+
+std::shared_ptr<AbstractPreferences> AbstractPreferences::child(const QString& name) {
+    if (name.isEmpty())
+        throw std::invalid_argument(
+            QStringLiteral("Empty node name in a path below %1 (\"//\" or a trailing \"/\")")
+                .arg(absolutePath_)
+                .toStdString());
+    if (name.size() > MAX_NAME_LENGTH)
+        throw std::invalid_argument(QStringLiteral("Node name %1 is longer than %2 characters")
+                                        .arg(name.left(20) + QStringLiteral("..."))
+                                        .arg(MAX_NAME_LENGTH)
+                                        .toStdString());
+    std::lock_guard guard(lock_);
+    checkNotRemoved();
+    if (auto kid = cachedChild(name))
+        return kid;
+    auto kid = childSpi(name);
+    kidCache_[name] = kid;
+    return kid;
+}
+
+std::shared_ptr<AbstractPreferences> AbstractPreferences::node(const QString& path) {
+    AbstractPreferences* start = this;
+    QString rest = path;
+    if (path.startsWith(u'/')) {
+        while (start->parent_)
+            start = start->parent_;
+        rest = path.mid(1);
+    }
+    std::shared_ptr<AbstractPreferences> current = start->shared_from_this();
+    {
+        std::lock_guard guard(start->lock_);
+        start->checkNotRemoved();
+    }
+    if (rest.isEmpty()) // "" or "/"
+        return current;
+    for (const QString& part : rest.split(u'/'))
+        current = current->child(part);
+    return current;
+}
+
+bool AbstractPreferences::nodeExists(const QString& path) {
+    if (path.isEmpty())
+        return !isRemoved();
+    AbstractPreferences* start = this;
+    QString rest = path;
+    if (path.startsWith(u'/')) {
+        while (start->parent_)
+            start = start->parent_;
+        rest = path.mid(1);
+    }
+    std::shared_ptr<AbstractPreferences> current = start->shared_from_this();
+    if (rest.isEmpty()) {
+        std::lock_guard guard(start->lock_);
+        start->checkNotRemoved();
+        return true;
+    }
+    for (const QString& part : rest.split(u'/')) {
+        if (part.isEmpty())
+            throw std::invalid_argument(
+                QStringLiteral("Malformed preferences path '%1'").arg(path).toStdString());
+        std::shared_ptr<AbstractPreferences> next;
+        {
+            std::lock_guard guard(current->lock_);
+            current->checkNotRemoved();
+            next = current->cachedChild(part);
+            if (!next) {
+                if (!current->childrenNamesSpi().contains(part))
+                    return false;
+                next = current->childSpi(part);
+                current->kidCache_[part] = next;
+            }
+        }
+        current = next;
+    }
+    return true;
+}
+
+void AbstractPreferences::removeNode() {
+    if (!parent_)
+        throw IllegalStateException(QStringLiteral("The root preferences node cannot be removed"));
+    std::lock_guard parentGuard(parent_->lock_);
+    removeNodeRecursive();
+    parent_->kidCache_.erase(name_);
+}
+
+void AbstractPreferences::removeNodeRecursive() {
+    std::lock_guard guard(lock_);
+    checkNotRemoved();
+    // Every child the backend knows must be in the cache, so that all of them are removed.
+    for (const QString& name : childrenNamesSpi())
+        if (!kidCache_.count(name))
+            kidCache_[name] = childSpi(name);
+    for (auto it = kidCache_.begin(); it != kidCache_.end();) {
+        try {
+            it->second->removeNodeRecursive();
+            it = kidCache_.erase(it);
+        } catch (const BackingStoreException&) {
+            ++it; // that child stays; this node's own removal is still attempted
+        }
+    }
+    removeNodeSpi();
+    removed_ = true;
+}
+
+std::vector<std::shared_ptr<AbstractPreferences>> AbstractPreferences::cachedChildren() const {
+    std::vector<std::shared_ptr<AbstractPreferences>> kids;
+    kids.reserve(kidCache_.size());
+    for (const auto& [name, kid] : kidCache_)
+        kids.push_back(kid);
+    return kids;
+}
+
+void AbstractPreferences::flush() {
+    flushRecursive();
+}
+
+void AbstractPreferences::flushRecursive() {
+    std::vector<std::shared_ptr<AbstractPreferences>> kids;
+    {
+        std::lock_guard guard(lock_);
+        flushSpi();
+        if (removed_)
+            return;
+        kids = cachedChildren();
+    }
+    for (const auto& kid : kids)
+        kid->flushRecursive();
+}
+
+void AbstractPreferences::sync() {
+    syncRecursive();
+}
+
+void AbstractPreferences::syncRecursive() {
+    std::vector<std::shared_ptr<AbstractPreferences>> kids;
+    {
+        std::lock_guard guard(lock_);
+        checkNotRemoved();
+        syncSpi();
+        kids = cachedChildren();
+    }
+    for (const auto& kid : kids)
+        kid->syncRecursive();
+}
+
+} // namespace vornal::prefs
