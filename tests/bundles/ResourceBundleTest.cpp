@@ -100,6 +100,14 @@ TEST(ResourceBundle, SystemLanguagePrecedence) {
         EXPECT_EQ(ResourceBundle::systemLanguage(), "en");
     }
     {
+        Environment env({{"LANGUAGE", "de"}, {"LC_ALL", "POSIX"}}); // the C locale is never translated
+        EXPECT_EQ(ResourceBundle::systemLanguage(), "en");
+    }
+    {
+        Environment env({{"LANGUAGE", ":de_AT:en"}, {"LANG", "en_US.UTF-8"}}); // empty entries skipped
+        EXPECT_EQ(ResourceBundle::systemLanguage(), "de");
+    }
+    {
         Environment env({{"LANG", "de_DE.UTF-8"}});
         ResourceBundle::setLocale("en");
         EXPECT_EQ(ResourceBundle::locale(), "en");

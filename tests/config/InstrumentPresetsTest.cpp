@@ -68,6 +68,15 @@ TEST(InstrumentPresets, EverySamplePairHolds) {
     }
 }
 
+// The presets' dots stop at line terminators other than \n too, as the instruments' lines expect.
+TEST(InstrumentPresets, DotsStopAtEveryLineTerminator) {
+    EXPECT_EQ(extract(Instrument::KERN_MPS, "NXzY 3.3kg"), " 3.3");
+    EXPECT_EQ(extract(Instrument::KERN_MPS, "NX\rY 3.3kg"), "");
+    EXPECT_EQ(extract(Instrument::KERN_MPS, QString("NX") + QChar(0x85) + "Y 3.3kg"), "");
+    EXPECT_EQ(extract(Instrument::SMA_SCP, " 2AxB-7.650kg "), "-7.650");
+    EXPECT_EQ(extract(Instrument::SMA_SCP, " 2A\rB-7.650kg "), "650"); // the dot cannot reach the sign
+}
+
 TEST(InstrumentPresets, ListOrderNamesAndLookup) {
     const auto& all = Instrument::values();
     ASSERT_EQ(all.size(), 53u);

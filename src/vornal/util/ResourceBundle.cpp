@@ -154,16 +154,22 @@ void ResourceBundle::setLocale(const QString& language) {
 }
 
 QString ResourceBundle::systemLanguage() {
-    // gettext's order: LANGUAGE (a colon-separated list) wins, then LC_ALL, LC_MESSAGES, LANG.
-    const QString languageList = qEnvironmentVariable("LANGUAGE");
-    const QString first = languageList.section(u':', 0, 0, QString::SectionSkipEmpty);
+    // gettext's order: LANGUAGE (a colon-separated list) wins over LC_ALL, LC_MESSAGES and LANG, except
+    // that a messages locale set to "C" or "POSIX" means untranslated texts whatever LANGUAGE says.
+    QString messagesLocale;
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        messagesLocale = qEnvironmentVariable(name);
+        if (!messagesLocale.isEmpty())
+            break;
+    }
+    if (messagesLocale == u"C" || messagesLocale == u"POSIX")
+        return QStringLiteral("en");
+    const QString first = qEnvironmentVariable("LANGUAGE").section(u':', 0, 0, QString::SectionSkipEmpty);
     if (!first.isEmpty())
         return languageOf(first);
-    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-        const QString value = qEnvironmentVariable(name);
-        if (!value.isEmpty())
-            return languageOf(value);
-    }
+    if (!messagesLocale.isEmpty())
+        return languageOf(messagesLocale);
+    // Nothing set (the usual case on Windows): the user's display language.
     const QStringList ui = QLocale::system().uiLanguages();
     return languageOf(ui.isEmpty() ? QLocale::system().name() : ui.first());
 }

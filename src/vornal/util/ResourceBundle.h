@@ -47,9 +47,10 @@ public:
     // Overrides the language ("de", "en", "de_AT" ...); an empty text returns to the system language.
     // Bundles already handed out keep their texts.
     static void setLocale(const QString& language);
-    // The user's language as a two-letter code: the first entry of LANGUAGE, else LC_ALL, LC_MESSAGES,
-    // LANG (the first that is set and not empty); "C" and "POSIX" mean English; when none is set, the
-    // system's UI language (Windows: the user's display language).
+    // The user's language as a two-letter code ("de", "en"), as gettext chooses it: the first entry of
+    // LANGUAGE, else the first of LC_ALL, LC_MESSAGES, LANG that is set and not empty; a messages locale of
+    // "C" or "POSIX" means English even when LANGUAGE is set; when nothing is set, the system's UI
+    // language (Windows: the user's display language).
     static QString systemLanguage();
     // The resource path of a bundle's file, e.g. (":/bundles/vornal/Vornal_de.properties").
     static QString resourcePath(const QString& baseName, const QString& language = QString());
