@@ -1,5 +1,6 @@
 #include "vornal/worker/Editor.h"
 
+#include "vornal/config/Config.h"
 #include "vornal/worker/Decimal.h"
 
 namespace vornal::worker {
@@ -29,6 +30,13 @@ qsizetype characterCount(const QString& text) {
 }
 
 } // namespace
+
+Editor Editor::fromConfig(const config::Config& config) {
+    using C = config::Config;
+    return Editor(config.getEditOperation() == C::EditOperation::KEEP ? Operation::KEEP : Operation::REMOVE,
+                  config.getEditPosition() == C::EditPosition::LAST ? Position::LAST : Position::FIRST,
+                  config.getEditNumCharactersAsInt());
+}
 
 QString Editor::edit(const QString& value) const {
     if (numCharacters_ <= 0 || value.isEmpty())

@@ -2,6 +2,10 @@
 
 #include <QString>
 
+namespace vornal::config {
+class Config;
+}
+
 namespace vornal::worker {
 
 // Keeps or removes a number of characters at the start or the end of the extracted value ("12.5g":
@@ -14,6 +18,8 @@ public:
 
     Editor(Operation operation, Position position, int numCharacters)
         : operation_(operation), position_(position), numCharacters_(numCharacters) {}
+    // From the settings record's edit operation, position and number of characters (0 when empty).
+    static Editor fromConfig(const config::Config& config);
 
     // The edited value. Unchanged when the count is 0 (or less) or the value is empty (a null text stays
     // null). Removing or keeping exactly all characters gives the empty text or the value. Throws

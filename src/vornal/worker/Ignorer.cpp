@@ -1,5 +1,9 @@
 #include "vornal/worker/Ignorer.h"
 
+#include "vornal/config/Config.h"
+
+#include <limits>
+
 namespace vornal::worker {
 
 namespace {
@@ -10,20 +14,44 @@ std::optional<Decimal> numberOf(const QString& processed) {
     return Decimal::parse(text);
 }
 
+// A whole number as a whole: optional sign and ASCII digits, no blanks, within 32 bits.
+std::optional<qint32> wholeNumber(const QString& text) {
+    qsizetype i = (text.startsWith(u'-') || text.startsWith(u'+')) ? 1 : 0;
+    if (i == text.size())
+        return std::nullopt;
+    qint64 value = 0;
+    for (; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        value = value * 10 + (c - u'0');
+        if (value > qint64(1) << 31)
+            return std::nullopt;
+    }
+    if (text.startsWith(u'-'))
+        value = -value;
+    if (value > std::numeric_limits<qint32>::max())
+        return std::nullopt;
+    return qint32(value);
+}
+
 } // namespace
 
 Ignorer Ignorer::fromSettings(const QString& ignoreTimeLimit, const QString& ignoreDifference,
                               bool textInstrument) {
-    bool ok = false;
-    qint32 timeLimit = ignoreTimeLimit.toInt(&ok, 10);
-    if (!ok)
-        timeLimit = 0;
+    const qint32 timeLimit = wholeNumber(ignoreTimeLimit).value_or(0);
     Decimal difference;
     if (!textInstrument) {
         if (std::optional<Decimal> d = Decimal::parse(ignoreDifference))
             difference = *std::move(d);
     }
     return Ignorer(timeLimit, difference);
+}
+
+Ignorer Ignorer::fromConfig(const config::Config& config) {
+    const auto instrument = config.getInstrument();
+    const bool text = instrument && instrument->getInstrumentType() == config::Config::InstrumentType::TEXT;
+    return fromSettings(config.getIgnoreTimeLimit(), config.getIgnoreDifference(), text);
 }
 
 void Ignorer::process(DataLine& line) {

@@ -5,6 +5,10 @@
 
 #include <optional>
 
+namespace vornal::config {
+class Config;
+}
+
 namespace vornal::worker {
 
 // Suppresses a value that repeats the previous one, so a balance sending its reading continuously types
@@ -23,6 +27,8 @@ public:
     // difference is 0, and a text instrument always compares exactly.
     static Ignorer fromSettings(const QString& ignoreTimeLimit, const QString& ignoreDifference,
                                 bool textInstrument);
+    // From the settings record: its time limit and difference, and the selected preset's type.
+    static Ignorer fromConfig(const config::Config& config);
 
     // Empties the processed value of `line` when it repeats the reference; lines without a value are
     // left alone and do not move the reference.

@@ -1,5 +1,7 @@
 #include "vornal/worker/NumberFormatter.h"
 
+#include "vornal/config/Config.h"
+
 namespace vornal::worker {
 
 namespace {
@@ -33,6 +35,26 @@ NumberFormatter::NumberFormatter(NumberFormat settings) : settings_(std::move(se
         !settings_.roundingPrecision)
         throw ProcessingError(QStringLiteral(
             "Dividing the value needs a number of decimal places for the quotient: set the decimal places."));
+}
+
+NumberFormatter NumberFormatter::fromConfig(const config::Config& config) {
+    using MathOperation = config::Config::MathOperation;
+    NumberFormat f;
+    if (config.roundingEnabled()) {
+        f.roundingPrecision = config.getDecimalPlacesAsInt();
+        f.roundingMode = config.getRoundingMethod().getRoundingMode();
+    }
+    if (config.mathOperationEnabled()) {
+        f.mathOperation = config.getMathOperation() == MathOperation::DIVIDE
+                              ? NumberFormat::MathOperation::DIVIDE
+                              : NumberFormat::MathOperation::MULTIPLY;
+        QString error;
+        f.mathOperand = Decimal::parse(config.getMathOperand(), &error);
+        if (!f.mathOperand)
+            throw ProcessingError(QStringLiteral("The math operand ") + error);
+    }
+    f.decimalSeparator = config.getDecimalSeparator().getCharacter();
+    return NumberFormatter(std::move(f));
 }
 
 QString NumberFormatter::format(QStringView value) {

@@ -8,6 +8,10 @@
 
 #include <optional>
 
+namespace vornal::config {
+class Config;
+}
+
 namespace vornal::worker {
 
 // The settings of a NumberFormatter as plain values.
@@ -37,6 +41,10 @@ public:
     // Throws ProcessingError for settings no connection can work with: negative or absurd decimal places,
     // a division without decimal places.
     explicit NumberFormatter(NumberFormat settings);
+    // From the settings record: decimal places and rounding mode only when rounding is enabled, the
+    // operation and operand only when the math operation is enabled. Throws ProcessingError when the
+    // operand is no decimal number.
+    static NumberFormatter fromConfig(const config::Config& config);
 
     // The processed text of `value`. Throws ProcessingError when the value is no decimal number or the
     // divisor is zero; the message quotes the value and says why.

@@ -1,5 +1,7 @@
 #include "vornal/worker/Remover.h"
 
+#include "vornal/config/Config.h"
+
 #include <algorithm>
 
 namespace vornal::worker {
@@ -29,6 +31,10 @@ Remover::Remover(const QString& removeCharacters) : characters_(removeCharacters
             other_.push_back(code);
         i += units;
     }
+}
+
+Remover Remover::fromConfig(const config::Config& config) {
+    return Remover(config.getRemoveCharacters());
 }
 
 bool Remover::contains(char32_t code) const {

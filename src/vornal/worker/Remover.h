@@ -5,6 +5,10 @@
 #include <bitset>
 #include <vector>
 
+namespace vornal::config {
+class Config;
+}
+
 namespace vornal::worker {
 
 // Deletes every occurrence of a set of characters from the value ("gk " on "12.5 kg" gives "12.5").
@@ -12,6 +16,8 @@ namespace vornal::worker {
 class Remover {
 public:
     explicit Remover(const QString& removeCharacters);
+    // From the settings record's remove-characters text.
+    static Remover fromConfig(const config::Config& config);
 
     // The value without the characters of the set. Unchanged when the value or the set is empty (a null
     // text stays null).
