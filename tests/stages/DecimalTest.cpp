@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <random>
+#include <regex>
 
 using vornal::worker::Decimal;
 using vornal::worker::ProcessingError;
@@ -59,6 +60,20 @@ TEST(Decimal, RefusesEverythingElseWithAMessageThatQuotesTheText) {
     Decimal::parse(u"1\r", &error);
     EXPECT_TRUE(error.contains(QStringLiteral("<13>"))) << error.toStdString();
     EXPECT_THROW(Decimal::fromString(u"12kg"), ProcessingError);
+}
+
+// The grammar against a regular expression of it, on random short texts of the characters that matter.
+TEST(Decimal, AcceptsExactlyTheGrammarOnRandomTexts) {
+    const std::regex grammar(R"([+-]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][+-]?[0-9]+)?)");
+    const std::string alphabet = "0123456789..+-eE ,x";
+    std::mt19937 random(42);
+    for (int i = 0; i < 50000; ++i) {
+        std::string text(random() % 7, ' ');
+        for (char& c : text)
+            c = alphabet[random() % alphabet.size()];
+        ASSERT_EQ(Decimal::parse(QString::fromStdString(text)).has_value(), std::regex_match(text, grammar))
+            << '"' << text << '"';
+    }
 }
 
 TEST(Decimal, HugeExponentsAreRefusedAtOnceAndLongValuesStayExact) {
