@@ -5,15 +5,28 @@
 
 #include <Direduva/SerialPortLocal.h>
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
 
 inline FakeDriverState& fake() {
     static FakeDriverState* s = [] {
         EXPECT_TRUE(Direduva::SerialPortLocal::isLibraryLoaded())
             << Direduva::SerialPortLocal::libraryLoadError();
-        void* h = dlopen(Direduva::SerialPortLocal::libraryPath().c_str(), RTLD_NOW | RTLD_NOLOAD);
+        const std::string path = Direduva::SerialPortLocal::libraryPath();
+#ifdef _WIN32
+        HMODULE h = LoadLibraryA(path.c_str()); // the module already loaded, one more reference
+        auto fn = h ? reinterpret_cast<FakeDriverState* (*)()>(
+                          reinterpret_cast<void*>(GetProcAddress(h, "fakeDriverState")))
+                    : nullptr;
+#else
+        void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
         auto fn = h ? reinterpret_cast<FakeDriverState* (*)()>(dlsym(h, "fakeDriverState")) : nullptr;
+#endif
         return fn ? fn() : nullptr;
     }();
     if (!s)

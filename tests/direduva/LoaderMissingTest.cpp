@@ -2,6 +2,8 @@
 #include <Direduva/ProcessProperties.h>
 #include <Direduva/SerialPortLocal.h>
 
+#include "TestEnv.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -11,8 +13,7 @@
 using Direduva::SerialPortLocal;
 
 TEST(LoaderMissing, ReportedToTheCaller) {
-    char dir[] = "/tmp/vornal-nodriver-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string dir = makeTempDir("vornal-nodriver-").string();
     Direduva::ProcessProperties::set("VAZ_DRIVER_DIR", dir);
 
     EXPECT_FALSE(SerialPortLocal::isLibraryLoaded());
@@ -34,6 +35,13 @@ TEST(LoaderMissing, ReportedToTheCaller) {
     std::filesystem::remove(dir);
 }
 
+// exit(-1) as the system reports it.
+#ifdef _WIN32
+constexpr int kExitMinusOne = -1;
+#else
+constexpr int kExitMinusOne = 255;
+#endif
+
 TEST(LoaderMissingDeathTest, UnsupportedPlatformEndsTheProcess) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
@@ -42,5 +50,5 @@ TEST(LoaderMissingDeathTest, UnsupportedPlatformEndsTheProcess) {
             Direduva::ProcessProperties::set("VAZ_OSARCH", "mips");
             SerialPortLocal::isLibraryLoaded();
         },
-        ::testing::ExitedWithCode(255), "");
+        ::testing::ExitedWithCode(kExitMinusOne), "");
 }

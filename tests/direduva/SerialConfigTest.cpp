@@ -3,6 +3,8 @@
 #include <Direduva/ProcessProperties.h>
 #include <Direduva/SerialConfig.h>
 
+#include "TestEnv.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -150,12 +152,12 @@ TEST(SerialConfig, SettingsString) {
 }
 
 TEST(ProcessProperties, SetValueWinsOverTheEnvironment) {
-    ::setenv("VORNAL_TEST_PROPERTY", "from-env", 1);
+    setEnv("VORNAL_TEST_PROPERTY", "from-env");
     EXPECT_EQ(Direduva::ProcessProperties::get("VORNAL_TEST_PROPERTY").value_or(""), "from-env");
     Direduva::ProcessProperties::set("VORNAL_TEST_PROPERTY", "set");
     EXPECT_EQ(Direduva::ProcessProperties::get("VORNAL_TEST_PROPERTY").value_or(""), "set");
     Direduva::ProcessProperties::clear("VORNAL_TEST_PROPERTY");
     EXPECT_EQ(Direduva::ProcessProperties::get("VORNAL_TEST_PROPERTY").value_or(""), "from-env");
-    ::unsetenv("VORNAL_TEST_PROPERTY");
+    unsetEnv("VORNAL_TEST_PROPERTY");
     EXPECT_FALSE(Direduva::ProcessProperties::get("VORNAL_TEST_PROPERTY").has_value());
 }

@@ -1,5 +1,6 @@
 // Port operations over a scripted driver, on the platform the application fixes ("Windows").
 #include "FakeState.h"
+#include "TestEnv.h"
 
 #include <Direduva/ProcessProperties.h>
 
@@ -243,7 +244,7 @@ TEST_F(PortTest, PortListOverrideOrderingAndDetails) {
     SerialPortLocal::addPortName("COM9");
     EXPECT_EQ(SerialPortLocal::getPortList(), (std::vector<std::string>{"COM2", "COM1", "COM3", "COM9"}));
     Direduva::ProcessProperties::clear("SERIAL_PORT_LIST");
-    ::unsetenv("SERIAL_PORT_LIST");
+    unsetEnv("SERIAL_PORT_LIST");
 
     SerialPortLocal::setPortListMode(3);
     EXPECT_EQ(SerialPortLocal::getPortListMode(), 3);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <iterator>
 #include <mutex>
 #include <vector>
 
@@ -71,8 +72,10 @@ bool isWindowsName(const std::string& os) {
 // macOS, vazEdo.dll on Windows.
 #ifdef _WIN32
 constexpr const char* kDriverFile = "vazEdo.dll";
+constexpr const char* kPlatformFolder = "win32";
 #else
 constexpr const char* kDriverFile = "libvazEdo.so";
+constexpr const char* kPlatformFolder = "posix";
 #endif
 
 fs::path executableDir() {
@@ -143,10 +146,15 @@ void loadDriver(Library& lib) {
         // silently talk to the wrong devices.
         candidates.push_back(fs::path(*dir) / kDriverFile);
     } else {
+        // The build tree keeps the driver in lib/drivers/<platform> next to bin/; an installation
+        // in lib/vornal/drivers/<platform>; on Windows the DLL may also sit next to the program.
         const fs::path exe = executableDir();
         if (!exe.empty()) {
-            candidates.push_back(exe / ".." / "lib" / "drivers" / "posix" / kDriverFile);
-            candidates.push_back(exe / ".." / "lib" / "vornal" / "drivers" / "posix" / kDriverFile);
+#ifdef _WIN32
+            candidates.push_back(exe / kDriverFile);
+#endif
+            candidates.push_back(exe / ".." / "lib" / "drivers" / kPlatformFolder / kDriverFile);
+            candidates.push_back(exe / ".." / "lib" / "vornal" / "drivers" / kPlatformFolder / kDriverFile);
         }
     }
     fs::path chosen;
