@@ -99,7 +99,7 @@ QString NumberFormatter::format(QStringView value) {
         }
     }
 
-    // Decimals: rounded down to the configured places, never padded beyond the value's own, and none
+    // Decimals: limited to the configured places, never padded beyond the value's own, and none
     // for a value written with an exponent that leaves no fraction ("1.5E3" prints "1500").
     const int scale = number.scale();
     const int decimals = (precision && scale > 0 && scale > *precision) ? *precision : std::max(scale, 0);
