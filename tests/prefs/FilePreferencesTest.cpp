@@ -39,6 +39,12 @@ TEST_F(FilePreferencesTest, RootsAreOneNodeAndMissingFileReadsEmpty) {
     EXPECT_EQ(
         FilePreferencesFactory::userRoot()->node(QStringLiteral("halvorn"))->node(QStringLiteral("Vornal")),
         node);
+    // A node from a tree that was dropped (another store selected) fails cleanly instead of crashing.
+    node->put(QStringLiteral("port"), QStringLiteral("COM1"));
+    FilePreferencesFactory::reset();
+    EXPECT_THROW(node->removeNode(), IllegalStateException);
+    EXPECT_THROW(node->node(QStringLiteral("/halvorn")), IllegalStateException);
+    EXPECT_EQ(node->get(QStringLiteral("port"), QString()), QStringLiteral("COM1"));
 }
 
 TEST_F(FilePreferencesTest, PutWritesTheExactFileLineAfterTwoComments) {

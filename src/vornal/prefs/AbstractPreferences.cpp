@@ -54,13 +54,30 @@ void checkKey(const QString& key) {
 
 } // namespace
 
-AbstractPreferences::AbstractPreferences(AbstractPreferences* parent, const QString& name)
-    : parent_(parent), name_(name), absolutePath_(joinPath(parent, name)) {
+AbstractPreferences::AbstractPreferences(const std::shared_ptr<AbstractPreferences>& parent,
+                                         const QString& name)
+    : parent_(parent), isRoot_(!parent), name_(name), absolutePath_(joinPath(parent.get(), name)) {
     if (!parent && !name.isEmpty())
         throw std::invalid_argument("The root node must have the empty name");
     if (parent && (name.isEmpty() || name.contains(u'/')))
         throw std::invalid_argument(
             QStringLiteral("Illegal node name '%1': empty or contains '/'").arg(name).toStdString());
+}
+
+std::shared_ptr<AbstractPreferences> AbstractPreferences::parentNode() const {
+    auto parent = parent_.lock();
+    if (!parent)
+        throw IllegalStateException(
+            QStringLiteral("Preferences node %1 belongs to a tree that is no longer in use")
+                .arg(absolutePath_));
+    return parent;
+}
+
+std::shared_ptr<AbstractPreferences> AbstractPreferences::rootNode() {
+    std::shared_ptr<AbstractPreferences> n = shared_from_this();
+    while (!n->isRoot_)
+        n = n->parentNode();
+    return n;
 }
 
 void AbstractPreferences::checkNotRemoved() const {
@@ -190,18 +207,12 @@ std::shared_ptr<AbstractPreferences> AbstractPreferences::child(const QString& n
 }
 
 std::shared_ptr<AbstractPreferences> AbstractPreferences::node(const QString& path) {
-    AbstractPreferences* start = this;
-    QString rest = path;
-    if (path.startsWith(u'/')) {
-        while (start->parent_)
-            start = start->parent_;
-        rest = path.mid(1);
-    }
-    std::shared_ptr<AbstractPreferences> current = start->shared_from_this();
     {
-        std::lock_guard guard(start->lock_);
-        start->checkNotRemoved();
+        std::lock_guard guard(lock_);
+        checkNotRemoved();
     }
+    std::shared_ptr<AbstractPreferences> current = path.startsWith(u'/') ? rootNode() : shared_from_this();
+    const QString rest = path.startsWith(u'/') ? path.mid(1) : path;
     if (rest.isEmpty()) // "" or "/"
         return current;
     for (const QString& part : rest.split(u'/'))
@@ -212,19 +223,14 @@ std::shared_ptr<AbstractPreferences> AbstractPreferences::node(const QString& pa
 bool AbstractPreferences::nodeExists(const QString& path) {
     if (path.isEmpty())
         return !isRemoved();
-    AbstractPreferences* start = this;
-    QString rest = path;
-    if (path.startsWith(u'/')) {
-        while (start->parent_)
-            start = start->parent_;
-        rest = path.mid(1);
+    {
+        std::lock_guard guard(lock_);
+        checkNotRemoved();
     }
-    std::shared_ptr<AbstractPreferences> current = start->shared_from_this();
-    if (rest.isEmpty()) {
-        std::lock_guard guard(start->lock_);
-        start->checkNotRemoved();
+    std::shared_ptr<AbstractPreferences> current = path.startsWith(u'/') ? rootNode() : shared_from_this();
+    const QString rest = path.startsWith(u'/') ? path.mid(1) : path;
+    if (rest.isEmpty())
         return true;
-    }
     for (const QString& part : rest.split(u'/')) {
         if (part.isEmpty())
             throw std::invalid_argument(
@@ -247,11 +253,12 @@ bool AbstractPreferences::nodeExists(const QString& path) {
 }
 
 void AbstractPreferences::removeNode() {
-    if (!parent_)
+    if (isRoot_)
         throw IllegalStateException(QStringLiteral("The root preferences node cannot be removed"));
-    std::lock_guard parentGuard(parent_->lock_);
+    const auto parent = parentNode();
+    std::lock_guard parentGuard(parent->lock_);
     removeNodeRecursive();
-    parent_->kidCache_.erase(name_);
+    parent->kidCache_.erase(name_);
 }
 
 void AbstractPreferences::removeNodeRecursive() {

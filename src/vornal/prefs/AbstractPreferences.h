@@ -47,7 +47,7 @@ public:
     QString name() const { return name_; }
     // "/" for the root, else "/a/b".
     QString absolutePath() const { return absolutePath_; }
-    bool isRoot() const { return parent_ == nullptr; }
+    bool isRoot() const { return isRoot_; }
 
     // Text entries. get() gives `fallback` when the key is absent or the backend fails to answer.
     QString get(const QString& key, const QString& fallback);
@@ -92,7 +92,7 @@ public:
 
 protected:
     // `parent` is null for the root, which has the empty name.
-    AbstractPreferences(AbstractPreferences* parent, const QString& name);
+    AbstractPreferences(const std::shared_ptr<AbstractPreferences>& parent, const QString& name);
 
     // Service operations of a backend; called with this node's lock held.
     virtual std::optional<QString> getSpi(const QString& key) = 0;
@@ -106,10 +106,12 @@ protected:
     virtual void syncSpi() = 0;
     virtual void flushSpi() = 0;
 
-    AbstractPreferences* parent() const { return parent_; }
-
 private:
     void checkNotRemoved() const;
+    // The parent, or IllegalStateException when the tree it belonged to was dropped.
+    std::shared_ptr<AbstractPreferences> parentNode() const;
+    // The root of this node's tree, for absolute paths.
+    std::shared_ptr<AbstractPreferences> rootNode();
     std::shared_ptr<AbstractPreferences> child(const QString& name);
     std::shared_ptr<AbstractPreferences> cachedChild(const QString& name);
     std::vector<std::shared_ptr<AbstractPreferences>> cachedChildren() const;
@@ -117,7 +119,9 @@ private:
     void flushRecursive();
     void syncRecursive();
 
-    AbstractPreferences* const parent_;
+    // Weak: the parent owns its children, and a node handed out must not keep a dropped tree alive.
+    const std::weak_ptr<AbstractPreferences> parent_;
+    const bool isRoot_;
     const QString name_;
     const QString absolutePath_;
     // Recursive: a backend may call the public operations of its own node from a service operation.

@@ -67,7 +67,7 @@ void writeAtomically(const QString& file, const QByteArray& data) {
 
 } // namespace
 
-FilePreferences::FilePreferences(Passkey, FilePreferences* parent, const QString& name)
+FilePreferences::FilePreferences(Passkey, const std::shared_ptr<FilePreferences>& parent, const QString& name)
     : AbstractPreferences(parent, name) {
     qCDebug(lcFilePreferences).noquote() << "Instantiating node" << name;
     try {
@@ -142,7 +142,8 @@ std::shared_ptr<AbstractPreferences> FilePreferences::childSpi(const QString& na
     auto it = children_.find(name);
     if (it != children_.end() && !it->second->isRemoved_)
         return it->second;
-    auto child = std::make_shared<FilePreferences>(Passkey{}, this, name);
+    auto child = std::make_shared<FilePreferences>(
+        Passkey{}, std::static_pointer_cast<FilePreferences>(shared_from_this()), name);
     children_[name] = child;
     return child;
 }

@@ -28,7 +28,7 @@ class FilePreferences final : public AbstractPreferences {
 public:
     // Created by FilePreferencesFactory (the root) and by childSpi (every other node). Reads the node's
     // entries from the file; a failure there is logged and the node starts empty.
-    FilePreferences(Passkey, FilePreferences* parent, const QString& name);
+    FilePreferences(Passkey, const std::shared_ptr<FilePreferences>& parent, const QString& name);
 
     // The node's path prefix in the file: the names below the root, each followed by "." ("" for the root).
     QString getPath() const;
