@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 using namespace vazsim;
 
@@ -160,4 +161,20 @@ TEST(SimPort, ScheduledUnplugCutsTheProgram) {
     SimPort p(s.ports[0], 0);
     p.advance(10000, 350);
     EXPECT_EQ(readAll(p), "xxx");
+}
+
+TEST(SimPort, RunawayScriptIsWorkedOffInBoundedSteps) {
+    Script s = parse(
+        "port A\nvalue n 9223372036854775 step=9223372036854775\nrepeat 1000000000\nsend \"{n}\"\nend\n");
+    SimPort p(s.ports[0], 0);
+    p.advance(0, std::nullopt); // returns instead of producing ten gigabytes
+    const std::size_t first = p.rxReady();
+    EXPECT_GT(first, 0u);
+    EXPECT_LT(first, std::size_t(17) << 20);
+    std::vector<std::uint8_t> buf(first);
+    p.read(buf.data(), first);
+    p.advance(0, std::nullopt); // and goes on where it stopped
+    EXPECT_GT(p.rxReady(), 0u);
+    // The value saturates instead of overflowing.
+    EXPECT_NE(std::string(buf.begin(), buf.end()).find("9223372036854775807"), std::string::npos);
 }

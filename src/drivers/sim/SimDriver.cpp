@@ -213,6 +213,14 @@ template <typename F> int32_t withPresentPort(VazHandle h, F f) {
     });
 }
 
+// True once the device is gone and everything it sent before has been read.
+bool hangup(Handle& hd, std::int64_t now) {
+    if (!hd.device->unplugged(now) || hd.port->rxReady() > 0)
+        return false;
+    auto next = hd.port->nextEventAt();
+    return !next || *next > *hd.device->unplugAt();
+}
+
 bool validSettings(const VazConfig* c, std::string& why) {
     if (c->bitRate < 0 || (c->bitRate > 14 && c->bitRate <= 30) || c->bitRate > 921600)
         why = "unsupported bit rate " + std::to_string(c->bitRate);
@@ -244,7 +252,7 @@ int32_t readBytes(VazHandle h, std::uint8_t* buffer, std::int32_t n) {
         if (hd->port->rxReady() > 0 || n == 0)
             return std::int32_t(hd->port->read(buffer, std::size_t(n)));
         // Bytes that fell due before the unplug are delivered first; then the hang-up is reported.
-        if (hd->device->unplugged(now))
+        if (hangup(*hd, now))
             return VAZ_HANGUP;
         if (now >= deadline)
             return 0;
@@ -367,7 +375,7 @@ VAZ_API int32_t VAZ_CALL vazSerRxReadyCount(VazHandle h) {
     return withPort(h, [&](Handle& hd) -> int32_t {
         const std::int64_t now = nowMs();
         driver().advance(hd, now);
-        if (hd.port->rxReady() == 0 && hd.device->unplugged(now))
+        if (hd.port->rxReady() == 0 && hangup(hd, now))
             return VAZ_HANGUP;
         return int32_t(std::min<std::size_t>(hd.port->rxReady(), 0x7FFFFFFF));
     });

@@ -2,9 +2,22 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 namespace vazsim {
+
+namespace {
+constexpr int kStepsPerCall = 200000;
+constexpr std::size_t kMaxQueued = 16u << 20;
+
+std::int64_t saturatingAdd(std::int64_t a, std::int64_t b) {
+    std::int64_t r;
+    if (__builtin_add_overflow(a, b, &r))
+        return b > 0 ? INT64_MAX : INT64_MIN;
+    return r;
+}
+} // namespace
 
 SimPort::SimPort(const PortSpec& spec, std::int64_t openedAt)
     : spec_(spec), gateSince_(openedAt), rng_(spec.seed ? spec.seed : 0x9E3779B97F4A7C15ULL) {
@@ -86,10 +99,10 @@ std::string SimPort::expand(const Piece& piece) {
     const ValueSpec& v = spec_.values[std::size_t(piece.value)];
     std::int64_t& cur = values_[std::size_t(piece.value)];
     if (used_[std::size_t(piece.value)]) {
-        cur += v.step;
+        cur = saturatingAdd(cur, v.step);
         if (v.drift > 0) {
             std::uint64_t span = std::uint64_t(v.drift) * 2 + 1;
-            cur += std::int64_t(random() % span) - v.drift;
+            cur = saturatingAdd(cur, std::int64_t(random() % span) - v.drift);
         }
         if (v.hasMin && cur < v.min)
             cur = v.min;
@@ -155,7 +168,10 @@ void SimPort::advance(std::int64_t now, std::optional<std::int64_t> unplugAt) {
         wallLimit = *programUnplugAt_;
     const std::int64_t limit = programTime(wallLimit);
     // Statements and replies run in the order of their due times; at equal times the program first.
-    for (;;) {
+    // A script that produces bytes far faster than they are read (a huge 'repeat' without a wait)
+    // pauses once a lot is waiting, and each call does a bounded amount of work: nothing is dropped,
+    // and no call hangs.
+    for (int budget = kStepsPerCall; budget > 0 && rx_.size() < kMaxQueued; --budget) {
         auto reply =
             std::min_element(pending_.begin(), pending_.end(), [](const Pending& a, const Pending& b) {
                 return a.due != b.due ? a.due < b.due : a.seq < b.seq;
