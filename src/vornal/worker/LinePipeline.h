@@ -1,0 +1,105 @@
+#pragma once
+
+#include "vornal/worker/DataLine.h"
+#include "vornal/worker/Editor.h"
+#include "vornal/worker/NumberFormatter.h"
+#include "vornal/worker/Remover.h"
+
+#include <QRegularExpression>
+#include <QString>
+
+#include <optional>
+
+namespace vornal::config {
+class Config;
+}
+
+namespace vornal::worker {
+
+// Collects received bytes into lines: one character per byte, the input terminator included, with the
+// parity and framing errors noted while the line arrived. A line that grows past `maxLineLength` without
+// a terminator (wrong terminator setting, binary noise) is dropped, and so is the rest of it up to the
+// next terminator: a fragment of such a line never yields a value that could be typed.
+class LineAssembler {
+public:
+    static constexpr qsizetype defaultMaxLineLength = 64 * 1024;
+
+    explicit LineAssembler(int terminator, qsizetype maxLineLength = defaultMaxLineLength)
+        : terminator_(terminator), maxLineLength_(maxLineLength) {
+        buffer_.reserve(30);
+    }
+
+    enum class Step {
+        Pending,  // the byte was added, the line goes on
+        Complete, // the byte was the terminator: line() holds the whole line
+        Overflow, // the line just grew too long and was dropped (reported once per line)
+        Dropped,  // the terminator ended a line that had overflowed: nothing to process
+    };
+
+    Step add(quint8 byte);
+    // Marks the current line with a parity or framing error.
+    void markError() { error_ = true; }
+
+    // After Complete: the line and its error flag; then clear() starts the next line.
+    const QString& line() const { return buffer_; }
+    bool lineHasError() const { return error_; }
+    void clear();
+
+    // Bytes received after the last complete line.
+    bool hasPending() const { return !buffer_.isEmpty(); }
+    const QString& pending() const { return buffer_; }
+    int terminator() const { return terminator_; }
+    qsizetype maxLineLength() const { return maxLineLength_; }
+
+private:
+    int terminator_;
+    qsizetype maxLineLength_;
+    QString buffer_;
+    bool error_ = false;
+    bool overflowed_ = false;
+};
+
+// The processing of one complete line on the reading thread, in the fixed order: extraction with the
+// pattern, editing, removal of characters, and for numeric instruments removal of white space and number
+// formatting. Built once per connection from the settings record.
+class LinePipeline {
+public:
+    enum class Mode {
+        Number, // numeric instruments: white space removed, number formatted
+        Text,   // barcode readers: the edited text as it is, blanks and all
+    };
+
+    // Throws ProcessingError for settings no connection can work with (an expression that does not
+    // compile, an operand that is no number).
+    LinePipeline(const config::Config& config, Mode mode);
+    LinePipeline(QRegularExpression pattern, int captureGroup, Mode mode, Editor editor, Remover remover,
+                 std::optional<NumberFormatter> formatter);
+
+    // The mode the worker of the settings' instrument uses (text presets: Text).
+    static Mode modeFor(const config::Config& config);
+    // The expression a connection uses: the custom expression when set, else the preset's pattern.
+    static QString patternText(const config::Config& config);
+
+    // Counts the line and returns its record. Throws ProcessingError (the count is still taken) when a
+    // stage fails: no such capture group, an expression too complex to evaluate on this line, an edit
+    // count larger than the value, a value that is not a number.
+    DataLine process(const QString& rawLine, bool error);
+
+    qint32 count() const { return count_; }
+    Mode mode() const { return mode_; }
+    const QRegularExpression& pattern() const { return pattern_; }
+
+    // Step by step, for callers that show where the value came from.
+    QString extract(const QString& rawLine) const;
+
+private:
+    QRegularExpression pattern_;
+    int captureGroup_;
+    Mode mode_;
+    Editor editor_;
+    Remover remover_;
+    std::optional<NumberFormatter> formatter_;
+    qint32 count_ = 0;
+};
+
+} // namespace vornal::worker
