@@ -3,6 +3,7 @@
 
 #include "FakeDriver.h"
 
+#include <Direduva/ProcessProperties.h>
 #include <Direduva/SerialPortLocal.h>
 
 #include <gtest/gtest.h>
@@ -12,6 +13,15 @@
 #else
 #include <dlfcn.h>
 #endif
+
+// The scripted driver, on the platform the application fixes at start ("Windows" on "x86"),
+// chosen before the library starts.
+inline const bool fakeDriverSelected = [] {
+    Direduva::ProcessProperties::set("VAZ_DRIVER_DIR", FAKE_DRIVER_DIR);
+    Direduva::ProcessProperties::set("VAZ_OSNAME", "Windows");
+    Direduva::ProcessProperties::set("VAZ_OSARCH", "x86");
+    return true;
+}();
 
 inline FakeDriverState& fake() {
     static FakeDriverState* s = [] {

@@ -61,7 +61,8 @@ struct Library {
     std::string loadError;
     std::string loadedPath;
     int maxBitRate = 115200;
-    std::string devName;
+    std::string devName; // guarded by devNameMutex: setConfig may change it from any thread
+    std::mutex devNameMutex;
     std::map<std::string, bool> caps;
     bool timedRead = false;
     bool osFamilyWindows = false;

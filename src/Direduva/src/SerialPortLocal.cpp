@@ -201,6 +201,7 @@ SerialPortLocal::SerialPortLocal() {
     auto& lib = library();
     if (!lib.vazLibLoaded)
         diag("SerialPortLocal: Attempt to load: " + lib.vazLib + " failed: " + lib.loadError);
+    std::lock_guard lock(lib.devNameMutex);
     config_ = SerialConfig(lib.devName);
 }
 
@@ -317,7 +318,9 @@ void SerialPortLocal::setConfig(const SerialConfig& record) {
     config_ = record;
     if (!isOpen_)
         config_.port_ = handle + 1;
-    library().devName = record.getPortNameString();
+    auto& lib = library();
+    std::lock_guard lock(lib.devNameMutex);
+    lib.devName = record.getPortNameString();
 }
 
 void SerialPortLocal::reset() {
