@@ -80,6 +80,10 @@ send "both\r\n" parity-error=3 framing-error=3
 port BUSY
 in-use
 
+port BALANCE
+settings 2400 7E1
+every 10ms send "w\n"
+
 port SLOW
 wait 150ms
 send "late"
@@ -139,8 +143,8 @@ std::vector<std::string> readLines(SerialPortLocal& port, std::size_t count,
 
 TEST(SimDriver, PortListHasTheScriptsPortsInOrderWithTheirDetails) {
     ASSERT_TRUE(SerialPortLocal::isLibraryLoaded()) << SerialPortLocal::libraryLoadError();
-    const std::vector<std::string> expected = {"TIMED", "FOLLOW", "HIGH",  "NOTHING", "ERRORS",
-                                               "BUSY",  "SLOW",   "PROBE", "UNPLUG"};
+    const std::vector<std::string> expected = {"TIMED", "FOLLOW",  "HIGH", "NOTHING", "ERRORS",
+                                               "BUSY",  "BALANCE", "SLOW", "PROBE",   "UNPLUG"};
     EXPECT_EQ(SerialPortLocal::getPortList(), expected);
     auto info = SerialPortLocal::getDriverInfoList();
     ASSERT_FALSE(info.empty());
@@ -329,4 +333,26 @@ TEST(SimDriver, UnplugDeliversTheRestThenHangsUpAndLeavesThePortList) {
     } catch (const PortError& e) {
         EXPECT_STREQ(e.what(), "UNPLUG: SerOpenPort failed: 2: No such device");
     }
+}
+
+TEST(SimDriver, WrongLineSettingsShowAsLineErrors) {
+    SerialPortLocal port(configFor("BALANCE")); // 9600 8N1, the balance talks 2400 7E1
+    auto waitByte = [&port] {
+        const auto deadline = Clock::now() + std::chrono::seconds(2);
+        while (Clock::now() < deadline)
+            if (int b = port.getByte(); b >= 0)
+                return b;
+        return -1;
+    };
+    EXPECT_EQ(waitByte(), 'w');
+    EXPECT_TRUE(port.sigFrameErr());
+    EXPECT_TRUE(port.sigParityErr());
+    port.setBitRate(SerialConfig::BR_2400);
+    port.setDataBits(SerialConfig::LN_7BITS);
+    port.setParity(SerialConfig::PY_EVEN);
+    port.configure();
+    port.rxFlush();
+    EXPECT_EQ(waitByte(), 'w');
+    EXPECT_FALSE(port.sigFrameErr());
+    EXPECT_FALSE(port.sigParityErr());
 }

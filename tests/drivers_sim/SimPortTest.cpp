@@ -178,3 +178,26 @@ TEST(SimPort, RunawayScriptIsWorkedOffInBoundedSteps) {
     // The value saturates instead of overflowing.
     EXPECT_NE(std::string(buf.begin(), buf.end()).find("9223372036854775807"), std::string::npos);
 }
+
+TEST(SimPort, OtherLineSettingsGarbleWhatArrives) {
+    Script s = parse("port A\nsettings 2400 7e1\nevery 10ms send \"ab\"\n");
+    SimPort p(s.ports[0], 0);
+    std::uint8_t b;
+    p.setLineSettings({9600, 8, 0, 1});
+    p.advance(10, std::nullopt);
+    p.read(&b, 1);
+    EXPECT_TRUE(p.takeCondition(FlagFraming));
+    EXPECT_TRUE(p.takeCondition(FlagParity));
+    p.setLineSettings({2400, 7, 1, 1}); // only the parity differs
+    p.read(&b, 1);                      // already received: keeps what it had
+    EXPECT_TRUE(p.takeCondition(FlagParity));
+    p.advance(20, std::nullopt);
+    readAll(p);
+    EXPECT_TRUE(p.takeCondition(FlagFraming));
+    EXPECT_TRUE(p.takeCondition(FlagParity));
+    p.setLineSettings({2400, 7, 2, 1});
+    p.advance(30, std::nullopt);
+    readAll(p);
+    EXPECT_FALSE(p.takeCondition(FlagFraming));
+    EXPECT_FALSE(p.takeCondition(FlagParity));
+}

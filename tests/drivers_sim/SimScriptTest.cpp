@@ -115,6 +115,8 @@ TEST(SimScript, BuiltinDemoParsesWithThreeInstruments) {
     EXPECT_EQ(s.ports[2].name, "SIM3");
     EXPECT_EQ(s.ports[2].modem.dsr, LineMode::FollowDtr);
     EXPECT_TRUE(s.ports[2].gateDtr && s.ports[2].gateRts);
+    EXPECT_TRUE(s.ports[2].hasSettings);
+    EXPECT_EQ(s.ports[2].settings, (LineSettings{2400, 7, 2, 1}));
 }
 
 TEST(SimScript, ErrorsNameFileLineAndReason) {
@@ -146,6 +148,8 @@ TEST(SimScript, ErrorsNameFileLineAndReason) {
         {"port A\nsend \"x\" loud", "t.vsim:2: unknown option 'loud'"},
         {"port A\nrepeat 0\nwait 1s\nend", "t.vsim:2: repeat count 0 is out of range"},
         {"port A\non \"\" send \"x\"", "t.vsim:2: the text after 'on' is empty"},
+        {"port A\nsettings 2400 9E1", "t.vsim:2: bad frame '9E1'"},
+        {"port A\nsettings fast 8N1", "t.vsim:2: bad bit rate 'fast'"},
     };
     for (const Case& c : cases) {
         std::string what = errorOf(c.text);

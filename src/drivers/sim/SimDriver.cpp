@@ -221,6 +221,17 @@ bool hangup(Handle& hd, std::int64_t now) {
     return !next || *next > *hd.device->unplugAt();
 }
 
+LineSettings lineSettings(const VazConfig* c) {
+    static constexpr std::int64_t rates[] = {110,   150,   300,   600,    1200,   2400,   4800,  9600,
+                                             19200, 38400, 57600, 115200, 230400, 460800, 921600};
+    LineSettings s;
+    s.bitRate = c->bitRate <= 14 ? rates[c->bitRate] : c->bitRate;
+    s.dataBits = 5 + c->dataBits;
+    s.parity = c->parity;
+    s.stopBits = 1 + c->stopBits;
+    return s;
+}
+
 bool validSettings(const VazConfig* c, std::string& why) {
     if (c->bitRate < 0 || (c->bitRate > 14 && c->bitRate <= 30) || c->bitRate > 921600)
         why = "unsupported bit rate " + std::to_string(c->bitRate);
@@ -306,6 +317,7 @@ VAZ_API int32_t VAZ_CALL vazSerOpenPort(VazConfig* config) {
     if (std::string err = port->openRecord(); !err.empty())
         return failWith(VAZ_ERR_NOT_VALID, name + ": " + err);
     port->setHandshake(config->handshake);
+    port->setLineSettings(lineSettings(config));
     if (!dev->firstOpen)
         dev->firstOpen = now;
     dev->open = true;
@@ -324,6 +336,7 @@ VAZ_API int32_t VAZ_CALL vazSerConfigure(VazHandle h, const VazConfig* config) {
         if (!validSettings(config, why))
             return failWith(VAZ_ERR_NOT_VALID, why);
         hd.port->setHandshake(config->handshake);
+        hd.port->setLineSettings(lineSettings(config));
         return VAZ_OK;
     });
 }

@@ -121,7 +121,7 @@ void SimPort::emit(const Payload& p) {
         return;
     std::size_t first = rx_.size();
     for (char c : bytes)
-        rx_.emplace_back(std::uint8_t(c), std::uint8_t(0));
+        rx_.emplace_back(std::uint8_t(c), mismatch_);
     for (const ErrorMark& e : p.errors)
         rx_[first + std::min(e.index, bytes.size() - 1)].second |= e.flags;
 }
@@ -217,6 +217,15 @@ std::size_t SimPort::read(std::uint8_t* buffer, std::size_t n) {
         rx_.pop_front();
     }
     return k;
+}
+
+void SimPort::setLineSettings(const LineSettings& s) {
+    mismatch_ = 0;
+    if (!spec_.hasSettings || s == spec_.settings)
+        return;
+    mismatch_ = FlagFraming;
+    if (s.parity != spec_.settings.parity)
+        mismatch_ |= FlagParity;
 }
 
 bool SimPort::takeCondition(std::uint8_t flag) {

@@ -59,6 +59,8 @@ public:
     bool takeCondition(std::uint8_t flag);
 
     void setHandshake(int handshake) { handshake_ = handshake; }
+    // The settings the program configured; compared with the instrument's own.
+    void setLineSettings(const LineSettings& s);
     const PortSpec& spec() const { return spec_; }
 
 private:
@@ -90,6 +92,7 @@ private:
     bool dtr_ = true;
     bool rts_ = true;
     int handshake_ = 0;
+    std::uint8_t mismatch_ = 0; // conditions every received byte gets while the settings differ
 
     // Program clock: runs only while the gate is open.
     std::int64_t programBase_ = 0; // program time reached when the gate last opened/closed

@@ -531,6 +531,27 @@ private:
             }
             return;
         }
+        if (kw == "settings") {
+            PortSpec& p = currentPort(script, kw);
+            attributeOnly(kw);
+            p.settings.bitRate = integer(word(1, "bit rate after 'settings', as in settings 2400 7E1"),
+                                         "bit rate", 50, 4000000);
+            const std::string frame = word(2, "frame after the bit rate, as in settings 2400 7E1");
+            static const std::string parities = "NOEMS";
+            std::string f = frame;
+            for (char& c : f)
+                c = char(std::toupper(static_cast<unsigned char>(c)));
+            if (f.size() != 3 || f[0] < '5' || f[0] > '8' || parities.find(f[1]) == std::string::npos ||
+                (f[2] != '1' && f[2] != '2'))
+                fail("bad frame '" + frame +
+                     "': data bits 5-8, parity N, O, E, M or S, stop bits 1 or 2, as in 7E1");
+            p.settings.dataBits = f[0] - '0';
+            p.settings.parity = int(parities.find(f[1]));
+            p.settings.stopBits = f[2] - '0';
+            p.hasSettings = true;
+            noMore(3);
+            return;
+        }
         if (kw == "value") {
             PortSpec& p = currentPort(script, kw);
             attributeOnly(kw);
@@ -687,7 +708,7 @@ private:
         fail("unknown keyword '" + tokens_[0].text +
              "' (known: port, description, manufacturer, modem, in-use, open-error, unplug, record, echo, "
              "gate, "
-             "seed, value, on, wait, send, every, repeat, loop, end)");
+             "seed, settings, value, on, wait, send, every, repeat, loop, end)");
     }
 
     std::string_view text_;
@@ -763,6 +784,7 @@ end
 port SIM3
 description "Simulated handshaking balance"
 manufacturer "Vornal simulator"
+settings 2400 7E1
 modem dsr=dtr cts=rts
 gate dtr rts
 value w 101.25 drift=0.03 min=0

@@ -92,6 +92,14 @@ struct ReplyRule {
     Payload reply;
 };
 
+struct LineSettings {
+    std::int64_t bitRate = 9600; // bits per second
+    int dataBits = 8;            // 5 to 8
+    int parity = 0;              // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    int stopBits = 1;            // 1 or 2
+    bool operator==(const LineSettings&) const = default;
+};
+
 struct PortSpec {
     std::string name;
     std::string description;
@@ -106,6 +114,10 @@ struct PortSpec {
     bool gateDtr = false; // the instrument sends only while DTR is high
     bool gateRts = false; // ... and/or RTS
     std::uint64_t seed = 0;
+    // The line settings the instrument uses; when the program configures others, what it receives
+    // carries framing (and, for another parity, parity) errors.
+    bool hasSettings = false;
+    LineSettings settings;
     std::vector<ValueSpec> values;
     std::vector<ReplyRule> replies;
     std::vector<Statement> program;
