@@ -495,11 +495,10 @@ VAZ_API int32_t VAZ_CALL vazSerOpenPort(VazConfig* config) {
         SetLastError(err);
         return failWin(code, name + ": CreateFile");
     }
-    if (GetFileType(port->h) != FILE_TYPE_CHAR)
-        return failWith(VAZ_ERR_NOT_VALID, name + ": not a serial port");
     const DWORD rx = config->rxLen > 0 ? DWORD(config->rxLen) : 4096;
     const DWORD tx = config->txLen > 0 ? DWORD(config->txLen) : 4096;
     SetupComm(port->h, rx, tx); // a hint; drivers may keep their own sizes
+    // A device that is not a serial port fails here (GetCommState), as do unusable settings.
     if (applySettings(*port, config) != VAZ_OK)
         return VAZ_ERR_NOT_VALID; // the reason is the last-error text
     if (!port->applyTimeouts())
