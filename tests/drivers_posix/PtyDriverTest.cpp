@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/file.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -230,6 +231,15 @@ TEST(PtyDriver, OpenFailures) {
     EXPECT_EQ(portError([] { SerialPortLocal p(SerialConfig(std::string("/dev/null"))); }),
               "/dev/null: SerOpenPort failed: Port not valid");
     first.close();
+    // Another program holding the advisory lock on the device.
+    {
+        const int other = ::open(pty.name.c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(other, 0);
+        ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+        EXPECT_EQ(portError([&] { SerialPortLocal p(SerialConfig(pty.name)); }),
+                  pty.name + ": SerOpenPort failed: Port is in use");
+        ::close(other);
+    }
     // Closed: the port can be opened again.
     EXPECT_NO_THROW(SerialPortLocal again(SerialConfig(pty.name)));
 }
