@@ -11,9 +11,9 @@ namespace vornal::cli {
 
 // What main() has understood of the command line before it hands over to a subcommand.
 struct Invocation {
-    QString command;      // the subcommand's name
-    QStringList args;     // everything after the subcommand that is not a global option, "--" kept
-    QString storeFile;    // --store FILE: the file-backed preferences store at FILE; empty: per-user store
+    QString command;   // the subcommand's name
+    QStringList args;  // everything after the subcommand that is not a global option, "--" kept
+    QString storeFile; // --store FILE: the file-backed preferences store at FILE; empty: per-user store
     bool simulate = false;
     QString simulateScript; // --simulate SCRIPT (may be empty: the simulator's built-in instruments)
 };

@@ -6,6 +6,10 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <Direduva/SerialPortLocal.h>
+
+#include <iostream>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -19,11 +23,14 @@ std::vector<Command>& registry() {
 
 } // namespace
 
-void Registry::add(const Command& c) { registry().push_back(c); }
+void Registry::add(const Command& c) {
+    registry().push_back(c);
+}
 
 const std::vector<Command>& Registry::all() {
     auto& r = registry();
-    std::sort(r.begin(), r.end(), [](const Command& a, const Command& b) { return qstrcmp(a.name, b.name) < 0; });
+    std::sort(r.begin(), r.end(),
+              [](const Command& a, const Command& b) { return qstrcmp(a.name, b.name) < 0; });
     return r;
 }
 
@@ -210,6 +217,8 @@ int main(int argc, char** argv) {
         if (!inv.simulateScript.isEmpty())
             qputenv("VAZ_SIM_SCRIPT", QFileInfo(inv.simulateScript).absoluteFilePath().toLocal8Bit());
     }
+    // The serial library's banner and diagnostics must not mix with a subcommand's output.
+    Direduva::SerialPortLocal::setDiagnosticOutput(&std::cerr);
     const int rc = c->run(inv, io);
     out.flush();
     err.flush();

@@ -284,4 +284,17 @@ WeightWorkerAnd::DeviceState WeightWorkerAnd::testDevice() {
     return state;
 }
 
+std::unique_ptr<WeightWorker> createWorker(const config::Config& config, WeightWorkerView* view,
+                                           QObject* parent) {
+    const auto instrument = config.getInstrument().value_or(ConfigHelper::Instrument::GENERIC);
+    if (instrument.getInstrumentType() != ConfigHelper::InstrumentType::NUMBER)
+        return std::make_unique<WeightWorkerBarcode>(config, view, parent);
+    if (instrument == ConfigHelper::Instrument::AND || instrument == ConfigHelper::Instrument::AND_EM) {
+        auto worker = std::make_unique<WeightWorkerAnd>(config, view, parent);
+        worker->testDevice();
+        return worker;
+    }
+    return std::make_unique<WeightWorker>(config, view, parent);
+}
+
 } // namespace vornal::worker

@@ -121,4 +121,10 @@ public:
     static constexpr int settleMs = 50;
 };
 
+// The worker a connection uses for the settings' instrument: the barcode worker for text instruments,
+// the hand-shake worker for the A&D presets that watch the modem lines (its testDevice() already run),
+// the plain worker otherwise. Opens the port; throws what the constructors throw.
+std::unique_ptr<WeightWorker> createWorker(const config::Config& config, WeightWorkerView* view,
+                                           QObject* parent = nullptr);
+
 } // namespace vornal::worker

@@ -1,0 +1,71 @@
+#pragma once
+
+// Settings for subcommands that run the pipeline: the stored settings, then --preset NAME (the instrument
+// and its input terminator), then every --set KEY=VALUE with the rules of `vornal-cli set`.
+
+#include "Cli.h"
+#include "Store.h"
+
+#include "vornal/config/Config.h"
+
+#include <optional>
+
+namespace vornal::cli {
+
+// Loads the settings for `inv`, taking --preset and --set from its arguments. `ports` are the ports of
+// the system (only then is the stored port read). Returns none after printing why (exit status in
+// `exitCode`).
+inline std::optional<config::Config> loadSettingsWithOverrides(Invocation& inv, Io& io,
+                                                               const QStringList& ports, int* exitCode) {
+    QString error;
+    const auto preset = takeValue(inv.args, QStringLiteral("--preset"), &error);
+    const QStringList sets = takeValues(inv.args, QStringLiteral("--set"), &error);
+    if (!error.isEmpty()) {
+        *exitCode = fail(io, inv, error, Usage);
+        return std::nullopt;
+    }
+
+    config::Config config;
+    auto node = openSettingsNode(inv);
+    try {
+        const auto loaded = config.loadConfig(*node, ports);
+        for (const QString& w : loaded.warnings)
+            io.err << "vornal-cli " << inv.command << ": " << w << Qt::endl;
+    } catch (const std::exception& e) {
+        io.err << "vornal-cli " << inv.command << ": cannot read the settings from " << storeFileName()
+               << ": " << e.what() << "; using the defaults" << Qt::endl;
+        config = config::Config();
+        config.setInstrument(config::ConfigHelper::Instrument::getDefault());
+    }
+
+    if (preset) {
+        const auto instrument = config::ConfigHelper::Instrument::valueOf(*preset);
+        if (!instrument) {
+            QStringList names;
+            for (const auto& i : config::ConfigHelper::Instrument::values())
+                names += i.name();
+            *exitCode = fail(
+                io, inv,
+                QStringLiteral("unknown preset '%1'; the presets are: %2").arg(*preset, names.join(u' ')),
+                Usage);
+            return std::nullopt;
+        }
+        config.setInstrument(*instrument);
+        config.setInputTerminator(instrument->getPortDefaults().inputTerminator);
+    }
+    for (const QString& s : sets) {
+        const qsizetype eq = s.indexOf(u'=');
+        QString why;
+        if (eq <= 0) {
+            *exitCode = fail(io, inv, QStringLiteral("--set '%1' is not KEY=VALUE").arg(s), Usage);
+            return std::nullopt;
+        }
+        if (!config.setByKey(s.left(eq), s.mid(eq + 1), &why)) {
+            *exitCode = fail(io, inv, why, Usage);
+            return std::nullopt;
+        }
+    }
+    return config;
+}
+
+} // namespace vornal::cli
