@@ -14,12 +14,17 @@
 #include <dlfcn.h>
 #endif
 
+#ifndef FAKE_OSNAME
+#define FAKE_OSNAME "Windows"
+#define FAKE_OSARCH "x86"
+#endif
+
 // The scripted driver, on the platform the application fixes at start ("Windows" on "x86"),
 // chosen before the library starts.
 inline const bool fakeDriverSelected = [] {
     Direduva::ProcessProperties::set("VAZ_DRIVER_DIR", FAKE_DRIVER_DIR);
-    Direduva::ProcessProperties::set("VAZ_OSNAME", "Windows");
-    Direduva::ProcessProperties::set("VAZ_OSARCH", "x86");
+    Direduva::ProcessProperties::set("VAZ_OSNAME", FAKE_OSNAME);
+    Direduva::ProcessProperties::set("VAZ_OSARCH", FAKE_OSARCH);
     return true;
 }();
 
