@@ -123,8 +123,9 @@ TEST_F(ConfigStoreTest, InvalidStoredValuesLoadAsDefaultsAndAreReported) {
 }
 
 TEST_F(ConfigStoreTest, CorruptOrTruncatedFileLoadsWithDefaultsAndNeverCrashes) {
+    static const char binary[] = "\x00\xff\xfe garbage \x01\x02=\\\n\\";
     const QByteArray files[] = {
-        QByteArray("\x00\xff\xfe garbage \x01\x02=\\\n\\", 20),
+        QByteArray::fromRawData(binary, sizeof binary - 1),
         "halvorn.Vornal.instrument=KERN_5", // truncated in the middle of a name
         "halvorn.Vornal.delay=\\u00",       // truncated inside an escape
         "halvorn.Vornal.customRegEx=(\\\n", // truncated continuation line
