@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Cross-builds the Qt-free parts for 64-bit Windows with mingw-w64: the serial library Direduva,
 # the driver DLLs (win32, sim) and the direduva*/drivers* tests. Quiet on success; fails on any
-# compiler warning. When wine64 is installed, the Direduva unit tests also run under it.
+# compiler warning. When wine64 is installed, the Direduva and Win32 driver tests also run under it.
 #   scripts/cross-windows.sh [extra cmake arguments...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -32,7 +32,7 @@ wine=$(command -v wine64 || true)
 [[ -z "$wine" && -x /usr/lib/wine/wine64 ]] && wine=/usr/lib/wine/wine64
 if [[ -n "$wine" ]]; then
   export WINEDLLOVERRIDES='mscoree,mshtml=' WINEDEBUG=-all
-  for t in "$build"/bin/direduva*.exe; do
+  for t in "$build"/bin/direduva*.exe "$build"/bin/drivers_win32.exe; do
     [[ -e "$t" ]] || continue
     if ! out=$("$wine" "$t" 2>&1); then
       echo "$out" | tail -40 >&2; echo "cross-windows: $(basename "$t") failed under wine" >&2; exit 1
