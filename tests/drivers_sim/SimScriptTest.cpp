@@ -107,6 +107,13 @@ unplug
     EXPECT_EQ(b.program[1].kind, Statement::Unplug);
 }
 
+TEST(SimScript, WindowsLineEndsTabsAndByteOrderMark) {
+    Script s = parseScript("\xEF\xBB\xBFport A\r\n\tsend\t\"x\"\r\n", "t.vsim");
+    ASSERT_EQ(s.ports.size(), 1u);
+    ASSERT_EQ(s.ports[0].program.size(), 1u);
+    EXPECT_EQ(literalOf(s.ports[0].program[0].payload), "x");
+}
+
 TEST(SimScript, BuiltinDemoParsesWithThreeInstruments) {
     Script s = builtinScript();
     ASSERT_EQ(s.ports.size(), 3u);
@@ -163,7 +170,9 @@ TEST(SimScript, MissingFileIsAScriptError) {
         FAIL() << "no error";
     } catch (const ScriptError& e) {
         EXPECT_EQ(e.file(), "/nonexistent/dir/x.vsim");
-        EXPECT_NE(std::string(e.what()).find("cannot read the simulator script"), std::string::npos);
+        EXPECT_EQ(std::string(e.what()).rfind("/nonexistent/dir/x.vsim: cannot read the simulator script", 0),
+                  0u)
+            << e.what();
     }
 }
 

@@ -9,8 +9,8 @@
 namespace vazsim {
 
 ScriptError::ScriptError(const std::string& file, int line, const std::string& reason)
-    : std::runtime_error(file + ":" + std::to_string(line) + ": " + reason), file_(file), line_(line),
-      reason_(reason) {}
+    : std::runtime_error(file + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " + reason),
+      file_(file), line_(line), reason_(reason) {}
 
 namespace {
 
@@ -29,7 +29,10 @@ std::string lower(std::string s) {
 
 class Parser {
 public:
-    Parser(std::string_view text, std::string file) : text_(text), file_(std::move(file)) {}
+    Parser(std::string_view text, std::string file) : text_(text), file_(std::move(file)) {
+        if (text_.starts_with("\xEF\xBB\xBF")) // a byte-order mark left by some Windows editors
+            text_.remove_prefix(3);
+    }
 
     Script run() {
         Script script;
