@@ -791,7 +791,7 @@ settings 2400 7E1
 modem dsr=dtr cts=rts
 gate dtr rts
 value w 101.25 drift=0.03 min=0
-every 500ms send "ST,{w:+09}  g\n"
+every 500ms send "ST, {w:+09} g\n"
 )";
 }
 
