@@ -98,6 +98,8 @@ struct Driver {
     std::thread watcher;
     std::condition_variable watchWake;
     bool watchStop = false;
+    std::uint64_t watchGeneration = 0; // a watcher left running by an unregister from its own
+                                       // callback ends when a newer one starts
     VazDeviceNotificationFn notifyFn = nullptr;
     void* notifyCtx = nullptr;
 
@@ -160,9 +162,9 @@ struct Driver {
         }
     }
 
-    void watch() {
+    void watch(std::uint64_t generation) {
         std::unique_lock lock(mu);
-        while (!watchStop) {
+        while (!watchStop && generation == watchGeneration) {
             const std::int64_t now = nowMs();
             for (auto& [h, hd] : handles)
                 advance(hd, now);
@@ -540,7 +542,14 @@ VAZ_API int32_t VAZ_CALL vazSerRegisterDeviceNotification(VazDeviceNotificationF
     d.notifyFn = fn;
     d.notifyCtx = ctx;
     d.watchStop = false;
-    d.watcher = std::thread([&d] { d.watch(); });
+    // Devices gone before the registration were never announced to this callback; it learns of
+    // them from the port list.
+    const std::int64_t now = nowMs();
+    for (Device& dev : d.devices)
+        if (dev.unplugged(now))
+            dev.removalNotified = true;
+    const std::uint64_t generation = ++d.watchGeneration;
+    d.watcher = std::thread([&d, generation] { d.watch(generation); });
     return VAZ_OK;
 }
 

@@ -169,6 +169,8 @@ struct Driver {
     std::mutex wakeMu;
     std::condition_variable wake;
     bool stop = false;
+    std::uint64_t generation = 0; // a watcher left running by an unregister from its own callback
+                                  // ends when a newer one starts
     VazDeviceNotificationFn fn = nullptr;
     void* ctx = nullptr;
 
@@ -401,15 +403,15 @@ std::vector<PortEntry> listPorts(bool details) {
     return out;
 }
 
-void watch() {
+void watch(std::uint64_t generation) {
     Driver& d = driver();
     std::set<std::string> known;
     for (const PortEntry& e : listPorts(false))
         known.insert(e.name);
     std::unique_lock lock(d.wakeMu);
-    while (!d.stop) {
+    while (!d.stop && generation == d.generation) {
         d.wake.wait_for(lock, std::chrono::milliseconds(500));
-        if (d.stop)
+        if (d.stop || generation != d.generation)
             break;
         VazDeviceNotificationFn fn = d.fn;
         void* ctx = d.ctx;
@@ -727,8 +729,9 @@ VAZ_API int32_t VAZ_CALL vazSerRegisterDeviceNotification(VazDeviceNotificationF
         d.fn = fn;
         d.ctx = ctx;
         d.stop = false;
+        ++d.generation;
     }
-    d.watcher = std::thread(watch);
+    d.watcher = std::thread(watch, d.generation);
     return VAZ_OK;
 }
 
