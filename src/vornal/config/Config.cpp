@@ -77,10 +77,7 @@ const std::vector<Config::KeyDef>& Config::keyDefs() {
     using K = KeyDef;
     auto text = [](const char* key, QString Config::*m, QString loadDefault, QString acceptable,
                    bool (*valid)(const QString&)) {
-        return K{QString::fromLatin1(key),
-                 K::Text,
-                 loadDefault,
-                 acceptable,
+        return K{QString::fromLatin1(key), K::Text, loadDefault, acceptable,
                  // A text is stored as typed; "no text" is stored as the empty text.
                  [m](const Config& c) { return (c.*m).isNull() ? QStringLiteral("") : c.*m; },
                  [m, valid](Config& c, const QString& t) {
