@@ -65,6 +65,20 @@ struct Port {
     std::mutex countersMutex;
     Counters seen; // counts already reported
     bool countersKnown = false;
+    // Ports without error counters (ptys, most USB adapters' drivers) say so once; no ioctl after that.
+    std::atomic<bool> noCounters{false};
+    // One bit per line condition: set when new bytes came from the kernel since that condition was
+    // last queried. A condition can only have occurred with received bytes, so a query without new
+    // bytes needs no ioctl.
+    std::atomic<unsigned> freshBytes{0};
+
+    // Read-ahead: the reading loop takes one byte per call, the kernel is asked for a whole chunk.
+    // Cuts the system calls per byte from several to a fraction of one.
+    std::mutex rxMutex;
+    uint8_t rxBuf[4096];
+    int rxPos = 0;
+    int rxLen = 0;
+    int buffered() const { return rxLen - rxPos; }
 };
 
 std::mutex tableMutex;
@@ -198,16 +212,21 @@ bool readCounters(int, Counters&) {
 }
 #endif
 
-// 1 when the counter chosen by field grew since the previous query, else 0.
-int conditionOccurred(VazHandle h, int Counters::*field) {
+// 1 when the counter chosen by field grew since the previous query, else 0. `bit` is the condition's
+// bit in Port::freshBytes.
+int conditionOccurred(VazHandle h, int Counters::*field, unsigned bit) {
     auto p = lookup(h);
     if (!p) {
         setLastError("invalid port handle");
         return -1;
     }
+    if (p->noCounters || !(p->freshBytes.fetch_and(~bit) & bit))
+        return 0;
     Counters now;
-    if (!readCounters(p->fd, now))
-        return 0; // no counters on this port: nothing to report
+    if (!readCounters(p->fd, now)) {
+        p->noCounters = true; // no counters on this port: nothing to report, ever
+        return 0;
+    }
     std::lock_guard lock(p->countersMutex);
     const bool grew = now.*field > p->seen.*field;
     p->seen.*field = now.*field;
@@ -495,16 +514,22 @@ VAZ_API int32_t vazSerGetByte(VazHandle h) {
         setLastError("invalid port handle");
         return VAZ_FAIL;
     }
+    std::lock_guard rx(p->rxMutex);
+    if (p->rxPos < p->rxLen)
+        return p->rxBuf[p->rxPos++];
     if (p->hungUp)
         return VAZ_HANGUP;
     const int t = p->timeoutRx.load();
     if (t > 0)
         waitReadable(p->fd, t);
-    uint8_t b = 0;
     for (;;) {
-        const ssize_t r = read(p->fd, &b, 1);
-        if (r == 1)
-            return b;
+        const ssize_t r = read(p->fd, p->rxBuf, sizeof p->rxBuf);
+        if (r > 0) {
+            p->rxLen = int(r);
+            p->rxPos = 1;
+            p->freshBytes = ~0u;
+            return p->rxBuf[0];
+        }
         if (r == 0) {
             p->hungUp = true;
             return VAZ_HANGUP;
@@ -533,17 +558,27 @@ VAZ_API int32_t vazSerGetData(VazHandle h, uint8_t* buffer, int32_t n) {
         setLastError("invalid port handle or buffer");
         return VAZ_FAIL;
     }
-    if (p->hungUp)
-        return VAZ_HANGUP;
     if (n == 0)
         return 0;
+    std::lock_guard rx(p->rxMutex);
+    if (p->rxPos < p->rxLen) {
+        // Bytes read ahead come first, in order.
+        const int take = std::min(n, p->buffered());
+        std::memcpy(buffer, p->rxBuf + p->rxPos, size_t(take));
+        p->rxPos += take;
+        return take;
+    }
+    if (p->hungUp)
+        return VAZ_HANGUP;
     const int t = p->timeoutRx.load();
     if (t > 0)
         waitReadable(p->fd, t);
     for (;;) {
         const ssize_t r = read(p->fd, buffer, size_t(n));
-        if (r > 0)
+        if (r > 0) {
+            p->freshBytes = ~0u;
             return int32_t(r);
+        }
         if (r == 0) {
             p->hungUp = true;
             return VAZ_HANGUP;
@@ -594,11 +629,18 @@ VAZ_API int32_t vazSerRxReadyCount(VazHandle h) {
         setLastError("invalid port handle");
         return VAZ_FAIL;
     }
+    int buffered = 0;
+    {
+        std::lock_guard rx(p->rxMutex);
+        buffered = p->buffered();
+    }
     if (p->hungUp)
-        return VAZ_HANGUP;
+        return buffered > 0 ? buffered : VAZ_HANGUP;
     int n = 0;
     if (ioctl(p->fd, FIONREAD, &n) == 0 && n > 0)
-        return n;
+        return n + buffered;
+    if (buffered > 0)
+        return buffered;
     if (pollHangup(p->fd)) {
         p->hungUp = true;
         return VAZ_HANGUP;
@@ -620,7 +662,11 @@ VAZ_API int32_t vazSerTxBufCount(VazHandle h) {
 
 VAZ_API int32_t vazSerRxFlush(VazHandle h) {
     auto p = lookup(h);
-    if (!p || tcflush(p->fd, TCIFLUSH) != 0)
+    if (!p)
+        return VAZ_FAIL;
+    std::lock_guard rx(p->rxMutex);
+    p->rxPos = p->rxLen = 0;
+    if (tcflush(p->fd, TCIFLUSH) != 0)
         return VAZ_FAIL;
     return VAZ_OK;
 }
@@ -694,19 +740,19 @@ VAZ_API int32_t vazSerSigRing(VazHandle h) {
     return modemBit(h, TIOCM_RI);
 }
 VAZ_API int32_t vazSerSigBreak(VazHandle h) {
-    return conditionOccurred(h, &Counters::brk);
+    return conditionOccurred(h, &Counters::brk, 1u << 0);
 }
 VAZ_API int32_t vazSerSigFrameErr(VazHandle h) {
-    return conditionOccurred(h, &Counters::frame);
+    return conditionOccurred(h, &Counters::frame, 1u << 1);
 }
 VAZ_API int32_t vazSerSigOverrun(VazHandle h) {
-    return conditionOccurred(h, &Counters::overrun);
+    return conditionOccurred(h, &Counters::overrun, 1u << 2);
 }
 VAZ_API int32_t vazSerSigParityErr(VazHandle h) {
-    return conditionOccurred(h, &Counters::parity);
+    return conditionOccurred(h, &Counters::parity, 1u << 3);
 }
 VAZ_API int32_t vazSerRxOverflow(VazHandle h) {
-    return conditionOccurred(h, &Counters::bufOverrun);
+    return conditionOccurred(h, &Counters::bufOverrun, 1u << 4);
 }
 
 VAZ_API int32_t vazSerSetTimeoutRx(VazHandle h, int32_t ms) {

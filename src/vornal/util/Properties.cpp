@@ -247,7 +247,9 @@ QByteArray Properties::serialize(const QString& comment, const QDateTime& when) 
 bool Properties::save(const QString& path, const QString& comment, QString* error) const {
     QSaveFile f(path);
     const QByteArray data = serialize(comment);
-    if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size() || !f.commit()) {
+    // flush() before commit(): a write error that only shows when the buffer goes out (full disk,
+    // file-size limit) must cancel the save instead of renaming a cut-off file into place.
+    if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size() || !f.flush() || !f.commit()) {
         if (error)
             *error = QStringLiteral("Cannot write %1: %2").arg(path, f.errorString());
         return false;
