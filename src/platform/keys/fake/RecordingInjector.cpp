@@ -1,0 +1,84 @@
+#include "RecordingInjector.h"
+
+namespace vornal::platform {
+
+bool RecordingInjector::pause(int ms, std::stop_token stop) {
+    {
+        std::lock_guard lock(mutex_);
+        events_.push_back(pauseOf(ms));
+    }
+    if (realPauses_)
+        return KeyInjector::pause(ms, stop);
+    return !stop.stop_requested();
+}
+
+std::optional<bool> RecordingInjector::capsLockOn() {
+    std::lock_guard lock(mutex_);
+    return caps_;
+}
+
+void RecordingInjector::setCapsLock(std::optional<bool> on) {
+    std::lock_guard lock(mutex_);
+    caps_ = on;
+}
+
+void RecordingInjector::failOnPress(int code) {
+    std::lock_guard lock(mutex_);
+    failPress_.insert(code);
+}
+
+void RecordingInjector::failOnRelease(int code) {
+    std::lock_guard lock(mutex_);
+    failRelease_.insert(code);
+}
+
+void RecordingInjector::pressKey(int code) {
+    std::lock_guard lock(mutex_);
+    if (failPress_.count(code))
+        throw std::runtime_error("refused by test");
+    events_.push_back(press(code));
+}
+
+void RecordingInjector::releaseKey(int code) {
+    std::lock_guard lock(mutex_);
+    if (failRelease_.count(code))
+        throw std::runtime_error("refused by test");
+    events_.push_back(release(code));
+}
+
+std::vector<RecordingInjector::Event> RecordingInjector::events() const {
+    std::lock_guard lock(mutex_);
+    return events_;
+}
+
+void RecordingInjector::clear() {
+    std::lock_guard lock(mutex_);
+    events_.clear();
+}
+
+std::string RecordingInjector::trace() const {
+    return toTrace(events());
+}
+
+std::string toTrace(const std::vector<RecordingInjector::Event>& events) {
+    std::string out;
+    for (const auto& e : events) {
+        if (!out.empty())
+            out += ' ';
+        switch (e.kind) {
+        case RecordingInjector::Event::Kind::Press:
+            out += 'P';
+            break;
+        case RecordingInjector::Event::Kind::Release:
+            out += 'R';
+            break;
+        case RecordingInjector::Event::Kind::Pause:
+            out += '~';
+            break;
+        }
+        out += std::to_string(e.value);
+    }
+    return out;
+}
+
+} // namespace vornal::platform

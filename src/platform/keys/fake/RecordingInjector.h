@@ -1,0 +1,58 @@
+#pragma once
+
+// A key injector that only records: presses, releases and pauses, in order. For tests of everything
+// that types, without a display.
+
+#include "../KeyInjector.h"
+
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace vornal::platform {
+
+class RecordingInjector : public KeyInjector {
+public:
+    struct Event {
+        enum class Kind { Press, Release, Pause };
+        Kind kind;
+        int value; // key code, or milliseconds of a pause
+        friend bool operator==(const Event&, const Event&) = default;
+    };
+    static Event press(int code) { return {Event::Kind::Press, code}; }
+    static Event release(int code) { return {Event::Kind::Release, code}; }
+    static Event pauseOf(int ms) { return {Event::Kind::Pause, ms}; }
+
+    // Pauses are recorded; they really wait only when `realPauses` is set (for interruption tests).
+    explicit RecordingInjector(bool realPauses = false) : realPauses_(realPauses) {}
+
+    bool pause(int ms, std::stop_token stop) override;
+    std::optional<bool> capsLockOn() override;
+    std::string name() const override { return "recording"; }
+
+    // Everything recorded so far (a copy: typing may go on in another thread).
+    std::vector<Event> events() const;
+    void clear();
+    // "P16 P65 R65 R16 ..." with pauses as "~20": short and readable in test failures.
+    std::string trace() const;
+    void setCapsLock(std::optional<bool> on);
+    // Pressing / releasing this code fails with std::runtime_error("refused by test").
+    void failOnPress(int code);
+    void failOnRelease(int code);
+
+protected:
+    void pressKey(int code) override;
+    void releaseKey(int code) override;
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<Event> events_;
+    std::optional<bool> caps_ = false;
+    std::set<int> failPress_, failRelease_;
+    bool realPauses_;
+};
+
+std::string toTrace(const std::vector<RecordingInjector::Event>& events);
+
+} // namespace vornal::platform

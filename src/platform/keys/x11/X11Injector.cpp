@@ -1,0 +1,420 @@
+#include "X11Injector.h"
+
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <stdexcept>
+#include <thread>
+
+namespace vornal::platform {
+
+namespace {
+
+// The Qt receiver (and others) re-read the keymap asynchronously after a mapping change: shorter
+// waits lost characters.
+constexpr auto kRemapWait = std::chrono::milliseconds(20);
+
+KeySym fixedKeysym(int code) {
+    switch (code) {
+    case key::ENTER:
+        return XK_Return;
+    case key::TAB:
+        return XK_Tab;
+    case key::RIGHT:
+        return XK_Right;
+    case key::DOWN:
+        return XK_Down;
+    case key::SPACE:
+        return XK_space;
+    case key::DELETE:
+        return XK_Delete;
+    case key::ESCAPE:
+        return XK_Escape;
+    case key::MULTIPLY:
+        return XK_KP_Multiply;
+    case key::ADD:
+        return XK_KP_Add;
+    case key::DIVIDE:
+        return XK_KP_Divide;
+    case key::SHIFT:
+        return XK_Shift_L;
+    case key::CONTROL:
+        return XK_Control_L;
+    case key::ALT:
+        return XK_Alt_L;
+    default:
+        break;
+    }
+    if (code >= key::F1 && code <= key::F1 + 11)
+        return XK_F1 + static_cast<KeySym>(code - key::F1);
+    if (auto d = numpadDigit(code))
+        return XK_KP_0 + static_cast<KeySym>(*d);
+    if (code >= key::LETTER_A && code <= key::LETTER_A + 25)
+        return XK_a + static_cast<KeySym>(code - key::LETTER_A);
+    if (code >= key::DIGIT_0 && code <= key::DIGIT_0 + 9)
+        return XK_0 + static_cast<KeySym>(code - key::DIGIT_0);
+    // The remaining keys by what they carry on a US keyboard.
+    switch (code) {
+    case key::COMMA:
+        return XK_comma;
+    case key::MINUS:
+        return XK_minus;
+    case key::PERIOD:
+        return XK_period;
+    case key::SLASH:
+        return XK_slash;
+    case key::SEMICOLON:
+        return XK_semicolon;
+    case key::EQUALS:
+        return XK_equal;
+    case key::OPEN_BRACKET:
+        return XK_bracketleft;
+    case key::BACK_SLASH:
+        return XK_backslash;
+    case key::CLOSE_BRACKET:
+        return XK_bracketright;
+    case key::BACK_QUOTE:
+        return XK_grave;
+    case key::QUOTE:
+        return XK_apostrophe;
+    case key::DEAD_GRAVE:
+        return XK_dead_grave;
+    case key::DEAD_ACUTE:
+        return XK_dead_acute;
+    case key::DEAD_CIRCUMFLEX:
+        return XK_dead_circumflex;
+    case key::LESS:
+        return XK_less;
+    case key::COLON:
+        return XK_colon;
+    case key::DOLLAR:
+        return XK_dollar;
+    case key::EXCLAMATION_MARK:
+        return XK_exclam;
+    case key::NUMBER_SIGN:
+        return XK_numbersign;
+    case key::PLUS:
+        return XK_plus;
+    case key::RIGHT_PARENTHESIS:
+        return XK_parenright;
+    default:
+        return NoSymbol;
+    }
+}
+
+KeySym charKeysym(char32_t ch) {
+    if ((ch >= 0x20 && ch <= 0x7E) || (ch >= 0xA0 && ch <= 0xFF))
+        return ch;
+    return 0x01000000 | ch;
+}
+
+// The accent key whose accent followed by SPACE gives `ch`.
+KeySym deadKeysym(char32_t ch) {
+    switch (ch) {
+    case U'\'':
+        return XK_dead_acute;
+    case U'"':
+        return XK_dead_diaeresis;
+    case U'`':
+        return XK_dead_grave;
+    case U'~':
+        return XK_dead_tilde;
+    case U'^':
+        return XK_dead_circumflex;
+    default:
+        return charKeysym(ch);
+    }
+}
+
+} // namespace
+
+struct X11Injector::Impl {
+    Display* dpy = nullptr;
+    std::string displayName;
+
+    // What one of our key codes put down, released in reverse at its release.
+    struct Down {
+        std::vector<KeyCode> keys;
+        KeyCode spare = 0; // a borrowed keycode to give back after the release
+    };
+    std::map<int, Down> down;
+
+    ~Impl() {
+        if (dpy)
+            XCloseDisplay(dpy);
+    }
+
+    void fake(KeyCode kc, bool press) {
+        if (!XTestFakeKeyEvent(dpy, kc, press ? True : False, CurrentTime))
+            throw std::runtime_error("the X server refused a synthetic key event");
+    }
+
+    KeyCode keycodeOf(KeySym ks) { return XKeysymToKeycode(dpy, ks); }
+
+    // Finds `ks` in the current group of the active layout: the keycode and the real modifier keys
+    // that select its shift level, with the locked modifiers (Caps Lock, Num Lock) taken into account.
+    bool find(KeySym ks, Down& out) {
+        XkbStateRec state{};
+        if (XkbGetState(dpy, XkbUseCoreKbd, &state) != Success)
+            return false;
+        XkbDescPtr xkb = XkbGetMap(dpy, XkbKeyTypesMask | XkbKeySymsMask | XkbModifierMapMask, XkbUseCoreKbd);
+        if (!xkb)
+            return false;
+        // AltGr: the key carrying ISO_Level3_Shift and the real modifier it sets.
+        KeyCode l3Key = 0;
+        unsigned l3Mask = 0;
+        for (int kc = xkb->min_key_code; kc <= xkb->max_key_code && !l3Key; ++kc) {
+            const int n = XkbKeyNumSyms(xkb, kc);
+            for (int i = 0; i < n; ++i) {
+                if (XkbKeySymsPtr(xkb, kc)[i] == XK_ISO_Level3_Shift) {
+                    l3Key = static_cast<KeyCode>(kc);
+                    l3Mask = xkb->map->modmap ? xkb->map->modmap[kc] : 0;
+                    break;
+                }
+            }
+        }
+        if (l3Key && !l3Mask)
+            l3Mask = Mod5Mask;
+        const KeyCode shiftKey = keycodeOf(XK_Shift_L);
+        const unsigned locked = state.locked_mods;
+        struct Combo {
+            unsigned mask;
+            bool shift, l3;
+        };
+        const Combo combos[] = {{0, false, false},
+                                {ShiftMask, true, false},
+                                {l3Mask, false, true},
+                                {ShiftMask | l3Mask, true, true}};
+        bool found = false;
+        for (const Combo& c : combos) {
+            if (c.l3 && !l3Key)
+                continue;
+            for (int kc = xkb->min_key_code; kc <= xkb->max_key_code && !found; ++kc) {
+                const int groups = XkbKeyNumGroups(xkb, kc);
+                if (groups == 0)
+                    continue;
+                const int group = state.group % groups;
+                XkbKeyTypePtr type = XkbKeyKeyType(xkb, kc, group);
+                const unsigned effective = (c.mask | locked) & type->mods.mask;
+                int level = 0;
+                for (int i = 0; i < type->map_count; ++i) {
+                    const XkbKTMapEntryRec& e = type->map[i];
+                    if (e.active && e.mods.mask == effective) {
+                        level = e.level;
+                        break;
+                    }
+                }
+                if (level >= XkbKeyGroupWidth(xkb, kc, group))
+                    continue;
+                if (XkbKeySymEntry(xkb, kc, level, group) != ks)
+                    continue;
+                out.keys.clear();
+                if (c.shift)
+                    out.keys.push_back(shiftKey);
+                if (c.l3)
+                    out.keys.push_back(l3Key);
+                out.keys.push_back(static_cast<KeyCode>(kc));
+                found = true;
+            }
+            if (found)
+                break;
+        }
+        XkbFreeKeyboard(xkb, 0, True);
+        return found;
+    }
+
+    // A keycode without any symbol, lent to `ks` until the key is released.
+    bool borrow(KeySym ks, Down& out) {
+        int minKc = 0, maxKc = 0;
+        XDisplayKeycodes(dpy, &minKc, &maxKc);
+        int perCode = 0;
+        KeySym* map = XGetKeyboardMapping(dpy, static_cast<KeyCode>(minKc), maxKc - minKc + 1, &perCode);
+        if (!map)
+            return false;
+        KeyCode spare = 0;
+        for (int kc = maxKc; kc >= minKc && !spare; --kc) {
+            bool empty = true;
+            for (int i = 0; i < perCode; ++i)
+                empty = empty && map[(kc - minKc) * perCode + i] == NoSymbol;
+            if (empty)
+                spare = static_cast<KeyCode>(kc);
+        }
+        XFree(map);
+        if (!spare)
+            return false;
+        KeySym syms[4] = {ks, ks, ks, ks};
+        XChangeKeyboardMapping(dpy, spare, 4, syms, 1);
+        XSync(dpy, False);
+        std::this_thread::sleep_for(kRemapWait);
+        out.keys = {spare};
+        out.spare = spare;
+        return true;
+    }
+
+    void giveBack(KeyCode spare) {
+        XSync(dpy, False);
+        std::this_thread::sleep_for(kRemapWait);
+        KeySym none[4] = {NoSymbol, NoSymbol, NoSymbol, NoSymbol};
+        XChangeKeyboardMapping(dpy, spare, 4, none, 1);
+        XSync(dpy, False);
+    }
+
+    Down locate(KeySym ks, char32_t forWhat) {
+        Down d;
+        if (find(ks, d) || borrow(ks, d))
+            return d;
+        throw std::runtime_error("no key of the active X layout gives U+" + std::to_string(forWhat) +
+                                 " and no spare keycode is free");
+    }
+
+    void put(int code, Down d) {
+        for (KeyCode kc : d.keys)
+            fake(kc, true);
+        down[code] = std::move(d);
+    }
+
+    void take(int code) {
+        auto it = down.find(code);
+        if (it == down.end())
+            return; // never pressed: nothing to release
+        Down d = std::move(it->second);
+        down.erase(it);
+        for (auto k = d.keys.rbegin(); k != d.keys.rend(); ++k)
+            fake(*k, false);
+        if (d.spare)
+            giveBack(d.spare);
+    }
+};
+
+std::unique_ptr<X11Injector> X11Injector::open(const CharChords& layout, std::string* whyNot) {
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) {
+        const char* wayland = std::getenv("WAYLAND_DISPLAY");
+        if (whyNot)
+            *whyNot =
+                wayland && *wayland
+                    ? "this is a Wayland session without XWayland (DISPLAY is not set); typing needs an "
+                      "X server: enable XWayland or log in to an X11 session"
+                    : "no X display (DISPLAY is not set): start Vornal inside a graphical session";
+        return nullptr;
+    }
+    auto impl = std::make_unique<Impl>();
+    impl->displayName = display;
+    int major = XkbMajorVersion, minor = XkbMinorVersion, xkbError = 0, event = 0, error = 0;
+    impl->dpy = XkbOpenDisplay(const_cast<char*>(display), &event, &error, &major, &minor, &xkbError);
+    if (!impl->dpy) {
+        if (whyNot)
+            *whyNot = xkbError == XkbOD_NonXkbServer
+                          ? "the X server " + impl->displayName + " has no XKEYBOARD extension"
+                          : "cannot open the X display " + impl->displayName;
+        return nullptr;
+    }
+    int ev = 0, err = 0, maj = 0, min = 0;
+    if (!XTestQueryExtension(impl->dpy, &ev, &err, &maj, &min)) {
+        if (whyNot)
+            *whyNot =
+                "the X server " + impl->displayName + " has no XTEST extension for synthetic key presses";
+        return nullptr;
+    }
+    return std::unique_ptr<X11Injector>(new X11Injector(std::move(impl), layout));
+}
+
+X11Injector::X11Injector(std::unique_ptr<Impl> impl, const CharChords& layout)
+    : impl_(std::move(impl)), decoder_(layout) {}
+
+X11Injector::~X11Injector() {
+    // Nothing may stay pressed when the connection goes.
+    std::lock_guard lock(mutex_);
+    try {
+        while (!impl_->down.empty())
+            impl_->take(impl_->down.begin()->first);
+        XSync(impl_->dpy, False);
+    } catch (const std::exception&) {
+    }
+}
+
+std::string X11Injector::name() const {
+    return "X11 (XTest) on " + impl_->displayName;
+}
+
+std::optional<bool> X11Injector::capsLockOn() {
+    std::lock_guard lock(mutex_);
+    XkbStateRec state{};
+    if (XkbGetState(impl_->dpy, XkbUseCoreKbd, &state) != Success)
+        return std::nullopt;
+    return (state.locked_mods & LockMask) != 0;
+}
+
+void X11Injector::flush() {
+    std::lock_guard lock(mutex_);
+    XFlush(impl_->dpy);
+}
+
+void X11Injector::pressKey(int code) {
+    std::lock_guard lock(mutex_);
+    if (isModifierCode(code)) {
+        // Held logically: which real modifiers go down depends on the key that follows.
+        decoder_.modifierDown(code);
+        return;
+    }
+    if (decoder_.collectAltDigit(code))
+        return;
+    if (impl_->down.count(code))
+        impl_->take(code);
+    const auto m = decoder_.decode(code);
+    switch (m.kind) {
+    case ChordDecoder::Meaning::Kind::Character:
+        impl_->put(code, impl_->locate(charKeysym(m.ch), m.ch));
+        break;
+    case ChordDecoder::Meaning::Kind::DeadCharacter:
+        impl_->put(code, impl_->locate(deadKeysym(m.ch), m.ch));
+        break;
+    case ChordDecoder::Meaning::Kind::Key: {
+        Impl::Down d;
+        for (int mod : m.modifiers)
+            if (KeyCode kc = impl_->keycodeOf(fixedKeysym(mod)))
+                d.keys.push_back(kc);
+        const KeySym ks = fixedKeysym(code);
+        KeyCode kc = impl_->keycodeOf(ks);
+        if (!kc) {
+            Impl::Down lent;
+            if (!impl_->borrow(ks, lent))
+                throw std::runtime_error("the active X layout has no key for key code " +
+                                         std::to_string(code));
+            d.keys.push_back(lent.keys.front());
+            d.spare = lent.spare;
+        } else {
+            d.keys.push_back(kc);
+        }
+        impl_->put(code, std::move(d));
+        break;
+    }
+    }
+    XFlush(impl_->dpy);
+}
+
+void X11Injector::releaseKey(int code) {
+    std::lock_guard lock(mutex_);
+    if (isModifierCode(code)) {
+        if (const auto value = decoder_.modifierUp(code)) {
+            // ALT + numeric-pad code: X has no such thing, so the character itself is typed.
+            const char32_t ch = static_cast<char32_t>(*value);
+            impl_->put(-1, impl_->locate(charKeysym(ch), ch));
+            XFlush(impl_->dpy);
+            impl_->take(-1);
+            XFlush(impl_->dpy);
+        }
+        return;
+    }
+    if (numpadDigit(code) && !impl_->down.count(code))
+        return; // a collected ALT digit
+    impl_->take(code);
+    XFlush(impl_->dpy);
+}
+
+} // namespace vornal::platform

@@ -1,0 +1,41 @@
+#pragma once
+
+// Key injection on X11 through XTest, following the layout that is active in the X server (XKB): a
+// chord of the configured layout is decoded to its character, the character's keysym is searched in
+// the current group, and the real modifier keys of its shift level are pressed with it. Characters the
+// layout lacks are typed by lending a spare keycode for a moment.
+
+#include "../ChordDecoder.h"
+#include "../KeyInjector.h"
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace vornal::platform {
+
+class X11Injector : public KeyInjector {
+public:
+    // Connects to the display named by DISPLAY. Returns null and says why when there is no usable X
+    // server (no DISPLAY, Wayland without XWayland, no XTEST or XKEYBOARD extension).
+    static std::unique_ptr<X11Injector> open(const CharChords& layout, std::string* whyNot);
+    ~X11Injector() override;
+
+    std::optional<bool> capsLockOn() override;
+    std::string name() const override;
+
+protected:
+    void pressKey(int code) override;
+    void releaseKey(int code) override;
+    void flush() override;
+
+private:
+    struct Impl;
+    X11Injector(std::unique_ptr<Impl> impl, const CharChords& layout);
+    std::unique_ptr<Impl> impl_;
+    ChordDecoder decoder_;
+    std::mutex mutex_;
+};
+
+} // namespace vornal::platform
