@@ -1,0 +1,302 @@
+#include "Keybot.h"
+
+#include "vornal/config/Config.h"
+#include "vornal/util/ResourceBundle.h"
+#include "vornal/worker/WeightWorkerView.h"
+
+#include <algorithm>
+#include <chrono>
+#include <iostream>
+
+namespace vornal::worker {
+
+namespace {
+const util::ResourceBundle& bundle() {
+    return util::ResourceBundle::get(QStringLiteral("vornal.worker.WorkerBundle"));
+}
+constexpr int SPACE = platform::key::SPACE;
+constexpr int ALT = platform::key::ALT;
+} // namespace
+
+Keybot::Keybot(int keyDelay, int startWith, int endWith, int endWith2, int everyXValues,
+               KeyboardType keyboardType, KeyMapType keyMapType, WeightWorkerView* view,
+               std::unique_ptr<platform::KeyInjector> injector)
+    : view_(view), keyDelay_(std::max(0, keyDelay)), endWith_(endWith), endWith2_(endWith2),
+      everyXValues_(everyXValues), startWith_(startWith), keyMap_(getKeymap(keyboardType, keyMapType)),
+      keyMapComplete_(getKeymap(keyboardType, KeyMapType::ALPHANUMERIC_COMPLETE)),
+      keyboardType_(keyboardType), directKeys_(getDirectKeys(keyboardType)), injector_(std::move(injector)) {
+    if (!injector_)
+        injector_ = platform::createKeyInjector(keyMapComplete_);
+}
+
+std::unique_ptr<Keybot> Keybot::fromConfig(const config::Config& config, WeightWorkerView* view,
+                                           std::unique_ptr<platform::KeyInjector> injector) {
+    const auto instrument = config.getInstrument();
+    const KeyMapType type = instrument ? instrument->getKeyMapType() : KeyMapType::ALPHANUMERIC_COMPLETE;
+    return std::make_unique<Keybot>(config.getDelayAsInt(), config.getStartWith().getKeyCode(),
+                                    config.getOutputTerminator().getKeyCode(),
+                                    config.getOutputTerminator2().getKeyCode(), config.getEveryXValuesAsInt(),
+                                    config.getKeyboardType(), type, view, std::move(injector));
+}
+
+Keybot::~Keybot() {
+    stop();
+}
+
+void Keybot::add(const QString& text) {
+    if (text.isEmpty())
+        return;
+    {
+        std::lock_guard lock(queueMutex_);
+        queue_.push_back(text);
+    }
+    queueChanged_.notify_all();
+}
+
+void Keybot::start() {
+    if (thread_.joinable())
+        return;
+    stopSource_ = std::stop_source();
+    thread_ = std::thread([this, token = stopSource_.get_token()] { run(token); });
+}
+
+int Keybot::stop() {
+    stopSource_.request_stop();
+    queueChanged_.notify_all();
+    if (thread_.joinable())
+        thread_.join();
+    std::lock_guard lock(queueMutex_);
+    const int discarded = static_cast<int>(queue_.size());
+    queue_.clear();
+    typing_ = false;
+    return discarded;
+}
+
+int Keybot::pendingCount() const {
+    std::lock_guard lock(queueMutex_);
+    return static_cast<int>(queue_.size());
+}
+
+bool Keybot::waitUntilIdle(int timeoutMs) {
+    std::unique_lock lock(queueMutex_);
+    return queueChanged_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                  [this] {
+                                      return (queue_.empty() && !typing_) || !thread_.joinable() ||
+                                             stopSource_.stop_requested();
+                                  }) &&
+           queue_.empty() && !typing_ && thread_.joinable();
+}
+
+std::optional<bool> Keybot::capsLockOn() {
+    return injector_->capsLockOn();
+}
+
+QString Keybot::injectorName() const {
+    return QString::fromStdString(injector_->name());
+}
+
+QString Keybot::layoutName() const {
+    return keyboardType_.toString();
+}
+
+void Keybot::run(std::stop_token stop) {
+    stop_ = stop;
+    while (!stop.stop_requested()) {
+        QString text;
+        {
+            std::unique_lock lock(queueMutex_);
+            if (!queueChanged_.wait(lock, stop, [this] { return !queue_.empty(); }))
+                break; // stopped while waiting
+            text = queue_.front();
+            queue_.pop_front();
+            typing_ = true;
+        }
+        bool interrupted = false;
+        try {
+            typeStart();
+            typeString(text, false);
+            typeEnd();
+        } catch (const Interrupted&) {
+            interrupted = true;
+        }
+        if (interrupted)
+            releaseHeld();
+        {
+            std::lock_guard lock(queueMutex_);
+            typing_ = false;
+        }
+        queueChanged_.notify_all();
+    }
+    stop_ = std::stop_token();
+}
+
+void Keybot::typeStart() {
+    if (startWith_ > 0)
+        pressKeyReleaseStartEnd(startWith_, keyDelay_);
+}
+
+void Keybot::typeEnd() {
+    if (everyXValues_ > 1) {
+        if (++numCounter_ == everyXValues_) {
+            numCounter_ = 0;
+            if (endWith2_ > 0)
+                pressKeyReleaseStartEnd(endWith2_, keyDelay_);
+            return;
+        }
+    }
+    if (endWith_ > 0)
+        pressKeyReleaseStartEnd(endWith_, keyDelay_);
+}
+
+void Keybot::pressKeyReleaseStartEnd(int code, int delay) {
+    if (std::find(directKeys_.begin(), directKeys_.end(), code) != directKeys_.end())
+        pressKeyRelease(code, delay);
+    else
+        typeString(QString(QChar(static_cast<char16_t>(code))), true);
+}
+
+void Keybot::pressKeyRelease(int code, int delay) {
+    try {
+        keyPress(code);
+    } catch (const std::exception& e) {
+        report(QStringLiteral("Error pressing key %1 on %2 keyboard: %3")
+                   .arg(code)
+                   .arg(layoutName(), QString::fromUtf8(e.what())),
+               QStringLiteral("Error on pressing: %1").arg(code), &e);
+    }
+    pause(delay);
+    try {
+        keyRelease(code);
+    } catch (const std::exception& e) {
+        report(QStringLiteral("Error releasing key %1 on %2 keyboard: %3")
+                   .arg(code)
+                   .arg(layoutName(), QString::fromUtf8(e.what())),
+               QStringLiteral("Error on releasing: %1").arg(code), &e);
+    }
+    pause(delay);
+}
+
+void Keybot::typeString(const QString& text, bool complete) {
+    const KeyMap& map = complete ? keyMapComplete_ : keyMap_;
+    for (const char32_t cp : text.toUcs4()) {
+        const QString character = QString::fromUcs4(&cp, 1);
+        const auto it = map.find(cp);
+        if (it == map.end() || it->second.empty()) {
+            if (view_) {
+                const QString shown = (cp < 0x20 || cp > 0x7E)
+                                          ? QStringLiteral("<%1>").arg(static_cast<unsigned>(cp))
+                                          : character;
+                view_->logImportantEvent(bundle().getString(QStringLiteral("cannot_type")) + shown);
+            }
+            continue;
+        }
+        const std::vector<int>& seq = it->second;
+
+        if (seq.front() == ALT && seq.size() > 1) {
+            // ALT + numeric-pad code.
+            try {
+                keyPress(ALT);
+                pause(keyDelay_);
+                for (std::size_t i = 1; i < seq.size(); ++i) {
+                    keyPress(seq[i]);
+                    pause(keyDelay_);
+                    keyRelease(seq[i]);
+                    pause(keyDelay_);
+                }
+                keyRelease(ALT);
+                pause(keyDelay_);
+                pause(keyDelay_);
+            } catch (const std::exception& e) {
+                report(QStringLiteral("Error pressing ALT key for %1 on %2 keyboard: %3")
+                           .arg(character, layoutName(), QString::fromUtf8(e.what())),
+                       QStringLiteral("Error pressing/releasing ALT key for : %1").arg(character), &e);
+                releaseHeld(); // ALT must not stay down
+            }
+            continue;
+        }
+
+        // A chord; a SPACE after other keys completes a dead key and comes after the release.
+        bool deadSpace = false;
+        for (std::size_t i = 0; i < seq.size(); ++i) {
+            if (seq[i] == SPACE && i > 0) {
+                deadSpace = true;
+                continue;
+            }
+            try {
+                keyPress(seq[i]);
+            } catch (const std::exception& e) {
+                report(QStringLiteral("Error pressing key %1 on %2 keyboard: %3")
+                           .arg(seq[i])
+                           .arg(layoutName(), QString::fromUtf8(e.what())),
+                       QStringLiteral("Error on pressing: %1").arg(seq[i]), &e);
+            }
+            pause(keyDelay_);
+        }
+        for (std::size_t i = seq.size(); i-- > 0;) {
+            if (seq[i] == SPACE && i > 0)
+                continue;
+            try {
+                keyRelease(seq[i]);
+            } catch (const std::exception& e) {
+                report(QStringLiteral("Error releasing key %1 on %2 keyboard: %3")
+                           .arg(seq[i])
+                           .arg(layoutName(), QString::fromUtf8(e.what())),
+                       QStringLiteral("Error on releasing: %1").arg(seq[i]), &e);
+            }
+            pause(keyDelay_);
+        }
+        if (deadSpace) {
+            try {
+                keyPress(SPACE);
+                pause(keyDelay_);
+                keyRelease(SPACE);
+                pause(keyDelay_);
+            } catch (const std::exception& e) {
+                report(QStringLiteral("Deadkey error: %1").arg(QString::fromUtf8(e.what())),
+                       QStringLiteral("Deadkey error"), &e);
+                releaseHeld();
+            }
+        }
+    }
+}
+
+void Keybot::keyPress(int code) {
+    injector_->keyPress(code);
+    held_.push_back(code);
+}
+
+void Keybot::keyRelease(int code) {
+    injector_->keyRelease(code);
+    const auto it = std::find(held_.rbegin(), held_.rend(), code);
+    if (it != held_.rend())
+        held_.erase(std::next(it).base());
+}
+
+void Keybot::pause(int ms) {
+    if (!injector_->pause(ms, stop_))
+        throw Interrupted{};
+}
+
+void Keybot::releaseHeld() noexcept {
+    while (!held_.empty()) {
+        const int code = held_.back();
+        held_.pop_back();
+        try {
+            injector_->keyRelease(code);
+        } catch (...) {
+            // The key is reported as not releasable already; nothing more to do.
+        }
+    }
+}
+
+void Keybot::report(const QString& withView, const QString& withoutView, const std::exception* e) {
+    if (view_) {
+        view_->logImportantEvent(withView);
+        return;
+    }
+    std::cout << withoutView.toStdString() << std::endl;
+    if (e)
+        std::cerr << e->what() << std::endl;
+}
+
+} // namespace vornal::worker

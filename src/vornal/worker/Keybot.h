@@ -1,0 +1,120 @@
+#pragma once
+
+// Keystroke output: types each processed value into whichever window has the keyboard focus, framed
+// by an optional start key and a terminator key, on its own typing thread fed by a queue.
+
+#include "vornal/config/ConfigHelper.h"
+#include "vornal/worker/KeyMaps.h"
+
+#include "platform/keys/KeyInjector.h"
+
+#include <QString>
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <thread>
+#include <vector>
+
+namespace vornal::config {
+class Config;
+}
+
+namespace vornal::worker {
+
+class WeightWorkerView;
+
+class Keybot {
+public:
+    using KeyboardType = config::ConfigHelper::KeyboardType;
+    using KeyMapType = config::ConfigHelper::KeyMapType;
+
+    // Key codes of start and terminator keys (0 = none) as the StartWith / OutputTerminator options give
+    // them; everyXValues <= 1 switches the second terminator off. `injector` is for tests; without it
+    // the platform's backend is created for `keyboardType`. Throws platform::KeyInjectorUnavailable
+    // (a std::runtime_error that says why) when this session cannot inject keys.
+    Keybot(int keyDelay, int startWith, int endWith, int endWith2, int everyXValues,
+           KeyboardType keyboardType, KeyMapType keyMapType, WeightWorkerView* view,
+           std::unique_ptr<platform::KeyInjector> injector = nullptr);
+    // From the settings record: delay, start key, both terminators, every-X-values count, layout; the
+    // key map type of the record's instrument preset (ALPHANUMERIC_COMPLETE when none is set).
+    static std::unique_ptr<Keybot> fromConfig(const config::Config& config, WeightWorkerView* view,
+                                              std::unique_ptr<platform::KeyInjector> injector = nullptr);
+    // Stops the typing thread (see stop()).
+    ~Keybot();
+    Keybot(const Keybot&) = delete;
+    Keybot& operator=(const Keybot&) = delete;
+
+    // Queues one value; an empty text is ignored. Any thread.
+    void add(const QString& text);
+    // Starts the typing thread (once).
+    void start();
+    // Interrupts the typing thread, also in the middle of a value or a pause, releases any key it still
+    // holds and waits for it to end. Values still waiting are discarded, so that nothing of a stopped
+    // connection is typed later into whatever has the focus; returns how many.
+    int stop();
+    // Values waiting to be typed (not counting the one being typed).
+    int pendingCount() const;
+    // Waits until every queued value is typed (and its last key released). False on time-out or
+    // when the typing thread is not running.
+    bool waitUntilIdle(int timeoutMs);
+    // The Caps Lock state, none when the platform cannot tell.
+    std::optional<bool> capsLockOn();
+    // The backend in use, e.g. "X11 (XTest) on :0".
+    QString injectorName() const;
+
+    // ---- typing steps (on the typing thread) ----
+    // The typing thread's body: until `stop` is requested, takes the next value and types it.
+    void run(std::stop_token stop);
+    void typeStart();
+    // Types `text` character by character through keyMapComplete (`complete`) or keyMap.
+    void typeString(const QString& text, bool complete);
+    void typeEnd();
+    // A start or terminator key: pressed as a key when it is a direct key, else typed as its character.
+    void pressKeyReleaseStartEnd(int code, int delay);
+    void pressKeyRelease(int code, int delay);
+
+    // The primitives: key press / release of one key code (std::invalid_argument for a code the
+    // platform does not know) and a pause of keyDelay milliseconds.
+    void keyPress(int code);
+    void keyRelease(int code);
+    void pause(int ms);
+
+    int keyDelay() const { return keyDelay_; }
+    KeyboardType keyboardType() const { return keyboardType_; }
+
+private:
+    struct Interrupted {};
+    void report(const QString& withView, const QString& withoutView, const std::exception* e);
+    void releaseHeld() noexcept;
+    QString layoutName() const;
+
+    // The values waiting, per connection.
+    mutable std::mutex queueMutex_;
+    std::condition_variable_any queueChanged_;
+    std::deque<QString> queue_;
+    bool typing_ = false;
+
+    WeightWorkerView* view_;
+    int keyDelay_;
+    int endWith_;
+    int endWith2_;
+    int everyXValues_;
+    int numCounter_ = 0;
+    int startWith_;
+    KeyMap keyMap_;
+    KeyMap keyMapComplete_;
+    KeyboardType keyboardType_;
+    std::vector<int> directKeys_;
+
+    std::unique_ptr<platform::KeyInjector> injector_;
+    std::vector<int> held_; // keys down now, in press order
+    std::stop_token stop_;  // of the running typing thread (none: steps called directly)
+    std::stop_source stopSource_;
+    std::thread thread_;
+};
+
+} // namespace vornal::worker

@@ -1,0 +1,269 @@
+#include "vornal/worker/Keybot.h"
+#include "vornal/config/Config.h"
+#include "vornal/worker/WeightWorkerView.h"
+
+#include "vornal/util/ResourceBundle.h"
+
+#include "platform/keys/fake/RecordingInjector.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+
+using namespace vornal;
+using platform::RecordingInjector;
+using worker::Keybot;
+using KT = config::ConfigHelper::KeyboardType;
+using MT = config::ConfigHelper::KeyMapType;
+
+namespace {
+
+class RecordingView : public worker::WeightWorkerView {
+public:
+    void logEvent(const QString& t) override { add(t); }
+    void logImportantEvent(const QString& t) override { add(t); }
+    void setConnectedInGUI(bool) override {}
+    void update(const worker::DataLine&) override {}
+    QStringList lines() const {
+        std::lock_guard lock(m_);
+        return lines_;
+    }
+
+private:
+    void add(const QString& t) {
+        std::lock_guard lock(m_);
+        lines_ += t;
+    }
+    mutable std::mutex m_;
+    QStringList lines_;
+};
+
+struct Bot {
+    RecordingInjector* fake;
+    std::unique_ptr<Keybot> bot;
+};
+
+Bot makeBot(int delay, int start, int end, int end2, int everyX, KT layout, MT type,
+            worker::WeightWorkerView* view = nullptr, bool realPauses = false) {
+    auto fake = std::make_unique<RecordingInjector>(realPauses);
+    auto* raw = fake.get();
+    return {raw,
+            std::make_unique<Keybot>(delay, start, end, end2, everyX, layout, type, view, std::move(fake))};
+}
+
+// Types one value the way the typing thread does.
+std::string typeValue(Bot& b, const QString& value) {
+    b.fake->clear();
+    b.bot->typeStart();
+    b.bot->typeString(value, false);
+    b.bot->typeEnd();
+    return b.fake->trace();
+}
+
+int pauses(const RecordingInjector& fake) {
+    int n = 0;
+    for (const auto& e : fake.events())
+        n += e.kind == RecordingInjector::Event::Kind::Pause ? 1 : 0;
+    return n;
+}
+
+class KeybotTest : public ::testing::Test {
+protected:
+    void SetUp() override { util::ResourceBundle::setLocale(QStringLiteral("en")); }
+};
+
+} // namespace
+
+TEST_F(KeybotTest, TypesAValueThenTheTerminatorWithAPauseAfterEveryEvent) {
+    auto b = makeBot(20, 0, 10, 0, 0, KT::QUERTY, MT::NUMERIC);
+    EXPECT_EQ(
+        typeValue(b, QStringLiteral("12,345")),
+        "P49 ~20 R49 ~20 P50 ~20 R50 ~20 P44 ~20 R44 ~20 P51 ~20 R51 ~20 P52 ~20 R52 ~20 P53 ~20 R53 ~20 "
+        "P10 ~20 R10 ~20");
+    EXPECT_EQ(pauses(*b.fake) * 20, 280);
+}
+
+TEST_F(KeybotTest, ChordsAreReleasedInReverseAndCostTheirDelays) {
+    auto b = makeBot(7, 0, 0, 0, 0, KT::QUERTY, MT::ALPHANUMERIC_COMPLETE);
+    EXPECT_EQ(typeValue(b, QStringLiteral("a")), "P65 ~7 R65 ~7");
+    EXPECT_EQ(typeValue(b, QStringLiteral("A")), "P16 ~7 P65 ~7 R65 ~7 R16 ~7");
+    EXPECT_EQ(pauses(*b.fake), 4);
+
+    auto de = makeBot(7, 0, 0, 0, 0, KT::GERMAN, MT::ALPHANUMERIC_COMPLETE);
+    EXPECT_EQ(typeValue(de, QStringLiteral("@")), "P17 ~7 P18 ~7 P81 ~7 R81 ~7 R18 ~7 R17 ~7");
+}
+
+TEST_F(KeybotTest, DeadKeySpaceComesAfterTheAccentChord) {
+    auto us = makeBot(5, 0, 0, 0, 0, KT::US_INTERNATIONAL, MT::ALPHANUMERIC_COMPLETE);
+    EXPECT_EQ(typeValue(us, QStringLiteral("\"")), "P16 ~5 P129 ~5 R129 ~5 R16 ~5 P32 ~5 R32 ~5");
+    EXPECT_EQ(typeValue(us, QStringLiteral("'")), "P129 ~5 R129 ~5 P32 ~5 R32 ~5");
+    auto fr = makeBot(5, 0, 0, 0, 0, KT::AZERTY, MT::ALPHANUMERIC_COMPLETE);
+    EXPECT_EQ(typeValue(fr, QStringLiteral("`")), "P17 ~5 P18 ~5 P55 ~5 R55 ~5 R18 ~5 R17 ~5 P32 ~5 R32 ~5");
+    // A plain space is just the key.
+    EXPECT_EQ(typeValue(fr, QStringLiteral(" ")), "P32 ~5 R32 ~5");
+}
+
+TEST_F(KeybotTest, AltCodesOnTheNumericPad) {
+    auto all = makeBot(3, 0, 0, 0, 0, KT::ALL, MT::ALPHANUMERIC_COMPLETE);
+    EXPECT_EQ(typeValue(all, QStringLiteral("~")),
+              "P18 ~3 P97 ~3 R97 ~3 P98 ~3 R98 ~3 P102 ~3 R102 ~3 R18 ~3 ~3");
+    EXPECT_EQ(pauses(*all.fake), 9);
+    auto de = makeBot(3, 0, 0, 0, 0, KT::GERMAN, MT::ALPHANUMERIC_COMPLETE);
+    EXPECT_EQ(typeValue(de, QStringLiteral("?")), "P18 ~3 P102 ~3 R102 ~3 P99 ~3 R99 ~3 R18 ~3 ~3");
+}
+
+TEST_F(KeybotTest, StartAndTerminatorKeysFollowTheLayout) {
+    // Direct keys are pressed as keys: F1 start, DELETE terminator.
+    auto b = makeBot(0, 112, 127, 0, 0, KT::AZERTY, MT::NUMERIC);
+    EXPECT_EQ(typeValue(b, QStringLiteral("1")),
+              "P112 ~0 R112 ~0 P16 ~0 P49 ~0 R49 ~0 R16 ~0 P127 ~0 R127 ~0");
+    // COMMA on AZERTY is the comma key; MINUS (start) is the AZERTY minus, the 6 key.
+    auto fr = makeBot(0, 45, 44, 0, 0, KT::AZERTY, MT::NUMERIC);
+    EXPECT_EQ(typeValue(fr, QStringLiteral(",")), "P54 ~0 R54 ~0 P44 ~0 R44 ~0 P44 ~0 R44 ~0");
+    // On ALL: ALT 4 4.
+    auto all = makeBot(0, 0, 44, 0, 0, KT::ALL, MT::NUMERIC);
+    EXPECT_EQ(typeValue(all, QStringLiteral("")), "P18 ~0 P100 ~0 R100 ~0 P100 ~0 R100 ~0 R18 ~0 ~0");
+    // The terminator is typed through the complete map even for a numeric preset (backslash, slash).
+    auto us = makeBot(0, 92, 47, 0, 0, KT::QUERTY, MT::NUMERIC);
+    EXPECT_EQ(typeValue(us, QStringLiteral("")), "P92 ~0 R92 ~0 P111 ~0 R111 ~0");
+}
+
+TEST_F(KeybotTest, EveryXValuesRule) {
+    auto terminators = [](int everyX, int end, int end2, int values) {
+        auto b = makeBot(0, 0, end, end2, everyX, KT::QUERTY, MT::NUMERIC);
+        std::string out;
+        for (int i = 0; i < values; ++i) {
+            b.fake->clear();
+            b.bot->typeEnd();
+            const auto ev = b.fake->events();
+            out += ev.empty() ? "-" : std::to_string(ev.front().value);
+            out += ' ';
+        }
+        return out;
+    };
+    EXPECT_EQ(terminators(3, 9, 10, 7), "9 9 10 9 9 10 9 ");
+    EXPECT_EQ(terminators(3, 9, 0, 4), "9 9 - 9 ") << "the X-th value gets no first terminator either";
+    EXPECT_EQ(terminators(1, 9, 10, 3), "9 9 9 ");
+    EXPECT_EQ(terminators(0, 9, 10, 3), "9 9 9 ");
+    EXPECT_EQ(terminators(-4, 9, 10, 2), "9 9 ");
+    EXPECT_EQ(terminators(2, 0, 10, 4), "- 10 - 10 ");
+}
+
+TEST_F(KeybotTest, CharactersOutsideTheMapAreReportedAndSkipped) {
+    RecordingView view;
+    auto b = makeBot(0, 0, 0, 0, 0, KT::QUERTY, MT::NUMERIC, &view);
+    EXPECT_EQ(typeValue(b, QString::fromUtf8("1a\xC3\xA9\xF0\x9F\x98\x80"
+                                             "2")),
+              "P49 ~0 R49 ~0 P50 ~0 R50 ~0");
+    const QString prefix = util::ResourceBundle::get(QStringLiteral("vornal.worker.WorkerBundle"))
+                               .getString(QStringLiteral("cannot_type"));
+    EXPECT_EQ(view.lines(), (QStringList{prefix + u'a', prefix + QStringLiteral("<233>"),
+                                         prefix + QStringLiteral("<128512>")}));
+    EXPECT_FALSE(prefix.startsWith(u'['));
+    // Without a view nothing is reported, and typing goes on just the same.
+    auto quiet = makeBot(0, 0, 0, 0, 0, KT::QUERTY, MT::NUMERIC);
+    EXPECT_EQ(typeValue(quiet, QStringLiteral("x1")), "P49 ~0 R49 ~0");
+}
+
+TEST_F(KeybotTest, FailingKeysAreReportedAndTypingGoesOn) {
+    RecordingView view;
+    auto b = makeBot(0, 0, 0, 0, 0, KT::QUERTY, MT::ALPHANUMERIC_COMPLETE, &view);
+    b.fake->failOnPress(65);
+    EXPECT_EQ(typeValue(b, QStringLiteral("Ab")), "P16 ~0 ~0 R65 ~0 R16 ~0 P66 ~0 R66 ~0");
+    ASSERT_EQ(view.lines().size(), 1);
+    EXPECT_EQ(
+        view.lines()[0],
+        QStringLiteral("Error pressing key 65 on %1 keyboard: refused by test").arg(KT::QUERTY.toString()));
+
+    RecordingView deadView;
+    auto us = makeBot(0, 0, 0, 0, 0, KT::US_INTERNATIONAL, MT::ALPHANUMERIC_COMPLETE, &deadView);
+    us.fake->failOnRelease(32);
+    typeValue(us, QStringLiteral("'1"));
+    EXPECT_EQ(deadView.lines(), QStringList{QStringLiteral("Deadkey error: refused by test")});
+    EXPECT_NE(us.fake->trace().find("P49 ~0 R49"), std::string::npos) << "the next character is still typed";
+
+    RecordingView altView;
+    auto all = makeBot(0, 0, 0, 0, 0, KT::ALL, MT::ALPHANUMERIC_COMPLETE, &altView);
+    all.fake->failOnPress(100);
+    EXPECT_EQ(typeValue(all, QStringLiteral("0")), "P18 ~0 R18") << "ALT does not stay down";
+    EXPECT_EQ(altView.lines(),
+              QStringList{QStringLiteral("Error pressing ALT key for 0 on %1 keyboard: refused by test")
+                              .arg(KT::ALL.toString())});
+
+    // Without a view: the short message on standard output.
+    auto noView = makeBot(0, 0, 0, 0, 0, KT::QUERTY, MT::ALPHANUMERIC_COMPLETE);
+    noView.fake->failOnRelease(66);
+    testing::internal::CaptureStdout();
+    typeValue(noView, QStringLiteral("b"));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error on releasing: 66\n");
+}
+
+TEST_F(KeybotTest, TheThreadTypesValuesInOrderAndEmptyValuesNotAtAll) {
+    auto b = makeBot(0, 9, 10, 0, 0, KT::QUERTY, MT::NUMERIC);
+    b.bot->add(QString());
+    b.bot->add(QStringLiteral("1"));
+    b.bot->add(QString());
+    b.bot->add(QStringLiteral("2"));
+    EXPECT_EQ(b.bot->pendingCount(), 2);
+    b.bot->start();
+    ASSERT_TRUE(b.bot->waitUntilIdle(5000));
+    EXPECT_EQ(b.fake->trace(),
+              "P9 ~0 R9 ~0 P49 ~0 R49 ~0 P10 ~0 R10 ~0 P9 ~0 R9 ~0 P50 ~0 R50 ~0 P10 ~0 R10 ~0");
+    EXPECT_EQ(b.bot->pendingCount(), 0);
+    EXPECT_EQ(b.bot->stop(), 0);
+    EXPECT_FALSE(b.bot->waitUntilIdle(10)) << "no thread: never idle";
+}
+
+TEST_F(KeybotTest, StopEndsAPausePromptlyReleasesHeldKeysAndDropsWaitingValues) {
+    auto b = makeBot(10000, 0, 0, 0, 0, KT::QUERTY, MT::ALPHANUMERIC_COMPLETE, nullptr, true);
+    b.bot->add(QStringLiteral("A"));
+    b.bot->add(QStringLiteral("b"));
+    b.bot->add(QStringLiteral("c"));
+    b.bot->start();
+    // Wait for SHIFT to go down (the first pause follows it).
+    for (int i = 0; i < 500 && b.fake->events().empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(b.bot->stop(), 2);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
+    EXPECT_EQ(b.fake->trace(), "P16 ~10000 R16") << "SHIFT is let go";
+    EXPECT_EQ(b.bot->pendingCount(), 0);
+}
+
+TEST_F(KeybotTest, CapsLockAndConstructionFromSettings) {
+    auto fake = std::make_unique<RecordingInjector>();
+    fake->setCapsLock(true);
+    auto* raw = fake.get();
+    config::Config c;
+    c.setDelay(QStringLiteral("3"));
+    c.setStartWith(config::ConfigHelper::StartWith::TAB);
+    c.setOutputTerminator(config::ConfigHelper::OutputTerminator::SEMICOLON);
+    c.setKeyboardType(KT::GERMAN);
+    c.setInstrument(config::ConfigHelper::Instrument::GENERIC);
+    auto bot = Keybot::fromConfig(c, nullptr, std::move(fake));
+    EXPECT_EQ(bot->capsLockOn(), true);
+    raw->setCapsLock(std::nullopt);
+    EXPECT_EQ(bot->capsLockOn(), std::nullopt);
+    EXPECT_EQ(bot->keyDelay(), 3);
+    bot->typeStart();
+    bot->typeString(QStringLiteral("x1"), false); // GENERIC is numeric: no letters
+    bot->typeEnd();
+    EXPECT_EQ(raw->trace(), "P9 ~3 R9 ~3 P49 ~3 R49 ~3 P16 ~3 P44 ~3 R44 ~3 R16 ~3");
+    EXPECT_EQ(bot->injectorName(), QStringLiteral("recording"));
+}
+
+TEST_F(KeybotTest, WithoutABackendCreationFailsWithTheReason) {
+    const QByteArray display = qgetenv("DISPLAY");
+    qunsetenv("DISPLAY");
+    qunsetenv("WAYLAND_DISPLAY");
+    try {
+        Keybot bot(20, 0, 10, 0, 0, KT::QUERTY, MT::NUMERIC, nullptr);
+        ADD_FAILURE() << "created without a display";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("not available"), std::string::npos) << e.what();
+    }
+    if (!display.isNull())
+        qputenv("DISPLAY", display);
+}
