@@ -1,0 +1,182 @@
+#include "VororaZeZov.h"
+
+#include "VororaZeZovFrame2.h"
+
+#include <Direduva/ProcessProperties.h>
+#include <Direduva/SerialPortLocal.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStyle>
+#include <QStyleFactory>
+#include <QSysInfo>
+
+#include <cstdio>
+#include <iostream>
+#include <memory>
+
+namespace vornal {
+
+namespace {
+std::unique_ptr<VororaZeZovFrame2> mainWindow;
+
+std::string osArch() {
+    const QString cpu = QSysInfo::currentCpuArchitecture();
+    if (cpu == u"x86_64")
+        return "amd64";
+    if (cpu == u"i386")
+        return "x86";
+    return cpu.toStdString();
+}
+} // namespace
+
+QString VororaZeZov::usage() {
+    return QStringLiteral(
+        "Usage: vornal [--store FILE] [--simulate [SCRIPT]] [--] [PORT]\n\n"
+        "Vornal types the values of a serial instrument into the application that has the "
+        "keyboard focus.\n\n"
+        "  PORT                use this serial port instead of the stored one\n"
+        "  --store FILE        use the preferences file FILE instead of the per-user store\n"
+        "  --simulate [SCRIPT] use the simulated instruments (of SCRIPT, or the built-in demo)\n"
+        "  --help              show this help\n"
+        "  --version           show the version\n");
+}
+
+VororaZeZov::CommandLine VororaZeZov::parseArguments(const QStringList& args) {
+    CommandLine cl;
+    bool literal = false;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (literal || !a.startsWith(u"--")) {
+            cl.positional += a;
+            continue;
+        }
+        if (a == u"--") {
+            literal = true;
+        } else if (a == u"--help") {
+            cl.help = true;
+        } else if (a == u"--version") {
+            cl.version = true;
+        } else if (a == u"--store") {
+            if (i + 1 >= args.size() || args[i + 1].isEmpty()) {
+                cl.error = QStringLiteral("--store needs a file name");
+                return cl;
+            }
+            cl.storeFile = args[++i];
+        } else if (a.startsWith(u"--store=")) {
+            cl.storeFile = a.mid(8);
+        } else if (a == u"--simulate") {
+            cl.simulate = true;
+            if (i + 1 < args.size() && !args[i + 1].startsWith(u'-') && QFileInfo(args[i + 1]).isFile())
+                cl.simulateScript = args[++i];
+        } else if (a.startsWith(u"--simulate=")) {
+            cl.simulate = true;
+            cl.simulateScript = a.mid(11);
+        } else {
+            cl.error = QStringLiteral("unknown option %1 (see vornal --help)").arg(a);
+            return cl;
+        }
+    }
+    return cl;
+}
+
+void VororaZeZov::setDefaultProperties() {
+    using Direduva::ProcessProperties;
+    ProcessProperties::set("VERSION", VERSION);
+    ProcessProperties::set("RELEASEDATE", RELEASEDATE);
+#ifdef Q_OS_WIN
+    ProcessProperties::set("VAZ_OSNAME", "Windows");
+    ProcessProperties::set("VAZ_OSARCH", "x86");
+#else
+    ProcessProperties::set("VAZ_OSNAME", QSysInfo::kernelType() == u"linux"
+                                             ? std::string("Linux")
+                                             : QSysInfo::kernelType().toStdString());
+    ProcessProperties::set("VAZ_OSARCH", osArch());
+#endif
+}
+
+void VororaZeZov::setNativeLook() {
+#ifdef Q_OS_WIN
+    if (QStyle* style = QStyleFactory::create(QStringLiteral("windowsvista")))
+        QApplication::setStyle(style);
+#else
+    // The desktop's style when the platform chose one; the plain "Windows" default looks dated.
+    const QString current = QApplication::style() ? QApplication::style()->name() : QString();
+    if (current.isEmpty() || current.compare(u"windows", Qt::CaseInsensitive) == 0)
+        if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion")))
+            QApplication::setStyle(style);
+#endif
+}
+
+void VororaZeZov::useSimulation(const QString& script) {
+    const QString dir = QCoreApplication::applicationDirPath();
+    for (const QString& candidate :
+         {dir + QStringLiteral("/../lib/drivers/sim"), dir + QStringLiteral("/../lib/vornal/drivers/sim")}) {
+        if (QFileInfo(candidate).isDir()) {
+            Direduva::ProcessProperties::set("VAZ_DRIVER_DIR", QDir(candidate).canonicalPath().toStdString());
+            break;
+        }
+    }
+    if (!script.isEmpty())
+        qputenv("VAZ_SIM_SCRIPT", QFileInfo(script).absoluteFilePath().toLocal8Bit());
+}
+
+int VororaZeZov::createGUI(const CommandLine& commandLine) {
+    VororaZeZovFrame2::Options options;
+    options.args = commandLine.positional;
+    options.storeFile = commandLine.storeFile;
+    mainWindow = std::make_unique<VororaZeZovFrame2>(options);
+    if (const int code = mainWindow->fatalExitCode()) {
+        mainWindow.reset();
+        return code;
+    }
+    QObject::connect(
+        mainWindow.get(), &VororaZeZovFrame2::closed, qApp, [] { QCoreApplication::exit(0); },
+        Qt::QueuedConnection);
+    return 0;
+}
+
+int VororaZeZov::main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Vornal"));
+    QApplication::setOrganizationName(QStringLiteral("Halvorn"));
+    QApplication::setApplicationVersion(QString::fromLatin1(VERSION));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    const CommandLine cl = parseArguments(app.arguments().mid(1));
+    if (!cl.error.isEmpty()) {
+        std::fprintf(stderr, "vornal: %s\n", qPrintable(cl.error));
+        return 64;
+    }
+    if (cl.help) {
+        std::fputs(qPrintable(usage()), stdout);
+        return 0;
+    }
+    if (cl.version) {
+        std::printf("vornal %s (%s)\n", VERSION, RELEASEDATE);
+        return 0;
+    }
+    setDefaultProperties();
+    setNativeLook();
+    if (cl.simulate)
+        useSimulation(cl.simulateScript);
+    // The serial library's diagnostics are for the console, not the user.
+    Direduva::SerialPortLocal::setDiagnosticOutput(&std::cerr);
+
+    int fatal = 0;
+    // The window is built once the event loop runs.
+    QMetaObject::invokeMethod(
+        &app,
+        [&] {
+            fatal = createGUI(cl);
+            if (fatal)
+                QCoreApplication::exit(fatal);
+        },
+        Qt::QueuedConnection);
+    const int rc = QApplication::exec();
+    mainWindow.reset();
+    return fatal ? fatal : rc;
+}
+
+} // namespace vornal

@@ -1,0 +1,1537 @@
+#include "VororaZeZovFrame2.h"
+
+#include "EventLog.h"
+#include "MessageBoxes.h"
+#include "OutputBots.h"
+
+#include "vornal/prefs/AbstractPreferences.h"
+#include "vornal/prefs/PreferencesStore.h"
+#include "vornal/util/FriendlyPortUtil.h"
+#include "vornal/util/MessageFormat.h"
+#include "vornal/worker/WeightWorker.h"
+
+#include <Direduva/Errors.h>
+#include <Direduva/ProcessProperties.h>
+#include <Direduva/SerialPortLocal.h>
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFile>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRandomGenerator>
+#include <QShortcut>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTextBrowser>
+#include <QThread>
+#include <QTimer>
+#include <QToolTip>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <iostream>
+
+namespace vornal {
+
+using config::ConfigHelper;
+using util::MessageFormat;
+
+namespace {
+
+const QString kFrame = QStringLiteral("VororaZeZovFrame2.");
+std::atomic<bool> closingFlag{false};
+
+QString prop(const char* name) {
+    return QString::fromStdString(Direduva::ProcessProperties::get(name).value_or(std::string()));
+}
+
+template <class E> void fillCombo(QComboBox* box) {
+    for (const auto& v : E::values())
+        box->addItem(v.toString());
+}
+
+// The tab titles and mnemonic keys in tab order.
+struct TabDef {
+    const char* title;
+    const char* mnemonic;
+};
+const TabDef kTabs[7] = {
+    {"VororaZeZovFrame2.panel1.tab.title", "VororaZeZovFrame2.StartTabMnemonic"},
+    {"VororaZeZovFrame2.inputPanel.tab.title", "VororaZeZovFrame2.InputTabMnemonic"},
+    {"VororaZeZovFrame2.processingPanel.tab.title", "VororaZeZovFrame2.ProcessTabMnemonic"},
+    {"VororaZeZovFrame2.outputPanel.tab.title", "VororaZeZovFrame2.OutputTabMnemonic"},
+    {"VororaZeZovFrame2.settingsPanel.tab.title", "VororaZeZovFrame2.SettingsTabMnemonic"},
+    {"VororaZeZovFrame2.eventLogPanel.tab.title", "VororaZeZovFrame2.EventLogTabMnemonic"},
+    {"VororaZeZovFrame2.aboutPanel.tab.title", "VororaZeZovFrame2.AboutTabMnemonic"},
+};
+
+// Label fields with their keys, in tab order (label1 has the fixed text "Updates:").
+const char* const kLabels[] = {
+    "label2",  "deviceLabel", "label3",  "label6",  "label7",  "label8",  "label9",  "label10",
+    "label14", "label36",     "label24", "label25", "label15", "label16", "label22", "label29",
+    "label30", "label31",     "label32", "label4",  "label5",  "label17", "label18", "label23",
+    "label26", "label27",     "label33", "label34", "label35", "label13", "label28"};
+
+// Controls with a tooltip.
+const char* const kToolTips[] = {"startStopJButton",
+                                 "portList",
+                                 "instrumentBox",
+                                 "bitRateBox",
+                                 "dataBitsBox",
+                                 "stopBitsBox",
+                                 "parityBox",
+                                 "flowControlBox",
+                                 "inputTerminatorBox",
+                                 "autoButton",
+                                 "defaultButton",
+                                 "refreshPortsButton",
+                                 "customizeButton",
+                                 "mathOperationBox",
+                                 "mathOperandTextField",
+                                 "decimalTextField",
+                                 "roundingMethodBox",
+                                 "editOperationComboBox",
+                                 "editPositionComboBox",
+                                 "editNumCharactersTextField",
+                                 "removeCharactersTextField",
+                                 "ignoreDuplicatesCheckBox",
+                                 "adjustIgnoreButton",
+                                 "decimalSeparatorBox",
+                                 "outputTerminatorBox",
+                                 "outputTerminatorBox2",
+                                 "startWithBox",
+                                 "soundComboBox",
+                                 "keyboardTypeBox",
+                                 "delayTextField",
+                                 "everyXValuesTextField",
+                                 "manualConnectButton",
+                                 "autoConnectButton",
+                                 "minimizeToTrayCheckBox",
+                                 "notifyWhenMinimizedToTrayCheckBox",
+                                 "checkForUpdatesCheckBox",
+                                 "abortAutoStartCheckBox",
+                                 "importSettingsButton",
+                                 "exportSettingsButton"};
+
+// Buttons and check boxes with a caption.
+const char* const kCaptions[] = {"startStopJButton",
+                                 "autoButton",
+                                 "defaultButton",
+                                 "refreshPortsButton",
+                                 "customizeButton",
+                                 "ignoreDuplicatesCheckBox",
+                                 "adjustIgnoreButton",
+                                 "manualConnectButton",
+                                 "autoConnectButton",
+                                 "minimizeToTrayCheckBox",
+                                 "notifyWhenMinimizedToTrayCheckBox",
+                                 "checkForUpdatesCheckBox",
+                                 "abortAutoStartCheckBox",
+                                 "importSettingsButton",
+                                 "exportSettingsButton"};
+
+// Messages and titles of the window.
+const char* const kMessages[] = {"error",
+                                 "warning",
+                                 "info",
+                                 "fatal.error",
+                                 "library.vazedo.not.found.or.not.matching.your.system",
+                                 "program.will.now.exit",
+                                 "no.rs.232.port.found.on.your.system.program.will.now.exit",
+                                 "error.listing.available.ports",
+                                 "error.while.loading.settings",
+                                 "invalid.setting.found",
+                                 "access.error.while.loading.settings",
+                                 "autosave.error",
+                                 "access.error.while.saving.settings",
+                                 "please.enter.number.of.decimal.places.for.rounding.or.disable.division",
+                                 "no.default.values.available.for.this.device",
+                                 "terminator.must.be.between.0.and.255",
+                                 "info.delay.keyboard.all",
+                                 "error.intercharacter.delay",
+                                 "error.initializing.keyboard.output",
+                                 "please.turn.off.caps.lock",
+                                 "error.while.initializing.sound.output",
+                                 "sound.output.error",
+                                 "error.opening.port",
+                                 "invalid.setting",
+                                 "keyboard.output.started.type",
+                                 "previously.used.port.0.no.longer.available.naborting.auto.start",
+                                 "internal.error",
+                                 "switch.to.target.application",
+                                 "line.count",
+                                 "values.waiting.0",
+                                 "not.available.yet",
+                                 "VororaZeZovFrame2.startStopJButton.textStop",
+                                 "VororaZeZovFrame2.statusJLabel.text",
+                                 "VororaZeZovFrame2.inputTerminatorBox.prototypeDisplayValue",
+                                 "VororaZeZovFrame2.label12.text_2",
+                                 "VororaZeZovFrame2.aboutPane.text"};
+
+// The worker messages the program uses.
+const char* const kWorkerKeys[] = {"port.opened",
+                                   "null.port.error",
+                                   "parity.error",
+                                   "framing.error",
+                                   "unsent.data",
+                                   "interrupted",
+                                   "execution.exception",
+                                   "stopped",
+                                   "and.error.unusual",
+                                   "and.error.dataset.not.ready",
+                                   "and.error.not.connected",
+                                   "warning"};
+
+} // namespace
+
+bool VororaZeZovFrame2::closing() {
+    return closingFlag;
+}
+void VororaZeZovFrame2::setClosing(bool on) {
+    closingFlag = on;
+}
+
+QList<QPair<QString, QStringList>> VororaZeZovFrame2::requiredKeys(const QString& windowBundle) {
+    QStringList window;
+    for (const auto& t : kTabs) {
+        window += QString::fromLatin1(t.title);
+        window += QString::fromLatin1(t.mnemonic);
+    }
+    for (const char* l : kLabels)
+        window += kFrame + QString::fromLatin1(l) + QStringLiteral(".text");
+    for (const char* c : kToolTips)
+        window += kFrame + QString::fromLatin1(c) + QStringLiteral(".toolTipText");
+    for (const char* c : kCaptions)
+        window += kFrame + QString::fromLatin1(c) + QStringLiteral(".text");
+    for (const char* m : kMessages)
+        window += QString::fromLatin1(m);
+    QStringList workerKeys;
+    for (const char* k : kWorkerKeys)
+        workerKeys += QString::fromLatin1(k);
+    return {{windowBundle, window},
+            {QStringLiteral("vornal.config.ConfigBundle"), ConfigHelper::bundleKeys()},
+            {QStringLiteral("vornal.worker.WorkerBundle"), workerKeys}};
+}
+
+QString VororaZeZovFrame2::versionLine() {
+    return QStringLiteral("Version %1 %2 %3 %4\n")
+        .arg(prop("VERSION"), util::ResourceBundle::locale().toUpper(), prop("VAZ_OSNAME"),
+             prop("VAZ_OSARCH"));
+}
+
+// ======================================================================== start-up
+
+VororaZeZovFrame2::VororaZeZovFrame2(Options options, QWidget* parent)
+    : QWidget(parent), options_(std::move(options)) {
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    // 1. A fresh record with defaults; the window's bundle.
+    bundle_ = &util::ResourceBundle::get(options_.windowBundle);
+    // 2. Every text the program needs must be there.
+    if (!checkResources()) {
+        MessageBoxes::error(
+            nullptr,
+            QStringLiteral("Program files seem to be damaged or missing!\nTry downloading and "
+                           "reinstalling the program."),
+            QStringLiteral("Fatal error"));
+        fatalExitCode_ = 4;
+        return;
+    }
+    // 3. Ports.
+    if (!readPorts()) {
+        fatalExitCode_ = 2;
+        return;
+    }
+    // 4-5. Settings; a port from the command line wins.
+    loadSettings();
+    if (portFromCommandLine_)
+        config_.setPort(ports_.first());
+    // 6.
+    oldConfig_ = config_;
+    // 7.
+    initComponents();
+    // 8. The occasional update check.
+    if (config_.checkForUpdates && QRandomGenerator::global()->bounded(4) == 0)
+        startUpdateCheck();
+    // 9. Icons, visible, tooltips for 10 s (each control's tooltip duration, see initComponents).
+    loadIcons();
+    if (options_.show)
+        show();
+    // 10.
+    updateConfigFromTabs();
+    // 11.
+    if (config_.minimizeToTray)
+        installTrayMinimization();
+    // 12.
+    if (options_.autoStart)
+        autoStart();
+}
+
+VororaZeZovFrame2::~VororaZeZovFrame2() {
+    if (weightWorker_) {
+        weightWorker_->disconnect(this);
+        weightWorker_->cancel();
+        delete weightWorker_;
+        weightWorker_ = nullptr;
+    }
+    if (keyBot_)
+        keyBot_->stop();
+    if (soundBot_)
+        soundBot_->close();
+}
+
+QString VororaZeZovFrame2::text(const QString& key) const {
+    return bundle_->getString(key);
+}
+
+QString VororaZeZovFrame2::tip(const QString& field) const {
+    return text(kFrame + field + QStringLiteral(".toolTipText"));
+}
+
+bool VororaZeZovFrame2::checkResources() {
+    bool ok = true;
+    for (const auto& [name, keys] : requiredKeys(options_.windowBundle)) {
+        const auto& bundle = util::ResourceBundle::get(name);
+        if (!bundle.isValid()) {
+            std::cerr << "Resource bundle missing: " << name.toStdString() << std::endl;
+            ok = false;
+            continue;
+        }
+        for (const QString& key : keys) {
+            if (!bundle.contains(key)) {
+                std::cerr << "Resource missing: " << name.toStdString() << ' ' << key.toStdString()
+                          << std::endl;
+                ok = false;
+            }
+        }
+    }
+    return ok;
+}
+
+VororaZeZovFrame2::PortListing VororaZeZovFrame2::listPorts() {
+    if (options_.listPorts)
+        return options_.listPorts();
+    PortListing listing;
+    try {
+        for (const auto& p : Direduva::SerialPortLocal::getPortList()) {
+            if (p.empty())
+                listing.entryMissing = true;
+            else
+                listing.ports += QString::fromStdString(p);
+        }
+    } catch (const std::exception& e) {
+        listing.failure = QString::fromUtf8(e.what());
+    }
+    if (!Direduva::SerialPortLocal::isLibraryLoaded()) {
+        listing.libraryMissing = true;
+        listing.failure = QString::fromStdString(Direduva::SerialPortLocal::libraryLoadError());
+        return listing;
+    }
+    if (!listing.ports.isEmpty()) {
+        try {
+            util::FriendlyPortUtil::update();
+        } catch (const std::exception& e) {
+            // Without details the plain names are shown.
+            std::cerr << "Port details unavailable: " << e.what() << std::endl;
+        }
+    }
+    return listing;
+}
+
+bool VororaZeZovFrame2::readPorts() {
+    const QString arg0 = options_.args.value(0);
+    if (!arg0.isEmpty()) {
+        ports_ = QStringList{arg0};
+        portFromCommandLine_ = true;
+        return true;
+    }
+    const PortListing listing = listPorts();
+    if (listing.libraryMissing) {
+        QString system;
+        const QString os = prop("VAZ_OSNAME"), arch = prop("VAZ_OSARCH");
+        if (!os.isEmpty() && !arch.isEmpty())
+            system = QStringLiteral(" (%1 %2)").arg(os, arch);
+        if (!listing.failure.isEmpty())
+            std::cerr << "Serial driver: " << listing.failure.toStdString() << std::endl;
+        MessageBoxes::error(nullptr,
+                            text(QStringLiteral("library.vazedo.not.found.or.not.matching.your.system")) +
+                                system + u'\n' + text(QStringLiteral("program.will.now.exit")),
+                            text(QStringLiteral("fatal.error")));
+        return false;
+    }
+    ports_ = listing.ports;
+    if (!listing.failure.isEmpty()) {
+        MessageBoxes::error(nullptr, text(QStringLiteral("error.listing.available.ports")) + listing.failure,
+                            text(QStringLiteral("error")));
+    } else if (ports_.isEmpty()) {
+        // The window still opens; the refresh button fills the list once a port is there.
+        MessageBoxes::error(nullptr,
+                            text(QStringLiteral("no.rs.232.port.found.on.your.system.program.will.now.exit")),
+                            text(QStringLiteral("error")));
+    } else if (listing.entryMissing) {
+        MessageBoxes::error(nullptr, text(QStringLiteral("error.listing.available.ports")),
+                            text(QStringLiteral("error")));
+    }
+    return true;
+}
+
+void VororaZeZovFrame2::loadSettings() {
+    prefs::PreferencesStore::select(options_.storeFile);
+    const QString title = text(QStringLiteral("error.while.loading.settings"));
+    try {
+        node_ = prefs::PreferencesStore::userRoot()->node(QString::fromLatin1(config::Config::SETTINGS_NODE));
+        const auto result = config_.loadConfig(*node_, ports_);
+        if (!result.valid)
+            MessageBoxes::error(
+                nullptr, text(QStringLiteral("invalid.setting.found")) + u'\n' + result.warnings.join(u'\n'),
+                title);
+    } catch (const std::exception& e) {
+        std::cerr << "Settings: " << e.what() << std::endl;
+        MessageBoxes::error(nullptr,
+                            text(QStringLiteral("access.error.while.loading.settings")) + u'\n' +
+                                QString::fromUtf8(e.what()),
+                            title);
+        config_ = config::Config();
+        config_.setInstrument(ConfigHelper::Instrument::getDefault());
+        if (!ports_.isEmpty())
+            config_.setPort(ports_.first());
+    }
+}
+
+void VororaZeZovFrame2::loadIcons() {
+    QIcon icon;
+    for (const char* name : {"Vornal32.png", "Vornal24.png", "Vornal20.png", "Vornal16.png"}) {
+        const QString path = QStringLiteral(":/icons/") + QString::fromLatin1(name);
+        if (!QFile::exists(path)) {
+            std::cerr << "Couldn't find file: " << path.toStdString() << std::endl;
+            continue;
+        }
+        icon.addFile(path);
+    }
+    setWindowIcon(icon);
+}
+
+void VororaZeZovFrame2::startUpdateCheck() {
+    // The remote version check comes with the update-check work; nothing is fetched until then.
+}
+
+bool VororaZeZovFrame2::installTrayMinimization() {
+    // Tray minimisation comes with the tray work; until then the window stays on the task bar.
+    return false;
+}
+
+void VororaZeZovFrame2::removeTrayMinimization() {
+    // Counterpart of installTrayMinimization().
+}
+
+void VororaZeZovFrame2::autoStart() {
+    if (config_.getConnect() != ConfigHelper::Connect::AUTO)
+        return;
+    if (config_.abortAutoStartWhenPrevPortNotAvailable && !portFromCommandLine_ &&
+        config_.getPort() != config_.getPrevPort()) {
+        MessageBoxes::error(
+            this,
+            MessageFormat::format(
+                text(QStringLiteral("previously.used.port.0.no.longer.available.naborting.auto.start")),
+                config_.getPrevPort()),
+            text(QStringLiteral("error")));
+        return;
+    }
+    startStopJButtonActionPerformed();
+    if (config_.minimizeToTray && installTrayMinimization())
+        showMinimized();
+}
+
+// ======================================================================== building the controls
+
+QString VororaZeZovFrame2::withMnemonic(const QString& text, QChar mnemonic) {
+    QString escaped = text;
+    escaped.replace(u'&', QStringLiteral("&&"));
+    if (mnemonic.isNull())
+        return escaped;
+    const qsizetype at = escaped.indexOf(mnemonic, 0, Qt::CaseInsensitive);
+    if (at < 0)
+        return escaped;
+    return escaped.insert(at, u'&');
+}
+
+QLabel* VororaZeZovFrame2::label(const QString& field, const QString& key) {
+    auto* l = new QLabel(text(key.isEmpty() ? kFrame + field + QStringLiteral(".text") : key));
+    l->setObjectName(field);
+    return l;
+}
+
+QWidget* VororaZeZovFrame2::control(const QString& fieldName) const {
+    if (fieldName.isEmpty())
+        return nullptr;
+    return findChild<QWidget*>(fieldName);
+}
+
+void VororaZeZovFrame2::initComponents() {
+    setWindowTitle(QStringLiteral("Halvorn Vornal"));
+    setObjectName(QStringLiteral("VororaZeZovFrame2"));
+    auto* root = new QVBoxLayout(this);
+    tabbedPane_ = new QTabWidget(this);
+    tabbedPane_->setObjectName(QStringLiteral("tabbedPane"));
+    panels_[StartTab] = buildStartPanel();
+    panels_[InputTab] = buildInputPanel();
+    panels_[ProcessingTab] = buildProcessingPanel();
+    panels_[OutputTab] = buildOutputPanel();
+    panels_[SettingsTab] = buildSettingsPanel();
+    panels_[EventLogTab] = buildEventLogPanel();
+    panels_[AboutTab] = buildAboutPanel();
+    const char* names[7] = {"panel1",        "inputPanel",    "processingPanel", "outputPanel",
+                            "settingsPanel", "eventLogPanel", "aboutPanel"};
+    for (int i = 0; i < 7; ++i)
+        panels_[i]->setObjectName(QString::fromLatin1(names[i]));
+    addTabs();
+    root->addWidget(tabbedPane_, 1);
+    statusJLabel_ = new QLabel(this);
+    statusJLabel_->setObjectName(QStringLiteral("statusJLabel"));
+    statusJLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    root->addWidget(statusJLabel_);
+    showStatusIdle();
+
+    // Tooltips: key-based texts, visible for 10 s.
+    for (const char* c : kToolTips) {
+        if (QWidget* w = control(QString::fromLatin1(c))) {
+            w->setToolTip(tip(QString::fromLatin1(c)));
+            w->setToolTipDuration(10000);
+        }
+    }
+    fillFromConfig();
+
+    currentPanel_ = tabbedPane_->currentWidget();
+    connect(tabbedPane_, &QTabWidget::currentChanged, this, &VororaZeZovFrame2::tabbedPaneStateChanged);
+
+    backlogTimer_ = new QTimer(this);
+    backlogTimer_->setInterval(250);
+    connect(backlogTimer_, &QTimer::timeout, this, &VororaZeZovFrame2::refreshLineStatus);
+}
+
+void VororaZeZovFrame2::addTabs() {
+    for (int i = 0; i < 7; ++i) {
+        const QString title = text(QString::fromLatin1(kTabs[i].title));
+        const QString mnemonic = text(QString::fromLatin1(kTabs[i].mnemonic));
+        const QChar m = mnemonic.isEmpty() ? QChar() : mnemonic.at(0);
+        tabbedPane_->insertTab(i, panels_[i], withMnemonic(title, m));
+        // A mnemonic that the title does not contain still selects its tab with Alt.
+        if (!m.isNull() && !title.contains(m, Qt::CaseInsensitive)) {
+            auto* shortcut =
+                new QShortcut(QKeySequence(Qt::ALT | QKeySequence(QString(m.toUpper()))[0].key()), this);
+            QWidget* panel = panels_[i];
+            connect(shortcut, &QShortcut::activated, this, [this, panel] {
+                const int idx = tabbedPane_->indexOf(panel);
+                if (idx >= 0)
+                    tabbedPane_->setCurrentIndex(idx);
+            });
+        }
+    }
+}
+
+QWidget* VororaZeZovFrame2::buildStartPanel() {
+    auto* panel = new QWidget;
+    auto* layout = new QVBoxLayout(panel);
+    layout->addStretch(1);
+    startStopJButton_ = new QPushButton(panel);
+    startStopJButton_->setObjectName(QStringLiteral("startStopJButton"));
+    startStopJButton_->setText(withMnemonic(text(kFrame + QStringLiteral("startStopJButton.text")), u'T'));
+    startStopJButton_->setMinimumSize(220, 64);
+    QFont f = startStopJButton_->font();
+    f.setPointSizeF(f.pointSizeF() * 1.6);
+    f.setBold(true);
+    startStopJButton_->setFont(f);
+    auto* row = new QHBoxLayout;
+    row->addStretch(1);
+    row->addWidget(startStopJButton_);
+    row->addStretch(1);
+    layout->addLayout(row);
+    layout->addStretch(1);
+    connect(startStopJButton_, &QPushButton::clicked, this,
+            &VororaZeZovFrame2::startStopJButtonActionPerformed);
+    return panel;
+}
+
+namespace {
+QComboBox* makeCombo(QWidget* parent, const char* name) {
+    auto* box = new QComboBox(parent);
+    box->setObjectName(QString::fromLatin1(name));
+    return box;
+}
+QLineEdit* makeField(QWidget* parent, const char* name) {
+    auto* field = new QLineEdit(parent);
+    field->setObjectName(QString::fromLatin1(name));
+    field->setMaximumWidth(160);
+    return field;
+}
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption) {
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(QString::fromLatin1(name));
+    return b;
+}
+} // namespace
+
+QWidget* VororaZeZovFrame2::buildInputPanel() {
+    auto* panel = new QWidget;
+    auto* grid = new QGridLayout(panel);
+    auto caption = [this](const char* f) {
+        return text(kFrame + QString::fromLatin1(f) + QStringLiteral(".text"));
+    };
+
+    portList_ = makeCombo(panel, "portList");
+    portList_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    portList_->setMinimumContentsLength(53); // room for 53 "X"
+    instrumentBox_ = makeCombo(panel, "instrumentBox");
+    instrumentBox_->setMaxVisibleItems(20);
+    bitRateBox_ = makeCombo(panel, "bitRateBox");
+    dataBitsBox_ = makeCombo(panel, "dataBitsBox");
+    stopBitsBox_ = makeCombo(panel, "stopBitsBox");
+    parityBox_ = makeCombo(panel, "parityBox");
+    flowControlBox_ = makeCombo(panel, "flowControlBox");
+    inputTerminatorBox_ = makeCombo(panel, "inputTerminatorBox");
+    inputTerminatorBox_->setEditable(true);
+    inputTerminatorBox_->setInsertPolicy(QComboBox::NoInsert);
+    {
+        const QString proto = text(kFrame + QStringLiteral("inputTerminatorBox.prototypeDisplayValue"));
+        inputTerminatorBox_->setMinimumContentsLength(static_cast<int>(proto.size()) + 2);
+        inputTerminatorBox_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    }
+    autoButton_ = makeButton(panel, "autoButton", caption("autoButton"));
+    defaultButton_ = makeButton(panel, "defaultButton", caption("defaultButton"));
+    refreshPortsButton_ = makeButton(panel, "refreshPortsButton", caption("refreshPortsButton"));
+    customizeButton_ = makeButton(panel, "customizeButton", caption("customizeButton"));
+
+    int r = 0;
+    grid->addWidget(label(QStringLiteral("label2")), r, 0);
+    grid->addWidget(portList_, r, 1, 1, 2);
+    grid->addWidget(refreshPortsButton_, r++, 3);
+    grid->addWidget(label(QStringLiteral("deviceLabel")), r, 0);
+    grid->addWidget(instrumentBox_, r, 1, 1, 2);
+    grid->addWidget(defaultButton_, r++, 3);
+    grid->addWidget(label(QStringLiteral("label3")), r, 0);
+    grid->addWidget(bitRateBox_, r++, 1);
+    grid->addWidget(label(QStringLiteral("label6")), r, 0);
+    grid->addWidget(dataBitsBox_, r++, 1);
+    grid->addWidget(label(QStringLiteral("label7")), r, 0);
+    grid->addWidget(stopBitsBox_, r++, 1);
+    grid->addWidget(label(QStringLiteral("label8")), r, 0);
+    grid->addWidget(parityBox_, r++, 1);
+    grid->addWidget(label(QStringLiteral("label9")), r, 0);
+    grid->addWidget(flowControlBox_, r++, 1);
+    grid->addWidget(label(QStringLiteral("label10")), r, 0);
+    grid->addWidget(inputTerminatorBox_, r++, 1);
+    grid->addWidget(label(QStringLiteral("label14")), r, 0);
+    grid->addWidget(autoButton_, r++, 1);
+    grid->addWidget(label(QStringLiteral("label36")), r, 0);
+    grid->addWidget(customizeButton_, r++, 1);
+    grid->setColumnStretch(2, 1);
+    grid->setRowStretch(r, 1);
+
+    fillCombo<ConfigHelper::BitRates>(bitRateBox_);
+    fillCombo<ConfigHelper::DataBits>(dataBitsBox_);
+    fillCombo<ConfigHelper::StopBits>(stopBitsBox_);
+    fillCombo<ConfigHelper::Parity>(parityBox_);
+    fillCombo<ConfigHelper::Handshake>(flowControlBox_);
+    fillCombo<ConfigHelper::InputTerminator>(inputTerminatorBox_);
+    for (const auto& i : ConfigHelper::Instrument::values()) {
+        instrumentBox_->addItem(i.toPlainString());
+        if (i.getInstrumentType() == ConfigHelper::InstrumentType::TEXT) {
+            QFont italic = instrumentBox_->font();
+            italic.setItalic(true);
+            instrumentBox_->setItemData(instrumentBox_->count() - 1, italic, Qt::FontRole);
+        }
+    }
+
+    connect(portList_, &QComboBox::activated, this, &VororaZeZovFrame2::portListItemStateChanged);
+    connect(instrumentBox_, &QComboBox::currentIndexChanged, this,
+            &VororaZeZovFrame2::instrumentBoxItemStateChanged);
+    connect(bitRateBox_, &QComboBox::currentIndexChanged, this, [this](int i) {
+        if (i >= 0)
+            config_.setBitRate(i);
+    });
+    connect(dataBitsBox_, &QComboBox::currentIndexChanged, this, [this](int i) {
+        if (i >= 0)
+            config_.setDataBits(i);
+    });
+    connect(stopBitsBox_, &QComboBox::currentIndexChanged, this, [this](int i) {
+        if (i >= 0)
+            config_.setStopBits(i);
+    });
+    connect(parityBox_, &QComboBox::currentIndexChanged, this, [this](int i) {
+        if (i >= 0)
+            config_.setParity(i);
+    });
+    connect(flowControlBox_, &QComboBox::currentIndexChanged, this, [this](int i) {
+        if (i >= 0)
+            config_.setHandshake(i);
+    });
+    connect(inputTerminatorBox_, &QComboBox::activated, this,
+            &VororaZeZovFrame2::inputTerminatorBoxItemStateChanged);
+    connect(inputTerminatorBox_->lineEdit(), &QLineEdit::editingFinished, this,
+            &VororaZeZovFrame2::inputTerminatorBoxItemStateChanged);
+    connect(autoButton_, &QPushButton::clicked, this, &VororaZeZovFrame2::autoButtonActionPerformed);
+    connect(defaultButton_, &QPushButton::clicked, this, &VororaZeZovFrame2::defaultButtonActionPerformed);
+    connect(refreshPortsButton_, &QPushButton::clicked, this,
+            &VororaZeZovFrame2::refreshPortsButtonActionPerformed);
+    connect(customizeButton_, &QPushButton::clicked, this,
+            &VororaZeZovFrame2::customizeButtonActionPerformed);
+    return panel;
+}
+
+QWidget* VororaZeZovFrame2::buildProcessingPanel() {
+    auto* panel = new QWidget;
+    auto* grid = new QGridLayout(panel);
+    mathOperationBox_ = makeCombo(panel, "mathOperationBox");
+    mathOperandTextField_ = makeField(panel, "mathOperandTextField");
+    decimalTextField_ = makeField(panel, "decimalTextField");
+    roundingMethodBox_ = makeCombo(panel, "roundingMethodBox");
+    editOperationComboBox_ = makeCombo(panel, "editOperationComboBox");
+    editPositionComboBox_ = makeCombo(panel, "editPositionComboBox");
+    editNumCharactersTextField_ = makeField(panel, "editNumCharactersTextField");
+    removeCharactersTextField_ = makeField(panel, "removeCharactersTextField");
+    removeCharactersTextField_->setMaximumWidth(320);
+    ignoreDuplicatesCheckBox_ =
+        new QCheckBox(text(kFrame + QStringLiteral("ignoreDuplicatesCheckBox.text")), panel);
+    ignoreDuplicatesCheckBox_->setObjectName(QStringLiteral("ignoreDuplicatesCheckBox"));
+    adjustIgnoreButton_ =
+        makeButton(panel, "adjustIgnoreButton", text(kFrame + QStringLiteral("adjustIgnoreButton.text")));
+
+    int r = 0;
+    grid->addWidget(label(QStringLiteral("label24")), r, 0);
+    grid->addWidget(mathOperationBox_, r, 1);
+    grid->addWidget(label(QStringLiteral("label25")), r, 2);
+    grid->addWidget(mathOperandTextField_, r++, 3);
+    grid->addWidget(label(QStringLiteral("label15")), r, 0);
+    grid->addWidget(decimalTextField_, r, 1);
+    grid->addWidget(label(QStringLiteral("label16")), r, 2);
+    grid->addWidget(roundingMethodBox_, r++, 3);
+    grid->addWidget(label(QStringLiteral("label22")), r, 0);
+    grid->addWidget(editOperationComboBox_, r, 1);
+    grid->addWidget(label(QStringLiteral("label29")), r, 2);
+    grid->addWidget(editPositionComboBox_, r++, 3);
+    grid->addWidget(label(QStringLiteral("label30")), r, 0);
+    grid->addWidget(editNumCharactersTextField_, r++, 1);
+    grid->addWidget(label(QStringLiteral("label31")), r, 0);
+    grid->addWidget(removeCharactersTextField_, r++, 1, 1, 3);
+    grid->addWidget(label(QStringLiteral("label32")), r, 0);
+    grid->addWidget(ignoreDuplicatesCheckBox_, r, 1);
+    grid->addWidget(adjustIgnoreButton_, r++, 2);
+    grid->setColumnStretch(4, 1);
+    grid->setRowStretch(r, 1);
+
+    fillCombo<ConfigHelper::MathOperation>(mathOperationBox_);
+    fillCombo<ConfigHelper::RoundingMethod>(roundingMethodBox_);
+    fillCombo<ConfigHelper::EditOperation>(editOperationComboBox_);
+    fillCombo<ConfigHelper::EditPosition>(editPositionComboBox_);
+
+    connect(mathOperationBox_, &QComboBox::currentIndexChanged, this,
+            &VororaZeZovFrame2::mathOperationBoxItemStateChanged);
+    connect(roundingMethodBox_, &QComboBox::currentIndexChanged, this, [this](int i) {
+        if (const auto v = ConfigHelper::RoundingMethod::fromOrdinal(i))
+            config_.setRoundingMethod(*v);
+    });
+    connect(editOperationComboBox_, &QComboBox::currentIndexChanged, this, [this](int i) {
+        if (const auto v = ConfigHelper::EditOperation::fromOrdinal(i))
+            config_.setEditOperation(*v);
+    });
+    connect(editPositionComboBox_, &QComboBox::currentIndexChanged, this, [this](int i) {
+        if (const auto v = ConfigHelper::EditPosition::fromOrdinal(i))
+            config_.setEditPosition(*v);
+    });
+    connect(ignoreDuplicatesCheckBox_, &QCheckBox::clicked, this,
+            [this](bool on) { config_.ignoreDuplicates = on; });
+    connect(adjustIgnoreButton_, &QPushButton::clicked, this,
+            &VororaZeZovFrame2::adjustIgnoreButtonActionPerformed);
+    // The validated fields store what is valid as it is typed.
+    auto watch = [this](QLineEdit* f, bool (*valid)(const QString&), auto set) {
+        connect(f, &QLineEdit::textEdited, this, [this, valid, set](const QString& t) {
+            if (valid(t))
+                (config_.*set)(t);
+        });
+    };
+    watch(mathOperandTextField_, &ConfigHelper::MathOperand::valid, &config::Config::setMathOperand);
+    watch(decimalTextField_, &ConfigHelper::DecimalPlaces::valid, &config::Config::setDecimalPlaces);
+    watch(editNumCharactersTextField_, &ConfigHelper::EditNumCharacters::valid,
+          &config::Config::setEditNumCharacters);
+    watch(removeCharactersTextField_, &ConfigHelper::RemoveCharacters::valid,
+          &config::Config::setRemoveCharacters);
+    return panel;
+}
+
+QWidget* VororaZeZovFrame2::buildOutputPanel() {
+    auto* panel = new QWidget;
+    auto* grid = new QGridLayout(panel);
+    decimalSeparatorBox_ = makeCombo(panel, "decimalSeparatorBox");
+    outputTerminatorBox_ = makeCombo(panel, "outputTerminatorBox");
+    outputTerminatorBox2_ = makeCombo(panel, "outputTerminatorBox2");
+    startWithBox_ = makeCombo(panel, "startWithBox");
+    soundComboBox_ = makeCombo(panel, "soundComboBox");
+    keyboardTypeBox_ = makeCombo(panel, "keyboardTypeBox");
+    delayTextField_ = makeField(panel, "delayTextField");
+    everyXValuesTextField_ = makeField(panel, "everyXValuesTextField");
+
+    int r = 0;
+    grid->addWidget(label(QStringLiteral("label4")), r, 0);
+    grid->addWidget(decimalSeparatorBox_, r++, 1);
+    grid->addWidget(label(QStringLiteral("label17")), r, 0);
+    grid->addWidget(startWithBox_, r++, 1);
+    grid->addWidget(label(QStringLiteral("label5")), r, 0);
+    grid->addWidget(outputTerminatorBox_, r++, 1);
+    grid->addWidget(label(QStringLiteral("label26")), r, 0);
+    grid->addWidget(outputTerminatorBox2_, r, 1);
+    grid->addWidget(label(QStringLiteral("label27")), r, 2);
+    grid->addWidget(everyXValuesTextField_, r, 3);
+    grid->addWidget(label(QStringLiteral("label33")), r++, 4);
+    grid->addWidget(label(QStringLiteral("label18")), r, 0);
+    grid->addWidget(soundComboBox_, r++, 1);
+    grid->addWidget(label(QStringLiteral("label23")), r, 0);
+    grid->addWidget(keyboardTypeBox_, r, 1);
+    grid->addWidget(label(QStringLiteral("label34")), r++, 2, 1, 3);
+    grid->addWidget(label(QStringLiteral("label12"), kFrame + QStringLiteral("label12.text_2")), r, 0);
+    grid->addWidget(delayTextField_, r, 1);
+    grid->addWidget(label(QStringLiteral("label35")), r++, 2, 1, 3);
+    grid->setColumnStretch(5, 1);
+    grid->setRowStretch(r, 1);
+
+    fillCombo<ConfigHelper::DecimalSeparator>(decimalSeparatorBox_);
+    fillCombo<ConfigHelper::OutputTerminator>(outputTerminatorBox_);
+    fillCombo<ConfigHelper::OutputTerminator>(outputTerminatorBox2_);
+    fillCombo<ConfigHelper::StartWith>(startWithBox_);
+    fillCombo<ConfigHelper::Sound>(soundComboBox_);
+    fillCombo<ConfigHelper::KeyboardType>(keyboardTypeBox_);
+
+    connect(decimalSeparatorBox_, &QComboBox::currentIndexChanged, this, [this](int i) {
+        if (const auto v = ConfigHelper::DecimalSeparator::fromOrdinal(i))
+            config_.setDecimalSeparator(*v);
+    });
+    connect(outputTerminatorBox_, &QComboBox::currentIndexChanged, this, [this](int i) {
+        if (const auto v = ConfigHelper::OutputTerminator::fromOrdinal(i))
+            config_.setOutputTerminator(*v);
+    });
+    connect(outputTerminatorBox2_, &QComboBox::currentIndexChanged, this, [this](int i) {
+        if (const auto v = ConfigHelper::OutputTerminator::fromOrdinal(i))
+            config_.setOutputTerminator2(*v);
+    });
+    connect(startWithBox_, &QComboBox::currentIndexChanged, this, [this](int i) {
+        if (const auto v = ConfigHelper::StartWith::fromOrdinal(i))
+            config_.setStartWith(*v);
+    });
+    connect(soundComboBox_, &QComboBox::currentIndexChanged, this, [this](int i) {
+        if (const auto v = ConfigHelper::Sound::fromOrdinal(i))
+            config_.setSound(*v);
+    });
+    connect(keyboardTypeBox_, &QComboBox::currentIndexChanged, this,
+            &VororaZeZovFrame2::keyboardTypeBoxItemStateChanged);
+    connect(delayTextField_, &QLineEdit::textChanged, this, &VororaZeZovFrame2::delayTextFieldCaretUpdate);
+    connect(everyXValuesTextField_, &QLineEdit::textEdited, this, [this](const QString& t) {
+        if (ConfigHelper::EveryXValues::valid(t))
+            config_.setEveryXValues(t);
+    });
+    return panel;
+}
+
+QWidget* VororaZeZovFrame2::buildSettingsPanel() {
+    auto* panel = new QWidget;
+    auto* grid = new QGridLayout(panel);
+    auto caption = [this](const char* f) {
+        return text(kFrame + QString::fromLatin1(f) + QStringLiteral(".text"));
+    };
+    manualConnectButton_ = new QRadioButton(caption("manualConnectButton"), panel);
+    manualConnectButton_->setObjectName(QStringLiteral("manualConnectButton"));
+    autoConnectButton_ = new QRadioButton(caption("autoConnectButton"), panel);
+    autoConnectButton_->setObjectName(QStringLiteral("autoConnectButton"));
+    connectButtonGroup_ = new QButtonGroup(panel);
+    connectButtonGroup_->addButton(manualConnectButton_);
+    connectButtonGroup_->addButton(autoConnectButton_);
+    auto check = [&](QCheckBox*& box, const char* name) {
+        box = new QCheckBox(caption(name), panel);
+        box->setObjectName(QString::fromLatin1(name));
+    };
+    check(minimizeToTrayCheckBox_, "minimizeToTrayCheckBox");
+    check(notifyWhenMinimizedToTrayCheckBox_, "notifyWhenMinimizedToTrayCheckBox");
+    check(checkForUpdatesCheckBox_, "checkForUpdatesCheckBox");
+    check(abortAutoStartCheckBox_, "abortAutoStartCheckBox");
+    importSettingsButton_ = makeButton(panel, "importSettingsButton", caption("importSettingsButton"));
+    exportSettingsButton_ = makeButton(panel, "exportSettingsButton", caption("exportSettingsButton"));
+
+    int r = 0;
+    grid->addWidget(label(QStringLiteral("label13")), r, 0);
+    grid->addWidget(manualConnectButton_, r++, 1);
+    grid->addWidget(autoConnectButton_, r++, 1);
+    grid->addWidget(abortAutoStartCheckBox_, r++, 1);
+    grid->addWidget(label(QStringLiteral("label28")), r, 0);
+    grid->addWidget(minimizeToTrayCheckBox_, r++, 1);
+    grid->addWidget(notifyWhenMinimizedToTrayCheckBox_, r++, 1);
+    auto* updates = new QLabel(QStringLiteral("Updates:"), panel);
+    updates->setObjectName(QStringLiteral("label1"));
+    grid->addWidget(updates, r, 0);
+    grid->addWidget(checkForUpdatesCheckBox_, r++, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(importSettingsButton_);
+    buttons->addWidget(exportSettingsButton_);
+    buttons->addStretch(1);
+    grid->addLayout(buttons, r++, 0, 1, 3);
+    grid->setColumnStretch(2, 1);
+    grid->setRowStretch(r, 1);
+
+    connect(manualConnectButton_, &QRadioButton::clicked, this,
+            &VororaZeZovFrame2::connectButtonActionPerformed);
+    connect(autoConnectButton_, &QRadioButton::clicked, this,
+            &VororaZeZovFrame2::connectButtonActionPerformed);
+    connect(minimizeToTrayCheckBox_, &QCheckBox::toggled, this,
+            [this](bool on) { config_.minimizeToTray = on; });
+    connect(notifyWhenMinimizedToTrayCheckBox_, &QCheckBox::toggled, this,
+            [this](bool on) { config_.notifyWhenMinimizedToTray = on; });
+    connect(checkForUpdatesCheckBox_, &QCheckBox::toggled, this,
+            [this](bool on) { config_.checkForUpdates = on; });
+    connect(abortAutoStartCheckBox_, &QCheckBox::toggled, this,
+            [this](bool on) { config_.abortAutoStartWhenPrevPortNotAvailable = on; });
+    connect(importSettingsButton_, &QPushButton::clicked, this,
+            &VororaZeZovFrame2::importSettingsButtonActionPerformed);
+    connect(exportSettingsButton_, &QPushButton::clicked, this,
+            &VororaZeZovFrame2::exportSettingsButtonActionPerformed);
+    return panel;
+}
+
+QWidget* VororaZeZovFrame2::buildEventLogPanel() {
+    auto* panel = new QWidget;
+    auto* layout = new QVBoxLayout(panel);
+    eventLog_ = new EventLog(panel);
+    eventLog_->setObjectName(QStringLiteral("eventLog"));
+    layout->addWidget(eventLog_);
+    return panel;
+}
+
+QWidget* VororaZeZovFrame2::buildAboutPanel() {
+    auto* panel = new QWidget;
+    auto* layout = new QVBoxLayout(panel);
+    aboutPane_ = new QTextBrowser(panel);
+    aboutPane_->setObjectName(QStringLiteral("aboutPane"));
+    aboutPane_->setOpenLinks(false);
+    aboutPane_->setOpenExternalLinks(false);
+    aboutPane_->setHtml(QStringLiteral("<p>") + versionLine().trimmed().toHtmlEscaped() +
+                        QStringLiteral("</p>") + text(kFrame + QStringLiteral("aboutPane.text")));
+    layout->addWidget(aboutPane_);
+    connect(aboutPane_, &QTextBrowser::anchorClicked, this, &VororaZeZovFrame2::aboutPaneHyperlinkUpdate);
+    return panel;
+}
+
+void VororaZeZovFrame2::fillPortList() {
+    const QSignalBlocker block(portList_);
+    portList_->clear();
+    for (const QString& p : ports_)
+        portList_->addItem(util::FriendlyPortUtil::getFriendlyPortName(p), p);
+    const int at = portList_->findData(config_.getPort());
+    if (at >= 0)
+        portList_->setCurrentIndex(at);
+    else if (portList_->count() > 0)
+        portList_->setCurrentIndex(0);
+}
+
+void VororaZeZovFrame2::fillFromConfig() {
+    // Filling is not editing: no handler runs.
+    QList<QObject*> blocked;
+    for (QObject* o : findChildren<QObject*>())
+        if (!o->signalsBlocked()) {
+            o->blockSignals(true);
+            blocked.append(o);
+        }
+    fillPortList();
+    if (const auto i = config_.getInstrument())
+        instrumentBox_->setCurrentIndex(i->ordinal());
+    bitRateBox_->setCurrentIndex(config_.getBitRate());
+    dataBitsBox_->setCurrentIndex(config_.getDataBits());
+    stopBitsBox_->setCurrentIndex(config_.getStopBits());
+    parityBox_->setCurrentIndex(config_.getParity());
+    flowControlBox_->setCurrentIndex(config_.getHandshake());
+    ConfigHelper::InputTerminator::setSelectedItem(*inputTerminatorBox_, config_.getInputTerminator());
+    mathOperationBox_->setCurrentIndex(config_.getMathOperation().ordinal());
+    mathOperandTextField_->setText(config_.getMathOperand());
+    decimalTextField_->setText(config_.getDecimalPlaces());
+    roundingMethodBox_->setCurrentIndex(config_.getRoundingMethod().ordinal());
+    editOperationComboBox_->setCurrentIndex(config_.getEditOperation().ordinal());
+    editPositionComboBox_->setCurrentIndex(config_.getEditPosition().ordinal());
+    editNumCharactersTextField_->setText(config_.getEditNumCharacters());
+    removeCharactersTextField_->setText(config_.getRemoveCharacters());
+    ignoreDuplicatesCheckBox_->setChecked(config_.ignoreDuplicates);
+    decimalSeparatorBox_->setCurrentIndex(config_.getDecimalSeparator().ordinal());
+    outputTerminatorBox_->setCurrentIndex(config_.getOutputTerminator().ordinal());
+    outputTerminatorBox2_->setCurrentIndex(config_.getOutputTerminator2().ordinal());
+    startWithBox_->setCurrentIndex(config_.getStartWith().ordinal());
+    soundComboBox_->setCurrentIndex(config_.getSound().ordinal());
+    keyboardTypeBox_->setCurrentIndex(config_.getKeyboardType().ordinal());
+    delayTextField_->setText(config_.getDelay());
+    everyXValuesTextField_->setText(config_.getEveryXValues());
+    (config_.getConnect() == ConfigHelper::Connect::AUTO ? autoConnectButton_ : manualConnectButton_)
+        ->setChecked(true);
+    minimizeToTrayCheckBox_->setChecked(config_.minimizeToTray);
+    notifyWhenMinimizedToTrayCheckBox_->setChecked(config_.notifyWhenMinimizedToTray);
+    checkForUpdatesCheckBox_->setChecked(config_.checkForUpdates);
+    abortAutoStartCheckBox_->setChecked(config_.abortAutoStartWhenPrevPortNotAvailable);
+    for (QObject* o : blocked)
+        o->blockSignals(false);
+}
+
+// ======================================================================== handlers
+
+void VororaZeZovFrame2::portListItemStateChanged() {
+    const QVariant plain = portList_->currentData();
+    if (plain.isValid())
+        config_.setPort(plain.toString());
+    else if (!portList_->currentText().isEmpty())
+        config_.setPort(util::FriendlyPortUtil::getUnfriendlyPortName(portList_->currentText()));
+}
+
+void VororaZeZovFrame2::instrumentBoxItemStateChanged(int index) {
+    const auto chosen = ConfigHelper::Instrument::fromOrdinal(index);
+    if (!chosen)
+        return;
+    const auto before = config_.getInstrument();
+    config_.setInstrument(*chosen);
+    if (before && *before != *chosen && !config_.getCustomRegEx().isEmpty() && !closing()) {
+        if (MessageBoxes::confirm(this, QStringLiteral("Overwrite custom regular expression?"),
+                                  QStringLiteral("Confirm")))
+            config_.setCustomRegEx(QString());
+    }
+}
+
+bool VororaZeZovFrame2::acceptInputTerminator(bool showErrors) {
+    const QString typed = inputTerminatorBox_->currentText().trimmed();
+    // A named choice stores its character code.
+    for (const auto& t : ConfigHelper::InputTerminator::values()) {
+        if (typed == t.toString()) {
+            config_.setInputTerminator(t.getDecimal());
+            return true;
+        }
+    }
+    bool ok = false;
+    const int code = typed.toInt(&ok, 10);
+    if (ok && ConfigHelper::InputTerminator::valid(code)) {
+        config_.setInputTerminator(code);
+        return true;
+    }
+    {
+        const QSignalBlocker block(inputTerminatorBox_);
+        ConfigHelper::InputTerminator::setSelectedItem(*inputTerminatorBox_, config_.getInputTerminator());
+    }
+    if (showErrors && !closing()) {
+        MessageBoxes::error(this, text(QStringLiteral("terminator.must.be.between.0.and.255")),
+                            text(QStringLiteral("error")));
+        const int at = tabbedPane_->indexOf(panels_[InputTab]);
+        if (at >= 0)
+            tabbedPane_->setCurrentIndex(at);
+    }
+    return false;
+}
+
+void VororaZeZovFrame2::inputTerminatorBoxItemStateChanged() {
+    // Pressing Enter reports both the choice and the end of editing; the dialog's focus change
+    // reports another end of editing: one check at a time.
+    if (terminatorCheckRunning_)
+        return;
+    terminatorCheckRunning_ = true;
+    acceptInputTerminator(true);
+    terminatorCheckRunning_ = false;
+}
+
+void VororaZeZovFrame2::mathOperationBoxItemStateChanged() {
+    const auto op = ConfigHelper::MathOperation::fromOrdinal(mathOperationBox_->currentIndex());
+    if (!op)
+        return;
+    config_.setMathOperation(*op);
+    if (*op == ConfigHelper::MathOperation::NONE) {
+        mathOperandTextField_->clear();
+        config_.setMathOperand(QString());
+    }
+}
+
+void VororaZeZovFrame2::keyboardTypeBoxItemStateChanged() {
+    const auto type = ConfigHelper::KeyboardType::fromOrdinal(keyboardTypeBox_->currentIndex());
+    if (!type)
+        return;
+    config_.setKeyboardType(*type);
+    // Typing through every layout needs a little time between the keys.
+    if (*type == ConfigHelper::KeyboardType::ALL && config_.getDelayAsInt() < 3) {
+        MessageBoxes::information(this, text(QStringLiteral("info.delay.keyboard.all")),
+                                  text(QStringLiteral("info")));
+        delayTextField_->setText(QStringLiteral("3"));
+    }
+}
+
+bool VororaZeZovFrame2::acceptDelay(const QString& t) {
+    if (t.isEmpty()) {
+        config_.setDelay(t);
+        return true;
+    }
+    bool digitsOnly = true;
+    for (QChar c : t)
+        digitsOnly = digitsOnly && c >= u'0' && c <= u'9';
+    bool ok = false;
+    const int ms = t.toInt(&ok, 10);
+    if (digitsOnly && ok && ms >= 0 && ms <= 1000) {
+        config_.setDelay(t);
+        return true;
+    }
+    return false;
+}
+
+void VororaZeZovFrame2::delayTextFieldCaretUpdate() {
+    if (acceptDelay(delayTextField_->text()))
+        return;
+    MessageBoxes::error(this, text(QStringLiteral("error.intercharacter.delay")),
+                        text(QStringLiteral("error")));
+    // Changing the field while it reports its own change is not allowed: after this event.
+    QTimer::singleShot(0, this, [this] { delayTextField_->setText(QStringLiteral("20")); });
+}
+
+void VororaZeZovFrame2::connectButtonActionPerformed() {
+    if (autoConnectButton_->isChecked()) {
+        config_.setConnect(ConfigHelper::Connect::AUTO);
+    } else {
+        config_.setConnect(ConfigHelper::Connect::MANUAL);
+        removeTrayMinimization();
+    }
+}
+
+void VororaZeZovFrame2::defaultButtonActionPerformed() {
+    const auto instrument = ConfigHelper::Instrument::fromOrdinal(instrumentBox_->currentIndex());
+    if (!instrument)
+        return;
+    if (const auto message = instrument->getDefaultMessage())
+        MessageBoxes::information(this, *message, QStringLiteral("Info"));
+    // Every preset carries its usual port settings.
+    const config::PortDefaults d = instrument->getPortDefaults();
+    if (!ConfigHelper::BitRates::valid(d.bitRate)) {
+        MessageBoxes::error(this, text(QStringLiteral("no.default.values.available.for.this.device")),
+                            text(QStringLiteral("error")));
+        return;
+    }
+    bitRateBox_->setCurrentIndex(d.bitRate);
+    dataBitsBox_->setCurrentIndex(d.dataBits);
+    stopBitsBox_->setCurrentIndex(d.stopBits);
+    parityBox_->setCurrentIndex(d.parity);
+    flowControlBox_->setCurrentIndex(d.handshake);
+    ConfigHelper::InputTerminator::setSelectedItem(*inputTerminatorBox_, d.inputTerminator);
+    config_.setInputTerminator(d.inputTerminator);
+}
+
+void VororaZeZovFrame2::refreshPortsButtonActionPerformed() {
+    const PortListing listing = listPorts();
+    if (listing.libraryMissing) {
+        MessageBoxes::error(this, text(QStringLiteral("error.listing.available.ports")) + listing.failure,
+                            text(QStringLiteral("error")));
+        return;
+    }
+    if (!listing.failure.isEmpty()) {
+        MessageBoxes::error(this, text(QStringLiteral("error.listing.available.ports")) + listing.failure,
+                            text(QStringLiteral("error")));
+        return;
+    }
+    ports_ = listing.ports;
+    portFromCommandLine_ = false;
+    const QString before = config_.getPort();
+    fillPortList();
+    if (ports_.isEmpty()) {
+        MessageBoxes::error(this,
+                            text(QStringLiteral("no.rs.232.port.found.on.your.system.program.will.now.exit")),
+                            text(QStringLiteral("error")));
+        return;
+    }
+    // The list shows another port when the chosen one is gone: the record follows what is shown.
+    if (portList_->currentData().toString() != before)
+        portListItemStateChanged();
+}
+
+void VororaZeZovFrame2::autoButtonActionPerformed() {
+    // The port auto-detection dialog comes with the detection work.
+    MessageBoxes::information(this, text(QStringLiteral("not.available.yet")), text(QStringLiteral("info")));
+}
+
+void VororaZeZovFrame2::customizeButtonActionPerformed() {
+    // The custom regular-expression dialog comes with the option dialogs.
+    MessageBoxes::information(this, text(QStringLiteral("not.available.yet")), text(QStringLiteral("info")));
+}
+
+void VororaZeZovFrame2::adjustIgnoreButtonActionPerformed() {
+    // The duplicate-limits dialog comes with the option dialogs.
+    MessageBoxes::information(this, text(QStringLiteral("not.available.yet")), text(QStringLiteral("info")));
+}
+
+void VororaZeZovFrame2::importSettingsButtonActionPerformed() {
+    // Settings import comes with the import/export work.
+    MessageBoxes::information(this, text(QStringLiteral("not.available.yet")), text(QStringLiteral("info")));
+}
+
+void VororaZeZovFrame2::exportSettingsButtonActionPerformed() {
+    // Settings export comes with the import/export work.
+    MessageBoxes::information(this, text(QStringLiteral("not.available.yet")), text(QStringLiteral("info")));
+}
+
+void VororaZeZovFrame2::aboutPaneHyperlinkUpdate(const QUrl& url) {
+    // Only web links; the browser may take its time, so not on the user-interface thread.
+    const QString scheme = url.scheme().toLower();
+    if (scheme != u"http" && scheme != u"https")
+        return;
+    QThread* opener = QThread::create([url] { QDesktopServices::openUrl(url); });
+    connect(opener, &QThread::finished, opener, &QObject::deleteLater);
+    opener->start();
+}
+
+// ======================================================================== settings
+
+void VororaZeZovFrame2::storeTextField(QLineEdit* field, const std::function<bool(const QString&)>& valid,
+                                       const std::function<QString()>& get,
+                                       const std::function<void(const QString&)>& set) {
+    if (valid(field->text()))
+        set(field->text());
+    else
+        field->setText(get()); // the record keeps its last valid value
+}
+
+void VororaZeZovFrame2::updateConfigFromTabs() {
+    if (!instrumentBox_)
+        return;
+    if (portList_->currentIndex() >= 0)
+        portListItemStateChanged();
+    if (const auto i = ConfigHelper::Instrument::fromOrdinal(instrumentBox_->currentIndex()))
+        if (config_.getInstrument() != i)
+            config_.setInstrument(*i);
+    config_.setBitRate(qMax(0, bitRateBox_->currentIndex()));
+    config_.setDataBits(qMax(0, dataBitsBox_->currentIndex()));
+    config_.setStopBits(qMax(0, stopBitsBox_->currentIndex()));
+    config_.setParity(qMax(0, parityBox_->currentIndex()));
+    config_.setHandshake(qMax(0, flowControlBox_->currentIndex()));
+    acceptInputTerminator(false);
+
+    using C = config::Config;
+    C& c = config_;
+    storeTextField(
+        mathOperandTextField_, &ConfigHelper::MathOperand::valid, [&c] { return c.getMathOperand(); },
+        [&c](const QString& t) { c.setMathOperand(t); });
+    storeTextField(
+        decimalTextField_, &ConfigHelper::DecimalPlaces::valid, [&c] { return c.getDecimalPlaces(); },
+        [&c](const QString& t) { c.setDecimalPlaces(t); });
+    storeTextField(
+        editNumCharactersTextField_, &ConfigHelper::EditNumCharacters::valid,
+        [&c] { return c.getEditNumCharacters(); }, [&c](const QString& t) { c.setEditNumCharacters(t); });
+    storeTextField(
+        removeCharactersTextField_, &ConfigHelper::RemoveCharacters::valid,
+        [&c] { return c.getRemoveCharacters(); }, [&c](const QString& t) { c.setRemoveCharacters(t); });
+    storeTextField(
+        everyXValuesTextField_, &ConfigHelper::EveryXValues::valid, [&c] { return c.getEveryXValues(); },
+        [&c](const QString& t) { c.setEveryXValues(t); });
+    if (const auto v = ConfigHelper::MathOperation::fromOrdinal(mathOperationBox_->currentIndex()))
+        c.setMathOperation(*v);
+    if (const auto v = ConfigHelper::RoundingMethod::fromOrdinal(roundingMethodBox_->currentIndex()))
+        c.setRoundingMethod(*v);
+    if (const auto v = ConfigHelper::EditOperation::fromOrdinal(editOperationComboBox_->currentIndex()))
+        c.setEditOperation(*v);
+    if (const auto v = ConfigHelper::EditPosition::fromOrdinal(editPositionComboBox_->currentIndex()))
+        c.setEditPosition(*v);
+    c.ignoreDuplicates = ignoreDuplicatesCheckBox_->isChecked();
+    if (const auto v = ConfigHelper::DecimalSeparator::fromOrdinal(decimalSeparatorBox_->currentIndex()))
+        c.setDecimalSeparator(*v);
+    if (const auto v = ConfigHelper::OutputTerminator::fromOrdinal(outputTerminatorBox_->currentIndex()))
+        c.setOutputTerminator(*v);
+    if (const auto v = ConfigHelper::OutputTerminator::fromOrdinal(outputTerminatorBox2_->currentIndex()))
+        c.setOutputTerminator2(*v);
+    if (const auto v = ConfigHelper::StartWith::fromOrdinal(startWithBox_->currentIndex()))
+        c.setStartWith(*v);
+    if (const auto v = ConfigHelper::Sound::fromOrdinal(soundComboBox_->currentIndex()))
+        c.setSound(*v);
+    if (const auto v = ConfigHelper::KeyboardType::fromOrdinal(keyboardTypeBox_->currentIndex()))
+        c.setKeyboardType(*v);
+    if (!acceptDelay(delayTextField_->text())) {
+        if (!closing())
+            MessageBoxes::error(this, text(QStringLiteral("error.intercharacter.delay")),
+                                text(QStringLiteral("error")));
+        delayTextField_->setText(QStringLiteral("20"));
+    }
+    c.setConnect(autoConnectButton_->isChecked() ? ConfigHelper::Connect::AUTO
+                                                 : ConfigHelper::Connect::MANUAL);
+    c.minimizeToTray = minimizeToTrayCheckBox_->isChecked();
+    c.notifyWhenMinimizedToTray = notifyWhenMinimizedToTrayCheckBox_->isChecked();
+    c.checkForUpdates = checkForUpdatesCheckBox_->isChecked();
+    c.abortAutoStartWhenPrevPortNotAvailable = abortAutoStartCheckBox_->isChecked();
+
+    // An operation without operand does nothing: say so in the record and the control.
+    if (c.getMathOperation() != ConfigHelper::MathOperation::NONE && c.getMathOperand().isEmpty()) {
+        c.setMathOperation(ConfigHelper::MathOperation::NONE);
+        const QSignalBlocker block(mathOperationBox_);
+        mathOperationBox_->setCurrentIndex(ConfigHelper::MathOperation::NONE.ordinal());
+    }
+    // A division needs a number of decimal places.
+    if (c.getMathOperation() == ConfigHelper::MathOperation::DIVIDE && decimalTextField_->text().isEmpty() &&
+        !mathRoundingErrorWarningDisplayed_ && !closing()) {
+        mathRoundingErrorWarningDisplayed_ = true;
+        QTimer::singleShot(0, this, [this] {
+            const int at = tabbedPane_->indexOf(panels_[ProcessingTab]);
+            if (at >= 0)
+                tabbedPane_->setCurrentIndex(at);
+            decimalTextField_->setFocus();
+            MessageBoxes::error(
+                this,
+                text(
+                    QStringLiteral("please.enter.number.of.decimal.places.for.rounding.or.disable.division")),
+                text(QStringLiteral("error")));
+            mathRoundingErrorWarningDisplayed_ = false;
+        });
+    }
+}
+
+bool VororaZeZovFrame2::saveNecessary() {
+    if (!config::Config::hasChanged(config_, oldConfig_))
+        return false;
+    oldConfig_ = config::Config::copyConfig(config_);
+    return true;
+}
+
+QString VororaZeZovFrame2::saveConfig() {
+    try {
+        if (!node_)
+            node_ =
+                prefs::PreferencesStore::userRoot()->node(QString::fromLatin1(config::Config::SETTINGS_NODE));
+        return config_.saveConfig(*node_);
+    } catch (const std::exception& e) {
+        const QString why = QString::fromUtf8(e.what());
+        return why.isEmpty() ? QStringLiteral("the settings store failed") : why;
+    }
+}
+
+void VororaZeZovFrame2::autoSaveAfterLeaving() {
+    updateConfigFromTabs();
+    if (!saveNecessary())
+        return;
+    const QString failure = saveConfig();
+    if (!failure.isEmpty())
+        logImportantEvent(text(QStringLiteral("autosave.error")) + failure);
+}
+
+void VororaZeZovFrame2::tabbedPaneStateChanged(int index) {
+    QWidget* left = currentPanel_;
+    currentPanel_ = tabbedPane_->widget(index);
+    if (left == panels_[InputTab] || left == panels_[ProcessingTab] || left == panels_[OutputTab] ||
+        left == panels_[AboutTab])
+        autoSaveAfterLeaving();
+}
+
+void VororaZeZovFrame2::closeEvent(QCloseEvent* event) {
+    thisWindowClosed();
+    event->accept();
+}
+
+void VororaZeZovFrame2::thisWindowClosed() {
+    setClosing(true);
+    if (weightWorker_)
+        stopConnection();
+    updateConfigFromTabs();
+    const QString failure = saveConfig();
+    if (!failure.isEmpty())
+        MessageBoxes::error(this,
+                            text(QStringLiteral("access.error.while.saving.settings")) + u'\n' + failure,
+                            text(QStringLiteral("error")));
+    emit closed();
+}
+
+// ======================================================================== connection
+
+void VororaZeZovFrame2::startStopJButtonActionPerformed() {
+    if (connected_)
+        stopConnection();
+    else if (!weightWorker_)
+        startConnection();
+    // else: a connection is still shutting down; its end switches the window to idle.
+}
+
+void VororaZeZovFrame2::startConnection() {
+    // 1.
+    updateConfigFromTabs();
+    // 2. Keystroke output (its own thread).
+    keyBot_.reset();
+    try {
+        keyBot_ = KeyOutput::create(config_, this);
+    } catch (const std::exception& e) {
+        MessageBoxes::error(
+            this, text(QStringLiteral("error.initializing.keyboard.output")) + QString::fromUtf8(e.what()),
+            text(QStringLiteral("error")));
+    }
+    // 3. Caps Lock would turn typed letters upside down.
+    if (keyBot_ && keyBot_->capsLockOn().value_or(false))
+        MessageBoxes::warning(this, text(QStringLiteral("please.turn.off.caps.lock")),
+                              text(QStringLiteral("warning")));
+    // 4. Sound.
+    soundBot_.reset();
+    if (config_.getSound() != ConfigHelper::Sound::NONE) {
+        try {
+            soundBot_ = SoundOutput::create(config_.getSound());
+        } catch (const std::exception& e) {
+            MessageBoxes::error(this,
+                                text(QStringLiteral("error.while.initializing.sound.output")) +
+                                    QString::fromUtf8(e.what()),
+                                text(QStringLiteral("sound.output.error")));
+        }
+    }
+    // 5. Duplicate filter.
+    ignorer_.reset();
+    if (config_.ignoreDuplicates)
+        ignorer_ = worker::Ignorer::fromConfig(config_);
+    // 6. The reading worker opens the port.
+    std::unique_ptr<worker::WeightWorker> created;
+    QString failure, title;
+    try {
+        created = worker::createWorker(config_, this, this);
+    } catch (const Direduva::InvalidSettingError& e) {
+        failure = QString::fromUtf8(e.what());
+        title = text(QStringLiteral("invalid.setting"));
+    } catch (const std::exception& e) {
+        failure = QString::fromUtf8(e.what());
+        title = text(QStringLiteral("error.opening.port"));
+    }
+    if (!created) {
+        // Nothing half-open stays behind: no typing thread, no sound device, the idle look.
+        if (keyBot_)
+            keyBot_->stop();
+        keyBot_.reset();
+        if (soundBot_)
+            soundBot_->close();
+        soundBot_.reset();
+        ignorer_.reset();
+        if (connected_)
+            setConnectedInGUI(false);
+        MessageBoxes::error(this, failure, title);
+        return;
+    }
+    weightWorker_ = created.release();
+    connect(weightWorker_, &worker::WeightWorker::finished, this, [this, w = weightWorker_] {
+        if (weightWorker_ == w)
+            weightWorker_ = nullptr;
+        w->deleteLater();
+    });
+    // 8. What runs.
+    const auto instrument = config_.getInstrument().value_or(ConfigHelper::Instrument::getDefault());
+    logEvent(text(kFrame + QStringLiteral("deviceLabel.text")) + u' ' + instrument.toPlainString());
+    if (!config_.getCustomRegEx().isEmpty())
+        logEvent(QStringLiteral("Custom regEx: ") + config_.getCustomRegEx());
+    logEvent(text(QStringLiteral("keyboard.output.started.type")) + u' ' +
+             config_.getKeyboardType().toString());
+    lastLineCount_ = -1;
+    // 9.
+    weightWorker_->execute();
+}
+
+void VororaZeZovFrame2::stopConnection() {
+    if (weightWorker_)
+        weightWorker_->cancel();
+    if (keyBot_)
+        keyBot_->stop();
+    keyBot_.reset();
+    if (soundBot_)
+        soundBot_->close();
+    soundBot_.reset();
+    ignorer_.reset();
+}
+
+void VororaZeZovFrame2::setConnectedInGUI(bool connected) {
+    connected_ = connected;
+    // Always after the current event, also on the user-interface thread.
+    QMetaObject::invokeMethod(
+        this, [this, connected] { applyConnectedState(connected); }, Qt::QueuedConnection);
+}
+
+void VororaZeZovFrame2::applyConnectedState(bool connected) {
+    const QString buttonKey = kFrame + (connected ? QStringLiteral("startStopJButton.textStop")
+                                                  : QStringLiteral("startStopJButton.text"));
+    const QString statusKey = connected ? QStringLiteral("switch.to.target.application")
+                                        : kFrame + QStringLiteral("statusJLabel.text");
+    bool missing = !bundle_->contains(buttonKey) || !bundle_->contains(statusKey);
+    startStopJButton_->setText(withMnemonic(text(buttonKey), connected ? u'P' : u'T'));
+    statusJLabel_->setText(text(statusKey));
+    if (connected) {
+        backlogTimer_->start();
+        for (int pos = SettingsTab; pos >= InputTab; --pos) {
+            const int at = tabbedPane_->indexOf(panels_[pos]);
+            if (at >= 0)
+                tabbedPane_->removeTab(at);
+        }
+    } else {
+        backlogTimer_->stop();
+        for (int pos = InputTab; pos <= SettingsTab; ++pos) {
+            if (tabbedPane_->indexOf(panels_[pos]) >= 0)
+                continue;
+            const QString titleKey = QString::fromLatin1(kTabs[pos].title);
+            const QString mnemonic = text(QString::fromLatin1(kTabs[pos].mnemonic));
+            missing = missing || !bundle_->contains(titleKey);
+            tabbedPane_->insertTab(
+                pos, panels_[pos],
+                withMnemonic(text(titleKey), mnemonic.isEmpty() ? QChar() : mnemonic.at(0)));
+        }
+    }
+    if (missing)
+        MessageBoxes::error(this, text(QStringLiteral("internal.error")), text(QStringLiteral("error")));
+}
+
+void VororaZeZovFrame2::showStatusIdle() {
+    statusJLabel_->setText(text(kFrame + QStringLiteral("statusJLabel.text")));
+}
+
+void VororaZeZovFrame2::update(const worker::DataLine& received) {
+    worker::DataLine line = received;
+    // 1. Duplicates lose their value.
+    if (ignorer_)
+        ignorer_->process(line);
+    // 2.
+    if (soundBot_ && line.hasValue())
+        soundBot_->beep();
+    // 3.
+    eventLog_->appendDataLine(line);
+    // 4.
+    lastLineCount_ = line.getCount();
+    // 5. Typed on the keystroke thread; without it the value cannot be typed.
+    if (keyBot_)
+        keyBot_->add(line.getProcessedData());
+    refreshLineStatus();
+}
+
+void VororaZeZovFrame2::refreshLineStatus() {
+    if (lastLineCount_ < 0)
+        return;
+    QString status = text(QStringLiteral("line.count")) + QString::number(lastLineCount_);
+    const int waiting = keyBot_ ? keyBot_->waiting() : 0;
+    if (waiting > 0)
+        status += u' ' + MessageFormat::format(text(QStringLiteral("values.waiting.0")), waiting);
+    if (statusJLabel_->text() != status)
+        statusJLabel_->setText(status);
+}
+
+void VororaZeZovFrame2::setText(const QString& t) {
+    if (QThread::currentThread() == thread())
+        statusJLabel_->setText(t);
+    else
+        QMetaObject::invokeMethod(
+            this, [this, t] { statusJLabel_->setText(t); }, Qt::QueuedConnection);
+}
+
+void VororaZeZovFrame2::logEvent(const QString& t) {
+    eventLog_->logEvent(t);
+}
+
+void VororaZeZovFrame2::logImportantEvent(const QString& t) {
+    eventLog_->logImportantEvent(t);
+}
+
+void VororaZeZovFrame2::showWarning(const QString& title, const QString& message) {
+    MessageBoxes::warning(this, message, title);
+}
+
+} // namespace vornal

@@ -1,0 +1,261 @@
+#pragma once
+
+#include "vornal/config/Config.h"
+#include "vornal/util/ResourceBundle.h"
+#include "vornal/worker/Ignorer.h"
+#include "vornal/worker/WeightWorkerView.h"
+
+#include <QStringList>
+#include <QWidget>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QAbstractButton;
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTabWidget;
+class QTextBrowser;
+class QTimer;
+class QUrl;
+
+namespace vornal::prefs {
+class AbstractPreferences;
+}
+namespace vornal::worker {
+class WeightWorker;
+}
+
+namespace vornal {
+
+class EventLog;
+class KeyOutput;
+class SoundOutput;
+
+// The program's only window: every setting on tabbed pages, the start/stop button, the event log and
+// the About page. It owns the live settings record, saves it when a settings page is left and when the
+// window closes, and runs one connection at a time (reading worker, duplicate filter, sound, typing).
+class VororaZeZovFrame2 : public QWidget, public worker::WeightWorkerView {
+    Q_OBJECT
+public:
+    // What the serial library reports when asked for the ports.
+    struct PortListing {
+        QStringList ports;
+        // The driver library is missing or does not match this system (fatal at start-up).
+        bool libraryMissing = false;
+        // The listing failed for another reason (the reason, shown after "error.listing.available.ports").
+        QString failure;
+        // A listed entry was empty.
+        bool entryMissing = false;
+    };
+
+    struct Options {
+        // Positional arguments; the first, when present and not empty, is the port to use.
+        QStringList args;
+        // The preferences file (empty: the program's own store; see PreferencesStore::select).
+        QString storeFile;
+        // The window's bundle (tests point it elsewhere to check the resource check).
+        QString windowBundle = QStringLiteral("vornal.Vornal");
+        // How the ports are listed (default: the serial library and the friendly names).
+        std::function<PortListing()> listPorts;
+        // Show the window at the end of start-up.
+        bool show = true;
+        // Run the auto-start at the end of start-up.
+        bool autoStart = true;
+    };
+
+    // Positions of the tabs when all are present.
+    enum TabPos { StartTab = 0, InputTab, ProcessingTab, OutputTab, SettingsTab, EventLogTab, AboutTab };
+
+    explicit VororaZeZovFrame2(Options options, QWidget* parent = nullptr);
+    ~VororaZeZovFrame2() override;
+
+    // Non-zero when start-up hit a fatal condition: 4 resources missing, 2 driver library missing. The
+    // caller ends the process with it; the window is not shown then.
+    int fatalExitCode() const { return fatalExitCode_; }
+
+    // ---- WeightWorkerView ----
+    void logEvent(const QString& text) override;
+    void logImportantEvent(const QString& text) override;
+    void setConnectedInGUI(bool connected) override;
+    void update(const worker::DataLine& line) override;
+    void showWarning(const QString& title, const QString& message) override;
+
+    // The status label; safe from any thread.
+    void setText(const QString& text);
+
+    // ---- operations ----
+    void startStopJButtonActionPerformed();
+    void updateConfigFromTabs();
+    // True when config differs from oldConfig; oldConfig then becomes a fresh copy.
+    bool saveNecessary();
+    // Saves config; the failure's message, or an empty text.
+    QString saveConfig();
+    QStringList getPortList() const { return ports_; }
+    bool isConnected() const { return connected_; }
+    // The every key the window program looks up, by bundle name.
+    static QList<QPair<QString, QStringList>> requiredKeys(const QString& windowBundle);
+    static QString versionLine();
+
+    // ---- for tests and the screenshot ----
+    config::Config& config() { return config_; }
+    const config::Config& oldConfig() const { return oldConfig_; }
+    QTabWidget* tabs() const { return tabbedPane_; }
+    EventLog* eventLog() const { return eventLog_; }
+    QLabel* statusLabel() const { return statusJLabel_; }
+    QPushButton* startStopButton() const { return startStopJButton_; }
+    QWidget* panel(TabPos pos) const { return panels_[pos]; }
+    // Controls by field name ("inputTerminatorBox", "delayTextField", ...); nullptr for unknown names.
+    QWidget* control(const QString& fieldName) const;
+    // A closing window keeps quiet: no validation dialogs.
+    static bool closing();
+    static void setClosing(bool on);
+
+signals:
+    // The window was closed and the settings saved (or the save failed and that was shown).
+    void closed();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    // Start-up (constructor order).
+    bool checkResources();
+    bool readPorts();
+    void loadSettings();
+    void initComponents();
+    void addTabs();
+    QWidget* buildStartPanel();
+    QWidget* buildInputPanel();
+    QWidget* buildProcessingPanel();
+    QWidget* buildOutputPanel();
+    QWidget* buildSettingsPanel();
+    QWidget* buildEventLogPanel();
+    QWidget* buildAboutPanel();
+    void fillFromConfig();
+    void loadIcons();
+    void autoStart();
+    // Hooks of later work: the occasional update check and tray minimisation.
+    void startUpdateCheck();
+    bool installTrayMinimization();
+    void removeTrayMinimization();
+
+    // Texts.
+    QString text(const QString& key) const;
+    QString tip(const QString& field) const;
+    QLabel* label(const QString& field, const QString& key = QString());
+    static QString withMnemonic(const QString& text, QChar mnemonic);
+
+    // Connection.
+    void startConnection();
+    void stopConnection();
+    void applyConnectedState(bool connected);
+    void showStatusIdle();
+    void refreshLineStatus();
+
+    // Handlers.
+    void portListItemStateChanged();
+    void instrumentBoxItemStateChanged(int index);
+    void inputTerminatorBoxItemStateChanged();
+    void mathOperationBoxItemStateChanged();
+    void keyboardTypeBoxItemStateChanged();
+    void delayTextFieldCaretUpdate();
+    void connectButtonActionPerformed();
+    void defaultButtonActionPerformed();
+    void refreshPortsButtonActionPerformed();
+    void autoButtonActionPerformed();
+    void customizeButtonActionPerformed();
+    void adjustIgnoreButtonActionPerformed();
+    void importSettingsButtonActionPerformed();
+    void exportSettingsButtonActionPerformed();
+    void tabbedPaneStateChanged(int index);
+    void thisWindowClosed();
+    void aboutPaneHyperlinkUpdate(const QUrl& url);
+
+    // Port list helpers.
+    void fillPortList();
+    PortListing listPorts();
+    // Rules shared by handlers and updateConfigFromTabs.
+    bool acceptDelay(const QString& text);
+    bool acceptInputTerminator(bool showErrors);
+    void storeTextField(QLineEdit* field, const std::function<bool(const QString&)>& valid,
+                        const std::function<QString()>& get, const std::function<void(const QString&)>& set);
+    void autoSaveAfterLeaving();
+
+    Options options_;
+    const util::ResourceBundle* bundle_ = nullptr;
+    config::Config config_;
+    config::Config oldConfig_;
+    QStringList ports_;
+    bool portFromCommandLine_ = false;
+    int fatalExitCode_ = 0;
+    std::shared_ptr<prefs::AbstractPreferences> node_;
+
+    // Connection.
+    std::atomic<bool> connected_{false};
+    std::unique_ptr<KeyOutput> keyBot_;
+    std::unique_ptr<SoundOutput> soundBot_;
+    std::optional<worker::Ignorer> ignorer_;
+    worker::WeightWorker* weightWorker_ = nullptr;
+    qint32 lastLineCount_ = -1;
+    QTimer* backlogTimer_ = nullptr;
+    bool mathRoundingErrorWarningDisplayed_ = false;
+    bool terminatorCheckRunning_ = false;
+
+    // Controls.
+    QTabWidget* tabbedPane_ = nullptr;
+    QWidget* panels_[7] = {};
+    QWidget* currentPanel_ = nullptr;
+    QLabel* statusJLabel_ = nullptr;
+    QPushButton* startStopJButton_ = nullptr;
+    QComboBox* portList_ = nullptr;
+    QComboBox* instrumentBox_ = nullptr;
+    QComboBox* bitRateBox_ = nullptr;
+    QComboBox* dataBitsBox_ = nullptr;
+    QComboBox* stopBitsBox_ = nullptr;
+    QComboBox* parityBox_ = nullptr;
+    QComboBox* flowControlBox_ = nullptr;
+    QComboBox* inputTerminatorBox_ = nullptr;
+    QPushButton* autoButton_ = nullptr;
+    QPushButton* defaultButton_ = nullptr;
+    QPushButton* refreshPortsButton_ = nullptr;
+    QPushButton* customizeButton_ = nullptr;
+    QComboBox* mathOperationBox_ = nullptr;
+    QLineEdit* mathOperandTextField_ = nullptr;
+    QLineEdit* decimalTextField_ = nullptr;
+    QComboBox* roundingMethodBox_ = nullptr;
+    QComboBox* editOperationComboBox_ = nullptr;
+    QComboBox* editPositionComboBox_ = nullptr;
+    QLineEdit* editNumCharactersTextField_ = nullptr;
+    QLineEdit* removeCharactersTextField_ = nullptr;
+    QCheckBox* ignoreDuplicatesCheckBox_ = nullptr;
+    QPushButton* adjustIgnoreButton_ = nullptr;
+    QComboBox* decimalSeparatorBox_ = nullptr;
+    QComboBox* outputTerminatorBox_ = nullptr;
+    QComboBox* outputTerminatorBox2_ = nullptr;
+    QComboBox* startWithBox_ = nullptr;
+    QComboBox* soundComboBox_ = nullptr;
+    QComboBox* keyboardTypeBox_ = nullptr;
+    QLineEdit* delayTextField_ = nullptr;
+    QLineEdit* everyXValuesTextField_ = nullptr;
+    QButtonGroup* connectButtonGroup_ = nullptr;
+    QRadioButton* manualConnectButton_ = nullptr;
+    QRadioButton* autoConnectButton_ = nullptr;
+    QCheckBox* minimizeToTrayCheckBox_ = nullptr;
+    QCheckBox* notifyWhenMinimizedToTrayCheckBox_ = nullptr;
+    QCheckBox* checkForUpdatesCheckBox_ = nullptr;
+    QCheckBox* abortAutoStartCheckBox_ = nullptr;
+    QPushButton* importSettingsButton_ = nullptr;
+    QPushButton* exportSettingsButton_ = nullptr;
+    EventLog* eventLog_ = nullptr;
+    QTextBrowser* aboutPane_ = nullptr;
+};
+
+} // namespace vornal
