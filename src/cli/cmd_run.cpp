@@ -3,6 +3,7 @@
 #include "SettingsArgs.h"
 
 #include "vornal/worker/Ignorer.h"
+#include "vornal/worker/Keybot.h"
 #include "vornal/worker/WeightWorker.h"
 
 #include <Direduva/Errors.h>
@@ -33,11 +34,14 @@ void onSignal(int) {
 }
 #endif
 
-// Event-log lines go to standard error with a time stamp, values to standard output.
+// Event-log lines go to standard error with a time stamp; values are typed through the keystroke
+// output, or printed to standard output (--print).
 class ConsoleView : public worker::WeightWorkerView {
 public:
     ConsoleView(cli::Io& io, bool print, std::optional<worker::Ignorer> ignorer)
         : io_(io), print_(print), ignorer_(std::move(ignorer)) {}
+
+    void setKeybot(worker::Keybot* keybot) { keybot_ = keybot; }
 
     void logEvent(const QString& text) override { log(text); }
     void logImportantEvent(const QString& text) override { log(QStringLiteral("! ") + text); }
@@ -46,7 +50,11 @@ public:
         worker::DataLine line = received;
         if (ignorer_)
             ignorer_->process(line);
-        if (print_ && line.hasValue()) {
+        if (!line.hasValue())
+            return;
+        if (keybot_) {
+            keybot_->add(line.getProcessedData());
+        } else if (print_) {
             std::lock_guard lock(mutex_);
             io_.out << line.getProcessedData() << Qt::endl;
         }
@@ -62,6 +70,7 @@ private:
     cli::Io& io_;
     bool print_;
     std::optional<worker::Ignorer> ignorer_;
+    worker::Keybot* keybot_ = nullptr;
     std::mutex mutex_;
     std::atomic<bool> connected_{false};
 };
@@ -101,14 +110,10 @@ int runRun(cli::Invocation& inv, cli::Io& io) {
             io, inv,
             QStringLiteral("no port: give one with --port NAME (see vornal-cli ports) or store one "
                            "with vornal-cli set port=NAME"));
-    if (!print)
-        io.err << "vornal-cli run: keystroke output is not available in this build; values are printed"
-               << Qt::endl;
-
     std::optional<worker::Ignorer> ignorer;
     if (config->ignoreDuplicates)
         ignorer = worker::Ignorer::fromConfig(*config);
-    ConsoleView view(io, true, std::move(ignorer));
+    ConsoleView view(io, print, std::move(ignorer));
 
     std::unique_ptr<worker::WeightWorker> worker;
     try {
@@ -119,6 +124,26 @@ int runRun(cli::Invocation& inv, cli::Io& io) {
         return cli::fail(
             io, inv,
             QStringLiteral("cannot open %1: %2").arg(config->getPort(), QString::fromUtf8(e.what())));
+    }
+
+    // The keystroke output with the stored start key, terminators, delay and layout, and the key map of
+    // the instrument preset; created once the port is open.
+    std::unique_ptr<worker::Keybot> keybot;
+    if (!print) {
+        try {
+            keybot = worker::Keybot::fromConfig(*config, &view);
+        } catch (const std::exception& e) {
+            return cli::fail(io, inv,
+                             QStringLiteral("%1 (use --print to print the values instead of typing them)")
+                                 .arg(QString::fromUtf8(e.what())));
+        }
+        if (keybot->capsLockOn().value_or(false))
+            view.logImportantEvent(
+                QStringLiteral("Caps Lock is on: turn it off, capitals are typed with SHIFT"));
+        view.logEvent(QStringLiteral("typing through %1, %2 layout")
+                          .arg(keybot->injectorName(), config->getKeyboardType().toString()));
+        keybot->start();
+        view.setKeybot(keybot.get());
     }
 
     bool stoppedBySignal = false;
@@ -143,12 +168,20 @@ int runRun(cli::Invocation& inv, cli::Io& io) {
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
 #endif
+    if (keybot) {
+        view.setKeybot(nullptr);
+        // Values not typed yet are dropped: typing them after the stop would hit whatever window has
+        // the focus by then.
+        if (const int dropped = keybot->stop())
+            view.logImportantEvent(
+                QStringLiteral("%1 value(s) not typed: the connection was stopped").arg(dropped));
+    }
     // Stopped by a signal: a clean end. Ended by itself (the port went away): a failure.
     return stoppedBySignal ? cli::Ok : cli::Failure;
 }
 
 cli::Register reg{{"run", "run [--port NAME] [--print] [--preset NAME] [--set KEY=VALUE]...",
-                   "a headless connection: read the port and print (later: type) each value until stopped",
+                   "a headless connection: read the port and type (or print) each value until stopped",
                    &runRun}};
 
 } // namespace

@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -151,4 +153,96 @@ TEST_F(TypingTest, NumericValueWithStartKeyAndTerminator) {
     setLayout("fr");
     EXPECT_EQ(type(KT::AZERTY, MT::NUMERIC, QStringLiteral("+0.5"), 0, 44).toStdString(), "+0.5,");
     setLayout("us");
+}
+
+namespace {
+QString cliPath() {
+    return QStringLiteral(VORNAL_BIN_DIR "/vornal-cli");
+}
+} // namespace
+
+TEST_F(TypingTest, CommandLineTypesIntoTheFocusedWindowAndReturnsWhenDone) {
+    setLayout("de");
+    edit_->clear();
+    edit_->activateWindow();
+    edit_->setFocus();
+    spin(100);
+    QTemporaryDir dir;
+    QProcess p;
+    p.start(cliPath(), {"--store", dir.filePath("prefs.txt"), "type", "--layout", "GERMAN", "--delay", "1",
+                        "--", "Zug #7: 3 Stk. @ 1,50 = 4,50 (y/z)"});
+    ASSERT_TRUE(p.waitForStarted());
+    QElapsedTimer t;
+    t.start();
+    while (p.state() != QProcess::NotRunning && t.elapsed() < 30000)
+        spin(10);
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    spin(100);
+    EXPECT_EQ(edit_->toPlainText().toStdString(), "Zug #7: 3 Stk. @ 1,50 = 4,50 (y/z)");
+
+    // Characters the chosen key map lacks are named on standard error; the rest is typed.
+    edit_->clear();
+    p.start(cliPath(), {"--store", dir.filePath("prefs.txt"), "type", "--layout", "GERMAN", "--keymap",
+                        "NUMERIC", "--delay", "1", "x-1.5"});
+    ASSERT_TRUE(p.waitForStarted());
+    while (p.state() != QProcess::NotRunning && t.elapsed() < 60000)
+        spin(10);
+    spin(100);
+    EXPECT_EQ(p.exitCode(), 1);
+    EXPECT_TRUE(QString::fromUtf8(p.readAllStandardError()).contains(QStringLiteral(": x")));
+    EXPECT_EQ(edit_->toPlainText().toStdString(), "-1.5");
+    setLayout("us");
+}
+
+TEST_F(TypingTest, CommandLineRunTypesTheValuesOfTheInstrument) {
+    setLayout("us");
+    edit_->clear();
+    edit_->activateWindow();
+    edit_->setFocus();
+    spin(100);
+    QTemporaryDir dir;
+    QProcess p;
+    p.start(cliPath(), {"--store", dir.filePath("prefs.txt"), "--simulate", "run", "--port", "SIM1", "--set",
+                        "outputTerminator=ENTER", "--set", "startWith=SPACE", "--set", "delay=1"});
+    ASSERT_TRUE(p.waitForStarted());
+    QElapsedTimer t;
+    t.start();
+    while (edit_->toPlainText().count(u'\n') < 2 && t.elapsed() < 20000)
+        spin(10);
+    p.terminate();
+    while (p.state() != QProcess::NotRunning && t.elapsed() < 30000)
+        spin(10);
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    const QStringList lines = edit_->toPlainText().split(u'\n');
+    ASSERT_GE(lines.size(), 3) << edit_->toPlainText().toStdString();
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral(" 12."))) << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral(" 12."))) << lines[1].toStdString();
+}
+
+TEST(TypingCli, WrongArgumentsAndNoDisplayAreExplained) {
+    QTemporaryDir dir;
+    auto run = [&](const QStringList& args, const QByteArray& display) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        if (display.isEmpty())
+            env.remove(QStringLiteral("DISPLAY"));
+        p.setProcessEnvironment(env);
+        p.start(cliPath(), QStringList{"--store", dir.filePath("prefs.txt"), "type"} + args);
+        EXPECT_TRUE(p.waitForFinished(20000));
+        return std::make_pair(p.exitCode(), QString::fromUtf8(p.readAllStandardError()));
+    };
+    auto [code, err] = run({"--layout", "DVORAK", "x"}, "");
+    EXPECT_EQ(code, 2);
+    EXPECT_TRUE(err.contains("QUERTY US_INTERNATIONAL AZERTY GERMAN ALL")) << err.toStdString();
+    std::tie(code, err) = run({"--keymap", "numeric", "x"}, "");
+    EXPECT_EQ(code, 2);
+    EXPECT_TRUE(err.contains("ALPHANUMERIC_COMPLETE")) << err.toStdString();
+    std::tie(code, err) = run({"--delay", "-5", "x"}, "");
+    EXPECT_EQ(code, 2);
+    std::tie(code, err) = run({}, "");
+    EXPECT_EQ(code, 2);
+    std::tie(code, err) = run({"x"}, "");
+    EXPECT_EQ(code, 1);
+    EXPECT_TRUE(err.contains("DISPLAY is not set")) << err.toStdString();
 }
