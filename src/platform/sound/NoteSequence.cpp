@@ -89,8 +89,9 @@ void NoteScheduler::play() {
     if (stopping_) {
         return;
     }
-    std::vector<MidiEvent> released = cursor_.restart(now());
-    outbox_.insert(outbox_.end(), released.begin(), released.end());
+    // The thread restarts the sequence when it wakes, so the note lasts its full length even when
+    // the thread is scheduled late.
+    restartPending_ = true;
     wake_.notify_one();
 }
 
@@ -99,6 +100,7 @@ void NoteScheduler::close() {
         std::lock_guard lock(mutex_);
         if (!stopping_) {
             stopping_ = true;
+            restartPending_ = false;
             std::vector<MidiEvent> released = cursor_.stop();
             outbox_.insert(outbox_.end(), released.begin(), released.end());
             wake_.notify_one();
@@ -119,6 +121,11 @@ void NoteScheduler::run() {
     for (;;) {
         std::vector<MidiEvent> send;
         send.swap(outbox_);
+        if (restartPending_) {
+            restartPending_ = false;
+            std::vector<MidiEvent> released = cursor_.restart(now());
+            send.insert(send.end(), released.begin(), released.end());
+        }
         std::vector<MidiEvent> due = cursor_.takeDue(now());
         send.insert(send.end(), due.begin(), due.end());
         if (!send.empty()) {

@@ -74,6 +74,7 @@ private:
     std::condition_variable wake_;
     SequenceCursor cursor_;
     std::vector<MidiEvent> outbox_; // events to send at once
+    bool restartPending_ = false;
     bool stopping_ = false;
     std::thread thread_;
 };

@@ -1,7 +1,8 @@
 #include "WinMidiPlayer.h"
 
-#include <mmsystem.h>
 #include <windows.h>
+// mmsystem.h needs the types of windows.h
+#include <mmsystem.h>
 
 namespace vornal::platform {
 
