@@ -1,0 +1,171 @@
+// Starting and stopping connections on the simulated scale, auto-start, per-line dispatch.
+#include "GuiTestMain.h"
+
+#include "EventLog.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTextBlock>
+
+namespace vornal::test {
+namespace {
+
+using config::ConfigHelper;
+
+class ConnectionTest : public WindowFixture {
+protected:
+    void start(VororaZeZovFrame2& w) {
+        w.startStopJButtonActionPerformed();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return w.isConnected() && w.tabs()->count() == 3; }, 5000));
+    }
+    void stop(VororaZeZovFrame2& w) {
+        w.startStopJButtonActionPerformed();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !w.isConnected() && w.tabs()->count() == 7; }, 5000));
+    }
+    // Lines of the log from the first that contains `from`.
+    QStringList logFrom(const QString& from) {
+        QStringList lines = logText().split(u'\n');
+        while (!lines.isEmpty() && !lines.first().contains(from))
+            lines.removeFirst();
+        return lines;
+    }
+};
+
+TEST_F(ConnectionTest, SettingsTabsGoWhileConnectedAndComeBackAfter) {
+    auto& w = open();
+    w.tabs()->setCurrentWidget(w.panel(VororaZeZovFrame2::StartTab));
+    start(w);
+    EXPECT_EQ(w.tabs()->widget(0), w.panel(VororaZeZovFrame2::StartTab));
+    EXPECT_EQ(w.tabs()->widget(1), w.panel(VororaZeZovFrame2::EventLogTab));
+    EXPECT_EQ(w.tabs()->widget(2), w.panel(VororaZeZovFrame2::AboutTab));
+    EXPECT_EQ(w.startStopButton()->text(), QStringLiteral("Sto&p"));
+    // Lines arrive, are shown and counted.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.statusLabel()->text().startsWith(tr("line.count")); }, 5000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return logText().contains(QStringLiteral("ST,GS,+  12.345 kg<13>")); }, 5000))
+        << logText().toStdString();
+
+    stop(w);
+    for (int pos = 0; pos < 7; ++pos)
+        EXPECT_EQ(w.tabs()->widget(pos), w.panel(static_cast<VororaZeZovFrame2::TabPos>(pos)));
+    EXPECT_EQ(w.tabs()->tabText(1), QStringLiteral("&Input"));
+    EXPECT_EQ(w.tabs()->tabText(4), QStringLiteral("Settin&gs"));
+    EXPECT_EQ(w.startStopButton()->text(), QStringLiteral("S&tart"));
+    EXPECT_EQ(w.statusLabel()->text(), tr("VororaZeZovFrame2.statusJLabel.text"));
+    // Without a display the keystroke output cannot start: said once, and the connection ran anyway.
+    const auto shown = dialogs();
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_TRUE(shown[0].text.startsWith(tr("error.initializing.keyboard.output")));
+    // A second connection after the first.
+    start(w);
+    stop(w);
+}
+
+TEST_F(ConnectionTest, APortThatCannotBeOpenedLeavesTheWindowIdle) {
+    auto& w = open();
+    w.config().setPort(QStringLiteral("NOPE"));
+    auto* ports = qobject_cast<QComboBox*>(w.control(QStringLiteral("portList")));
+    ports->setCurrentIndex(1);
+    dialogs();
+    w.startStopJButtonActionPerformed();
+    QCoreApplication::processEvents();
+    const auto shown = dialogs();
+    ASSERT_FALSE(shown.isEmpty());
+    EXPECT_EQ(shown.last().title, tr("error.opening.port"));
+    EXPECT_TRUE(shown.last().text.contains(QStringLiteral("NOPE"))) << shown.last().text.toStdString();
+    EXPECT_FALSE(w.isConnected());
+    EXPECT_EQ(w.tabs()->count(), 7);
+    EXPECT_EQ(w.startStopButton()->text(), QStringLiteral("S&tart"));
+    EXPECT_FALSE(logText().contains(tr("keyboard.output.started.type")));
+    // The window is usable: the next start on a real port connects.
+    ports->setCurrentIndex(0);
+    emit ports->activated(0);
+    start(w);
+    stop(w);
+}
+
+TEST_F(ConnectionTest, TheStartLogsTwoLinesOrThreeWithACustomExpression) {
+    auto& w = open();
+    const QString device =
+        tr("VororaZeZovFrame2.deviceLabel.text") + u' ' + ConfigHelper::Instrument::GENERIC.toPlainString();
+    start(w);
+    QStringList lines = logFrom(device);
+    ASSERT_GE(lines.size(), 2) << logText().toStdString();
+    EXPECT_TRUE(lines[1].contains(tr("keyboard.output.started.type"))) << lines[1].toStdString();
+    EXPECT_FALSE(logText().contains(QStringLiteral("Custom regEx")));
+    stop(w);
+
+    w.eventLog()->clear();
+    w.config().setCustomRegEx(QStringLiteral("GS,\\s*([-+]?\\s*[0-9.]+)"));
+    start(w);
+    lines = logFrom(device);
+    ASSERT_GE(lines.size(), 3) << logText().toStdString();
+    EXPECT_TRUE(lines[1].endsWith(QStringLiteral("Custom regEx: GS,\\s*([-+]?\\s*[0-9.]+)")));
+    EXPECT_TRUE(lines[2].contains(tr("keyboard.output.started.type")));
+    stop(w);
+}
+
+TEST_F(ConnectionTest, DuplicatesAreShownIgnoredAndCountedInTheStatus) {
+    auto& w = open();
+    w.config().ignoreDuplicates = true;
+    qobject_cast<QAbstractButton*>(w.control(QStringLiteral("ignoreDuplicatesCheckBox")))->setChecked(true);
+    start(w);
+    // The simulated weight never changes: the first value is typed, the rest are repeats.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.statusLabel()->text() == tr("line.count") + u'3'; }, 5000))
+        << w.statusLabel()->text().toStdString();
+    stop(w);
+    const QTextDocument* doc = w.eventLog()->document();
+    int typed = 0, ignoredWhole = 0;
+    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
+        if (!b.text().contains(QStringLiteral("ST,GS")))
+            continue;
+        bool hasTyped = false;
+        for (auto it = b.begin(); !it.atEnd(); ++it)
+            if (it.fragment().charFormat().foreground() ==
+                w.eventLog()->style(QStringLiteral("typed")).foreground())
+                hasTyped = true;
+        hasTyped ? ++typed : ++ignoredWhole;
+    }
+    EXPECT_EQ(typed, 1);
+    EXPECT_GE(ignoredWhole, 2);
+}
+
+TEST_F(ConnectionTest, AutoStartIsRefusedWhenThePreviousPortIsGone) {
+    {
+        // A previous run used the port GONE and connected automatically.
+        auto& first = open({}, false, {QStringLiteral("GONE")});
+        qobject_cast<QAbstractButton*>(first.control(QStringLiteral("autoConnectButton")))->click();
+        qobject_cast<QAbstractButton*>(first.control(QStringLiteral("abortAutoStartCheckBox")))
+            ->setChecked(true);
+        closeWindow();
+        window_.reset();
+        VororaZeZovFrame2::setClosing(false);
+        dialogs();
+    }
+    auto& w = open({}, true);
+    const auto shown = dialogs();
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_EQ(shown[0].title, tr("error"));
+    EXPECT_TRUE(shown[0].text.contains(QStringLiteral("GONE")));
+    EXPECT_FALSE(shown[0].text.contains(QStringLiteral("{0}")));
+    EXPECT_FALSE(w.isConnected());
+    EXPECT_EQ(w.config().getPort(), QStringLiteral("SIM1"));
+    window_.reset();
+
+    // A port named on the command line starts regardless.
+    auto& again = open({QStringLiteral("SIM1")}, true);
+    EXPECT_EQ(again.getPortList(), QStringList{QStringLiteral("SIM1")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return again.isConnected(); }, 5000));
+    stop(again);
+}
+
+TEST_F(ConnectionTest, AnEmptyFirstArgumentIsNoPort) {
+    auto& w = open({QString()});
+    EXPECT_EQ(w.getPortList(), simulatedPorts());
+}
+
+} // namespace
+} // namespace vornal::test
