@@ -32,7 +32,7 @@ wine=$(command -v wine64 || true)
 [[ -z "$wine" && -x /usr/lib/wine/wine64 ]] && wine=/usr/lib/wine/wine64
 if [[ -n "$wine" ]]; then
   export WINEDLLOVERRIDES='mscoree,mshtml=' WINEDEBUG=-all
-  for t in "$build"/bin/direduva*.exe "$build"/bin/drivers_win32.exe; do
+  for t in "$build"/bin/direduva*.exe "$build"/bin/drivers_win32.exe "$build"/bin/platform_*.exe; do
     [[ -e "$t" ]] || continue
     if ! out=$("$wine" "$t" 2>&1); then
       echo "$out" | tail -40 >&2; echo "cross-windows: $(basename "$t") failed under wine" >&2; exit 1
