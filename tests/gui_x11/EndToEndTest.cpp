@@ -1,0 +1,189 @@
+// The window program end to end on a real X server: started with --simulate on a scale, it connects
+// at once (automatic connection), and every weight arrives as typed characters in a text field of
+// this test. A second test runs the window in this process to check its event log and to take the
+// screenshot of the documentation (VORNAL_SCREENSHOT=FILE).
+#include "EventLog.h"
+#include "MessageBoxes.h"
+#include "VororaZeZov.h"
+#include "VororaZeZovFrame2.h"
+
+#include "vornal/config/Config.h"
+#include "vornal/prefs/PreferencesStore.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBlock>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace vornal::test {
+namespace {
+
+using config::ConfigHelper;
+
+// A scale that sends its weight every 250 ms, lines ending with CR.
+const char* const kScript = R"(port SIM1
+description "End-to-end scale"
+value w 12.345
+every 250ms send "ST,GS,{w:+9} kg\r"
+)";
+
+QApplication& app() {
+    static int argc = 1;
+    static char arg0[] = "gui_x11";
+    static char* argv[] = {arg0, nullptr};
+    static QApplication a(argc, argv);
+    return a;
+}
+
+class EndToEndTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (qEnvironmentVariableIsEmpty("DISPLAY"))
+            GTEST_SKIP() << "no X display (DISPLAY is not set)";
+        app();
+        ASSERT_TRUE(dir_.isValid());
+        script_ = dir_.filePath(QStringLiteral("scale.vsim"));
+        QFile f(script_);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(kScript);
+    }
+
+    // Settings of a previous run: port SIM1, connect at start, 5 ms between keys, ENTER after each value.
+    void writeSettings(bool autoConnect) {
+        prefs::PreferencesStore::select(store());
+        auto node =
+            prefs::PreferencesStore::userRoot()->node(QString::fromLatin1(config::Config::SETTINGS_NODE));
+        config::Config c;
+        c.setPort(QStringLiteral("SIM1"));
+        c.setInstrument(ConfigHelper::Instrument::GENERIC);
+        c.setBitRate(ConfigHelper::BitRates::BR_9600.ordinal());
+        c.setDataBits(ConfigHelper::DataBits::LN_8BITS.ordinal());
+        c.setInputTerminator(13);
+        c.setDelay(QStringLiteral("5"));
+        c.setOutputTerminator(ConfigHelper::OutputTerminator::ENTER);
+        c.setDecimalSeparator(ConfigHelper::DecimalSeparator::DOT);
+        c.setConnect(autoConnect ? ConfigHelper::Connect::AUTO : ConfigHelper::Connect::MANUAL);
+        c.minimizeToTray = false;
+        c.checkForUpdates = false;
+        ASSERT_TRUE(c.saveConfig(*node).isEmpty());
+    }
+
+    QString store() const { return dir_.filePath(QStringLiteral("prefs.txt")); }
+
+    // Keeps the receiver focused until `done` holds or the time is up.
+    bool receive(QPlainTextEdit& receiver, const std::function<bool()>& done, int ms) {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < ms) {
+            if (!receiver.isActiveWindow()) {
+                receiver.raise();
+                receiver.activateWindow();
+            }
+            receiver.setFocus();
+            QTest::qWait(50);
+            if (done())
+                return true;
+        }
+        return false;
+    }
+
+    static int valuesIn(const QString& text) { return text.count(QStringLiteral("12.345\n")); }
+
+    QTemporaryDir dir_;
+    QString script_;
+};
+
+TEST_F(EndToEndTest, TheProgramTypesTheScalesValuesIntoAnotherWindow) {
+    writeSettings(true);
+    QPlainTextEdit receiver;
+    receiver.setWindowTitle(QStringLiteral("receiver"));
+    receiver.resize(300, 200);
+    receiver.move(700, 500);
+    receiver.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&receiver));
+
+    QProcess program;
+    program.setProcessChannelMode(QProcess::ForwardedChannels);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("LANGUAGE"), QStringLiteral("en"));
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(VORNAL_BIN_DIR "/vornal"),
+                  {QStringLiteral("--store"), store(), QStringLiteral("--simulate"), script_});
+    ASSERT_TRUE(program.waitForStarted(10000));
+
+    const bool typed = receive(
+        receiver, [&] { return valuesIn(receiver.toPlainText()) >= 3; }, 30000);
+    program.terminate();
+    if (!program.waitForFinished(10000))
+        program.kill();
+    ASSERT_TRUE(typed) << "received: " << receiver.toPlainText().toStdString();
+    // Only whole values, each followed by ENTER.
+    for (const QString& line : receiver.toPlainText().split(u'\n', Qt::SkipEmptyParts))
+        EXPECT_EQ(line, QStringLiteral("12.345"));
+}
+
+TEST_F(EndToEndTest, TheWindowLogsWhatItTypes) {
+    qputenv("VAZ_DRIVER_DIR", QByteArray(VORNAL_LIB_DIR) + "/drivers/sim");
+    qputenv("VAZ_SIM_SCRIPT", script_.toLocal8Bit());
+    util::ResourceBundle::setLocale(QStringLiteral("en"));
+    VororaZeZov::setDefaultProperties();
+    writeSettings(false);
+    MessageBoxes::setRecording(true);
+
+    VororaZeZovFrame2::Options o;
+    o.storeFile = store();
+    VororaZeZovFrame2 window(o);
+    ASSERT_EQ(window.fatalExitCode(), 0);
+    window.resize(760, 460);
+    window.move(0, 0);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    EXPECT_EQ(window.config().getPort(), QStringLiteral("SIM1"));
+
+    QPlainTextEdit receiver;
+    receiver.resize(300, 200);
+    receiver.move(800, 500);
+    receiver.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&receiver));
+
+    window.startStopJButtonActionPerformed();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.isConnected(); }, 5000));
+    const bool typed = receive(
+        receiver, [&] { return valuesIn(receiver.toPlainText()) >= 3; }, 20000);
+    EXPECT_TRUE(typed) << "received: " << receiver.toPlainText().toStdString();
+    EXPECT_TRUE(MessageBoxes::takeRecords().isEmpty()); // keyboard output started, no Caps Lock
+
+    // The log shows each line with the value in the "typed" style.
+    int typedLines = 0;
+    const QColor typedColour = window.eventLog()->style(QStringLiteral("typed")).foreground().color();
+    for (QTextBlock b = window.eventLog()->document()->begin(); b.isValid(); b = b.next()) {
+        for (auto it = b.begin(); !it.atEnd(); ++it)
+            if (it.fragment().text() == QStringLiteral("12.345") &&
+                it.fragment().charFormat().foreground().color() == typedColour)
+                ++typedLines;
+    }
+    EXPECT_GE(typedLines, 3) << window.eventLog()->toPlainText().toStdString();
+    EXPECT_TRUE(window.statusLabel()->text().startsWith(QStringLiteral("Lines received: ")));
+
+    if (const QString shot = qEnvironmentVariable("VORNAL_SCREENSHOT"); !shot.isEmpty()) {
+        window.tabs()->setCurrentWidget(window.panel(VororaZeZovFrame2::EventLogTab));
+        QTest::qWait(300);
+        EXPECT_TRUE(window.grab().save(shot));
+    }
+
+    window.startStopJButtonActionPerformed();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window.isConnected() && window.tabs()->count() == 7; }, 5000));
+}
+
+} // namespace
+} // namespace vornal::test
