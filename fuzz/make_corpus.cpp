@@ -1,0 +1,90 @@
+// Writes the seed corpora of the fuzz targets into DIR/<target>/ from the presets' sample lines:
+//   fuzz_make_corpus DIR
+// Each preset gives its sample lines (with its input terminator) in the layout the target reads, its
+// default settings as a preferences file and as an export document, and its expected values as numbers.
+
+#include "FuzzSupport.h"
+
+#include "vornal/prefs/PreferencesXml.h"
+#include "vornal/util/Properties.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+
+#include <cstdio>
+
+using namespace vornal;
+using H = config::ConfigHelper;
+
+namespace {
+
+QString outDir;
+int written = 0;
+
+void put(const char* target, const QString& name, const QByteArray& bytes) {
+    const QString dir = outDir + u'/' + QString::fromLatin1(target);
+    QDir().mkpath(dir);
+    QFile f(dir + u'/' + name);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size()) {
+        std::fprintf(stderr, "cannot write %s: %s\n", qPrintable(f.fileName()), qPrintable(f.errorString()));
+        std::exit(1);
+    }
+    ++written;
+}
+
+QByteArray prefsFile(const config::Config& c) {
+    util::Properties p;
+    for (const auto& [key, value] : c.storedEntries())
+        p.set(QStringLiteral("halvorn.Vornal.") + key, value);
+    return p.serialize(QStringLiteral("FilePreferences"), QDateTime::fromSecsSinceEpoch(1796000000, Qt::UTC));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: fuzz_make_corpus DIR\n");
+        return 2;
+    }
+    outDir = QString::fromLocal8Bit(argv[1]);
+
+    for (const H::Instrument& preset : H::Instrument::values()) {
+        const QString name = preset.name().toLower();
+        config::Config c = preset.getDefaultConfig();
+        c.setInstrument(preset);
+        c.setPort(QStringLiteral("COM1"));
+        const char terminator = char(c.getInputTerminator());
+
+        QByteArray lines;
+        for (const auto& sample : preset.getTestStrings()) {
+            if (sample.line.isEmpty())
+                continue;
+            lines += sample.line.toLatin1() + terminator;
+            if (!sample.expected.isEmpty())
+                put("fuzz_decimal", name + u'-' + QString::number(written),
+                    QByteArray(2, '\0') + sample.expected.trimmed().remove(u' ').toLatin1());
+            put("fuzz_control_chars", name + u'-' + QString::number(written), sample.line.toLatin1());
+        }
+        if (lines.isEmpty())
+            lines = QByteArrayLiteral("ST,GS,+  12.345 kg") + terminator;
+        QByteArray header(fuzz::kSettingsHeaderSize, '\0');
+        header[0] = char(preset.ordinal());
+        put("fuzz_pipeline", name, header + '\0' + lines + lines);
+        put("fuzz_keymap", name, header + '\0' + lines);
+
+        put("fuzz_properties", name, prefsFile(c));
+        put("fuzz_settings_load", name, prefsFile(c));
+        const prefs::PreferencesXml::Entries entries = c.storedEntries();
+        put("fuzz_settings_xml", name,
+            prefs::PreferencesXml::toDocument(QString::fromLatin1(config::Config::SETTINGS_NODE), entries));
+    }
+    // A few hand-picked numbers the formatter treats specially.
+    const char* numbers[] = {"-0.004", "1.5E3", "+12.345|0.001", "0.0", "1E-5|3", "999999999999999999999.5"};
+    for (const char* n : numbers)
+        put("fuzz_decimal", QStringLiteral("number-%1").arg(written), QByteArray(1, char(0x85)) + '\x13' + n);
+    std::printf("%d seed files in %s\n", written, qPrintable(outDir));
+    return 0;
+}

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Builds the whole tree with AddressSanitizer + UndefinedBehaviorSanitizer in build-asan and runs the
+# whole test suite there, then with ThreadSanitizer in build-tsan and runs the threaded tests (labels
+# worker, keys, gui and the preferences tests). Exits non-zero on the first failing part.
+#   scripts/sanitize.sh            both parts
+#   scripts/sanitize.sh address    only the ASan/UBSan part
+#   scripts/sanitize.sh thread     only the TSan part
+# Extra ctest arguments may follow the part, e.g. scripts/sanitize.sh address -R stages.
+# Environment: VORNAL_SANITIZE_JOBS (default 2) build and test jobs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+jobs=${VORNAL_SANITIZE_JOBS:-2}
+parts=(address thread)
+if [[ $# -gt 0 && ( "$1" == address || "$1" == thread ) ]]; then
+  parts=("$1"); shift
+fi
+
+# Starts an X server for the tests that type into real windows, as scripts/test.sh does.
+xvfb_pid=""
+cleanup() { [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null || true; }
+trap cleanup EXIT
+if [[ -z "${DISPLAY:-}" ]] && command -v Xvfb >/dev/null; then
+  for n in $(seq 130 160); do
+    if [[ ! -e /tmp/.X11-unix/X$n && ! -e /tmp/.X$n-lock ]]; then
+      Xvfb ":$n" -screen 0 1280x1024x24 -noreset -nolisten tcp >/dev/null 2>&1 &
+      xvfb_pid=$!
+      export DISPLAY=":$n"
+      for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$n ]] && break; sleep 0.1; done
+      break
+    fi
+  done
+fi
+
+build_tree() { # kind dir
+  local kind=$1 dir=$2 log="$2/build.log"
+  mkdir -p "$dir"
+  local start=$SECONDS
+  if ! cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNAL_SANITIZE="$kind" \
+      -DVORNAL_BUILD_BENCH=OFF >"$log" 2>&1; then
+    cat "$log" >&2; echo "sanitize: configuring $dir failed." >&2; return 1
+  fi
+  if ! cmake --build "$dir" -j"$jobs" >"$log" 2>&1; then
+    grep -E -A5 'error|Error' "$log" | head -80 >&2
+    echo "sanitize: building $dir failed; full log: $log" >&2; return 1
+  fi
+  echo "sanitize: $kind build took $((SECONDS - start)) s"
+}
+
+run_ctest() { # dir args...
+  local dir=$1; shift
+  local start=$SECONDS
+  (cd "$dir" && ctest --output-on-failure --timeout 900 -j"$jobs" "$@")
+  echo "sanitize: ctest $* took $((SECONDS - start)) s"
+}
+
+# Every finding fails its test; reports name the source line. LeakSanitizer stays on.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1:strict_string_checks=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
+
+for part in "${parts[@]}"; do
+  case $part in
+    address)
+      build_tree address build-asan
+      # The Windows cross build is no sanitizer matter.
+      run_ctest build-asan -LE '^cross$' "$@"
+      ;;
+    thread)
+      build_tree thread build-tsan
+      run_ctest build-tsan -L '^(worker|keys|gui)$' "$@"
+      run_ctest build-tsan -R 'prefs' "$@"
+      ;;
+  esac
+done
+echo "sanitize: all parts passed"
