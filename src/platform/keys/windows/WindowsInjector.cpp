@@ -4,6 +4,8 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+// winnt.h defines DELETE (an access right), which hides the key code of the same name.
+#undef DELETE
 
 #include <stdexcept>
 #include <string>

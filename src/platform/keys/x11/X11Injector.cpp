@@ -131,6 +131,45 @@ KeySym deadKeysym(char32_t ch) {
     }
 }
 
+// Xlib's default error handler ends the process. While we talk to the server, errors (a keycode the
+// server refuses, a mapping change that fails) are caught and turned into exceptions instead.
+int lastXError = 0;
+int recordXError(Display*, XErrorEvent* e) {
+    lastXError = e->error_code;
+    return 0;
+}
+
+class ErrorTrap {
+public:
+    explicit ErrorTrap(Display* dpy) : dpy_(dpy) {
+        XSync(dpy_, False);
+        lastXError = 0;
+        old_ = XSetErrorHandler(recordXError);
+    }
+    ~ErrorTrap() {
+        if (!done_) {
+            XSync(dpy_, False);
+            XSetErrorHandler(old_);
+        }
+    }
+    ErrorTrap(const ErrorTrap&) = delete;
+    ErrorTrap& operator=(const ErrorTrap&) = delete;
+    // Throws when the server reported an error since the trap was set.
+    void check(const char* what) {
+        XSync(dpy_, False);
+        XSetErrorHandler(old_);
+        done_ = true;
+        if (lastXError != 0)
+            throw std::runtime_error(std::string("the X server refused ") + what + " (X error " +
+                                     std::to_string(lastXError) + ")");
+    }
+
+private:
+    Display* dpy_;
+    XErrorHandler old_ = nullptr;
+    bool done_ = false;
+};
+
 } // namespace
 
 struct X11Injector::Impl {
@@ -273,9 +312,11 @@ struct X11Injector::Impl {
     }
 
     void put(int code, Down d) {
-        for (KeyCode kc : d.keys)
-            fake(kc, true);
+        // Noted first: if a press fails half-way, the release still lets go of what went down.
+        const std::vector<KeyCode> keys = d.keys;
         down[code] = std::move(d);
+        for (KeyCode kc : keys)
+            fake(kc, true);
     }
 
     void take(int code) {
@@ -364,6 +405,7 @@ void X11Injector::pressKey(int code) {
     }
     if (decoder_.collectAltDigit(code))
         return;
+    ErrorTrap trap(impl_->dpy);
     if (impl_->down.count(code))
         impl_->take(code);
     const auto m = decoder_.decode(code);
@@ -395,7 +437,7 @@ void X11Injector::pressKey(int code) {
         break;
     }
     }
-    XFlush(impl_->dpy);
+    trap.check("the key press");
 }
 
 void X11Injector::releaseKey(int code) {
@@ -403,18 +445,20 @@ void X11Injector::releaseKey(int code) {
     if (isModifierCode(code)) {
         if (const auto value = decoder_.modifierUp(code)) {
             // ALT + numeric-pad code: X has no such thing, so the character itself is typed.
+            ErrorTrap trap(impl_->dpy);
             const char32_t ch = static_cast<char32_t>(*value);
             impl_->put(-1, impl_->locate(charKeysym(ch), ch));
             XFlush(impl_->dpy);
             impl_->take(-1);
-            XFlush(impl_->dpy);
+            trap.check("the character of an ALT code");
         }
         return;
     }
     if (numpadDigit(code) && !impl_->down.count(code))
         return; // a collected ALT digit
+    ErrorTrap trap(impl_->dpy);
     impl_->take(code);
-    XFlush(impl_->dpy);
+    trap.check("the key release");
 }
 
 } // namespace vornal::platform
