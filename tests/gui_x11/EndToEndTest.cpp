@@ -124,10 +124,15 @@ TEST_F(EndToEndTest, TheProgramTypesTheScalesValuesIntoAnotherWindow) {
 
     const bool typed = receive(
         receiver, [&] { return valuesIn(receiver.toPlainText()) >= 3; }, 30000);
+    // Ending the session closes the window the normal way: settings saved, status 0.
     program.terminate();
-    if (!program.waitForFinished(10000))
+    const bool ended = program.waitForFinished(10000);
+    if (!ended)
         program.kill();
     ASSERT_TRUE(typed) << "received: " << receiver.toPlainText().toStdString();
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
     // Only whole values, each followed by ENTER.
     for (const QString& line : receiver.toPlainText().split(u'\n', Qt::SkipEmptyParts))
         EXPECT_EQ(line, QStringLiteral("12.345"));

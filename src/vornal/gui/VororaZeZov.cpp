@@ -12,14 +12,48 @@
 #include <QStyleFactory>
 #include <QSysInfo>
 
+#include <QSocketNotifier>
+
+#include <csignal>
 #include <cstdio>
+#include <functional>
 #include <iostream>
 #include <memory>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 namespace vornal {
 
 namespace {
 std::unique_ptr<VororaZeZovFrame2> mainWindow;
+
+#ifdef Q_OS_UNIX
+int terminationPipe[2] = {-1, -1};
+void onTerminationSignal(int) {
+    const char c = 1;
+    [[maybe_unused]] const auto n = ::write(terminationPipe[1], &c, 1);
+}
+#endif
+
+// Runs `handler` on the user-interface thread when SIGTERM or SIGINT arrives.
+void installTerminationHandler(std::function<void()> handler) {
+#ifdef Q_OS_UNIX
+    if (::pipe(terminationPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(terminationPipe[0], QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [handler = std::move(handler)] {
+        char c;
+        [[maybe_unused]] const auto n = ::read(terminationPipe[0], &c, 1);
+        handler();
+    });
+    std::signal(SIGTERM, onTerminationSignal);
+    std::signal(SIGINT, onTerminationSignal);
+#else
+    (void)handler;
+#endif
+}
 
 std::string osArch() {
     const QString cpu = QSysInfo::currentCpuArchitecture();
@@ -138,24 +172,31 @@ int VororaZeZov::createGUI(const CommandLine& commandLine) {
 }
 
 int VororaZeZov::main(int argc, char** argv) {
+    // Help and version need no display: answered before the toolkit starts.
+    QStringList rawArgs;
+    for (int i = 1; i < argc; ++i)
+        rawArgs += QString::fromLocal8Bit(argv[i]);
+    const CommandLine early = parseArguments(rawArgs);
+    if (early.help && early.error.isEmpty()) {
+        std::fputs(qPrintable(usage()), stdout);
+        return 0;
+    }
+    if (early.version && early.error.isEmpty()) {
+        std::printf("vornal %s (%s)\n", VERSION, RELEASEDATE);
+        return 0;
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vornal"));
     QApplication::setOrganizationName(QStringLiteral("Halvorn"));
     QApplication::setApplicationVersion(QString::fromLatin1(VERSION));
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // The toolkit has taken its own options (-platform, -style, ...) out of the list.
     const CommandLine cl = parseArguments(app.arguments().mid(1));
     if (!cl.error.isEmpty()) {
         std::fprintf(stderr, "vornal: %s\n", qPrintable(cl.error));
         return 64;
-    }
-    if (cl.help) {
-        std::fputs(qPrintable(usage()), stdout);
-        return 0;
-    }
-    if (cl.version) {
-        std::printf("vornal %s (%s)\n", VERSION, RELEASEDATE);
-        return 0;
     }
     setDefaultProperties();
     setNativeLook();
@@ -174,6 +215,13 @@ int VororaZeZov::main(int argc, char** argv) {
                 QCoreApplication::exit(fatal);
         },
         Qt::QueuedConnection);
+    // Ending the session or Ctrl+C closes the window the normal way, so the settings are saved.
+    installTerminationHandler([] {
+        if (mainWindow)
+            mainWindow->close();
+        else
+            QCoreApplication::exit(0);
+    });
     const int rc = QApplication::exec();
     mainWindow.reset();
     return fatal ? fatal : rc;
