@@ -13,6 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+
 #include <cstdlib>
 #include <mutex>
 
@@ -100,8 +103,19 @@ protected:
         spin(300); // the receiver reloads its keymap
     }
 
+    // Locks or unlocks Caps Lock the way the key would.
+    static void setCapsLock(bool on) {
+        Display* dpy = XOpenDisplay(nullptr);
+        ASSERT_NE(dpy, nullptr);
+        XkbLockModifiers(dpy, XkbUseCoreKbd, LockMask, on ? LockMask : 0);
+        XSync(dpy, False);
+        XCloseDisplay(dpy);
+        spin(100);
+    }
+
     // Types `text` as one value and returns what the field received.
-    QString type(KT layout, MT type, const QString& text, int start = 0, int end = 0, int delay = 2) {
+    QString type(KT layout, MT type, const QString& text, int start = 0, int end = 0, int delay = 2,
+                 bool capsLock = false) {
         edit_->clear();
         edit_->activateWindow();
         edit_->setFocus();
@@ -109,7 +123,7 @@ protected:
         EXPECT_TRUE(edit_->hasFocus());
         problems_ = std::make_unique<Problems>();
         Keybot bot(delay, start, end, 0, 0, layout, type, problems_.get());
-        EXPECT_EQ(bot.capsLockOn(), false);
+        EXPECT_EQ(bot.capsLockOn(), capsLock);
         bot.start();
         bot.add(text);
         QElapsedTimer t;
@@ -144,6 +158,20 @@ TEST_F(TypingTest, EveryPrintableCharacterOnEachLayout) {
                   printableAscii().toStdString())
             << c.layout.name().toStdString() << " on X layout " << c.xLayout;
     }
+}
+
+TEST_F(TypingTest, CapsLockIsSeenAndDoesNotChangeTheText) {
+    for (const char* xLayout : {"us", "de"}) {
+        setLayout(xLayout);
+        setCapsLock(true);
+        const QString text = QStringLiteral("Abc XyZ 1+2 ~#@!");
+        const KT layout = std::string(xLayout) == "de" ? KT::GERMAN : KT::QUERTY;
+        EXPECT_EQ(type(layout, MT::ALPHANUMERIC_COMPLETE, text, 0, 0, 2, true).toStdString(),
+                  text.toStdString())
+            << xLayout;
+        setCapsLock(false);
+    }
+    setLayout("us");
 }
 
 TEST_F(TypingTest, NumericValueWithStartKeyAndTerminator) {
