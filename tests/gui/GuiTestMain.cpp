@@ -18,6 +18,10 @@ value w 12.345
 every 100ms send "ST,GS,{w:+9} kg\r\n"
 )";
 
+struct Cleanup : ::testing::Environment {
+    void TearDown() override { delete qApp; }
+};
+
 // The application and the simulated instruments, set up before any test touches the serial library.
 struct Application {
     Application() {
@@ -33,7 +37,9 @@ struct Application {
         static int argc = 1;
         static char arg0[] = "gui_window";
         static char* argv[] = {arg0, nullptr};
-        static QApplication app(argc, argv);
+        // Deleted after the last test, before the toolkit's own statics go away at exit.
+        new QApplication(argc, argv);
+        ::testing::AddGlobalTestEnvironment(new Cleanup);
         util::ResourceBundle::setLocale(QStringLiteral("en"));
         VororaZeZov::setDefaultProperties();
         MessageBoxes::setRecording(true);

@@ -37,12 +37,20 @@ value w 12.345
 every 250ms send "ST,GS,{w:+9} kg\r"
 )";
 
-QApplication& app() {
+struct Cleanup : ::testing::Environment {
+    void TearDown() override { delete qApp; }
+};
+
+// Created by the first test that runs, deleted after the last one, before the toolkit's own statics go
+// away at exit.
+void app() {
+    if (qApp)
+        return;
     static int argc = 1;
     static char arg0[] = "gui_x11";
     static char* argv[] = {arg0, nullptr};
-    static QApplication a(argc, argv);
-    return a;
+    new QApplication(argc, argv);
+    ::testing::AddGlobalTestEnvironment(new Cleanup);
 }
 
 class EndToEndTest : public ::testing::Test {
