@@ -180,3 +180,16 @@ TEST(KeyInjectorFactory, SaysWhyThereIsNoX11) {
         ::unsetenv("DISPLAY");
 }
 #endif
+
+#if defined(_WIN32)
+TEST(KeyInjectorFactory, WindowsAlwaysHasSendInput) {
+    auto injector = createKeyInjector({{U'a', {65}}});
+    ASSERT_NE(injector, nullptr);
+    EXPECT_EQ(injector->name(), "Windows (SendInput)");
+    EXPECT_TRUE(injector->capsLockOn().has_value());
+    EXPECT_THROW(injector->keyPress(0), std::invalid_argument);
+    // Modifiers alone are only noted; nothing reaches other windows.
+    EXPECT_NO_THROW(injector->keyPress(16));
+    EXPECT_NO_THROW(injector->keyRelease(16));
+}
+#endif
