@@ -52,10 +52,17 @@ std::optional<std::string> keyCodeName(int code) {
         return std::string(1, static_cast<char>('0' + code - key::DIGIT_0));
     if (code >= key::LETTER_A && code <= key::LETTER_A + 25)
         return std::string(1, static_cast<char>('A' + code - key::LETTER_A));
-    if (code >= key::NUMPAD_0 && code <= key::NUMPAD_0 + 9)
-        return "NUMPAD" + std::to_string(code - key::NUMPAD_0);
-    if (code >= key::F1 && code <= key::F1 + 11)
-        return "F" + std::to_string(code - key::F1 + 1);
+    // Appended rather than concatenated: GCC 12 warns falsely (-Wrestrict) about "literal" + std::string.
+    if (code >= key::NUMPAD_0 && code <= key::NUMPAD_0 + 9) {
+        std::string name = "NUMPAD";
+        name += std::to_string(code - key::NUMPAD_0);
+        return name;
+    }
+    if (code >= key::F1 && code <= key::F1 + 11) {
+        std::string name = "F";
+        name += std::to_string(code - key::F1 + 1);
+        return name;
+    }
     if (code == key::RIGHT_PARENTHESIS)
         return std::string("RIGHT_PARENTHESIS");
     const auto it =

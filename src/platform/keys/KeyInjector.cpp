@@ -8,9 +8,12 @@ namespace vornal::platform {
 
 namespace {
 void check(int code) {
-    if (!isKnownKeyCode(code))
-        throw std::invalid_argument("invalid key code " + std::to_string(code) +
-                                    ": not a key of the keyboard maps");
+    if (!isKnownKeyCode(code)) {
+        std::string message = "invalid key code ";
+        message += std::to_string(code);
+        message += ": not a key of the keyboard maps";
+        throw std::invalid_argument(message);
+    }
 }
 } // namespace
 

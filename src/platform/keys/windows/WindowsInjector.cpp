@@ -104,6 +104,14 @@ bool isExtended(unsigned short vk) {
     }
 }
 
+// "text" + number without the "literal" + std::string form that GCC 12 warns about falsely (-Wrestrict).
+std::string withNumber(const char* before, unsigned long number, const char* after = "") {
+    std::string s = before;
+    s += std::to_string(number);
+    s += after;
+    return s;
+}
+
 HKL foregroundLayout() {
     const HWND w = GetForegroundWindow();
     const DWORD thread = w ? GetWindowThreadProcessId(w, nullptr) : 0;
@@ -132,8 +140,8 @@ void WindowsInjector::send(unsigned short vk, bool press) {
     in.ki.wScan = static_cast<WORD>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
     in.ki.dwFlags = (press ? 0 : KEYEVENTF_KEYUP) | (isExtended(vk) ? KEYEVENTF_EXTENDEDKEY : 0);
     if (SendInput(1, &in, sizeof(INPUT)) != 1)
-        throw std::runtime_error("SendInput refused the key event (error " + std::to_string(GetLastError()) +
-                                 "; another program's window may have a higher integrity level)");
+        throw std::runtime_error(withNumber("SendInput refused the key event (error ", GetLastError(),
+                                            "; another program's window may have a higher integrity level)"));
 }
 
 void WindowsInjector::sendUnicode(char32_t ch, bool press) {
@@ -153,8 +161,8 @@ void WindowsInjector::sendUnicode(char32_t ch, bool press) {
         in.ki.wScan = static_cast<WORD>(units[i]);
         in.ki.dwFlags = KEYEVENTF_UNICODE | (press ? 0 : KEYEVENTF_KEYUP);
         if (SendInput(1, &in, sizeof(INPUT)) != 1)
-            throw std::runtime_error("SendInput refused the character (error " +
-                                     std::to_string(GetLastError()) + ")");
+            throw std::runtime_error(
+                withNumber("SendInput refused the character (error ", GetLastError(), ")"));
     }
 }
 
@@ -246,7 +254,8 @@ void WindowsInjector::pressKey(int code) {
             d.vks.push_back(fixedVk(mod));
         const unsigned short vk = fixedVk(code);
         if (!vk)
-            throw std::runtime_error("no virtual key for key code " + std::to_string(code));
+            throw std::runtime_error(
+                withNumber("no virtual key for key code ", static_cast<unsigned long>(code)));
         d.vks.push_back(vk);
         put(code, std::move(d));
         break;
