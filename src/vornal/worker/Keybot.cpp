@@ -118,6 +118,11 @@ void Keybot::run(std::stop_token stop) {
             typeEnd();
         } catch (const Interrupted&) {
             interrupted = true;
+        } catch (const std::exception& e) {
+            // Nothing may end the typing thread but a stop; the next value is typed as usual.
+            report(QStringLiteral("Error typing %1: %2").arg(text, QString::fromUtf8(e.what())),
+                   QStringLiteral("Error typing %1").arg(text), &e);
+            interrupted = true;
         }
         if (interrupted)
             releaseHeld();
