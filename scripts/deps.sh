@@ -17,6 +17,7 @@ if [[ "${1:-}" == "test" ]]; then
     socat openssl
     g++-mingw-w64-x86-64
     clang-format
+    desktop-file-utils appstream man-db debootstrap
   )
 fi
 

@@ -1,0 +1,38 @@
+# Runs at install time (cmake --install, CPack), once the final prefix is known: writes the man
+# pages and the systemd user unit with the installed paths and installs them. The variables
+# VORNAL_PKG_SRC, VORNAL_PKG_GEN, VORNAL_VERSION, VORNAL_RELEASE_DATE, VORNAL_GZIP and
+# VORNAL_INSTALL_* come from cmake/Install.cmake; DESTDIR is honoured by file(INSTALL).
+
+set(_prefix "${CMAKE_INSTALL_PREFIX}")
+set(VORNAL_BINDIR "${_prefix}/${VORNAL_INSTALL_BINDIR}")
+set(VORNAL_DRIVERDIR "${_prefix}/${VORNAL_INSTALL_DRIVERDIR}")
+set(VORNAL_DATADIR "${_prefix}/${VORNAL_INSTALL_DATADIR}")
+set(VORNAL_DOCDIR "${_prefix}/${VORNAL_INSTALL_DOCDIR}")
+set(VORNAL_SYSTEMD_USER_DIR "${_prefix}/${VORNAL_INSTALL_SYSTEMD_USER_DIR}")
+
+file(REMOVE_RECURSE "${VORNAL_PKG_GEN}")
+file(MAKE_DIRECTORY "${VORNAL_PKG_GEN}/man" "${VORNAL_PKG_GEN}/systemd")
+
+# Man pages, compressed as Debian expects: gzip -9n stores no name and no time stamp, so the
+# package is reproducible.
+set(_pages "")
+foreach(_page vornal vornal-cli)
+  configure_file("${VORNAL_PKG_SRC}/${_page}.1" "${VORNAL_PKG_GEN}/man/${_page}.1" @ONLY)
+  if(VORNAL_GZIP)
+    execute_process(COMMAND "${VORNAL_GZIP}" -9nf "${VORNAL_PKG_GEN}/man/${_page}.1" RESULT_VARIABLE _rc)
+    if(NOT _rc EQUAL 0)
+      message(FATAL_ERROR "Compressing the man page ${_page}.1 with ${VORNAL_GZIP} failed: ${_rc}")
+    endif()
+    list(APPEND _pages "${VORNAL_PKG_GEN}/man/${_page}.1.gz")
+  else()
+    list(APPEND _pages "${VORNAL_PKG_GEN}/man/${_page}.1")
+  endif()
+endforeach()
+file(INSTALL DESTINATION "${_prefix}/${VORNAL_INSTALL_MANDIR}/man1" TYPE FILE FILES ${_pages})
+
+# The systemd user unit starts the installed vornal-cli by its full path.
+configure_file("${VORNAL_PKG_SRC}/vornal-cli.service" "${VORNAL_PKG_GEN}/systemd/vornal-cli.service" @ONLY)
+file(INSTALL DESTINATION "${_prefix}/${VORNAL_INSTALL_SYSTEMD_USER_DIR}" TYPE FILE
+     FILES "${VORNAL_PKG_GEN}/systemd/vornal-cli.service")
+file(INSTALL DESTINATION "${_prefix}/${VORNAL_INSTALL_DOCDIR}/examples" TYPE FILE
+     FILES "${VORNAL_PKG_GEN}/systemd/vornal-cli.service")
