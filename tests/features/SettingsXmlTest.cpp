@@ -181,6 +181,11 @@ TEST(PreferencesXml, HostileXmlIsRefusedBeforeAnythingIsExpandedOrFetched) {
     EXPECT_FALSE(refusal(settingsDoc("<entry key=\"removeCharacters\" value=\"&x;\"/>")).isEmpty());
     EXPECT_FALSE(refusal(settingsDoc("<entry key=\"delay\" value=\"1\"/>&x;")).isEmpty());
 
+    QByteArray deep = QByteArray(header) + "<preferences><root type=\"user\"><map/>";
+    for (int i = 0; i < 20000; ++i)
+        deep += "<node name=\"n\"><map/>";
+    EXPECT_TRUE(refusal(deep).contains("nested")) << "deep nesting is refused, not recursed into";
+
     QByteArray huge = settingsDoc("<!--" + QByteArray(PreferencesXml::MAX_FILE_SIZE, 'x') + "-->");
     EXPECT_TRUE(refusal(huge).contains("larger than 1024 KiB"));
 }

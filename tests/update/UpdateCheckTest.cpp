@@ -247,7 +247,7 @@ TEST(UpdateCheck, NotNewerMissingElementAndMalformedDocumentsRestoreTheStatusTex
         "<versions><version2_en>2024.1.0.0</version2_en></versions>",
         "<versions><version2>2099.1.0.0</version2><version2_de>2099.1.0.0</version2_de></versions>",
         "<versions><version2_en>2099.1.0.0",
-        QByteArray("\x00\xff\xfe<version2_en>not-a-version</version2_en>", 47),
+        QByteArray("\x00\xff\xfe<version2_en>not-a-version</version2_en>", 43),
     };
     for (const QByteArray& d : documents) {
         VersionServer server(d);

@@ -181,7 +181,11 @@ void readMap(QXmlStreamReader& r, PreferencesXml::Entries& entries) {
 }
 
 // Reads the content of <root> or <node>: one <map>, then <node> elements.
-void readNodeContent(QXmlStreamReader& r, const QString& path, std::vector<NodeInfo>& nodes) {
+void readNodeContent(QXmlStreamReader& r, const QString& path, std::vector<NodeInfo>& nodes, int depth = 0) {
+    // A settings file nests two nodes; a deeper file is no export and must not exhaust the stack.
+    constexpr int maxDepth = 32;
+    if (depth > maxDepth)
+        refuseAt(r, QStringLiteral("the nodes are nested more than %1 deep").arg(maxDepth));
     const size_t self = nodes.size();
     nodes.push_back(NodeInfo{path, {}, 0});
     bool haveMap = false;
@@ -202,7 +206,7 @@ void readNodeContent(QXmlStreamReader& r, const QString& path, std::vector<NodeI
                 if (name.isEmpty() || name.contains(u'/'))
                     refuseAt(r, QStringLiteral("a <node> needs a name without \"/\""));
                 ++nodes[self].children;
-                readNodeContent(r, (path == u"/" ? QString() : path) + u'/' + name, nodes);
+                readNodeContent(r, (path == u"/" ? QString() : path) + u'/' + name, nodes, depth + 1);
             } else {
                 refuseAt(r, QStringLiteral("unexpected element <%1>").arg(r.name()));
             }
