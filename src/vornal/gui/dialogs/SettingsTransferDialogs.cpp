@@ -1,0 +1,82 @@
+#include "SettingsTransferDialogs.h"
+
+#include "DialogTexts.h"
+#include "MessageBoxes.h"
+#include "vornal/prefs/PreferencesXml.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+
+namespace vornal {
+
+namespace {
+SettingsTransferDialogs::FileChooser& fileChooser() {
+    static SettingsTransferDialogs::FileChooser chooser;
+    return chooser;
+}
+
+QString t(const char* key) {
+    return DialogTexts::text(QString::fromLatin1(key));
+}
+} // namespace
+
+void SettingsTransferDialogs::setFileChooser(FileChooser chooser) {
+    fileChooser() = std::move(chooser);
+}
+
+QString SettingsTransferDialogs::chooseFile(QWidget* owner, bool save, const QString& suggested) {
+    if (fileChooser())
+        return fileChooser()(owner, save, suggested);
+    const QString filter = t("settings.file.filter") + QStringLiteral(" (*.xml);;") + t("all.files.filter") +
+                           QStringLiteral(" (*)");
+    if (save)
+        // The overwrite question is ours (with our texts), not the file dialog's.
+        return QFileDialog::getSaveFileName(owner, t("export.settings.dialog.title"), suggested, filter,
+                                            nullptr, QFileDialog::DontConfirmOverwrite);
+    return QFileDialog::getOpenFileName(owner, t("import.settings.dialog.title"), suggested, filter);
+}
+
+SettingsTransferDialogs::ExportOutcome
+SettingsTransferDialogs::exportSettings(QWidget* owner, const config::Config& config,
+                                        const std::function<QString()>& updateAndSave) {
+    const QString file = chooseFile(owner, true, QDir::home().filePath(DEFAULT_FILE_NAME));
+    if (file.isEmpty())
+        return ExportOutcome::Cancelled;
+    if (QFileInfo::exists(file) &&
+        !MessageBoxes::confirm(owner, t("file.already.exists.overwrite"), t("overwrite")))
+        return ExportOutcome::Cancelled;
+    if (updateAndSave) {
+        const QString failure = updateAndSave();
+        if (!failure.isEmpty()) {
+            MessageBoxes::error(owner, t("export.failed") + failure, t("error"));
+            return ExportOutcome::Failed;
+        }
+    }
+    const prefs::SettingsXml::Result result = prefs::SettingsXml::exportSettings(config, file);
+    if (!result.ok) {
+        MessageBoxes::error(owner, t("export.failed") + result.message, t("error"));
+        return ExportOutcome::Failed;
+    }
+    MessageBoxes::information(owner, t("configuration.exported.to.file.n") + QDir::toNativeSeparators(file),
+                              t("export.successful"));
+    return ExportOutcome::Exported;
+}
+
+SettingsTransferDialogs::ImportOutcome
+SettingsTransferDialogs::importSettings(QWidget* owner, prefs::AbstractPreferences& node) {
+    const QString file = chooseFile(owner, false, QDir::homePath());
+    if (file.isEmpty())
+        return ImportOutcome::Cancelled;
+    const prefs::SettingsXml::Result result = prefs::SettingsXml::importSettings(node, file);
+    if (!result.ok) {
+        MessageBoxes::error(owner, QStringLiteral("Import failed\n") + result.message, t("error"));
+        return ImportOutcome::Failed;
+    }
+    if (MessageBoxes::confirm(owner, QStringLiteral("Apply imported configuration and exit?"),
+                              QStringLiteral("Restart required")))
+        return ImportOutcome::ExitRequested;
+    return ImportOutcome::ImportedKeepRunning;
+}
+
+} // namespace vornal
