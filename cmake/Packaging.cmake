@@ -6,13 +6,17 @@ set(CPACK_PACKAGE_NAME "vornal")
 set(CPACK_PACKAGE_VENDOR "Halvorn")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Keyboard wedge for serial instruments")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Vornal reads the data lines that a scale, balance, barcode reader, gauge or time clock sends on an \
-RS-232 or USB-serial port, extracts the value with a regular expression, processes it with exact decimal \
-arithmetic and types it as key presses into the application that has the keyboard focus. It offers presets \
-for more than fifty instrument models, editing and rounding of values, start and terminator keys, keyboard \
-layouts and a sound per reading. The package also contains vornal-cli, a headless companion for scripts and \
-kiosk stations, with a systemd user unit that runs it at login.")
+# Debian shows the lines as they are: keep them under 80 characters.
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+       "Vornal reads the data lines that a scale, balance, barcode reader, gauge or\n"
+       "time clock sends on an RS-232 or USB-serial port, extracts the value with a\n"
+       "regular expression, processes it with exact decimal arithmetic and types it\n"
+       "as key presses into the application that has the keyboard focus.\n"
+       "\n"
+       "It offers presets for more than fifty instrument models, editing and\n"
+       "rounding of values, start and terminator keys, keyboard layouts and a sound\n"
+       "per reading. The package also contains vornal-cli, a headless companion for\n"
+       "scripts and kiosk stations, with a systemd user unit that runs it at login.")
 set(CPACK_PACKAGE_HOMEPAGE_URL "https://www.halvorn.example/vornal")
 set(CPACK_PACKAGE_CONTACT "Halvorn <vornal@halvorn.example>")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY "Vornal")

@@ -10,7 +10,9 @@ set(VORNAL_DATADIR "${_prefix}/${VORNAL_INSTALL_DATADIR}")
 set(VORNAL_DOCDIR "${_prefix}/${VORNAL_INSTALL_DOCDIR}")
 set(VORNAL_SYSTEMD_USER_DIR "${_prefix}/${VORNAL_INSTALL_SYSTEMD_USER_DIR}")
 
-file(REMOVE_RECURSE "${VORNAL_PKG_GEN}")
+# A folder of its own for each run: installations may run side by side (tests, CPack).
+string(RANDOM LENGTH 12 _run)
+set(VORNAL_PKG_GEN "${VORNAL_PKG_GEN}/${_run}")
 file(MAKE_DIRECTORY "${VORNAL_PKG_GEN}/man" "${VORNAL_PKG_GEN}/systemd")
 
 # Man pages, compressed as Debian expects: gzip -9n stores no name and no time stamp, so the
@@ -36,3 +38,4 @@ file(INSTALL DESTINATION "${_prefix}/${VORNAL_INSTALL_SYSTEMD_USER_DIR}" TYPE FI
      FILES "${VORNAL_PKG_GEN}/systemd/vornal-cli.service")
 file(INSTALL DESTINATION "${_prefix}/${VORNAL_INSTALL_DOCDIR}/examples" TYPE FILE
      FILES "${VORNAL_PKG_GEN}/systemd/vornal-cli.service")
+file(REMOVE_RECURSE "${VORNAL_PKG_GEN}")
