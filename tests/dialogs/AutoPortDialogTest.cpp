@@ -110,12 +110,6 @@ TEST(AutoPortDialogTest, ClosingTheWindowCancels) {
     EXPECT_FALSE(dialog.isVisible());
 }
 
-TEST(AutoPortDialogTest, SecondConstructorStartsNothing) {
-    AutoPortDialog dialog(nullptr);
-    EXPECT_EQ(dialog.button()->text(), QStringLiteral("OK"));
-    EXPECT_TRUE(dialog.isDetectionDone());
-}
-
 TEST(AutoPortDialogTest, RealWorkerWithoutPortsFindsNothing) {
     QComboBox portList;
     portList.addItem(QStringLiteral("COM1"));

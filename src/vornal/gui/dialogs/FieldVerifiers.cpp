@@ -102,7 +102,18 @@ bool MathOperandTextFieldUpdate::accepts(const QString& text) const {
     // A decimal comma is read as the point (the text is stored as typed).
     QString number = text;
     number.replace(u',', u'.');
-    return text != u"0" && ConfigHelper::MathOperand::valid(number);
+    if (text.isEmpty())
+        return true;
+    if (!ConfigHelper::MathOperand::valid(number))
+        return false;
+    // Not only the text "0": any zero ("0.0", "-0", "0e3") would fail the division of every line.
+    for (const QChar c : number) {
+        if (c == u'e' || c == u'E')
+            break;
+        if (c >= u'1' && c <= u'9')
+            return true;
+    }
+    return false;
 }
 
 DecimalTextFieldUpdate::DecimalTextFieldUpdate(QLineEdit* field, Store store, QTabWidget* tabs, QWidget* page)

@@ -68,7 +68,7 @@ private:
     bool refusing_ = false;
 };
 
-// "mathOperand": empty, or a decimal number other than "0"; a "," is read as the decimal point.
+// "mathOperand": empty, or a decimal number other than zero; a "," is read as the decimal point.
 class MathOperandTextFieldUpdate : public FieldVerifier {
     Q_OBJECT
 public:
