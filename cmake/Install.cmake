@@ -35,6 +35,9 @@ if(NOT VORNAL_RELEASE_DATE)
   string(TIMESTAMP VORNAL_RELEASE_DATE "%Y-%m-%d" UTC)
 endif()
 set(VORNAL_VERSION "${PROJECT_VERSION}")
+# Named in the Debian package and its changelog (cmake/Packaging.cmake uses them too).
+set(VORNAL_MAINTAINER "Halvorn <vornal@halvorn.example>")
+set(VORNAL_DEB_RELEASE "1")
 
 set(_vornal_pkg_linux "${PROJECT_SOURCE_DIR}/packaging/linux")
 set(_vornal_gen "${CMAKE_BINARY_DIR}/packaging")
@@ -80,7 +83,7 @@ if(_vornal_sim_scripts)
   install(FILES ${_vornal_sim_scripts} DESTINATION ${VORNAL_INSTALL_DATADIR}/sim COMPONENT vornal)
 endif()
 
-set(_vornal_docs "")
+set(_vornal_docs "${PROJECT_SOURCE_DIR}/packaging/linux/copyright")
 foreach(_doc README.md docs/install.md docs/simulator.md docs/settings-export.md)
   if(EXISTS "${PROJECT_SOURCE_DIR}/${_doc}")
     list(APPEND _vornal_docs "${PROJECT_SOURCE_DIR}/${_doc}")
@@ -107,6 +110,8 @@ install(FILES "${_vornal_gen}/${VORNAL_APP_ID}.metainfo.xml" DESTINATION ${CMAKE
         COMPONENT vornal)
 install(FILES "${_vornal_pkg_linux}/60-vornal-serial.rules.example" DESTINATION ${VORNAL_INSTALL_DOCDIR}/examples
         COMPONENT vornal)
+install(FILES "${_vornal_pkg_linux}/lintian-overrides" DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+        RENAME vornal COMPONENT vornal)
 
 # The man pages and the systemd user unit name installed paths, which are known only when
 # installing (CPack installs with the prefix /usr, cmake --install with the one given there):
@@ -118,6 +123,8 @@ install(CODE "
   set(VORNAL_VERSION \"${VORNAL_VERSION}\")
   set(VORNAL_RELEASE_DATE \"${VORNAL_RELEASE_DATE}\")
   set(VORNAL_GZIP \"${VORNAL_GZIP}\")
+  set(VORNAL_MAINTAINER \"${VORNAL_MAINTAINER}\")
+  set(VORNAL_DEB_RELEASE \"${VORNAL_DEB_RELEASE}\")
   set(VORNAL_INSTALL_BINDIR \"${CMAKE_INSTALL_BINDIR}\")
   set(VORNAL_INSTALL_MANDIR \"${CMAKE_INSTALL_MANDIR}\")
   set(VORNAL_INSTALL_DRIVERDIR \"${VORNAL_INSTALL_DRIVERDIR}\")

@@ -18,7 +18,7 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
        "per reading. The package also contains vornal-cli, a headless companion for\n"
        "scripts and kiosk stations, with a systemd user unit that runs it at login.")
 set(CPACK_PACKAGE_HOMEPAGE_URL "https://www.halvorn.example/vornal")
-set(CPACK_PACKAGE_CONTACT "Halvorn <vornal@halvorn.example>")
+set(CPACK_PACKAGE_CONTACT "${VORNAL_MAINTAINER}")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY "Vornal")
 set(CPACK_PACKAGE_EXECUTABLES "vornal;Vornal")
 set(CPACK_STRIP_FILES ON)
@@ -34,8 +34,8 @@ if(UNIX AND NOT APPLE)
 
   set(CPACK_DEBIAN_PACKAGE_NAME "vornal")
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT) # vornal_<version>-<release>_<arch>.deb
-  set(CPACK_DEBIAN_PACKAGE_RELEASE "1")
-  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Halvorn <vornal@halvorn.example>")
+  set(CPACK_DEBIAN_PACKAGE_RELEASE "${VORNAL_DEB_RELEASE}")
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${VORNAL_MAINTAINER}")
   set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
   set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
   set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${CPACK_PACKAGE_HOMEPAGE_URL}")

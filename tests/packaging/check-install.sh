@@ -30,7 +30,8 @@ layout)
     lib/systemd/user/vornal-cli.service share/applications/$app_id.desktop \
     share/metainfo/$app_id.metainfo.xml share/man/man1/vornal.1.gz share/man/man1/vornal-cli.1.gz \
     share/vornal/sim/demo.vsim share/doc/vornal/README.md share/doc/vornal/install.md \
-    share/doc/vornal/examples/60-vornal-serial.rules.example; do
+    share/doc/vornal/examples/60-vornal-serial.rules.example share/doc/vornal/copyright \
+    share/doc/vornal/changelog.Debian.gz share/lintian/overrides/vornal; do
     [[ -f "$usr/$f" ]] || fail "/usr/$f is not installed"
   done
   if [[ -x "$build/bin/vornal" ]]; then
