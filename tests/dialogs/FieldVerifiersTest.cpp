@@ -111,6 +111,15 @@ TEST_F(FieldVerifierTest, AcceptedTextIsStored) {
     EXPECT_TRUE(MessageBoxes::takeRecords().isEmpty());
 }
 
+TEST_F(FieldVerifierTest, OperandWithDecimalCommaIsStoredWithPoint) {
+    Window w;
+    w.attach<MathOperandTextFieldUpdate>();
+    w.field->setText(QStringLiteral("0,4536"));
+    EXPECT_TRUE(w.verifier->shouldYieldFocus(w.field));
+    EXPECT_EQ(w.stored, QStringLiteral("0.4536"));
+    EXPECT_EQ(w.field->text(), QStringLiteral("0.4536"));
+}
+
 TEST_F(FieldVerifierTest, RefusedTextShowsMessageEmptiesFieldAndSelectsItsTabAgain) {
     Window w;
     w.attach<EveryXValuesTextFieldUpdate>();

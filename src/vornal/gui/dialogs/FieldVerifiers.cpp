@@ -39,8 +39,11 @@ bool FieldVerifier::shouldYieldFocus(QLineEdit* field) {
         return true;
     const QString text = field->text();
     if (accepts(text)) {
+        const QString stored = normalize(text);
+        if (stored != text)
+            field->setText(stored);
         if (store_)
-            store_(text);
+            store_(stored);
         return true;
     }
     // The setting keeps its last valid value; the emptied field is stored when it is next left.
@@ -114,6 +117,11 @@ bool MathOperandTextFieldUpdate::accepts(const QString& text) const {
             return true;
     }
     return false;
+}
+
+QString MathOperandTextFieldUpdate::normalize(const QString& text) const {
+    QString number = text;
+    return number.replace(u',', u'.');
 }
 
 DecimalTextFieldUpdate::DecimalTextFieldUpdate(QLineEdit* field, Store store, QTabWidget* tabs, QWidget* page)

@@ -40,6 +40,8 @@ public:
 
     // The text rule of this field.
     virtual bool accepts(const QString& text) const = 0;
+    // The stored form of an accepted text (the text itself unless a field says otherwise).
+    virtual QString normalize(const QString& text) const { return text; }
 
     QLineEdit* field() const { return field_; }
     const QString& messageKey() const { return messageKey_; }
@@ -68,13 +70,15 @@ private:
     bool refusing_ = false;
 };
 
-// "mathOperand": empty, or a decimal number other than zero; a "," is read as the decimal point.
+// "mathOperand": empty, or a decimal number other than zero; a "," is read as the decimal point and
+// stored (and shown) as ".", the form the settings and the arithmetic read.
 class MathOperandTextFieldUpdate : public FieldVerifier {
     Q_OBJECT
 public:
     MathOperandTextFieldUpdate(QLineEdit* field, Store store, QTabWidget* tabs = nullptr,
                                QWidget* page = nullptr);
     bool accepts(const QString& text) const override;
+    QString normalize(const QString& text) const override;
 };
 
 // "decimalPlaces": empty, or a whole number from 0 to 7.
