@@ -53,9 +53,9 @@ if(_vornal_programs AND WIN32)
   # The DLLs they need besides Qt (GMP, compiler runtime) are collected into the set
   # vornal_runtime, installed by packaging/windows/Deploy.cmake.
   install(TARGETS ${_vornal_programs} RUNTIME_DEPENDENCY_SET vornal_runtime RUNTIME DESTINATION
-          ${CMAKE_INSTALL_BINDIR} COMPONENT vornal)
+          ${CMAKE_INSTALL_BINDIR})
 elseif(_vornal_programs)
-  install(TARGETS ${_vornal_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT vornal)
+  install(TARGETS ${_vornal_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 
 if(WIN32)
@@ -63,24 +63,24 @@ if(WIN32)
   foreach(_drv vazedo_win32)
     if(TARGET ${_drv})
       install(TARGETS ${_drv} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} LIBRARY DESTINATION
-              ${CMAKE_INSTALL_BINDIR} COMPONENT vornal)
+              ${CMAKE_INSTALL_BINDIR})
     endif()
   endforeach()
 else()
   if(TARGET vazedo_posix)
-    install(TARGETS vazedo_posix LIBRARY DESTINATION ${VORNAL_INSTALL_DRIVERDIR}/posix COMPONENT vornal)
+    install(TARGETS vazedo_posix LIBRARY DESTINATION ${VORNAL_INSTALL_DRIVERDIR}/posix)
   endif()
 endif()
 if(TARGET vazedo_sim)
   install(TARGETS vazedo_sim
           LIBRARY DESTINATION ${VORNAL_INSTALL_DRIVERDIR}/sim
-          RUNTIME DESTINATION ${VORNAL_INSTALL_DRIVERDIR}/sim COMPONENT vornal)
+          RUNTIME DESTINATION ${VORNAL_INSTALL_DRIVERDIR}/sim)
 endif()
 
 # ---- simulator scripts and documents --------------------------------------------------------
 file(GLOB _vornal_sim_scripts CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/resources/sim/*.vsim")
 if(_vornal_sim_scripts)
-  install(FILES ${_vornal_sim_scripts} DESTINATION ${VORNAL_INSTALL_DATADIR}/sim COMPONENT vornal)
+  install(FILES ${_vornal_sim_scripts} DESTINATION ${VORNAL_INSTALL_DATADIR}/sim)
 endif()
 
 set(_vornal_docs "${PROJECT_SOURCE_DIR}/packaging/linux/copyright")
@@ -90,7 +90,7 @@ foreach(_doc README.md docs/install.md docs/simulator.md docs/settings-export.md
   endif()
 endforeach()
 if(_vornal_docs)
-  install(FILES ${_vornal_docs} DESTINATION ${VORNAL_INSTALL_DOCDIR} COMPONENT vornal)
+  install(FILES ${_vornal_docs} DESTINATION ${VORNAL_INSTALL_DOCDIR})
 endif()
 
 if(WIN32)
@@ -104,14 +104,11 @@ endif()
 # ---- desktop integration (freedesktop) ------------------------------------------------------
 configure_file("${_vornal_pkg_linux}/${VORNAL_APP_ID}.metainfo.xml" "${_vornal_gen}/${VORNAL_APP_ID}.metainfo.xml"
                @ONLY)
-install(FILES "${_vornal_pkg_linux}/${VORNAL_APP_ID}.desktop" DESTINATION ${CMAKE_INSTALL_DATADIR}/applications
-        COMPONENT vornal)
-install(FILES "${_vornal_gen}/${VORNAL_APP_ID}.metainfo.xml" DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo
-        COMPONENT vornal)
-install(FILES "${_vornal_pkg_linux}/60-vornal-serial.rules.example" DESTINATION ${VORNAL_INSTALL_DOCDIR}/examples
-        COMPONENT vornal)
+install(FILES "${_vornal_pkg_linux}/${VORNAL_APP_ID}.desktop" DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES "${_vornal_gen}/${VORNAL_APP_ID}.metainfo.xml" DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+install(FILES "${_vornal_pkg_linux}/60-vornal-serial.rules.example" DESTINATION ${VORNAL_INSTALL_DOCDIR}/examples)
 install(FILES "${_vornal_pkg_linux}/lintian-overrides" DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
-        RENAME vornal COMPONENT vornal)
+        RENAME vornal)
 
 # The man pages and the systemd user unit name installed paths, which are known only when
 # installing (CPack installs with the prefix /usr, cmake --install with the one given there):
@@ -130,9 +127,8 @@ install(CODE "
   set(VORNAL_INSTALL_DRIVERDIR \"${VORNAL_INSTALL_DRIVERDIR}\")
   set(VORNAL_INSTALL_DATADIR \"${VORNAL_INSTALL_DATADIR}\")
   set(VORNAL_INSTALL_DOCDIR \"${VORNAL_INSTALL_DOCDIR}\")
-  set(VORNAL_INSTALL_SYSTEMD_USER_DIR \"${VORNAL_INSTALL_SYSTEMD_USER_DIR}\")"
-        COMPONENT vornal)
-install(SCRIPT "${_vornal_pkg_linux}/install-generated.cmake" COMPONENT vornal)
+  set(VORNAL_INSTALL_SYSTEMD_USER_DIR \"${VORNAL_INSTALL_SYSTEMD_USER_DIR}\")")
+install(SCRIPT "${_vornal_pkg_linux}/install-generated.cmake")
 
 # Icons: the hand-drawn small sizes of the window, the larger sizes rendered from the same SVG
 # (packaging/linux/icons/render.sh), and the SVG itself. 20 px is no hicolor size.
@@ -140,16 +136,16 @@ set(_vornal_icons "${PROJECT_SOURCE_DIR}/resources/icons")
 foreach(_size 16 24 32)
   if(EXISTS "${_vornal_icons}/Vornal${_size}.png")
     install(FILES "${_vornal_icons}/Vornal${_size}.png" DESTINATION
-            ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${_size}x${_size}/apps RENAME vornal.png COMPONENT vornal)
+            ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${_size}x${_size}/apps RENAME vornal.png)
   endif()
 endforeach()
 foreach(_size 48 64 128 256)
   if(EXISTS "${_vornal_pkg_linux}/icons/vornal-${_size}.png")
     install(FILES "${_vornal_pkg_linux}/icons/vornal-${_size}.png" DESTINATION
-            ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${_size}x${_size}/apps RENAME vornal.png COMPONENT vornal)
+            ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${_size}x${_size}/apps RENAME vornal.png)
   endif()
 endforeach()
 if(EXISTS "${_vornal_icons}/Vornal.svg")
   install(FILES "${_vornal_icons}/Vornal.svg" DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
-          RENAME vornal.svg COMPONENT vornal)
+          RENAME vornal.svg)
 endif()

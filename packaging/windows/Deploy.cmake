@@ -45,8 +45,7 @@ if(VORNAL_WINDEPLOYQT)
       RESULT_VARIABLE _rc)
     if(NOT _rc EQUAL 0)
       message(FATAL_ERROR \"windeployqt failed for \${_exe} (exit status \${_rc})\")
-    endif()"
-          COMPONENT vornal)
+    endif()")
 endif()
 
 # GMP and the compiler runtime. Windows' own DLLs and Qt (deployed above) are left out.
@@ -61,10 +60,9 @@ install(RUNTIME_DEPENDENCY_SET vornal_runtime
         PRE_EXCLUDE_REGEXES "^api-ms-" "^ext-ms-" "^Qt6" "^vazEdo"
         POST_EXCLUDE_REGEXES "[/\\\\][Ss][Yy][Ss][Tt][Ee][Mm]32[/\\\\]" "[/\\\\][Ww][Ii][Nn][Dd][Oo][Ww][Ss][/\\\\]"
         DIRECTORIES ${_vornal_dll_dirs}
-        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT vornal)
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 if(MSVC)
   set(CMAKE_INSTALL_SYSTEM_RUNTIME_DESTINATION ${CMAKE_INSTALL_BINDIR})
-  set(CMAKE_INSTALL_SYSTEM_RUNTIME_COMPONENT vornal)
   include(InstallRequiredSystemLibraries)
 endif()
