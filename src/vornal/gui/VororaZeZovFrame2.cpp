@@ -272,7 +272,7 @@ VororaZeZovFrame2::VororaZeZovFrame2(Options options, QWidget* parent)
     updateConfigFromTabs();
     // 11.
     if (config_.minimizeToTray)
-        installTrayMinimization();
+        trayInstalled_ = installTrayMinimization();
     // 12.
     if (options_.autoStart)
         autoStart();
@@ -428,6 +428,7 @@ void VororaZeZovFrame2::startUpdateCheck() {
 
 bool VororaZeZovFrame2::installTrayMinimization() {
     // Tray minimisation comes with the tray work; until then the window stays on the task bar.
+    // Returns whether the tray took over minimising.
     return false;
 }
 
@@ -449,7 +450,8 @@ void VororaZeZovFrame2::autoStart() {
         return;
     }
     startStopJButtonActionPerformed();
-    if (config_.minimizeToTray && installTrayMinimization())
+    // Iconifying sends the window to the tray; without a tray it stays in view.
+    if (config_.minimizeToTray && trayInstalled_)
         showMinimized();
 }
 
@@ -1101,6 +1103,7 @@ void VororaZeZovFrame2::connectButtonActionPerformed() {
     } else {
         config_.setConnect(ConfigHelper::Connect::MANUAL);
         removeTrayMinimization();
+        trayInstalled_ = false;
     }
 }
 

@@ -208,6 +208,7 @@ private:
     QTimer* backlogTimer_ = nullptr;
     bool mathRoundingErrorWarningDisplayed_ = false;
     bool terminatorCheckRunning_ = false;
+    bool trayInstalled_ = false;
 
     // Controls.
     QTabWidget* tabbedPane_ = nullptr;
