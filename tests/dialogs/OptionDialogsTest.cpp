@@ -3,6 +3,7 @@
 #include "dialogs/DialogTexts.h"
 #include "dialogs/IgnoreDialog.h"
 #include "vornal/config/Config.h"
+#include "vornal/util/ResourceBundle.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -210,4 +211,17 @@ TEST_F(OptionDialogsTest, TestAreaFollowsTheTyping) {
     EXPECT_TRUE(area().contains(t("CustomRegExDialog.test.noGroup")));
     dialog.regExTextArea()->setPlainText(QStringLiteral("([a[b]]+)"));
     EXPECT_TRUE(area().contains(t("CustomRegExDialog.test.warning"))) << area().toStdString();
+}
+
+TEST(DialogTextsTest, EveryKeyExistsInEnglishAndGerman) {
+    for (const QString& language : {QString(), QStringLiteral("de")}) {
+        const auto& bundle = util::ResourceBundle::get(DialogTexts::bundleName(), language);
+        ASSERT_TRUE(bundle.isValid());
+        for (const QString& key : DialogTexts::requiredKeys()) {
+            ASSERT_TRUE(bundle.contains(key)) << key.toStdString();
+            if (!language.isEmpty()) {
+                EXPECT_FALSE(bundle.keysMissingInLanguage().contains(key)) << key.toStdString();
+            }
+        }
+    }
 }

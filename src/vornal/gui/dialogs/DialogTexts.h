@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace vornal {
 
@@ -12,6 +13,8 @@ public:
     // The bundle in use; tests may point the dialogs at another bundle.
     static QString bundleName();
     static void setBundleName(const QString& name);
+    // Every key the dialogs look up, for the window's resource check at start-up.
+    static QStringList requiredKeys();
 };
 
 } // namespace vornal
