@@ -26,6 +26,7 @@ set(VORNAL_APP_ID "com.halvorn.Vornal")
 set(VORNAL_RELEASE_DATE "")
 set(_vornal_startup_header "${PROJECT_SOURCE_DIR}/src/vornal/gui/VororaZeZov.h")
 if(EXISTS "${_vornal_startup_header}")
+  set_property(DIRECTORY "${PROJECT_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${_vornal_startup_header}")
   file(STRINGS "${_vornal_startup_header}" _vornal_date_line REGEX "RELEASEDATE *= *\"[0-9]+\"")
   if(_vornal_date_line MATCHES "\"([0-9][0-9][0-9][0-9])([0-9][0-9])([0-9][0-9])\"")
     set(VORNAL_RELEASE_DATE "${CMAKE_MATCH_1}-${CMAKE_MATCH_2}-${CMAKE_MATCH_3}")
@@ -102,10 +103,6 @@ if(WIN32 OR NOT UNIX)
 endif()
 
 # ---- desktop integration (freedesktop) ------------------------------------------------------
-configure_file("${_vornal_pkg_linux}/${VORNAL_APP_ID}.metainfo.xml" "${_vornal_gen}/${VORNAL_APP_ID}.metainfo.xml"
-               @ONLY)
-install(FILES "${_vornal_pkg_linux}/${VORNAL_APP_ID}.desktop" DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES "${_vornal_gen}/${VORNAL_APP_ID}.metainfo.xml" DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES "${_vornal_pkg_linux}/60-vornal-serial.rules.example" DESTINATION ${VORNAL_INSTALL_DOCDIR}/examples)
 install(FILES "${_vornal_pkg_linux}/lintian-overrides" DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
         RENAME vornal)
@@ -129,6 +126,16 @@ install(CODE "
   set(VORNAL_INSTALL_DOCDIR \"${VORNAL_INSTALL_DOCDIR}\")
   set(VORNAL_INSTALL_SYSTEMD_USER_DIR \"${VORNAL_INSTALL_SYSTEMD_USER_DIR}\")")
 install(SCRIPT "${_vornal_pkg_linux}/install-generated.cmake")
+
+if(NOT TARGET vornal)
+  return() # the rest belongs to the window program
+endif()
+
+# Menu entry and software-centre entry of the window program.
+configure_file("${_vornal_pkg_linux}/${VORNAL_APP_ID}.metainfo.xml" "${_vornal_gen}/${VORNAL_APP_ID}.metainfo.xml"
+               @ONLY)
+install(FILES "${_vornal_pkg_linux}/${VORNAL_APP_ID}.desktop" DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES "${_vornal_gen}/${VORNAL_APP_ID}.metainfo.xml" DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
 # Icons: the hand-drawn small sizes of the window, the larger sizes rendered from the same SVG
 # (packaging/linux/icons/render.sh), and the SVG itself. 20 px is no hicolor size.

@@ -27,8 +27,7 @@ usr="$stage/usr"
 case "$check" in
 layout)
   for f in bin/vornal-cli lib/vornal/drivers/posix/libvazEdo.so lib/vornal/drivers/sim/libvazEdo.so \
-    lib/systemd/user/vornal-cli.service share/applications/$app_id.desktop \
-    share/metainfo/$app_id.metainfo.xml share/man/man1/vornal.1.gz share/man/man1/vornal-cli.1.gz \
+    lib/systemd/user/vornal-cli.service share/man/man1/vornal.1.gz share/man/man1/vornal-cli.1.gz \
     share/vornal/sim/demo.vsim share/doc/vornal/README.md share/doc/vornal/install.md \
     share/doc/vornal/examples/60-vornal-serial.rules.example share/doc/vornal/copyright \
     share/doc/vornal/changelog.Debian.gz share/lintian/overrides/vornal; do
@@ -36,6 +35,8 @@ layout)
   done
   if [[ -x "$build/bin/vornal" ]]; then
     [[ -x "$usr/bin/vornal" ]] || fail "/usr/bin/vornal is not installed"
+    [[ -f "$usr/share/applications/$app_id.desktop" ]] || fail "the desktop entry is not installed"
+    [[ -f "$usr/share/metainfo/$app_id.metainfo.xml" ]] || fail "the metainfo is not installed"
     for s in 16x16 24x24 32x32 48x48 64x64 128x128 256x256; do
       [[ -f "$usr/share/icons/hicolor/$s/apps/vornal.png" ]] || fail "icon $s/apps/vornal.png is not installed"
     done
@@ -69,6 +70,7 @@ layout)
   ;;
 
 desktop)
+  [[ -x "$build/bin/vornal" ]] || { echo "built without the window program: no desktop entry" >&2; exit 77; }
   need desktop-file-validate desktop-file-utils
   entry="$usr/share/applications/$app_id.desktop"
   out=$(desktop-file-validate "$entry" 2>&1) || fail "desktop-file-validate: $out"
@@ -83,6 +85,7 @@ desktop)
   ;;
 
 metainfo)
+  [[ -x "$build/bin/vornal" ]] || { echo "built without the window program: no metainfo" >&2; exit 77; }
   need appstreamcli appstream
   meta="$usr/share/metainfo/$app_id.metainfo.xml"
   out=$(appstreamcli validate --no-net --pedantic "$meta" 2>&1) || fail "appstreamcli validate: $out"
