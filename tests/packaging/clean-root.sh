@@ -4,6 +4,10 @@
 #   clean-root.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
+if [[ $(id -u) -ne 0 ]]; then
+  echo "not root: the clean-root package test needs debootstrap, chroot and mount" >&2
+  exit 77
+fi
 out="$build/package-test/deb"
 rm -rf "$out"
 mkdir -p "$out"
