@@ -1,0 +1,39 @@
+// Saves the two crash-test records in turn, for ever, into the preferences file given:
+//   crash_saver FILE
+// Prints "ready" once the store is open and the number of each completed save after it, so the test
+// knows how far it got before it killed the process.
+
+#include "CrashRecords.h"
+
+#include "vornal/prefs/AbstractPreferences.h"
+#include "vornal/prefs/PreferencesStore.h"
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: crash_saver FILE FIRST(0|1)\n");
+        return 2;
+    }
+    QLoggingCategory::setFilterRules(QStringLiteral("*.info=false\n*.debug=false"));
+    using namespace vornal;
+    prefs::PreferencesStore::select(QString::fromLocal8Bit(argv[1]));
+    auto node = prefs::PreferencesStore::userRoot()->node(QString::fromLatin1(config::Config::SETTINGS_NODE));
+    const config::Config records[2] = {test::crashRecord(false), test::crashRecord(true)};
+    bool which = argv[2][0] == '1';
+    std::printf("ready\n");
+    std::fflush(stdout);
+    for (long n = 1;; ++n, which = !which) {
+        const QString refused = records[which].saveConfig(*node);
+        if (!refused.isEmpty()) {
+            std::fprintf(stderr, "save %ld refused: %s\n", n, qPrintable(refused));
+            return 1;
+        }
+        std::printf("%ld\n", n);
+        std::fflush(stdout);
+    }
+}
