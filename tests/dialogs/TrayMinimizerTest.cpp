@@ -182,3 +182,11 @@ TEST_F(TrayMinimizerTest, ListenerGoneWithTheMinimizer) {
     QTest::qWait(20);
     EXPECT_TRUE(window.isVisible());
 }
+
+TEST_F(TrayMinimizerTest, DesktopWithoutTrayHasNoFeatureAndNoError) {
+    // The offscreen platform has no notification area, like a desktop without a tray.
+    TrayMinimizer minimizer;
+    EXPECT_FALSE(minimizer.addMinimizeToTraySupport(&window, config));
+    EXPECT_FALSE(minimizer.isInstalled());
+    minimizer.removeMinimizeToTraySupport();
+}
