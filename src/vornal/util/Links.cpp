@@ -1,7 +1,7 @@
 #include "vornal/util/Links.h"
 
 #include <QLoggingCategory>
-#include <QThread>
+#include <QMetaObject>
 
 #include <mutex>
 
@@ -144,8 +144,8 @@ LinkRunner* OpenHyperlinkInBrowser::openHyperlink(const QString& address) {
 LinkRunner::LinkRunner(const QString& address, QObject* parent) : QObject(parent), address_(address) {}
 
 LinkRunner::~LinkRunner() {
-    if (thread_)
-        thread_->wait();
+    if (thread_.joinable())
+        thread_.join();
 }
 
 void LinkRunner::execute(bool deleteWhenDone) {
@@ -153,36 +153,46 @@ void LinkRunner::execute(bool deleteWhenDone) {
         return;
     started_ = true;
     deleteWhenDone_ = deleteWhenDone;
-    thread_.reset(QThread::create([this] { doInBackground(); }));
-    connect(thread_.get(), &QThread::finished, this, &LinkRunner::done, Qt::QueuedConnection);
-    thread_->start();
+    thread_ = std::thread([this] {
+        const QString why = doInBackground();
+        {
+            std::lock_guard lock(failureMutex_);
+            failure_ = why;
+        }
+        QMetaObject::invokeMethod(
+            this, [this] { done(); }, Qt::QueuedConnection);
+    });
 }
 
-void LinkRunner::doInBackground() {
+QString LinkRunner::failure() const {
+    std::lock_guard lock(failureMutex_);
+    return failure_;
+}
+
+QString LinkRunner::doInBackground() const {
     QString why;
-    if (!OpenHyperlinkInBrowser::isWebAddress(address_, &why)) {
-        failure_ = why;
-        return;
-    }
+    if (!OpenHyperlinkInBrowser::isWebAddress(address_, &why))
+        return why;
     const auto open = OpenHyperlinkInBrowser::browserOpener();
-    if (!open) {
-        failure_ = QStringLiteral("No web browser is available to this program.");
-        return;
-    }
+    if (!open)
+        return QStringLiteral("No web browser is available to this program.");
     try {
         if (!open(QUrl(address_, QUrl::StrictMode)))
-            failure_ = QStringLiteral("The system did not open %1.").arg(address_);
+            return QStringLiteral("The system did not open %1.").arg(address_);
     } catch (const std::exception& e) {
-        failure_ = QString::fromUtf8(e.what());
+        return QString::fromUtf8(e.what());
     }
+    return QString();
 }
 
 void LinkRunner::done() {
-    thread_->wait();
-    if (!failure_.isEmpty())
-        handleException(failure_);
+    if (thread_.joinable())
+        thread_.join();
+    const QString why = failure();
+    if (!why.isEmpty())
+        handleException(why);
     done_ = true;
-    emit finished(failure_.isEmpty());
+    emit finished(why.isEmpty());
     if (deleteWhenDone_)
         deleteLater();
 }

@@ -6,8 +6,8 @@
 
 #include <functional>
 #include <memory>
-
-class QThread;
+#include <mutex>
+#include <thread>
 
 namespace vornal::util {
 
@@ -81,21 +81,24 @@ public:
     void execute(bool deleteWhenDone = false);
     bool isDone() const { return done_; }
     // After the end: empty when the browser was asked successfully.
-    QString failure() const { return failure_; }
+    QString failure() const;
 
 signals:
     void finished(bool opened);
 
 private:
-    void doInBackground();
+    // Asks the browser; the reason when that failed, else empty.
+    QString doInBackground() const;
     void done();
     void handleException(const QString& reason);
 
     const QString address_;
-    std::unique_ptr<QThread> thread_;
+    std::thread thread_;
     bool started_ = false;
     bool deleteWhenDone_ = false;
     bool done_ = false;
+    // Written by the background thread, read after it has ended.
+    mutable std::mutex failureMutex_;
     QString failure_;
 };
 

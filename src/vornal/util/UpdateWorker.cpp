@@ -4,7 +4,6 @@
 
 #include <QMetaObject>
 #include <QRandomGenerator>
-#include <QThread>
 #include <QUrl>
 
 // The server that serves "/version.xml"; chosen when the program is built.
@@ -29,8 +28,8 @@ UpdateWorker::UpdateWorker(UpdateWorkerView* view, const QString& remoteUrl, con
 
 UpdateWorker::~UpdateWorker() {
     cancel();
-    if (thread_)
-        thread_->wait();
+    if (thread_.joinable())
+        thread_.join();
 }
 
 void UpdateWorker::setFetchOptions(const FetchOptions& options) {
@@ -44,35 +43,51 @@ void UpdateWorker::execute() {
     view_->setText(resourceBundle().getString(QStringLiteral("checking.for.update")));
     FetchOptions options = options_;
     options.cancel = cancel_;
-    thread_.reset(QThread::create([this, options] {
+    thread_ = std::thread([this, options] {
         try {
-            update_.emplace(remoteUrl_, currentVersion_, language_, options);
+            ReadRemoteUpdate fetched(remoteUrl_, currentVersion_, language_, options);
+            std::lock_guard lock(resultMutex_);
+            update_.emplace(std::move(fetched));
         } catch (const std::exception& e) {
+            std::lock_guard lock(resultMutex_);
             failure_ = QString::fromUtf8(e.what());
         }
-    }));
-    connect(thread_.get(), &QThread::finished, this, &UpdateWorker::done, Qt::QueuedConnection);
-    thread_->start();
+        // Dropped when the worker is destroyed first.
+        QMetaObject::invokeMethod(
+            this, [this] { done(); }, Qt::QueuedConnection);
+    });
 }
 
 void UpdateWorker::cancel() {
     cancel_->store(true);
 }
 
+std::optional<ReadRemoteUpdate> UpdateWorker::update() const {
+    std::lock_guard lock(resultMutex_);
+    return update_;
+}
+
+QString UpdateWorker::failure() const {
+    std::lock_guard lock(resultMutex_);
+    return failure_;
+}
+
 void UpdateWorker::done() {
-    thread_->wait();
-    if (cancel_->load() && !update_) {
+    if (thread_.joinable())
+        thread_.join();
+    const std::optional<ReadRemoteUpdate> result = update();
+    const QString why = failure();
+    if (cancel_->load() && !result) {
         done_ = true;
         emit finished();
         return;
     }
     const ResourceBundle& bundle = resourceBundle();
-    if (!update_) {
-        view_->setText(
-            MessageFormat::format(bundle.getString(QStringLiteral("update.check.failed")), failure_));
-    } else if (update_->newerVersionAvailable()) {
+    if (!result) {
+        view_->setText(MessageFormat::format(bundle.getString(QStringLiteral("update.check.failed")), why));
+    } else if (result->newerVersionAvailable()) {
         view_->setText(MessageFormat::format(bundle.getString(QStringLiteral("update.available")),
-                                             update_->getRemoteVersion().trimmed(), currentVersion_,
+                                             result->getRemoteVersion().trimmed(), currentVersion_,
                                              downloadPage(remoteUrl_)));
     } else {
         view_->setText(bundle.getString(QStringLiteral("VororaZeZovFrame2.statusJLabel.text")));

@@ -9,9 +9,9 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
-
-class QThread;
+#include <thread>
 
 namespace vornal::util {
 
@@ -49,8 +49,8 @@ public:
     void cancel();
     bool isDone() const { return done_; }
     // After the end: the document read (none when the fetch failed) and why it failed.
-    const std::optional<ReadRemoteUpdate>& update() const { return update_; }
-    QString failure() const { return failure_; }
+    std::optional<ReadRemoteUpdate> update() const;
+    QString failure() const;
 
     // VORNAL_UPDATE_URL when set and not empty, otherwise "https://" + the server chosen when the program
     // was built (CMake cache variable VORNAL_UPDATE_HOST) + "/version.xml".
@@ -83,12 +83,14 @@ private:
     const QString currentVersion_;
     const QString language_;
     FetchOptions options_;
-    std::unique_ptr<QThread> thread_;
+    std::thread thread_;
     bool started_ = false;
     std::atomic<bool> done_{false};
     std::shared_ptr<std::atomic<bool>> cancel_ = std::make_shared<std::atomic<bool>>(false);
 
-    // Written by the background thread, read after it has ended.
+    // Written by the background thread, read after it has ended (the lock makes that order visible to
+    // thread checkers, which cannot see into QThread::wait).
+    mutable std::mutex resultMutex_;
     std::optional<ReadRemoteUpdate> update_;
     QString failure_;
 };
