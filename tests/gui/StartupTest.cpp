@@ -7,7 +7,11 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
+
+#include <iostream>
+#include <sstream>
 
 namespace vornal::test {
 namespace {
@@ -180,6 +184,37 @@ TEST_F(StartupTest, InvalidStoredSettingsAreReportedAndReplaced) {
     EXPECT_TRUE(shown[0].text.startsWith(tr("invalid.setting.found")));
     EXPECT_EQ(w.config().getDelay(), QStringLiteral("33"));
     EXPECT_EQ(w.config().getRoundingMethod(), config::ConfigHelper::RoundingMethod::getDefault());
+}
+
+} // namespace
+} // namespace vornal::test
+
+namespace vornal::test {
+namespace {
+
+TEST_F(StartupTest, AMissingIconIsReportedAndTheOthersAreUsed) {
+    const QString icons = dir_.filePath(QStringLiteral("icons/"));
+    ASSERT_TRUE(QDir().mkpath(icons));
+    for (const char* name : {"Vornal32.png", "Vornal16.png"})
+        ASSERT_TRUE(QFile::copy(QStringLiteral(":/icons/") + QString::fromLatin1(name),
+                                icons + QString::fromLatin1(name)));
+    auto o = options();
+    o.iconFolder = icons;
+    std::ostringstream err;
+    auto* old = std::cerr.rdbuf(err.rdbuf());
+    VororaZeZovFrame2 w(o);
+    std::cerr.rdbuf(old);
+    EXPECT_EQ(w.fatalExitCode(), 0);
+    const std::string said = err.str();
+    EXPECT_NE(said.find("Couldn't find file: " + icons.toStdString() + "Vornal24.png"), std::string::npos)
+        << said;
+    EXPECT_NE(said.find("Couldn't find file: " + icons.toStdString() + "Vornal20.png"), std::string::npos)
+        << said;
+    EXPECT_EQ(said.find("Vornal32.png"), std::string::npos) << said;
+    const QList<QSize> sizes = w.windowIcon().availableSizes();
+    EXPECT_TRUE(sizes.contains(QSize(32, 32)));
+    EXPECT_TRUE(sizes.contains(QSize(16, 16)));
+    EXPECT_EQ(sizes.size(), 2);
 }
 
 } // namespace

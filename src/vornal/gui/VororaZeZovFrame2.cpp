@@ -412,7 +412,7 @@ void VororaZeZovFrame2::loadSettings() {
 void VororaZeZovFrame2::loadIcons() {
     QIcon icon;
     for (const char* name : {"Vornal32.png", "Vornal24.png", "Vornal20.png", "Vornal16.png"}) {
-        const QString path = QStringLiteral(":/icons/") + QString::fromLatin1(name);
+        const QString path = options_.iconFolder + QString::fromLatin1(name);
         if (!QFile::exists(path)) {
             std::cerr << "Couldn't find file: " << path.toStdString() << std::endl;
             continue;

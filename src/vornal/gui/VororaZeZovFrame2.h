@@ -65,6 +65,8 @@ public:
         QString windowBundle = QStringLiteral("vornal.Vornal");
         // How the ports are listed (default: the serial library and the friendly names).
         std::function<PortListing()> listPorts;
+        // Where the window icons "Vornal32.png" ... "Vornal16.png" are (the program's resources).
+        QString iconFolder = QStringLiteral(":/icons/");
         // Show the window at the end of start-up.
         bool show = true;
         // Run the auto-start at the end of start-up.
