@@ -80,7 +80,7 @@ Observed killWhileSaving(long saves, qint64 budgetMs) {
     std::mt19937 random(20261207);
     QElapsedTimer clock;
     clock.start();
-    // Kills land anywhere from before the first write to the middle of the fifth save or so.
+    // Kills land anywhere from the helper's start to the middle of its tenth save or so.
     while (seen.saves < saves && clock.elapsed() < budgetMs) {
         QProcess p;
         p.start(helper, {file, QString::number(seen.kills % 2)});
@@ -90,7 +90,7 @@ Observed killWhileSaving(long saves, qint64 budgetMs) {
         }
         EXPECT_TRUE(p.waitForReadyRead(10000))
             << "the helper did not start: " << p.readAllStandardError().toStdString();
-        QThread::usleep(std::uniform_int_distribution<int>(0, 120000)(random));
+        QThread::usleep(std::uniform_int_distribution<int>(0, 200000)(random));
         p.kill();
         EXPECT_TRUE(p.waitForFinished(5000));
         EXPECT_EQ(p.exitStatus(), QProcess::CrashExit) << p.readAllStandardError().toStdString();
