@@ -10,32 +10,30 @@
 #   scripts/test-package.sh [PACKAGE.deb]
 # Environment: VORNAL_BUILD_DIR (default build), VORNAL_DEBIAN_MIRROR (default: from /etc/apt).
 set -euo pipefail
-cd "$(dirname "$0")/.."
-build=${VORNAL_BUILD_DIR:-build}
-work="$build/package-test"
-suite=bookworm
-cache="$work/$suite-minbase.tar.gz"
-root="$work/root"
-log="$work/test.log"
-
 die() { echo "test-package: $*" >&2; exit 1; }
 
+deb=""
+if [[ $# -ge 1 ]]; then
+  [[ -f "$1" ]] || die "package $1 not found"
+  deb=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+fi
+cd "$(dirname "$0")/.."
+build=${VORNAL_BUILD_DIR:-build}
+suite=bookworm
+
 [[ $(id -u) -eq 0 ]] || die "needs root (debootstrap, chroot and mount /proc); run it with sudo"
-mkdir -p "$work"
-work=$(cd "$work" && pwd)
+mkdir -p "$build/package-test"
+work=$(cd "$build/package-test" && pwd)
 root="$work/root"
 cache="$work/$suite-minbase.tar.gz"
 log="$work/test.log"
 : >"$log"
 
 # ---- the package ------------------------------------------------------------------------------
-if [[ $# -ge 1 ]]; then
-  deb=$1
-else
+if [[ -z "$deb" ]]; then
   deb=$(scripts/package.sh)
+  deb=$(cd "$(dirname "$deb")" && pwd)/$(basename "$deb")
 fi
-[[ -f "$deb" ]] || die "package $deb not found"
-deb=$(cd "$(dirname "$deb")" && pwd)/$(basename "$deb")
 # What the package declares: name, section, maintainer and the libraries the programs load.
 [[ $(dpkg-deb -f "$deb" Package) == vornal ]] || die "$deb is not the package vornal"
 [[ -n $(dpkg-deb -f "$deb" Maintainer) && -n $(dpkg-deb -f "$deb" Section) ]] ||
