@@ -75,11 +75,14 @@ VororaZeZovFrame2& WindowFixture::open(QStringList args, bool autoStart, QString
     o.args = std::move(args);
     o.storeFile = storeFile();
     o.autoStart = autoStart;
+    o.updateRandom = [](int) { return 1; };
     o.listPorts = [ports] {
         VororaZeZovFrame2::PortListing l;
         l.ports = ports;
         return l;
     };
+    if (adjustOptions_)
+        adjustOptions_(o);
     window_ = std::make_unique<VororaZeZovFrame2>(o);
     QCoreApplication::processEvents();
     return *window_;

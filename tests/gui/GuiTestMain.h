@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 namespace vornal::test {
@@ -38,6 +39,8 @@ protected:
 
     QTemporaryDir dir_;
     std::unique_ptr<VororaZeZovFrame2> window_;
+    // Applied to the options of every window open() builds. By default no start checks for updates.
+    std::function<void(VororaZeZovFrame2::Options&)> adjustOptions_;
 };
 
 } // namespace vornal::test

@@ -168,6 +168,9 @@ int VororaZeZov::createGUI(const CommandLine& commandLine) {
     QObject::connect(
         mainWindow.get(), &VororaZeZovFrame2::closed, qApp, [] { QCoreApplication::exit(0); },
         Qt::QueuedConnection);
+    // After a confirmed settings import: at once, without the window's closing handler.
+    QObject::connect(mainWindow.get(), &VororaZeZovFrame2::exitRequested, qApp,
+                     [](int code) { QCoreApplication::exit(code); });
     return 0;
 }
 

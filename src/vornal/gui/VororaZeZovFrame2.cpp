@@ -3,10 +3,18 @@
 #include "EventLog.h"
 #include "MessageBoxes.h"
 #include "OutputBots.h"
+#include "dialogs/CustomRegExDialog.h"
+#include "dialogs/DialogTexts.h"
+#include "dialogs/FieldVerifiers.h"
+#include "dialogs/IgnoreDialog.h"
+#include "dialogs/OpenHyperlinkInBrowser.h"
+#include "dialogs/SettingsTransferDialogs.h"
+#include "dialogs/TrayMinimizer.h"
 
 #include "vornal/prefs/AbstractPreferences.h"
 #include "vornal/prefs/PreferencesStore.h"
 #include "vornal/util/FriendlyPortUtil.h"
+#include "vornal/util/Links.h"
 #include "vornal/util/MessageFormat.h"
 #include "vornal/worker/WeightWorker.h"
 
@@ -19,7 +27,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QFile>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -30,7 +37,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QRandomGenerator>
 #include <QShortcut>
 #include <QTabBar>
 #include <QTabWidget>
@@ -173,7 +179,9 @@ const char* const kMessages[] = {"error",
                                  "switch.to.target.application",
                                  "line.count",
                                  "values.waiting.0",
-                                 "not.available.yet",
+                                 "checking.for.update",
+                                 "update.available",
+                                 "update.check.failed",
                                  "VororaZeZovFrame2.startStopJButton.textStop",
                                  "VororaZeZovFrame2.statusJLabel.text",
                                  "VororaZeZovFrame2.inputTerminatorBox.prototypeDisplayValue",
@@ -192,7 +200,12 @@ const char* const kWorkerKeys[] = {"port.opened",
                                    "and.error.unusual",
                                    "and.error.dataset.not.ready",
                                    "and.error.not.connected",
-                                   "warning"};
+                                   "warning",
+                                   "auto.port.detection.started",
+                                   "testing.port.0",
+                                   "confidence",
+                                   "best.port",
+                                   "could.not.auto.detect.port"};
 
 } // namespace
 
@@ -217,6 +230,10 @@ QList<QPair<QString, QStringList>> VororaZeZovFrame2::requiredKeys(const QString
         window += kFrame + QString::fromLatin1(c) + QStringLiteral(".text");
     for (const char* m : kMessages)
         window += QString::fromLatin1(m);
+    // The option dialogs, validated fields, tray balloon and settings file dialogs.
+    for (const QString& k : DialogTexts::requiredKeys())
+        if (!window.contains(k))
+            window += k;
     QStringList workerKeys;
     for (const char* k : kWorkerKeys)
         workerKeys += QString::fromLatin1(k);
@@ -236,6 +253,10 @@ QString VororaZeZovFrame2::versionLine() {
 VororaZeZovFrame2::VororaZeZovFrame2(Options options, QWidget* parent)
     : QWidget(parent), options_(std::move(options)) {
     setAttribute(Qt::WA_DeleteOnClose, false);
+    // Links open in the standard browser; a failure shows "A problem occured". The validated fields keep
+    // quiet while the window closes.
+    DesktopLinks::install();
+    FieldVerifier::setClosingCheck(&VororaZeZovFrame2::closing);
     // 1. A fresh record with defaults; the window's bundle.
     bundle_ = &util::ResourceBundle::get(options_.windowBundle);
     // 2. Every text the program needs must be there.
@@ -261,9 +282,8 @@ VororaZeZovFrame2::VororaZeZovFrame2(Options options, QWidget* parent)
     oldConfig_ = config_;
     // 7.
     initComponents();
-    // 8. The occasional update check.
-    if (config_.checkForUpdates && QRandomGenerator::global()->bounded(4) == 0)
-        startUpdateCheck();
+    // 8. The occasional update check (one start in four, when the setting allows it).
+    startUpdateCheck();
     // 9. Icons, visible, tooltips for 10 s (each control's tooltip duration, see initComponents).
     loadIcons();
     if (options_.show)
@@ -271,6 +291,7 @@ VororaZeZovFrame2::VororaZeZovFrame2(Options options, QWidget* parent)
     // 10.
     updateConfigFromTabs();
     // 11.
+    trayMinimizer_ = new TrayMinimizer(options_.systemTray, this);
     if (config_.minimizeToTray)
         trayInstalled_ = installTrayMinimization();
     // 12.
@@ -423,17 +444,20 @@ void VororaZeZovFrame2::loadIcons() {
 }
 
 void VororaZeZovFrame2::startUpdateCheck() {
-    // The remote version check comes with the update-check work; nothing is fetched until then.
+    // In the background; its texts come back to the status label through setText.
+    const QString language = util::ResourceBundle::locale().section(u'_', 0, 0).toLower();
+    updateWorker_ = util::UpdateWorker::startAtLaunch(this, config_.checkForUpdates, prop("VERSION"),
+                                                      language, options_.updateRandom);
 }
 
 bool VororaZeZovFrame2::installTrayMinimization() {
-    // Tray minimisation comes with the tray work; until then the window stays on the task bar.
-    // Returns whether the tray took over minimising.
-    return false;
+    // Returns whether the tray took over minimising (not on a desktop without a tray).
+    return trayMinimizer_ && trayMinimizer_->addMinimizeToTraySupport(this, config_);
 }
 
 void VororaZeZovFrame2::removeTrayMinimization() {
-    // Counterpart of installTrayMinimization().
+    if (trayMinimizer_)
+        trayMinimizer_->removeMinimizeToTraySupport();
 }
 
 void VororaZeZovFrame2::autoStart() {
@@ -498,10 +522,14 @@ void VororaZeZovFrame2::initComponents() {
     for (int i = 0; i < 7; ++i)
         panels_[i]->setObjectName(QString::fromLatin1(names[i]));
     addTabs();
+    installVerifiers();
     root->addWidget(tabbedPane_, 1);
     statusJLabel_ = new QLabel(this);
     statusJLabel_->setObjectName(QStringLiteral("statusJLabel"));
     statusJLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // The update check's "update.available" carries a link to the download page.
+    if (util::OpenHyperlinkInBrowser::isBrowsingSupported())
+        new LinkMouseListener(statusJLabel_);
     root->addWidget(statusJLabel_);
     showStatusIdle();
 
@@ -755,19 +783,7 @@ QWidget* VororaZeZovFrame2::buildProcessingPanel() {
             [this](bool on) { config_.ignoreDuplicates = on; });
     connect(adjustIgnoreButton_, &QPushButton::clicked, this,
             &VororaZeZovFrame2::adjustIgnoreButtonActionPerformed);
-    // The validated fields store what is valid as it is typed.
-    auto watch = [this](QLineEdit* f, bool (*valid)(const QString&), auto set) {
-        connect(f, &QLineEdit::textEdited, this, [this, valid, set](const QString& t) {
-            if (valid(t))
-                (config_.*set)(t);
-        });
-    };
-    watch(mathOperandTextField_, &ConfigHelper::MathOperand::valid, &config::Config::setMathOperand);
-    watch(decimalTextField_, &ConfigHelper::DecimalPlaces::valid, &config::Config::setDecimalPlaces);
-    watch(editNumCharactersTextField_, &ConfigHelper::EditNumCharacters::valid,
-          &config::Config::setEditNumCharacters);
-    watch(removeCharactersTextField_, &ConfigHelper::RemoveCharacters::valid,
-          &config::Config::setRemoveCharacters);
+    // The four text fields are checked when they are left (installVerifiers).
     return panel;
 }
 
@@ -836,10 +852,6 @@ QWidget* VororaZeZovFrame2::buildOutputPanel() {
     connect(keyboardTypeBox_, &QComboBox::currentIndexChanged, this,
             &VororaZeZovFrame2::keyboardTypeBoxItemStateChanged);
     connect(delayTextField_, &QLineEdit::textChanged, this, &VororaZeZovFrame2::delayTextFieldCaretUpdate);
-    connect(everyXValuesTextField_, &QLineEdit::textEdited, this, [this](const QString& t) {
-        if (ConfigHelper::EveryXValues::valid(t))
-            config_.setEveryXValues(t);
-    });
     return panel;
 }
 
@@ -927,6 +939,39 @@ QWidget* VororaZeZovFrame2::buildAboutPanel() {
     layout->addWidget(aboutPane_);
     connect(aboutPane_, &QTextBrowser::anchorClicked, this, &VororaZeZovFrame2::aboutPaneHyperlinkUpdate);
     return panel;
+}
+
+void VororaZeZovFrame2::installVerifiers() {
+    // Each guards its field: an acceptable text is stored when the field is left; a refused one is
+    // reported, the field emptied and the focus and the field's tab brought back.
+    config::Config* c = &config_;
+    QWidget* processing = panels_[ProcessingTab];
+    verifiers_ = {
+        new MathOperandTextFieldUpdate(
+            mathOperandTextField_, [c](const QString& t) { c->setMathOperand(t); }, tabbedPane_, processing),
+        new DecimalTextFieldUpdate(
+            decimalTextField_, [c](const QString& t) { c->setDecimalPlaces(t); }, tabbedPane_, processing),
+        new EditNumCharactersTextFieldUpdate(
+            editNumCharactersTextField_, [c](const QString& t) { c->setEditNumCharacters(t); }, tabbedPane_,
+            processing),
+        new RemoveCharactersTextFieldUpdate(
+            removeCharactersTextField_, [c](const QString& t) { c->setRemoveCharacters(t); }, tabbedPane_,
+            processing),
+        new EveryXValuesTextFieldUpdate(
+            everyXValuesTextField_, [c](const QString& t) { c->setEveryXValues(t); }, tabbedPane_,
+            panels_[OutputTab]),
+    };
+}
+
+FieldVerifier* VororaZeZovFrame2::verifier(const QString& fieldName) const {
+    for (FieldVerifier* v : verifiers_)
+        if (v->field()->objectName() == fieldName)
+            return v;
+    return nullptr;
+}
+
+QStringList VororaZeZovFrame2::lastReceivedLines() const {
+    return QStringList(lastLines_.begin(), lastLines_.end());
 }
 
 void VororaZeZovFrame2::fillPortList() {
@@ -1157,50 +1202,62 @@ void VororaZeZovFrame2::refreshPortsButtonActionPerformed() {
 }
 
 void VororaZeZovFrame2::autoButtonActionPerformed() {
-    // The port auto-detection dialog comes with the detection work.
-    MessageBoxes::information(this, text(QStringLiteral("not.available.yet")), text(QStringLiteral("info")));
+    // The dialog probes the listed ports and selects the port it finds in portList; the record follows
+    // the list as after a choice of the user.
+    const auto found = AutoPortDialog::run(this, ports_, portList_, options_.detection);
+    if (found && portList_->currentIndex() >= 0)
+        portListItemStateChanged();
 }
 
 void VororaZeZovFrame2::customizeButtonActionPerformed() {
-    // The custom regular-expression dialog comes with the option dialogs.
-    MessageBoxes::information(this, text(QStringLiteral("not.available.yet")), text(QStringLiteral("info")));
+    // The expression is tried on the instrument's samples and on the lines received last.
+    CustomRegExDialog::edit(this, config_, lastReceivedLines());
 }
 
 void VororaZeZovFrame2::adjustIgnoreButtonActionPerformed() {
-    // The duplicate-limits dialog comes with the option dialogs.
-    MessageBoxes::information(this, text(QStringLiteral("not.available.yet")), text(QStringLiteral("info")));
+    IgnoreDialog::edit(this, config_);
 }
 
 void VororaZeZovFrame2::importSettingsButtonActionPerformed() {
-    // Settings import comes with the import/export work.
-    MessageBoxes::information(this, text(QStringLiteral("not.available.yet")), text(QStringLiteral("info")));
+    std::shared_ptr<prefs::AbstractPreferences> node = node_;
+    if (!node) {
+        try {
+            node =
+                prefs::PreferencesStore::userRoot()->node(QString::fromLatin1(config::Config::SETTINGS_NODE));
+        } catch (const std::exception& e) {
+            MessageBoxes::error(this, QStringLiteral("Import failed\n") + QString::fromUtf8(e.what()),
+                                text(QStringLiteral("error")));
+            return;
+        }
+    }
+    if (SettingsTransferDialogs::importSettings(this, *node) !=
+        SettingsTransferDialogs::ImportOutcome::ExitRequested)
+        return;
+    // The next start loads the imported settings; closing normally would save the window's over them.
+    exitAfterImport_ = true;
+    if (weightWorker_)
+        stopConnection();
+    emit exitRequested(SettingsTransferDialogs::EXIT_AFTER_IMPORT);
 }
 
 void VororaZeZovFrame2::exportSettingsButtonActionPerformed() {
-    // Settings export comes with the import/export work.
-    MessageBoxes::information(this, text(QStringLiteral("not.available.yet")), text(QStringLiteral("info")));
+    // The file holds what the window shows, saved first like a tab change would.
+    SettingsTransferDialogs::exportSettings(this, config_, [this] {
+        updateConfigFromTabs();
+        const QString failure = saveConfig();
+        if (failure.isEmpty())
+            oldConfig_ = config::Config::copyConfig(config_);
+        return failure;
+    });
 }
 
 void VororaZeZovFrame2::aboutPaneHyperlinkUpdate(const QUrl& url) {
-    // Only web links; the browser may take its time, so not on the user-interface thread.
-    const QString scheme = url.scheme().toLower();
-    if (scheme != u"http" && scheme != u"https")
-        return;
-    QThread* opener = QThread::create([url] { QDesktopServices::openUrl(url); });
-    connect(opener, &QThread::finished, opener, &QObject::deleteLater);
-    opener->start();
+    // In the standard browser, off the user-interface thread; only web addresses are opened, anything
+    // else is refused with the "A problem occured" dialog.
+    DesktopLinks::openHyperlink(url.toString());
 }
 
 // ======================================================================== settings
-
-void VororaZeZovFrame2::storeTextField(QLineEdit* field, const std::function<bool(const QString&)>& valid,
-                                       const std::function<QString()>& get,
-                                       const std::function<void(const QString&)>& set) {
-    if (valid(field->text()))
-        set(field->text());
-    else
-        field->setText(get()); // the record keeps its last valid value
-}
 
 void VororaZeZovFrame2::updateConfigFromTabs() {
     if (!instrumentBox_)
@@ -1217,23 +1274,11 @@ void VororaZeZovFrame2::updateConfigFromTabs() {
     config_.setHandshake(qMax(0, flowControlBox_->currentIndex()));
     acceptInputTerminator(false);
 
-    using C = config::Config;
-    C& c = config_;
-    storeTextField(
-        mathOperandTextField_, &ConfigHelper::MathOperand::valid, [&c] { return c.getMathOperand(); },
-        [&c](const QString& t) { c.setMathOperand(t); });
-    storeTextField(
-        decimalTextField_, &ConfigHelper::DecimalPlaces::valid, [&c] { return c.getDecimalPlaces(); },
-        [&c](const QString& t) { c.setDecimalPlaces(t); });
-    storeTextField(
-        editNumCharactersTextField_, &ConfigHelper::EditNumCharacters::valid,
-        [&c] { return c.getEditNumCharacters(); }, [&c](const QString& t) { c.setEditNumCharacters(t); });
-    storeTextField(
-        removeCharactersTextField_, &ConfigHelper::RemoveCharacters::valid,
-        [&c] { return c.getRemoveCharacters(); }, [&c](const QString& t) { c.setRemoveCharacters(t); });
-    storeTextField(
-        everyXValuesTextField_, &ConfigHelper::EveryXValues::valid, [&c] { return c.getEveryXValues(); },
-        [&c](const QString& t) { c.setEveryXValues(t); });
+    config::Config& c = config_;
+    // The validated fields by their verifiers' rule: an acceptable text is stored; a refused one is
+    // reported (not while closing) and emptied, and the setting keeps its last valid value.
+    for (FieldVerifier* v : verifiers_)
+        v->shouldYieldFocus(v->field());
     if (const auto v = ConfigHelper::MathOperation::fromOrdinal(mathOperationBox_->currentIndex()))
         c.setMathOperation(*v);
     if (const auto v = ConfigHelper::RoundingMethod::fromOrdinal(roundingMethodBox_->currentIndex()))
@@ -1338,6 +1383,9 @@ void VororaZeZovFrame2::thisWindowClosed() {
     setClosing(true);
     if (weightWorker_)
         stopConnection();
+    // After a confirmed import the store holds the imported settings: nothing is saved over them.
+    if (exitAfterImport_)
+        return;
     updateConfigFromTabs();
     const QString failure = saveConfig();
     if (!failure.isEmpty())
@@ -1498,6 +1546,9 @@ void VororaZeZovFrame2::update(const worker::DataLine& received) {
         soundBot_->beep();
     // 3.
     eventLog_->appendDataLine(line);
+    lastLines_.push_back(received.rawData());
+    while (lastLines_.size() > static_cast<size_t>(kLastReceivedLines))
+        lastLines_.pop_front();
     // 4.
     lastLineCount_ = line.getCount();
     // 5. Typed on the keystroke thread; without it the value cannot be typed.

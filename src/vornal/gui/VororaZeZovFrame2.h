@@ -1,7 +1,9 @@
 #pragma once
 
+#include "dialogs/AutoPortDialog.h"
 #include "vornal/config/Config.h"
 #include "vornal/util/ResourceBundle.h"
+#include "vornal/util/UpdateWorker.h"
 #include "vornal/worker/Ignorer.h"
 #include "vornal/worker/WeightWorkerView.h"
 
@@ -9,6 +11,7 @@
 #include <QWidget>
 
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -36,13 +39,16 @@ class WeightWorker;
 namespace vornal {
 
 class EventLog;
+class FieldVerifier;
 class KeyOutput;
 class SoundOutput;
+class SystemTray;
+class TrayMinimizer;
 
 // The program's only window: every setting on tabbed pages, the start/stop button, the event log and
 // the About page. It owns the live settings record, saves it when a settings page is left and when the
 // window closes, and runs one connection at a time (reading worker, duplicate filter, sound, typing).
-class VororaZeZovFrame2 : public QWidget, public worker::WeightWorkerView {
+class VororaZeZovFrame2 : public QWidget, public worker::WeightWorkerView, public util::UpdateWorkerView {
     Q_OBJECT
 public:
     // What the serial library reports when asked for the ports.
@@ -71,6 +77,14 @@ public:
         bool show = true;
         // Run the auto-start at the end of start-up.
         bool autoStart = true;
+        // The desktop's notification area (null: the real one; tests pass a fake).
+        std::shared_ptr<SystemTray> systemTray;
+        // The draw that decides whether this start checks for updates (null: the system's random
+        // generator, one start in four).
+        util::UpdateWorker::RandomSource updateRandom;
+        // The port detection of the auto-detection dialog (null: the real AutoPortWorker; tests pass a
+        // fake).
+        AutoPortDialog::DetectionFactory detection;
     };
 
     // Positions of the tabs when all are present.
@@ -90,8 +104,8 @@ public:
     void update(const worker::DataLine& line) override;
     void showWarning(const QString& title, const QString& message) override;
 
-    // The status label; safe from any thread.
-    void setText(const QString& text);
+    // The status label (UpdateWorkerView); safe from any thread. The text may be HTML with a link.
+    void setText(const QString& text) override;
 
     // ---- operations ----
     void startStopJButtonActionPerformed();
@@ -120,9 +134,29 @@ public:
     static bool closing();
     static void setClosing(bool on);
 
+    // The lines received last (raw, as received), oldest first; the custom expression dialog tests its
+    // expression on them.
+    QStringList lastReceivedLines() const;
+    static constexpr int kLastReceivedLines = 20;
+    // The verifier of a validated field ("mathOperandTextField", ...); nullptr for other names.
+    FieldVerifier* verifier(const QString& fieldName) const;
+    TrayMinimizer* trayMinimizer() const { return trayMinimizer_; }
+    util::UpdateWorker* updateWorker() const { return updateWorker_.get(); }
+    QTextBrowser* aboutPane() const { return aboutPane_; }
+    // Handlers the tests call as a click would.
+    void autoButtonActionPerformed();
+    void customizeButtonActionPerformed();
+    void adjustIgnoreButtonActionPerformed();
+    void importSettingsButtonActionPerformed();
+    void exportSettingsButtonActionPerformed();
+    void aboutPaneHyperlinkUpdate(const QUrl& url);
+
 signals:
     // The window was closed and the settings saved (or the save failed and that was shown).
     void closed();
+    // The program must end now with `code` (4 after an import was confirmed), without the closing
+    // handler: the settings are not saved over the imported ones.
+    void exitRequested(int code);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -172,14 +206,8 @@ private:
     void connectButtonActionPerformed();
     void defaultButtonActionPerformed();
     void refreshPortsButtonActionPerformed();
-    void autoButtonActionPerformed();
-    void customizeButtonActionPerformed();
-    void adjustIgnoreButtonActionPerformed();
-    void importSettingsButtonActionPerformed();
-    void exportSettingsButtonActionPerformed();
     void tabbedPaneStateChanged(int index);
     void thisWindowClosed();
-    void aboutPaneHyperlinkUpdate(const QUrl& url);
 
     // Port list helpers.
     void fillPortList();
@@ -187,8 +215,7 @@ private:
     // Rules shared by handlers and updateConfigFromTabs.
     bool acceptDelay(const QString& text);
     bool acceptInputTerminator(bool showErrors);
-    void storeTextField(QLineEdit* field, const std::function<bool(const QString&)>& valid,
-                        const std::function<QString()>& get, const std::function<void(const QString&)>& set);
+    void installVerifiers();
     void autoSaveAfterLeaving();
 
     Options options_;
@@ -211,6 +238,12 @@ private:
     bool mathRoundingErrorWarningDisplayed_ = false;
     bool terminatorCheckRunning_ = false;
     bool trayInstalled_ = false;
+    // After a confirmed import: the window must not save its settings over the imported ones.
+    bool exitAfterImport_ = false;
+    std::deque<QString> lastLines_;
+    TrayMinimizer* trayMinimizer_ = nullptr;
+    std::unique_ptr<util::UpdateWorker> updateWorker_;
+    QList<FieldVerifier*> verifiers_;
 
     // Controls.
     QTabWidget* tabbedPane_ = nullptr;
