@@ -168,6 +168,27 @@ TEST_F(DialogWiringTest, ValidatedFieldsRefuseEmptyAndBringTheirTabBack) {
     }
 }
 
+TEST_F(DialogWiringTest, LeavingTheTabWithARefusedFieldBringsItBack) {
+    auto& w = open();
+    QApplication::setActiveWindow(&w);
+    w.tabs()->setCurrentIndex(tabOf(VororaZeZovFrame2::ProcessingTab));
+    QLineEdit* decimals = field("decimalTextField");
+    decimals->setFocus();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(decimals->hasFocus());
+    decimals->setText(QStringLiteral("8"));
+    dialogs();
+    // The page goes out of view and the field loses the focus: refused once, the tab comes back.
+    w.tabs()->setCurrentIndex(tabOf(VororaZeZovFrame2::OutputTab));
+    QCoreApplication::processEvents();
+    const auto records = dialogs();
+    ASSERT_EQ(records.size(), 1);
+    EXPECT_EQ(records[0].text, tr("error.decimal.places"));
+    EXPECT_TRUE(decimals->text().isEmpty());
+    EXPECT_EQ(w.tabs()->currentIndex(), tabOf(VororaZeZovFrame2::ProcessingTab));
+    EXPECT_NE(w.config().getDecimalPlaces(), QStringLiteral("8"));
+}
+
 TEST_F(DialogWiringTest, UpdateConfigFromTabsChecksFieldsAndKeepsItsOwnRules) {
     auto& w = open();
     dialogs();
