@@ -55,7 +55,7 @@ run_ctest() { # dir args...
 }
 
 # Every finding fails its test; reports name the source line. LeakSanitizer stays on.
-export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1:strict_string_checks=1}
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
 # Qt is not built with TSan: see the suppressions file for the one pattern this needs.
