@@ -189,7 +189,7 @@ TEST(SimScript, ValueFormats) {
 
 TEST(SimScript, ShippedScriptsParseAndTheDemoMatchesTheBuiltIn) {
     namespace fs = std::filesystem;
-    const fs::path dir = fs::path(VORNAL_TEST_DATA_DIR) / ".." / ".." / "resources" / "sim";
+    const fs::path dir = fs::path(VORNAL_SOURCE_DIR) / "resources" / "sim";
     int count = 0;
     for (const auto& entry : fs::directory_iterator(dir)) {
         if (entry.path().extension() != ".vsim")
