@@ -16,7 +16,7 @@ if [[ "${1:-}" == "test" ]]; then
     xvfb xauth x11-xkb-utils x11-utils
     socat openssl
     g++-mingw-w64-x86-64
-    clang-format
+    clang-format clang libclang-rt-14-dev
     desktop-file-utils appstream man-db debootstrap
   )
 fi
