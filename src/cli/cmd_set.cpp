@@ -37,8 +37,11 @@ int runSet(cli::Invocation& inv, cli::Io& io) {
 
     auto node = cli::openSettingsNode(inv);
     try {
+        // One change: the file holds all the new values or none of them.
+        std::vector<std::pair<QString, QString>> entries;
         for (const auto& [key, value] : toStore)
-            node->put(key, value);
+            entries.emplace_back(key, value);
+        node->putAll(entries);
         node->flush();
     } catch (const std::exception& e) {
         return cli::fail(io, inv,

@@ -126,9 +126,9 @@ TEST(CorruptPreferences, AnUnreadableFileGivesTheDefaults) {
 }
 
 // A stored text holding the character code 0 ("\u0000" in the file) is kept by the load, but the store
-// refuses to put it: every later save then stops at that entry and loses the user's changes. Off until
-// the load replaces such texts by their defaults.
-TEST(CorruptPreferences, DISABLED_ARecordLoadedFromAnyFileCanBeSavedAgain) {
+// refuses to put it: every later save would stop at that entry and lose the user's changes, so the load
+// replaces such texts by their defaults.
+TEST(CorruptPreferences, ARecordLoadedFromAnyFileCanBeSavedAgain) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString file = dir.filePath(QStringLiteral("prefs.txt"));
@@ -143,9 +143,8 @@ TEST(CorruptPreferences, DISABLED_ARecordLoadedFromAnyFileCanBeSavedAgain) {
 }
 
 // What the load accepts, the settings' key rules (import, vornal-cli set) accept too, so that an
-// exported file always imports again. Off until both agree on the length of a text (the load takes a
-// removeCharacters text of any length, setByKey refuses more than 8192 characters).
-TEST(CorruptPreferences, DISABLED_WhatTheLoadAcceptsTheKeyRulesAccept) {
+// exported file always imports again (a text longer than the store takes is refused by both).
+TEST(CorruptPreferences, WhatTheLoadAcceptsTheKeyRulesAccept) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString file = dir.filePath(QStringLiteral("prefs.txt"));

@@ -204,7 +204,7 @@ TEST_F(ConfigStoreTest, SaveWithoutPortLeavesTheStoredPortAlone) {
     EXPECT_TRUE(readFile().contains("\nhalvorn.Vornal.port=COM2\n"));
 }
 
-TEST_F(ConfigStoreTest, RefusedEntryStopsTheWritesButTheNodeIsStillFlushed) {
+TEST_F(ConfigStoreTest, RefusedEntryIsSkippedAndEveryOtherEntryIsWritten) {
     Config c;
     c.setInstrument(CH::Instrument::AND);
     c.setPort(QStringLiteral("COM4"));
@@ -217,7 +217,8 @@ TEST_F(ConfigStoreTest, RefusedEntryStopsTheWritesButTheNodeIsStillFlushed) {
     const QByteArray text = readFile();
     EXPECT_TRUE(text.contains("halvorn.Vornal.editNumCharacters=5"));
     EXPECT_FALSE(text.contains("removeCharacters"));
-    EXPECT_FALSE(text.contains("ignoreDifference")); // skipped after the refusal
+    // One refused entry must not stop the rest of the save (every later change would be lost).
+    EXPECT_TRUE(text.contains("halvorn.Vornal.ignoreDifference=0.5"));
     EXPECT_EQ(c.getRemoveCharacters().size(), 9000); // the record is unchanged
 }
 

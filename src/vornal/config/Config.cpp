@@ -357,6 +357,14 @@ Config::LoadResult Config::loadConfig(prefs::AbstractPreferences& node, const QS
     if (!availablePorts.isEmpty())
         port_ = node.get(QStringLiteral("port"), availablePorts.first());
     prevPort_ = node.get(QStringLiteral("prevPort"), port_);
+    for (QString* text : {&port_, &prevPort_}) {
+        if (text->contains(QChar(0))) {
+            result.valid = false;
+            result.warnings +=
+                QStringLiteral("Invalid stored port name (it holds the character code 0): ignored.");
+            *text = text == &port_ && !availablePorts.isEmpty() ? availablePorts.first() : QString();
+        }
+    }
 
     static const char* const loadOrder[] = {"instrument",
                                             "bitRate",
@@ -406,7 +414,15 @@ Config::LoadResult Config::loadConfig(prefs::AbstractPreferences& node, const QS
             text = node.get(d.key, d.loadDefault);
             break;
         }
-        if (!d.set(*this, text)) {
+        // A text the store could not write back (character code 0, over-long: only a damaged file holds
+        // one) is invalid too, or every later save would trip over it.
+        bool storable = true;
+        try {
+            prefs::AbstractPreferences::checkEntry(d.key, text);
+        } catch (const std::invalid_argument&) {
+            storable = false;
+        }
+        if (!storable || !d.set(*this, text)) {
             d.set(*this, d.loadDefault);
             result.valid = false;
             result.warnings +=
@@ -421,10 +437,22 @@ Config::LoadResult Config::loadConfig(prefs::AbstractPreferences& node, const QS
 }
 
 QString Config::saveConfig(prefs::AbstractPreferences& node) const {
+    // Every entry the store accepts is written, in one go; an entry it refuses (a text with the character
+    // code 0 read from a damaged file) is reported and skipped instead of stopping every later save.
     QString refused;
+    std::vector<std::pair<QString, QString>> accepted;
+    for (auto& entry : storedEntries()) {
+        try {
+            prefs::AbstractPreferences::checkEntry(entry.first, entry.second);
+            accepted.push_back(std::move(entry));
+        } catch (const std::exception& e) {
+            if (refused.isEmpty())
+                refused = QString::fromUtf8(e.what());
+            qCWarning(lcConfig).noquote() << "saveConfig exception:" << QString::fromUtf8(e.what());
+        }
+    }
     try {
-        for (const auto& [key, value] : storedEntries())
-            node.put(key, value);
+        node.putAll(accepted);
     } catch (const std::exception& e) {
         refused = QString::fromUtf8(e.what());
         qCWarning(lcConfig).noquote() << "saveConfig exception:" << refused;

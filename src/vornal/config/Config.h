@@ -182,10 +182,10 @@ public:
     // prefs::BackingStoreException when the node's keys cannot be listed.
     LoadResult loadConfig(prefs::AbstractPreferences& node, const QStringList& availablePorts);
 
-    // Writes every field to `node` in the fixed order, then flushes it. When the store refuses an entry
-    // the remaining ones are skipped, the failure is logged as "saveConfig exception: ..." and returned
-    // (empty text: all entries written); the flush still happens. A failing flush throws
-    // prefs::BackingStoreException. The record itself is never changed.
+    // Writes every field to `node` in one change (one write of a file-backed store, so a crash leaves the
+    // old or the new record, never a mixture), then flushes it. An entry the store refuses is skipped and
+    // logged as "saveConfig exception: ..."; the first such message is returned (empty text: all entries
+    // written). A failing flush throws prefs::BackingStoreException. The record itself is never changed.
     QString saveConfig(prefs::AbstractPreferences& node) const;
 
     // ---- access by settings key (stored forms) ----

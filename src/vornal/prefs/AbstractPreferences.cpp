@@ -119,7 +119,7 @@ bool AbstractPreferences::getBoolean(const QString& key, bool fallback) {
     return fallback;
 }
 
-void AbstractPreferences::put(const QString& key, const QString& value) {
+void AbstractPreferences::checkEntry(const QString& key, const QString& value) {
     checkKey(key);
     if (value.size() > MAX_VALUE_LENGTH)
         throw std::invalid_argument(QStringLiteral("Value of preference key %1 is longer than %2 characters")
@@ -130,9 +130,26 @@ void AbstractPreferences::put(const QString& key, const QString& value) {
         throw std::invalid_argument(QStringLiteral("Value of preference key %1 contains the character code 0")
                                         .arg(key)
                                         .toStdString());
+}
+
+void AbstractPreferences::put(const QString& key, const QString& value) {
+    checkEntry(key, value);
     std::lock_guard guard(lock_);
     checkNotRemoved();
     putSpi(key, value);
+}
+
+void AbstractPreferences::putAll(const std::vector<std::pair<QString, QString>>& entries) {
+    for (const auto& [key, value] : entries)
+        checkEntry(key, value);
+    std::lock_guard guard(lock_);
+    checkNotRemoved();
+    putAllSpi(entries);
+}
+
+void AbstractPreferences::putAllSpi(const std::vector<std::pair<QString, QString>>& entries) {
+    for (const auto& [key, value] : entries)
+        putSpi(key, value);
 }
 
 void AbstractPreferences::putInt(const QString& key, int value) {

@@ -59,6 +59,12 @@ public:
     // Throws std::invalid_argument for an empty or over-long key or an over-long value (or whatever
     // the backend refuses), IllegalStateException on a removed node.
     void put(const QString& key, const QString& value);
+    // Puts several entries as one change: every entry is checked first (nothing is stored when one is
+    // refused), and a backing store that writes on every change writes them all in one go, so a crash
+    // never leaves half of them stored.
+    void putAll(const std::vector<std::pair<QString, QString>>& entries);
+    // Throws std::invalid_argument, with the reason, for an entry put() would refuse.
+    static void checkEntry(const QString& key, const QString& value);
     void putInt(const QString& key, int value);
     void putBoolean(const QString& key, bool value);
     void remove(const QString& key);
@@ -97,6 +103,8 @@ protected:
     // Service operations of a backend; called with this node's lock held.
     virtual std::optional<QString> getSpi(const QString& key) = 0;
     virtual void putSpi(const QString& key, const QString& value) = 0;
+    // Stores several checked entries; the default puts them one by one.
+    virtual void putAllSpi(const std::vector<std::pair<QString, QString>>& entries);
     virtual void removeSpi(const QString& key) = 0;
     virtual QStringList keysSpi() = 0;
     virtual QStringList childrenNamesSpi() = 0;

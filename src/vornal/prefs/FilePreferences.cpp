@@ -108,6 +108,26 @@ void FilePreferences::putSpi(const QString& key, const QString& value) {
     }
 }
 
+// One file write for all entries: a settings save must never leave a mixture of the old and the new
+// record behind when the program is killed in the middle of it.
+void FilePreferences::putAllSpi(const std::vector<std::pair<QString, QString>>& entries) {
+    for (const auto& [key, value] : entries)
+        if (key.contains(u'.'))
+            throw std::invalid_argument(
+                QStringLiteral(
+                    "Preference key '%1' contains '.', which the preferences file uses between node names")
+                    .arg(key)
+                    .toStdString());
+    for (const auto& [key, value] : entries)
+        root_[key] = value;
+    try {
+        flushSpi();
+    } catch (const BackingStoreException& e) {
+        qCInfo(lcFilePreferences).noquote()
+            << "Unable to flush after putting" << entries.size() << "entries -" << e.message();
+    }
+}
+
 void FilePreferences::removeSpi(const QString& key) {
     root_.erase(key);
     try {

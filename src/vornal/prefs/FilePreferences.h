@@ -36,6 +36,7 @@ public:
 protected:
     std::optional<QString> getSpi(const QString& key) override;
     void putSpi(const QString& key, const QString& value) override;
+    void putAllSpi(const std::vector<std::pair<QString, QString>>& entries) override;
     void removeSpi(const QString& key) override;
     QStringList keysSpi() override;
     QStringList childrenNamesSpi() override;
