@@ -2,6 +2,7 @@
 
 #include "vornal/prefs/AbstractPreferences.h"
 #include "vornal/worker/Decimal.h"
+#include "vornal/util/WholeNumber.h"
 
 #include <QLoggingCategory>
 
@@ -14,32 +15,6 @@ Q_LOGGING_CATEGORY(lcConfig, "vornal.config.Config", QtWarningMsg)
 namespace {
 
 using CH = ConfigHelper;
-
-// A whole number: optional sign and ASCII digits only, within the 32-bit range.
-std::optional<int> parseWhole(const QString& text) {
-    qsizetype i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
-        negative = text[i] == u'-';
-        ++i;
-    }
-    if (i >= text.size())
-        return std::nullopt;
-    long long v = 0;
-    for (; i < text.size(); ++i) {
-        const char16_t c = text[i].unicode();
-        if (c < u'0' || c > u'9')
-            return std::nullopt;
-        v = v * 10 + (c - u'0');
-        if (v > static_cast<long long>(std::numeric_limits<int>::max()) + 1)
-            return std::nullopt;
-    }
-    if (negative)
-        v = -v;
-    if (v < std::numeric_limits<int>::min() || v > std::numeric_limits<int>::max())
-        return std::nullopt;
-    return static_cast<int>(v);
-}
 
 template <class E> QString constantNames() {
     QStringList names;
@@ -95,7 +70,7 @@ const std::vector<Config::KeyDef>& Config::keyDefs() {
                  acceptable,
                  [m](const Config& c) { return QString::number(c.*m); },
                  [m, valid](Config& c, const QString& t) {
-                     const auto v = parseWhole(t);
+                     const auto v = util::parseWholeNumber(t);
                      if (!v || !valid(*v))
                          return false;
                      c.*m = *v;
@@ -276,21 +251,21 @@ void Config::removePropertyChangeListener(const QString& propertyName, ListenerI
 }
 
 std::optional<int> Config::getDecimalPlacesAsInt() const {
-    return parseWhole(decimalPlaces_);
+    return util::parseWholeNumber(decimalPlaces_);
 }
 
 int Config::getDelayAsInt() const {
-    if (const auto v = parseWhole(delay_))
+    if (const auto v = util::parseWholeNumber(delay_))
         return *v;
-    return parseWhole(ConfigHelper::Delay::getDefault()).value_or(20);
+    return util::parseWholeNumber(ConfigHelper::Delay::getDefault()).value_or(20);
 }
 
 int Config::getEditNumCharactersAsInt() const {
-    return parseWhole(editNumCharacters_).value_or(0);
+    return util::parseWholeNumber(editNumCharacters_).value_or(0);
 }
 
 int Config::getEveryXValuesAsInt() const {
-    return parseWhole(everyXValues_).value_or(0);
+    return util::parseWholeNumber(everyXValues_).value_or(0);
 }
 
 worker::Decimal Config::getMathOperandAsBigDecimal() const {

@@ -2,6 +2,7 @@
 
 #include "vornal/config/RegexDialect.h"
 #include "vornal/util/ResourceBundle.h"
+#include "vornal/util/WholeNumber.h"
 
 #include <array>
 #include <atomic>
@@ -132,22 +133,10 @@ constexpr std::array<Entry, 3> kKeyMapType{{{"NUMERIC", "NUMERIC", false},
 
 // ---- whole and decimal numbers of the text options ----
 
-// A whole number: optional sign, then digits only, within the 32-bit signed range.
-std::optional<int> parseWhole(const QString& text) {
-    static const QRegularExpression whole(QStringLiteral("\\A[-+]?[0-9]+\\z"));
-    if (!whole.match(text).hasMatch())
-        return std::nullopt;
-    bool ok = false;
-    const qlonglong v = text.toLongLong(&ok);
-    if (!ok || v < std::numeric_limits<int>::min() || v > std::numeric_limits<int>::max())
-        return std::nullopt;
-    return int(v);
-}
-
 bool wholeInRange(const QString& text, int low, int high) {
     if (text.isEmpty())
         return true;
-    const auto v = parseWhole(text);
+    const auto v = util::parseWholeNumber(text);
     return v && *v >= low && *v <= high;
 }
 

@@ -1,36 +1,11 @@
 #include "vornal/prefs/AbstractPreferences.h"
+#include "vornal/util/WholeNumber.h"
 
 #include <limits>
 
 namespace vornal::prefs {
 
 namespace {
-
-// A decimal 32-bit integer as a whole: optional sign, ASCII digits only.
-std::optional<int> parseInt32(const QString& text) {
-    qsizetype i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
-        negative = text[i] == u'-';
-        ++i;
-    }
-    if (i >= text.size())
-        return std::nullopt;
-    long long value = 0;
-    for (; i < text.size(); ++i) {
-        const char16_t c = text[i].unicode();
-        if (c < u'0' || c > u'9')
-            return std::nullopt;
-        value = value * 10 + (c - u'0');
-        if (value > static_cast<long long>(std::numeric_limits<int>::max()) + 1)
-            return std::nullopt;
-    }
-    if (negative)
-        value = -value;
-    if (value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max())
-        return std::nullopt;
-    return static_cast<int>(value);
-}
 
 QString joinPath(const AbstractPreferences* parent, const QString& name) {
     if (!parent)
@@ -107,7 +82,7 @@ int AbstractPreferences::getInt(const QString& key, int fallback) {
     const QString text = get(key, QString());
     if (text.isNull())
         return fallback;
-    return parseInt32(text).value_or(fallback);
+    return util::parseWholeNumber(text).value_or(fallback);
 }
 
 bool AbstractPreferences::getBoolean(const QString& key, bool fallback) {
