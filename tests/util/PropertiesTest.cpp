@@ -45,7 +45,8 @@ TEST(Properties, ReadsTheStandardFormsLeniently) {
 
 TEST(Properties, RoundTripsAnyText) {
     Properties p;
-    const QString awkward = QString::fromUtf8(" =:#!\\\t\r\n\f\x01 \xC3\xBF \xE2\x82\xAC \xF0\x9F\x98\x80 end ");
+    const QString awkward =
+        QString::fromUtf8(" =:#!\\\t\r\n\f\x01 \xC3\xBF \xE2\x82\xAC \xF0\x9F\x98\x80 end ");
     p.set("halvorn.Vornal.removeCharacters", awkward);
     p.set(awkward, "key with everything");
     p.set("empty", "");

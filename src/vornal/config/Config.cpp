@@ -1,8 +1,8 @@
 #include "vornal/config/Config.h"
 
 #include "vornal/prefs/AbstractPreferences.h"
-#include "vornal/worker/Decimal.h"
 #include "vornal/util/WholeNumber.h"
+#include "vornal/worker/Decimal.h"
 
 #include <QLoggingCategory>
 

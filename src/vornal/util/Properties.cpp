@@ -13,7 +13,9 @@ QString unicodeEscape(char16_t c) {
     return QStringLiteral("\\u") + QString::number(uint(c), 16).toUpper().rightJustified(4, u'0');
 }
 
-bool isBlank(QChar c) { return c == u' ' || c == u'\t' || c == u'\f'; }
+bool isBlank(QChar c) {
+    return c == u' ' || c == u'\t' || c == u'\f';
+}
 
 int hexValue(QChar c) {
     const char16_t u = c.unicode();
@@ -38,10 +40,18 @@ QString unescape(const QString& in, int* malformed) {
         }
         c = in[++i];
         switch (c.unicode()) {
-        case u't': out += u'\t'; break;
-        case u'n': out += u'\n'; break;
-        case u'r': out += u'\r'; break;
-        case u'f': out += u'\f'; break;
+        case u't':
+            out += u'\t';
+            break;
+        case u'n':
+            out += u'\n';
+            break;
+        case u'r':
+            out += u'\r';
+            break;
+        case u'f':
+            out += u'\f';
+            break;
         case u'u': {
             int v = 0;
             bool ok = i + 4 < in.size();
@@ -61,7 +71,9 @@ QString unescape(const QString& in, int* malformed) {
             }
             break;
         }
-        default: out += c; break;
+        default:
+            out += c;
+            break;
         }
     }
     return out;
@@ -191,10 +203,18 @@ QString Properties::escape(const QString& text, bool isKey) {
                 out += u'\\';
             out += u' ';
             break;
-        case u'\t': out += u"\\t"; break;
-        case u'\n': out += u"\\n"; break;
-        case u'\r': out += u"\\r"; break;
-        case u'\f': out += u"\\f"; break;
+        case u'\t':
+            out += u"\\t";
+            break;
+        case u'\n':
+            out += u"\\n";
+            break;
+        case u'\r':
+            out += u"\\r";
+            break;
+        case u'\f':
+            out += u"\\f";
+            break;
         case u'=':
         case u':':
         case u'#':
@@ -218,7 +238,8 @@ QString Properties::dateComment(const QDateTime& when) {
     QString zone = when.timeZoneAbbreviation();
     if (zone.isEmpty())
         zone = QStringLiteral("UTC");
-    return c.toString(when, QStringLiteral("ddd MMM dd HH:mm:ss ")) + zone + c.toString(when, QStringLiteral(" yyyy"));
+    return c.toString(when, QStringLiteral("ddd MMM dd HH:mm:ss ")) + zone +
+           c.toString(when, QStringLiteral(" yyyy"));
 }
 
 QByteArray Properties::serialize(const QString& comment, const QDateTime& when) const {
