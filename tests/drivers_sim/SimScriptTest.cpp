@@ -61,7 +61,7 @@ unplug
 )",
                            "t.vsim");
     ASSERT_EQ(s.ports.size(), 2u);
-    const PortSpec& a = s.ports[0];
+    const PortDescription& a = s.ports[0];
     EXPECT_EQ(a.name, "COM7");
     EXPECT_EQ(a.description, "Bench scale");
     EXPECT_EQ(a.manufacturer, "Acme # not a comment");
@@ -90,7 +90,7 @@ unplug
     EXPECT_EQ(p.errors[1].index, 0u);
     EXPECT_EQ(p.errors[1].flags, FlagFraming);
 
-    const PortSpec& b = s.ports[1];
+    const PortDescription& b = s.ports[1];
     EXPECT_EQ(b.openError, 1002);
     EXPECT_EQ(b.modem.dsr, LineMode::Low);
     EXPECT_EQ(b.modem.cts, LineMode::Low);

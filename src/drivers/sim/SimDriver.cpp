@@ -55,7 +55,7 @@ std::string lower(std::string s) {
 
 // What the process knows of one scripted port, across opens.
 struct Device {
-    const PortSpec* spec = nullptr;
+    const PortDescription* desc = nullptr;
     std::optional<std::int64_t> firstOpen;
     std::optional<std::int64_t> programUnplugAt; // the program ran into 'unplug'
     bool removalNotified = false;
@@ -63,8 +63,8 @@ struct Device {
 
     std::optional<std::int64_t> unplugAt() const {
         std::optional<std::int64_t> at = programUnplugAt;
-        if (spec->unplugScheduled && firstOpen) {
-            std::int64_t t = *firstOpen + spec->unplugAfterMs;
+        if (desc->unplugScheduled && firstOpen) {
+            std::int64_t t = *firstOpen + desc->unplugAfterMs;
             if (!at || t < *at)
                 at = t;
         }
@@ -121,14 +121,14 @@ struct Driver {
             std::fflush(stderr);
             return;
         }
-        for (const PortSpec& p : script->ports)
+        for (const PortDescription& p : script->ports)
             devices.push_back(Device{&p});
     }
 
     Device* find(const char* name) {
         std::string n = lower(name ? name : "");
         for (Device& d : devices)
-            if (lower(d.spec->name) == n)
+            if (lower(d.desc->name) == n)
                 return &d;
         return nullptr;
     }
@@ -172,7 +172,7 @@ struct Driver {
             for (Device& d : devices) {
                 if (!d.removalNotified && d.unplugged(now)) {
                     d.removalNotified = true;
-                    removed.push_back(d.spec->name);
+                    removed.push_back(d.desc->name);
                 }
             }
             VazDeviceNotificationFn fn = notifyFn;
@@ -210,7 +210,7 @@ template <typename F> int32_t withPresentPort(VazHandle h, F f) {
         const std::int64_t now = nowMs();
         driver().advance(hd, now);
         if (hd.device->unplugged(now))
-            return failWith(VAZ_FAIL, hd.device->spec->name + ": the device was unplugged");
+            return failWith(VAZ_FAIL, hd.device->desc->name + ": the device was unplugged");
         return f(hd, now);
     });
 }
@@ -310,12 +310,12 @@ VAZ_API int32_t VAZ_CALL vazSerOpenPort(VazConfig* config) {
         return failWith(VAZ_ERR_NO_SUCH_FILE, name + ": the simulated device was unplugged");
     if (dev->open)
         return failWith(VAZ_ERR_ALREADY_OPEN, name + ": the port is open already");
-    if (dev->spec->openError)
-        return failWith(dev->spec->openError, name + ": the script makes this port fail to open");
+    if (dev->desc->openError)
+        return failWith(dev->desc->openError, name + ": the script makes this port fail to open");
     std::string why;
     if (!validSettings(config, why))
         return failWith(VAZ_ERR_NOT_VALID, name + ": " + why);
-    auto port = std::make_unique<SimPort>(*dev->spec, now);
+    auto port = std::make_unique<SimPort>(*dev->desc, now);
     if (std::string err = port->openRecord(); !err.empty())
         return failWith(VAZ_ERR_NOT_VALID, name + ": " + err);
     port->setHandshake(config->handshake);
@@ -519,7 +519,7 @@ VAZ_API int32_t VAZ_CALL vazSerGetPortList(VazAddPortNameFn addPortName, VazAddP
             d.advance(hd, now);
         for (const Device& dev : d.devices)
             if (!dev.unplugged(now))
-                list.push_back({dev.spec->name, dev.spec->manufacturer, dev.spec->description});
+                list.push_back({dev.desc->name, dev.desc->manufacturer, dev.desc->description});
     }
     // The callbacks run without the lock: they may call back into the driver.
     for (const Entry& e : list) {
@@ -577,7 +577,7 @@ static int32_t copyText(const std::string& text, char* buffer, int32_t n) {
 VAZ_API int32_t VAZ_CALL vazSerGetName(VazHandle h, char* buffer, int32_t n) {
     std::string name;
     int32_t r = withPort(h, [&](Handle& hd) -> int32_t {
-        name = hd.device->spec->name;
+        name = hd.device->desc->name;
         return VAZ_OK;
     });
     return r < 0 ? r : copyText(name, buffer, n);

@@ -19,15 +19,15 @@ std::int64_t saturatingAdd(std::int64_t a, std::int64_t b) {
 }
 } // namespace
 
-SimPort::SimPort(const PortSpec& spec, std::int64_t openedAt)
-    : spec_(spec), gateSince_(openedAt), rng_(spec.seed ? spec.seed : 0x9E3779B97F4A7C15ULL) {
-    if (!spec_.program.empty())
-        stack_.push_back({&spec_.program, 0, 1});
+SimPort::SimPort(const PortDescription& desc, std::int64_t openedAt)
+    : desc_(desc), gateSince_(openedAt), rng_(desc.seed ? desc.seed : 0x9E3779B97F4A7C15ULL) {
+    if (!desc_.program.empty())
+        stack_.push_back({&desc_.program, 0, 1});
     else
         finished_ = true;
-    for (const ValueSpec& v : spec_.values)
+    for (const ValueSpec& v : desc_.values)
         values_.push_back(v.start);
-    used_.assign(spec_.values.size(), false);
+    used_.assign(desc_.values.size(), false);
 }
 
 SimPort::~SimPort() {
@@ -36,11 +36,11 @@ SimPort::~SimPort() {
 }
 
 std::string SimPort::openRecord() {
-    if (spec_.recordPath.empty())
+    if (desc_.recordPath.empty())
         return {};
-    record_ = std::fopen(spec_.recordPath.c_str(), "ab");
+    record_ = std::fopen(desc_.recordPath.c_str(), "ab");
     if (!record_)
-        return "cannot write the record file " + spec_.recordPath + ": " + std::strerror(errno);
+        return "cannot write the record file " + desc_.recordPath + ": " + std::strerror(errno);
     return {};
 }
 
@@ -96,7 +96,7 @@ std::uint64_t SimPort::random() {
 std::string SimPort::expand(const Piece& piece) {
     if (piece.value < 0)
         return piece.literal;
-    const ValueSpec& v = spec_.values[std::size_t(piece.value)];
+    const ValueSpec& v = desc_.values[std::size_t(piece.value)];
     std::int64_t& cur = values_[std::size_t(piece.value)];
     if (used_[std::size_t(piece.value)]) {
         cur = saturatingAdd(cur, v.step);
@@ -221,10 +221,10 @@ std::size_t SimPort::read(std::uint8_t* buffer, std::size_t n) {
 
 void SimPort::setLineSettings(const LineSettings& s) {
     mismatch_ = 0;
-    if (!spec_.hasSettings || s == spec_.settings)
+    if (!desc_.hasSettings || s == desc_.settings)
         return;
     mismatch_ = FlagFraming;
-    if (s.parity != spec_.settings.parity)
+    if (s.parity != desc_.settings.parity)
         mismatch_ |= FlagParity;
 }
 
@@ -245,18 +245,18 @@ std::size_t SimPort::write(const std::uint8_t* data, std::size_t n, std::int64_t
         std::fflush(record_);
     }
     std::size_t longest = 0;
-    for (const ReplyRule& r : spec_.replies)
+    for (const ReplyRule& r : desc_.replies)
         longest = std::max(longest, r.trigger.size());
     const std::int64_t pnow = programTime(now);
     for (std::size_t i = 0; i < n; ++i) {
-        if (spec_.echo)
+        if (desc_.echo)
             rx_.emplace_back(data[i], std::uint8_t(0));
         if (longest == 0)
             continue;
         writtenTail_ += char(data[i]);
         if (writtenTail_.size() > longest)
             writtenTail_.erase(0, writtenTail_.size() - longest);
-        for (const ReplyRule& r : spec_.replies) {
+        for (const ReplyRule& r : desc_.replies) {
             if (writtenTail_.ends_with(r.trigger)) {
                 pending_.push_back({pnow + r.delayMs, seq_++, &r.reply});
                 writtenTail_.clear();

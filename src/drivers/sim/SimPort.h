@@ -20,7 +20,7 @@ class SimPort {
 public:
     // `openedAt` is the moment of the open; the program starts then. DTR and RTS are raised at open,
     // as the operating systems' own drivers do.
-    SimPort(const PortSpec& spec, std::int64_t openedAt);
+    SimPort(const PortDescription& desc, std::int64_t openedAt);
     ~SimPort();
     SimPort(const SimPort&) = delete;
     SimPort& operator=(const SimPort&) = delete;
@@ -50,10 +50,10 @@ public:
     void setRts(bool on, std::int64_t now);
     bool dtr() const { return dtr_; }
     bool rts() const { return rts_; }
-    bool cts() const { return line(spec_.modem.cts); }
-    bool dsr() const { return line(spec_.modem.dsr); }
-    bool cd() const { return line(spec_.modem.cd); }
-    bool ring() const { return line(spec_.modem.ri); }
+    bool cts() const { return line(desc_.modem.cts); }
+    bool dsr() const { return line(desc_.modem.dsr); }
+    bool cd() const { return line(desc_.modem.cd); }
+    bool ring() const { return line(desc_.modem.ri); }
 
     // Returns and clears one condition (ByteFlag) noted since its previous query.
     bool takeCondition(std::uint8_t flag);
@@ -61,7 +61,7 @@ public:
     void setHandshake(int handshake) { handshake_ = handshake; }
     // The settings the program configured; compared with the instrument's own.
     void setLineSettings(const LineSettings& s);
-    const PortSpec& spec() const { return spec_; }
+    const PortDescription& desc() const { return desc_; }
 
 private:
     struct Frame {
@@ -76,7 +76,7 @@ private:
     };
 
     bool line(LineMode m) const;
-    bool gateOpen() const { return (!spec_.gateDtr || dtr_) && (!spec_.gateRts || rts_); }
+    bool gateOpen() const { return (!desc_.gateDtr || dtr_) && (!desc_.gateRts || rts_); }
     std::int64_t programTime(std::int64_t wall) const;
     std::int64_t wallTime(std::int64_t program) const;
     void gateChanging(std::int64_t now);
@@ -86,7 +86,7 @@ private:
     std::string expand(const Piece& piece);
     std::uint64_t random();
 
-    const PortSpec& spec_;
+    const PortDescription& desc_;
     std::deque<std::pair<std::uint8_t, std::uint8_t>> rx_; // byte, ByteFlag conditions
     std::uint8_t conditions_ = 0;
     bool dtr_ = true;

@@ -120,7 +120,7 @@ private:
     }
 
     // Decodes the escapes of a quoted text into bytes; with `pieces` also splits out {value} placeholders.
-    std::vector<Piece> decode(const Token& t, const PortSpec* port) {
+    std::vector<Piece> decode(const Token& t, const PortDescription* port) {
         std::vector<Piece> pieces(1);
         const std::string& s = t.text;
         for (std::size_t i = 0; i < s.size(); ++i) {
@@ -320,7 +320,7 @@ private:
         return neg ? -v : v;
     }
 
-    Payload payload(std::size_t& i, PortSpec& port) {
+    Payload payload(std::size_t& i, PortDescription& port) {
         if (i >= tokens_.size() || !tokens_[i].quoted)
             fail("'" + tokens_[0].text + "' needs a quoted text to send, as in \"12.5 g\\r\\n\"");
         Payload p;
@@ -366,14 +366,14 @@ private:
         return p;
     }
 
-    PortSpec& currentPort(Script& script, const std::string& keyword) {
+    PortDescription& currentPort(Script& script, const std::string& keyword) {
         if (script.ports.empty())
             fail("'" + keyword + "' must follow a 'port NAME' line");
         return script.ports.back();
     }
 
     std::vector<Statement>& body(Script& script, const std::string& keyword) {
-        PortSpec& port = currentPort(script, keyword);
+        PortDescription& port = currentPort(script, keyword);
         std::vector<Statement>& b = blocks_.empty() ? port.program : *blocks_.back().body;
         if (!b.empty()) {
             const Statement& last = b.back();
@@ -422,11 +422,11 @@ private:
         if (kw == "port") {
             if (!blocks_.empty())
                 fail(blocks_.back().line, "'" + blocks_.back().keyword + "' is not closed with 'end'");
-            PortSpec p;
+            PortDescription p;
             p.name = word(1, "port name after 'port'");
             if (p.name.empty())
                 fail("the port name is empty");
-            for (const PortSpec& q : script.ports)
+            for (const PortDescription& q : script.ports)
                 if (lower(q.name) == lower(p.name))
                     fail("port '" + p.name + "' is defined twice (first on line " + std::to_string(q.line) +
                          ")");
@@ -442,14 +442,14 @@ private:
             return;
         }
         if (kw == "description" || kw == "manufacturer") {
-            PortSpec& p = currentPort(script, kw);
+            PortDescription& p = currentPort(script, kw);
             attributeOnly(kw);
             (kw == "description" ? p.description : p.manufacturer) = word(1, "text");
             noMore(2);
             return;
         }
         if (kw == "modem") {
-            PortSpec& p = currentPort(script, kw);
+            PortDescription& p = currentPort(script, kw);
             attributeOnly(kw);
             if (tokens_.size() < 2)
                 fail("'modem' needs settings such as dsr=dtr cts=rts, or 'none' or 'high'");
@@ -482,21 +482,21 @@ private:
             return;
         }
         if (kw == "in-use") {
-            PortSpec& p = currentPort(script, kw);
+            PortDescription& p = currentPort(script, kw);
             attributeOnly(kw);
             noMore(1);
             p.openError = 1002;
             return;
         }
         if (kw == "open-error") {
-            PortSpec& p = currentPort(script, kw);
+            PortDescription& p = currentPort(script, kw);
             attributeOnly(kw);
             p.openError = int(integer(word(1, "error code after 'open-error'"), "error code", 1, 99999));
             noMore(2);
             return;
         }
         if (kw == "record") {
-            PortSpec& p = currentPort(script, kw);
+            PortDescription& p = currentPort(script, kw);
             attributeOnly(kw);
             p.recordPath = word(1, "file name after 'record'");
             if (p.recordPath.empty())
@@ -505,21 +505,21 @@ private:
             return;
         }
         if (kw == "echo") {
-            PortSpec& p = currentPort(script, kw);
+            PortDescription& p = currentPort(script, kw);
             attributeOnly(kw);
             noMore(1);
             p.echo = true;
             return;
         }
         if (kw == "seed") {
-            PortSpec& p = currentPort(script, kw);
+            PortDescription& p = currentPort(script, kw);
             attributeOnly(kw);
             p.seed = std::uint64_t(integer(word(1, "number after 'seed'"), "seed", 0, 999999999999));
             noMore(2);
             return;
         }
         if (kw == "gate") {
-            PortSpec& p = currentPort(script, kw);
+            PortDescription& p = currentPort(script, kw);
             attributeOnly(kw);
             if (tokens_.size() < 2)
                 fail("'gate' needs the lines the instrument waits for: dtr, rts or both");
@@ -535,7 +535,7 @@ private:
             return;
         }
         if (kw == "settings") {
-            PortSpec& p = currentPort(script, kw);
+            PortDescription& p = currentPort(script, kw);
             attributeOnly(kw);
             p.settings.bitRate = integer(word(1, "bit rate after 'settings', as in settings 2400 7E1"),
                                          "bit rate", 50, 4000000);
@@ -556,7 +556,7 @@ private:
             return;
         }
         if (kw == "value") {
-            PortSpec& p = currentPort(script, kw);
+            PortDescription& p = currentPort(script, kw);
             attributeOnly(kw);
             ValueSpec v;
             v.name = word(1, "value name after 'value'");
@@ -598,7 +598,7 @@ private:
             return;
         }
         if (kw == "on") {
-            PortSpec& p = currentPort(script, kw);
+            PortDescription& p = currentPort(script, kw);
             attributeOnly(kw);
             if (tokens_.size() < 2 || !tokens_[1].quoted)
                 fail("'on' needs the quoted text the program writes, as in on \"P\\r\\n\" send \"...\"");
@@ -621,7 +621,7 @@ private:
         }
         if (kw == "unplug") {
             if (tokens_.size() >= 2 && tokens_[1].text == "after") {
-                PortSpec& p = currentPort(script, kw);
+                PortDescription& p = currentPort(script, kw);
                 attributeOnly("unplug after");
                 p.unplugScheduled = true;
                 p.unplugAfterMs = duration(word(2, "duration after 'unplug after'"));

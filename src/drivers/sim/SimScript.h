@@ -61,7 +61,7 @@ struct ValueSpec {
 // One piece of a text to send: literal bytes, or a value printed with a format.
 struct Piece {
     std::string literal;
-    int value = -1; // index into PortSpec::values, or -1 for a literal
+    int value = -1; // index into PortDescription::values, or -1 for a literal
     bool plusSign = false;
     bool zeroPad = false;
     int width = 0;
@@ -100,7 +100,7 @@ struct LineSettings {
     bool operator==(const LineSettings&) const = default;
 };
 
-struct PortSpec {
+struct PortDescription {
     std::string name;
     std::string description;
     std::string manufacturer;
@@ -125,7 +125,7 @@ struct PortSpec {
 
 struct Script {
     std::string file;
-    std::vector<PortSpec> ports;
+    std::vector<PortDescription> ports;
 };
 
 // Parses a script text. `file` is used in error messages only. Throws ScriptError.
