@@ -2,15 +2,15 @@
 
 #include <Direduva/SerialPortLocal.h>
 
-#include <QMutex>
-
+#include <mutex>
 #include <optional>
 
 namespace vornal::util {
 
 namespace {
-QMutex& infoMutex() {
-    static QMutex m;
+// A std::mutex rather than QMutex: the thread checker sees every hand-over.
+std::mutex& infoMutex() {
+    static std::mutex m;
     return m;
 }
 // Absent until the first update.
@@ -31,17 +31,17 @@ void FriendlyPortUtil::update() {
 }
 
 void FriendlyPortUtil::setPortInfo(const std::vector<Direduva::PortDriverInfo>& info) {
-    QMutexLocker lock(&infoMutex());
+    std::lock_guard lock(infoMutex());
     infoList() = info;
 }
 
 bool FriendlyPortUtil::portInfoListIsPopulated() {
-    QMutexLocker lock(&infoMutex());
+    std::lock_guard lock(infoMutex());
     return infoList() && !infoList()->empty();
 }
 
 QStringList FriendlyPortUtil::getFriendlyPortList() {
-    QMutexLocker lock(&infoMutex());
+    std::lock_guard lock(infoMutex());
     QStringList out;
     if (infoList())
         for (const auto& i : *infoList())
@@ -50,7 +50,7 @@ QStringList FriendlyPortUtil::getFriendlyPortList() {
 }
 
 QString FriendlyPortUtil::getFriendlyPortName(const QString& port) {
-    QMutexLocker lock(&infoMutex());
+    std::lock_guard lock(infoMutex());
     if (infoList()) {
         const std::string name = port.toStdString();
         for (const auto& i : *infoList())
@@ -61,7 +61,7 @@ QString FriendlyPortUtil::getFriendlyPortName(const QString& port) {
 }
 
 QString FriendlyPortUtil::getUnfriendlyPortName(const QString& text) {
-    QMutexLocker lock(&infoMutex());
+    std::lock_guard lock(infoMutex());
     if (infoList())
         for (const auto& i : *infoList())
             if (friendly(i) == text)
