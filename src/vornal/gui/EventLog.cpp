@@ -1,5 +1,7 @@
 #include "EventLog.h"
 
+#include "vornal/util/Queued.h"
+
 #include <QFontDatabase>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -109,8 +111,7 @@ void EventLog::append(QList<Fragment> fragments) {
         appendNow(fragments);
         return;
     }
-    QMetaObject::invokeMethod(
-        this, [this, fragments = std::move(fragments)] { appendNow(fragments); }, Qt::QueuedConnection);
+    util::postQueued(this, [this, fragments = std::move(fragments)] { appendNow(fragments); });
 }
 
 void EventLog::appendNow(const QList<Fragment>& fragments) {

@@ -16,6 +16,7 @@
 #include "vornal/util/FriendlyPortUtil.h"
 #include "vornal/util/Links.h"
 #include "vornal/util/MessageFormat.h"
+#include "vornal/util/Queued.h"
 #include "vornal/worker/WeightWorker.h"
 
 #include <Direduva/Errors.h>
@@ -1496,8 +1497,7 @@ void VororaZeZovFrame2::stopConnection() {
 void VororaZeZovFrame2::setConnectedInGUI(bool connected) {
     connected_ = connected;
     // Always after the current event, also on the user-interface thread.
-    QMetaObject::invokeMethod(
-        this, [this, connected] { applyConnectedState(connected); }, Qt::QueuedConnection);
+    util::postQueued(this, [this, connected] { applyConnectedState(connected); });
 }
 
 void VororaZeZovFrame2::applyConnectedState(bool connected) {
@@ -1572,8 +1572,7 @@ void VororaZeZovFrame2::setText(const QString& t) {
     if (QThread::currentThread() == thread())
         statusJLabel_->setText(t);
     else
-        QMetaObject::invokeMethod(
-            this, [this, t] { statusJLabel_->setText(t); }, Qt::QueuedConnection);
+        util::postQueued(this, [this, t] { statusJLabel_->setText(t); });
 }
 
 void VororaZeZovFrame2::logEvent(const QString& t) {

@@ -1,7 +1,8 @@
 #include "vornal/util/Links.h"
 
+#include "vornal/util/Queued.h"
+
 #include <QLoggingCategory>
-#include <QMetaObject>
 
 #include <mutex>
 
@@ -159,8 +160,7 @@ void LinkRunner::execute(bool deleteWhenDone) {
             std::lock_guard lock(failureMutex_);
             failure_ = why;
         }
-        QMetaObject::invokeMethod(
-            this, [this] { done(); }, Qt::QueuedConnection);
+        postQueued(this, [this] { done(); });
     });
 }
 

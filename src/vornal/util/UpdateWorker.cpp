@@ -1,8 +1,8 @@
 #include "vornal/util/UpdateWorker.h"
 
 #include "vornal/util/MessageFormat.h"
+#include "vornal/util/Queued.h"
 
-#include <QMetaObject>
 #include <QRandomGenerator>
 #include <QUrl>
 
@@ -53,8 +53,7 @@ void UpdateWorker::execute() {
             failure_ = QString::fromUtf8(e.what());
         }
         // Dropped when the worker is destroyed first.
-        QMetaObject::invokeMethod(
-            this, [this] { done(); }, Qt::QueuedConnection);
+        postQueued(this, [this] { done(); });
     });
 }
 

@@ -1,12 +1,11 @@
 #include "vornal/worker/AutoPortWorker.h"
 
 #include "vornal/util/MessageFormat.h"
+#include "vornal/util/Queued.h"
 
 #include <Direduva/Errors.h>
 #include <Direduva/SerialConfig.h>
 #include <Direduva/SerialPortLocal.h>
-
-#include <QMetaObject>
 
 #include <chrono>
 #include <memory>
@@ -54,8 +53,7 @@ bool AutoPortWorker::pause() {
 }
 
 void AutoPortWorker::publish(const QString& text) {
-    QMetaObject::invokeMethod(
-        this, [this, text] { view_->update(text, AutoPortWorkerView::Style::Plain); }, Qt::QueuedConnection);
+    util::postQueued(this, [this, text] { view_->update(text, AutoPortWorkerView::Style::Plain); });
 }
 
 void AutoPortWorker::doInBackground() {
@@ -116,8 +114,7 @@ void AutoPortWorker::doInBackground() {
         failure_ = QString::fromUtf8(e.what());
     }
     closePort();
-    QMetaObject::invokeMethod(
-        this, [this] { done(); }, Qt::QueuedConnection);
+    util::postQueued(this, [this] { done(); });
 }
 
 void AutoPortWorker::done() {

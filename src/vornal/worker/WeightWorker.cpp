@@ -1,12 +1,11 @@
 #include "vornal/worker/WeightWorker.h"
 
 #include "vornal/util/MessageFormat.h"
+#include "vornal/util/Queued.h"
 
 #include <Direduva/Errors.h>
 #include <Direduva/SerialConfig.h>
 #include <Direduva/SerialPortLocal.h>
-
-#include <QMetaObject>
 
 #include <chrono>
 #include <stdexcept>
@@ -194,8 +193,7 @@ void WeightWorker::doInBackground() {
             break;
         }
     }
-    QMetaObject::invokeMethod(
-        this, [this] { done(); }, Qt::QueuedConnection);
+    util::postQueued(this, [this] { done(); });
 }
 
 void WeightWorker::publish(DataLine line) {
@@ -203,8 +201,7 @@ void WeightWorker::publish(DataLine line) {
     pending_.push_back(std::move(line));
     if (!processScheduled_) {
         processScheduled_ = true;
-        QMetaObject::invokeMethod(
-            this, [this] { process(); }, Qt::QueuedConnection);
+        util::postQueued(this, [this] { process(); });
     }
 }
 
