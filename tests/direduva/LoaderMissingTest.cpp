@@ -43,6 +43,11 @@ constexpr int kExitMinusOne = 255;
 #endif
 
 TEST(LoaderMissingDeathTest, UnsupportedPlatformEndsTheProcess) {
+#if defined(__SANITIZE_THREAD__)
+    // The thread checker ends a process that exits from inside an uninstrumented library with its own
+    // status 66; the exit status is what this test checks, and there are no threads here to check.
+    GTEST_SKIP() << "exit status is the thread checker's own";
+#endif
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
