@@ -61,6 +61,8 @@ for t in "${targets[@]}"; do
   work="$build/corpus/$t"; findings="$build/findings/$t"
   mkdir -p "$work" "$findings"
   [[ -d fuzz/corpus/$t ]] && cp -n fuzz/corpus/$t/* "$work/" 2>/dev/null || true
+  # Inputs that once found a fault (fuzz/regressions/<target without fuzz_>-*) are seeds as well.
+  cp -n fuzz/regressions/"${t#fuzz_}"-* "$work/" 2>/dev/null || true
   out="$build/$t.log"
   # -timeout: one input taking a second is a hang; -rss_limit_mb: runaway memory is a finding too.
   if "$bin/$t" "$work" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \

@@ -156,6 +156,15 @@ TEST(PreferencesXml, NotAnExportIsRefusedWithTheReason) {
         {"invalid value", settingsDoc("<entry key=\"delay\" value=\"5000\"/>"), "\"delay\""},
         {"invalid preset", settingsDoc("<entry key=\"instrument\" value=\"FOO\"/>"), "\"instrument\""},
         {"duplicate key", settingsDoc(body + body), "more than once"},
+        // UTF-7 spells UTF-16 code units, so a file can decode to a lone surrogate ("+3q4-" is U+DEAE):
+        // imported, it could never be exported or stored again.
+        {"a value no settings file can carry",
+         settingsDoc("<entry key=\"removeCharacters\" value=\"a+3q4-b\"/>",
+                     QByteArray(header).replace("UTF-8", "UTF-7")),
+         "the value of the setting \"removeCharacters\" holds the character U+DEAE"},
+        {"a setting name no settings file can carry",
+         settingsDoc("<entry key=\"x+3q4-\" value=\"1\"/>", QByteArray(header).replace("UTF-8", "UTF-7")),
+         "the name of the setting \"x"},
     };
     for (const auto& c : cases) {
         const QString why = refusal(c.doc);

@@ -83,6 +83,25 @@ QString escapeAttribute(const QString& text) {
     refuse(QStringLiteral("%1 (line %2)").arg(reason).arg(r.lineNumber()));
 }
 
+// `text` with U+FFFD in place of each character a settings file cannot carry, for messages.
+QString carriable(const QString& text) {
+    QString shown;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QString one = text.mid(i, text[i].isHighSurrogate() ? 2 : 1);
+        shown += firstNonXmlChar(one) ? QString(QChar::ReplacementCharacter) : one;
+        i += one.size() - 1;
+    }
+    return shown;
+}
+
+// A file in an encoding such as UTF-7 can decode to characters no settings file can carry (a lone
+// surrogate); such a text could be imported but never exported or stored again, so it is refused.
+void checkCarriable(const QXmlStreamReader& r, const QString& text, const QString& what) {
+    if (const auto bad = firstNonXmlChar(text))
+        refuseAt(r, QStringLiteral("%1 holds the character %2, which a settings file cannot carry")
+                        .arg(what, codePoint(*bad)));
+}
+
 // The reader keeps a reference to an entity nothing declares literally in an attribute value ("&x;"),
 // which would read as text. Without an internal subset only the predefined entities and character
 // references exist, so any other "&" outside comments and processing instructions is refused.
@@ -146,8 +165,11 @@ void readMap(QXmlStreamReader& r, PreferencesXml::Entries& entries) {
             const auto attrs = r.attributes();
             if (!attrs.hasAttribute(QStringLiteral("key")) || !attrs.hasAttribute(QStringLiteral("value")))
                 refuseAt(r, QStringLiteral("an <entry> needs the attributes key and value"));
-            entries.emplace_back(attrs.value(QStringLiteral("key")).toString(),
-                                 attrs.value(QStringLiteral("value")).toString());
+            const QString key = attrs.value(QStringLiteral("key")).toString();
+            const QString value = attrs.value(QStringLiteral("value")).toString();
+            checkCarriable(r, key, QStringLiteral("the name of the setting \"%1\"").arg(carriable(key)));
+            checkCarriable(r, value, QStringLiteral("the value of the setting \"%1\"").arg(carriable(key)));
+            entries.emplace_back(key, value);
             // An entry is empty.
             while (true) {
                 const auto t = r.readNext();
@@ -205,6 +227,7 @@ void readNodeContent(QXmlStreamReader& r, const QString& path, std::vector<NodeI
                 const QString name = r.attributes().value(QStringLiteral("name")).toString();
                 if (name.isEmpty() || name.contains(u'/'))
                     refuseAt(r, QStringLiteral("a <node> needs a name without \"/\""));
+                checkCarriable(r, name, QStringLiteral("the node name \"%1\"").arg(carriable(name)));
                 ++nodes[self].children;
                 readNodeContent(r, (path == u"/" ? QString() : path) + u'/' + name, nodes, depth + 1);
             } else {
