@@ -1,5 +1,5 @@
 // Deliberate races for the thread checker: each racy case must be reported with our suppressions in
-// place; the hand-over case must not be. Run as: tsan_canary CASE
+// place; the hand-over cases must not be. Run as: tsan_canary CASE
 #include "vornal/util/Queued.h"
 
 #include <QCoreApplication>
@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -78,6 +79,20 @@ int queuedHandover(QCoreApplication& app) {
     return received.empty() ? 1 : 0;
 }
 
+// A call whose receiver is destroyed before it runs: dropped on the receiver's thread, its captures
+// freed there, without a report and without a leak.
+int queuedDropped() {
+    auto receiver = std::make_unique<QObject>();
+    auto token = std::make_shared<std::string>("ST,GS,+  12.345 kg");
+    std::thread worker([&receiver, copy = token] {
+        vornal::util::postQueued(receiver.get(),
+                                 [copy] { std::fprintf(stderr, "ran: %s\n", copy->c_str()); });
+    });
+    worker.join();
+    receiver.reset();
+    return token.use_count() == 1 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -91,6 +106,9 @@ int main(int argc, char** argv) {
         return queuedRace(app);
     if (!std::strcmp(c, "queued-handover"))
         return queuedHandover(app);
-    std::fprintf(stderr, "usage: tsan_canary plain-race|slot-race|queued-race|queued-handover\n");
+    if (!std::strcmp(c, "queued-dropped"))
+        return queuedDropped();
+    std::fprintf(stderr,
+                 "usage: tsan_canary plain-race|slot-race|queued-race|queued-handover|queued-dropped\n");
     return 2;
 }
