@@ -3,11 +3,9 @@
 // context switches of the process).
 //
 //   build/bin/bench_idle [seconds]
-#include "vornal/util/ResourceBundle.h"
-#include "vornal/worker/WeightWorker.h"
+#include "PtyBench.h"
 
-#include <Direduva/ProcessProperties.h>
-#include <Direduva/SerialPortLocal.h>
+#include "vornal/worker/WeightWorker.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -17,9 +15,6 @@
 #include <fstream>
 #include <string>
 
-#include <pty.h>
-#include <sys/resource.h>
-#include <termios.h>
 #include <unistd.h>
 
 using namespace vornal;
@@ -34,13 +29,6 @@ public:
     void update(const worker::DataLine&) override {}
 };
 
-double cpuSeconds() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
 // Voluntary context switches of every thread of the process.
 long wakeups() {
     rusage u{};
@@ -53,36 +41,26 @@ long wakeups() {
 int main(int argc, char** argv) {
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 10;
     QCoreApplication app(argc, argv);
-    util::ResourceBundle::setLocale(QStringLiteral("en"));
-    const QString libDir = QCoreApplication::applicationDirPath() + QStringLiteral("/../lib/drivers/posix");
-    Direduva::ProcessProperties::set("VAZ_DRIVER_DIR", libDir.toStdString());
-    Direduva::SerialPortLocal::setDiagnosticOutput(nullptr);
-
-    int master = -1;
-    int slave = -1;
-    char name[256] = {};
-    termios raw{};
-    cfmakeraw(&raw);
-    if (openpty(&master, &slave, name, &raw, nullptr) != 0) {
-        std::perror("openpty");
+    bench::useTermiosDriver();
+    const auto pty = bench::openRawPty();
+    if (!pty)
         return 1;
-    }
-    config::Config c = config::ConfigHelper::Instrument::GENERIC.getDefaultConfig();
-    c.setInstrument(config::ConfigHelper::Instrument::GENERIC);
-    c.setPort(QString::fromLatin1(name));
+    const int master = pty->master;
+    const int slave = pty->slave;
+    config::Config c = bench::genericOn(pty->name);
     QuietView view;
     worker::WeightWorker w(c, &view);
     ::close(slave);
     w.execute();
 
-    const double cpu0 = cpuSeconds();
+    const double cpu0 = bench::cpuSeconds();
     const long wake0 = wakeups();
     QElapsedTimer timer;
     timer.start();
     QTimer::singleShot(seconds * 1000, &app, &QCoreApplication::quit);
     QCoreApplication::exec();
     const double elapsed = double(timer.nsecsElapsed()) / 1e9;
-    const double cpu = cpuSeconds() - cpu0;
+    const double cpu = bench::cpuSeconds() - cpu0;
     const long wake = wakeups() - wake0;
     w.cancel();
     while (!w.isDone())

@@ -7,7 +7,8 @@
 // dispatch -> press).
 //
 //   build/bin/bench_latency [recording|x11] [lines]     (default: recording, 1000 lines)
-#include "vornal/util/ResourceBundle.h"
+#include "PtyBench.h"
+
 #include "vornal/worker/KeyMaps.h"
 #include "vornal/worker/Keybot.h"
 #include "vornal/worker/WeightWorker.h"
@@ -16,9 +17,6 @@
 #if defined(VORNAL_KEYS_X11)
 #include "platform/keys/x11/X11Injector.h"
 #endif
-
-#include <Direduva/ProcessProperties.h>
-#include <Direduva/SerialPortLocal.h>
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -33,8 +31,6 @@
 #include <thread>
 #include <vector>
 
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 using namespace vornal;
@@ -116,23 +112,13 @@ int main(int argc, char** argv) {
         return 2;
     }
     QCoreApplication app(argc, argv);
-    util::ResourceBundle::setLocale(QStringLiteral("en"));
-    const QString libDir = QCoreApplication::applicationDirPath() + QStringLiteral("/../lib/drivers/posix");
-    Direduva::ProcessProperties::set("VAZ_DRIVER_DIR", libDir.toStdString());
-    Direduva::SerialPortLocal::setDiagnosticOutput(nullptr);
-
-    int master = -1;
-    int slave = -1;
-    char name[256] = {};
-    termios raw{};
-    cfmakeraw(&raw);
-    if (openpty(&master, &slave, name, &raw, nullptr) != 0) {
-        std::perror("openpty");
+    bench::useTermiosDriver();
+    const auto pty = bench::openRawPty();
+    if (!pty)
         return 1;
-    }
-    config::Config c = config::ConfigHelper::Instrument::GENERIC.getDefaultConfig();
-    c.setInstrument(config::ConfigHelper::Instrument::GENERIC);
-    c.setPort(QString::fromLatin1(name));
+    const int master = pty->master;
+    const int slave = pty->slave;
+    config::Config c = bench::genericOn(pty->name);
     c.setOutputTerminator(config::ConfigHelper::OutputTerminator::ENTER);
     c.setDelay(QStringLiteral("0")); // the first press does not depend on the delay; the run stays short
 

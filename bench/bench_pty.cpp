@@ -3,11 +3,9 @@
 // reads them. Prints lines/s, the ratio to the line rate of 921,600 baud, and CPU time per line.
 //
 //   build/bin/bench_pty [lines]
-#include "vornal/util/ResourceBundle.h"
-#include "vornal/worker/WeightWorker.h"
+#include "PtyBench.h"
 
-#include <Direduva/ProcessProperties.h>
-#include <Direduva/SerialPortLocal.h>
+#include "vornal/worker/WeightWorker.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -19,9 +17,6 @@
 #include <string>
 #include <thread>
 
-#include <pty.h>
-#include <sys/resource.h>
-#include <termios.h>
 #include <unistd.h>
 
 using namespace vornal;
@@ -42,35 +37,18 @@ public:
     long wrong = 0;
 };
 
-double cpuSeconds() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
     const long total = argc > 1 ? std::atol(argv[1]) : 20000;
     QCoreApplication app(argc, argv);
-    util::ResourceBundle::setLocale(QStringLiteral("en"));
-    const QString libDir = QCoreApplication::applicationDirPath() + QStringLiteral("/../lib/drivers/posix");
-    Direduva::ProcessProperties::set("VAZ_DRIVER_DIR", libDir.toStdString());
-    Direduva::SerialPortLocal::setDiagnosticOutput(nullptr);
-
-    int master = -1;
-    int slave = -1;
-    char name[256] = {};
-    termios raw{};
-    cfmakeraw(&raw);
-    if (openpty(&master, &slave, name, &raw, nullptr) != 0) {
-        std::perror("openpty");
+    bench::useTermiosDriver();
+    const auto pty = bench::openRawPty();
+    if (!pty)
         return 1;
-    }
-    config::Config c = config::ConfigHelper::Instrument::GENERIC.getDefaultConfig();
-    c.setInstrument(config::ConfigHelper::Instrument::GENERIC);
-    c.setPort(QString::fromLatin1(name));
+    const int master = pty->master;
+    const int slave = pty->slave;
+    config::Config c = bench::genericOn(pty->name);
     CountingView view;
     worker::WeightWorker w(c, &view);
     ::close(slave);
@@ -81,7 +59,7 @@ int main(int argc, char** argv) {
         block += line;
 
     QElapsedTimer timer;
-    const double cpu0 = cpuSeconds();
+    const double cpu0 = bench::cpuSeconds();
     timer.start();
     w.execute();
     std::thread writer([&] {
@@ -106,7 +84,7 @@ int main(int argc, char** argv) {
     check.start(1);
     QCoreApplication::exec();
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
-    const double cpu = cpuSeconds() - cpu0;
+    const double cpu = bench::cpuSeconds() - cpu0;
     writer.join();
     w.cancel();
     while (!w.isDone())
