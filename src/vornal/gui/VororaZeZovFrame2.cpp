@@ -48,6 +48,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <functional>
 #include <iostream>
 
 namespace vornal {
@@ -209,6 +210,14 @@ const char* const kWorkerKeys[] = {"port.opened",
                                    "could.not.auto.detect.port"};
 
 } // namespace
+
+// The choice in `box` (listing the values of E in order) goes straight into the settings record.
+template <class E, class Setter> void VororaZeZovFrame2::bindCombo(QComboBox* box, Setter set) {
+    connect(box, &QComboBox::currentIndexChanged, this, [this, set](int i) {
+        if (const auto v = E::fromOrdinal(i))
+            std::invoke(set, config_, *v);
+    });
+}
 
 bool VororaZeZovFrame2::closing() {
     return closingFlag;
@@ -768,18 +777,9 @@ QWidget* VororaZeZovFrame2::buildProcessingPanel() {
 
     connect(mathOperationBox_, &QComboBox::currentIndexChanged, this,
             &VororaZeZovFrame2::mathOperationBoxItemStateChanged);
-    connect(roundingMethodBox_, &QComboBox::currentIndexChanged, this, [this](int i) {
-        if (const auto v = ConfigHelper::RoundingMethod::fromOrdinal(i))
-            config_.setRoundingMethod(*v);
-    });
-    connect(editOperationComboBox_, &QComboBox::currentIndexChanged, this, [this](int i) {
-        if (const auto v = ConfigHelper::EditOperation::fromOrdinal(i))
-            config_.setEditOperation(*v);
-    });
-    connect(editPositionComboBox_, &QComboBox::currentIndexChanged, this, [this](int i) {
-        if (const auto v = ConfigHelper::EditPosition::fromOrdinal(i))
-            config_.setEditPosition(*v);
-    });
+    bindCombo<ConfigHelper::RoundingMethod>(roundingMethodBox_, &config::Config::setRoundingMethod);
+    bindCombo<ConfigHelper::EditOperation>(editOperationComboBox_, &config::Config::setEditOperation);
+    bindCombo<ConfigHelper::EditPosition>(editPositionComboBox_, &config::Config::setEditPosition);
     connect(ignoreDuplicatesCheckBox_, &QCheckBox::clicked, this,
             [this](bool on) { config_.ignoreDuplicates = on; });
     connect(adjustIgnoreButton_, &QPushButton::clicked, this,
@@ -830,26 +830,11 @@ QWidget* VororaZeZovFrame2::buildOutputPanel() {
     fillCombo<ConfigHelper::Sound>(soundComboBox_);
     fillCombo<ConfigHelper::KeyboardType>(keyboardTypeBox_);
 
-    connect(decimalSeparatorBox_, &QComboBox::currentIndexChanged, this, [this](int i) {
-        if (const auto v = ConfigHelper::DecimalSeparator::fromOrdinal(i))
-            config_.setDecimalSeparator(*v);
-    });
-    connect(outputTerminatorBox_, &QComboBox::currentIndexChanged, this, [this](int i) {
-        if (const auto v = ConfigHelper::OutputTerminator::fromOrdinal(i))
-            config_.setOutputTerminator(*v);
-    });
-    connect(outputTerminatorBox2_, &QComboBox::currentIndexChanged, this, [this](int i) {
-        if (const auto v = ConfigHelper::OutputTerminator::fromOrdinal(i))
-            config_.setOutputTerminator2(*v);
-    });
-    connect(startWithBox_, &QComboBox::currentIndexChanged, this, [this](int i) {
-        if (const auto v = ConfigHelper::StartWith::fromOrdinal(i))
-            config_.setStartWith(*v);
-    });
-    connect(soundComboBox_, &QComboBox::currentIndexChanged, this, [this](int i) {
-        if (const auto v = ConfigHelper::Sound::fromOrdinal(i))
-            config_.setSound(*v);
-    });
+    bindCombo<ConfigHelper::DecimalSeparator>(decimalSeparatorBox_, &config::Config::setDecimalSeparator);
+    bindCombo<ConfigHelper::OutputTerminator>(outputTerminatorBox_, &config::Config::setOutputTerminator);
+    bindCombo<ConfigHelper::OutputTerminator>(outputTerminatorBox2_, &config::Config::setOutputTerminator2);
+    bindCombo<ConfigHelper::StartWith>(startWithBox_, &config::Config::setStartWith);
+    bindCombo<ConfigHelper::Sound>(soundComboBox_, &config::Config::setSound);
     connect(keyboardTypeBox_, &QComboBox::currentIndexChanged, this,
             &VororaZeZovFrame2::keyboardTypeBoxItemStateChanged);
     connect(delayTextField_, &QLineEdit::textChanged, this, &VororaZeZovFrame2::delayTextFieldCaretUpdate);

@@ -171,6 +171,7 @@ private:
     QWidget* buildStartPanel();
     QWidget* buildInputPanel();
     QWidget* buildProcessingPanel();
+    template <class E, class Setter> void bindCombo(QComboBox* box, Setter set);
     QWidget* buildOutputPanel();
     QWidget* buildSettingsPanel();
     QWidget* buildEventLogPanel();
