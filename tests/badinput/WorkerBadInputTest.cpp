@@ -3,18 +3,12 @@
 // and a port that goes away in the middle of a line. Nothing crashes or hangs, every complete line is
 // published in order, and the line after the bad data is read correctly.
 
+#include "../worker/SimEnvironment.h"
 #include "../worker/WorkerHarness.h"
 
-#include "vornal/util/ResourceBundle.h"
-
-#include <Direduva/ProcessProperties.h>
-
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <random>
 #include <sstream>
 
@@ -72,27 +66,7 @@ std::string script() {
     return s.str();
 }
 
-class SimEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        ASSERT_TRUE(dir_.isValid());
-        const QString path = dir_.filePath(QStringLiteral("badinput.vsim"));
-        std::ofstream(path.toStdString()) << script();
-        setenv("VAZ_SIM_SCRIPT", path.toLocal8Bit().constData(), 1);
-        Direduva::ProcessProperties::set("VAZ_DRIVER_DIR", VORNAL_LIB_DIR "/drivers/sim");
-        util::ResourceBundle::setLocale(QStringLiteral("en"));
-        static int argc = 1;
-        static char arg0[] = "badinput_worker";
-        static char* argv[] = {arg0, nullptr};
-        app_ = new QCoreApplication(argc, argv);
-    }
-    void TearDown() override { delete app_; }
-
-private:
-    QTemporaryDir dir_;
-    QCoreApplication* app_ = nullptr;
-};
-const auto* const env = ::testing::AddGlobalTestEnvironment(new SimEnvironment);
+const auto* const env = ::testing::AddGlobalTestEnvironment(new test::SimEnvironment(script()));
 
 Config settings(const QString& port,
                 ConfigHelper::Instrument instrument = ConfigHelper::Instrument::GENERIC) {

@@ -1,20 +1,15 @@
 // Port auto-detection end to end through the serial library and simulated instruments with the usual
 // handshake behaviours.
 #include "vornal/worker/AutoPortWorker.h"
-#include "vornal/util/ResourceBundle.h"
+#include "../worker/SimEnvironment.h"
 
-#include <Direduva/ProcessProperties.h>
 #include <Direduva/SerialConfig.h>
 #include <Direduva/SerialPortLocal.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <fstream>
 
 using namespace vornal;
 using worker::AutoPortWorker;
@@ -44,28 +39,7 @@ modem dsr=dtr cts=rts
 unplug after 200ms
 )";
 
-class SimEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        ASSERT_TRUE(dir_.isValid());
-        const QString path = dir_.filePath(QStringLiteral("detect.vsim"));
-        std::ofstream(path.toStdString()) << script;
-        setenv("VAZ_SIM_SCRIPT", path.toLocal8Bit().constData(), 1);
-        Direduva::ProcessProperties::set("VAZ_DRIVER_DIR", VORNAL_LIB_DIR "/drivers/sim");
-        Direduva::SerialPortLocal::setDiagnosticOutput(nullptr);
-        util::ResourceBundle::setLocale(QStringLiteral("en"));
-        static int argc = 1;
-        static char arg0[] = "detect_sim";
-        static char* argv[] = {arg0, nullptr};
-        app_ = new QCoreApplication(argc, argv);
-    }
-    void TearDown() override { delete app_; }
-
-private:
-    QTemporaryDir dir_;
-    QCoreApplication* app_ = nullptr;
-};
-const auto* const env = ::testing::AddGlobalTestEnvironment(new SimEnvironment);
+const auto* const env = ::testing::AddGlobalTestEnvironment(new test::SimEnvironment(script, true));
 
 class RecordingView : public AutoPortWorkerView {
 public:

@@ -1,16 +1,10 @@
 // The reading workers end to end through the serial library and the simulated instruments.
+#include "SimEnvironment.h"
 #include "WorkerHarness.h"
 
-#include "vornal/util/ResourceBundle.h"
-
 #include <Direduva/Errors.h>
-#include <Direduva/ProcessProperties.h>
 
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <fstream>
 
 using namespace vornal;
 using namespace vornal::worker;
@@ -94,27 +88,7 @@ repeat 2000
 end
 )";
 
-class SimEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        ASSERT_TRUE(dir_.isValid());
-        const QString path = dir_.filePath(QStringLiteral("workers.vsim"));
-        std::ofstream(path.toStdString()) << script;
-        setenv("VAZ_SIM_SCRIPT", path.toLocal8Bit().constData(), 1);
-        Direduva::ProcessProperties::set("VAZ_DRIVER_DIR", VORNAL_LIB_DIR "/drivers/sim");
-        util::ResourceBundle::setLocale(QStringLiteral("en"));
-        static int argc = 1;
-        static char arg0[] = "worker_sim";
-        static char* argv[] = {arg0, nullptr};
-        app_ = new QCoreApplication(argc, argv);
-    }
-    void TearDown() override { delete app_; }
-
-private:
-    QTemporaryDir dir_;
-    QCoreApplication* app_ = nullptr;
-};
-const auto* const env = ::testing::AddGlobalTestEnvironment(new SimEnvironment);
+const auto* const env = ::testing::AddGlobalTestEnvironment(new test::SimEnvironment(script));
 
 Config settings(const QString& port,
                 ConfigHelper::Instrument instrument = ConfigHelper::Instrument::GENERIC) {
