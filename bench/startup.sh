@@ -10,7 +10,7 @@ bin="$build/bin/vornal"
 [[ -x "$bin" ]] || { echo "startup.sh: $bin not found; build the target vornal first" >&2; exit 2; }
 command -v xwininfo >/dev/null || { echo "startup.sh: xwininfo (x11-utils) is needed" >&2; exit 2; }
 
-xvfb_pid=""
+source scripts/xvfb.sh
 work=$(mktemp -d)
 cleanup() {
   [[ -n "${app_pid:-}" ]] && kill "$app_pid" 2>/dev/null || true
@@ -18,18 +18,8 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-if [[ -z "${DISPLAY:-}" ]]; then
-  command -v Xvfb >/dev/null || { echo "startup.sh: no DISPLAY and no Xvfb" >&2; exit 2; }
-  for n in $(seq 160 190); do
-    if [[ ! -e /tmp/.X11-unix/X$n && ! -e /tmp/.X$n-lock ]]; then
-      Xvfb ":$n" -screen 0 1280x1024x24 -noreset -nolisten tcp >/dev/null 2>&1 &
-      xvfb_pid=$!
-      export DISPLAY=":$n"
-      for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$n ]] && break; sleep 0.1; done
-      break
-    fi
-  done
-fi
+start_xvfb 160 190
+[[ -n "${DISPLAY:-}" ]] || { echo "startup.sh: no DISPLAY, and no Xvfb or no free display number" >&2; exit 2; }
 
 now_ms() { date +%s%3N; }
 times=()

@@ -34,22 +34,11 @@ for b in bench_stages bench_pty bench_idle bench_latency bench_memory vornal; do
   [[ -x "$bin/$b" ]] || { echo "bench.sh: $bin/$b is missing" >&2; exit 1; }
 done
 
-xvfb_pid=""
+source scripts/xvfb.sh
 cleanup() { [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null || true; }
 trap cleanup EXIT
-if [[ -z "${DISPLAY:-}" ]]; then
-  command -v Xvfb >/dev/null || { echo "bench.sh: no DISPLAY and no Xvfb (apt-get install xvfb)" >&2; exit 1; }
-  for n in $(seq 120 150); do
-    if [[ ! -e /tmp/.X11-unix/X$n && ! -e /tmp/.X$n-lock ]]; then
-      Xvfb ":$n" -screen 0 1280x1024x24 -noreset -nolisten tcp >/dev/null 2>&1 &
-      xvfb_pid=$!
-      export DISPLAY=":$n"
-      for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$n ]] && break; sleep 0.1; done
-      break
-    fi
-  done
-  [[ -n "$xvfb_pid" ]] || { echo "bench.sh: no free X display number" >&2; exit 1; }
-fi
+start_xvfb 120 150
+[[ -n "${DISPLAY:-}" ]] || { echo "bench.sh: no DISPLAY, and no Xvfb or no free display number (apt-get install xvfb)" >&2; exit 1; }
 
 field() { # field NAME FILE: the value of NAME=value (first occurrence)
   grep -o "$2=[^ ]*" "$1" | head -1 | cut -d= -f2

@@ -18,20 +18,10 @@ if [[ $# -gt 0 && ( "$1" == address || "$1" == thread ) ]]; then
 fi
 
 # Starts an X server for the tests that type into real windows, as scripts/test.sh does.
-xvfb_pid=""
+source scripts/xvfb.sh
 cleanup() { [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null || true; }
 trap cleanup EXIT
-if [[ -z "${DISPLAY:-}" ]] && command -v Xvfb >/dev/null; then
-  for n in $(seq 130 160); do
-    if [[ ! -e /tmp/.X11-unix/X$n && ! -e /tmp/.X$n-lock ]]; then
-      Xvfb ":$n" -screen 0 1280x1024x24 -noreset -nolisten tcp >/dev/null 2>&1 &
-      xvfb_pid=$!
-      export DISPLAY=":$n"
-      for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$n ]] && break; sleep 0.1; done
-      break
-    fi
-  done
-fi
+start_xvfb 130 160
 
 build_tree() { # kind dir
   local kind=$1 dir=$2 log="$2/build.log"
