@@ -1,6 +1,7 @@
 // Port auto-detection end to end through the serial library and simulated instruments with the usual
 // handshake behaviours.
 #include "vornal/worker/AutoPortWorker.h"
+#include "../support/WaitFor.h"
 #include "../worker/SimEnvironment.h"
 
 #include <Direduva/SerialConfig.h>
@@ -16,6 +17,8 @@ using worker::AutoPortWorker;
 using worker::AutoPortWorkerView;
 
 namespace {
+
+using test::waitFor;
 
 const char* const script = R"(
 port NONE
@@ -62,18 +65,6 @@ public:
     }
     QStringList log;
 };
-
-bool waitFor(const std::function<bool()>& done, int timeoutMs = 10000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
-}
 
 // Runs a detection over `ports` to its end.
 void detect(RecordingView& view, const QStringList& ports, AutoPortWorker::Outcome expected) {

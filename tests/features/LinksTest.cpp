@@ -1,6 +1,7 @@
 // Links in label texts and opening them: only web addresses ever reach the browser, failures reach the
 // error dialog with its fixed title, and the browser is asked off the calling thread.
 #include "vornal/util/Links.h"
+#include "../support/WaitFor.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -14,24 +15,14 @@ using L = vornal::util::OpenHyperlinkInBrowser;
 
 namespace {
 
+using vornal::test::waitFor;
+
 struct Recorder {
     std::mutex m;
     QStringList opened;
     QList<QThread*> threads;
     QStringList errors;
 };
-
-bool waitFor(const std::function<bool()>& done, int timeoutMs = 5000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
-}
 
 // Opens `address` through openHyperlink with a browser that answers `works`; returns what happened.
 void open(Recorder& r, const QString& address, bool installBrowser = true, bool works = true) {

@@ -1,5 +1,6 @@
 // The update check: which versions count as newer, how the version is found in the document, and the
 // fetch over HTTPS against a local server, with its failures.
+#include "../support/WaitFor.h"
 #include "vornal/util/ReadRemoteUpdate.h"
 #include "vornal/util/UpdateWorker.h"
 
@@ -23,6 +24,8 @@
 using namespace vornal::util;
 
 namespace {
+
+using vornal::test::waitFor;
 
 // ---- a throw-away certificate for 127.0.0.1, made once per run
 
@@ -117,18 +120,6 @@ private:
     int status_;
     int requests_ = 0;
 };
-
-bool waitFor(const std::function<bool()>& done, int timeoutMs = 15000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
-}
 
 class RecordingView : public UpdateWorkerView {
 public:

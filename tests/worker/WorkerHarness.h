@@ -2,6 +2,7 @@
 // A view that records what a reading worker reports, and helpers to run the event loop until the worker
 // has published enough or has finished.
 
+#include "../support/WaitFor.h"
 #include "vornal/worker/WeightWorker.h"
 
 #include <QCoreApplication>
@@ -65,17 +66,6 @@ private:
 };
 
 // Runs the event loop until `done` holds or `timeoutMs` passes; returns whether it held.
-inline bool waitFor(const std::function<bool()>& done, int timeoutMs = 5000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return true;
-}
 
 // Cancels the worker and runs the event loop until it has reported its end.
 inline bool stopAndWait(worker::WeightWorker& w, int timeoutMs = 5000) {
