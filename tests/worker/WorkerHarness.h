@@ -65,8 +65,6 @@ private:
     QStringList log_;
 };
 
-// Runs the event loop until `done` holds or `timeoutMs` passes; returns whether it held.
-
 // Cancels the worker and runs the event loop until it has reported its end.
 inline bool stopAndWait(worker::WeightWorker& w, int timeoutMs = 5000) {
     w.cancel();
