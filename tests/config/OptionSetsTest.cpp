@@ -7,7 +7,7 @@
 namespace {
 
 using vornal::config::ConfigHelper;
-using vornal::config::RoundingMode;
+using vornal::decimal::RoundingMode;
 using CH = ConfigHelper;
 
 // The stored index of an index-style set is the serial library's setting code: it must never move.

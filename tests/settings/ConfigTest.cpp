@@ -1,7 +1,7 @@
 #include "vornal/config/Config.h"
 #include "../support/OtherSettings.h"
+#include "vornal/decimal/Decimal.h"
 #include "vornal/prefs/FilePreferences.h"
-#include "vornal/worker/Decimal.h"
 
 #include <QDir>
 #include <QFile>

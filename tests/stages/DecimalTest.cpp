@@ -1,4 +1,4 @@
-#include "vornal/worker/Decimal.h"
+#include "vornal/decimal/Decimal.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,9 @@
 #include <random>
 #include <regex>
 
-using vornal::worker::Decimal;
-using vornal::worker::ProcessingError;
-using vornal::worker::RoundingMode;
+using vornal::decimal::Decimal;
+using vornal::decimal::ProcessingError;
+using vornal::decimal::RoundingMode;
 
 namespace {
 
@@ -131,7 +131,7 @@ TEST(Decimal, EveryRoundingModeOnTiesAndNonTies) {
     };
     for (const Row& row : rows) {
         for (int m = 0; m < 7; ++m) {
-            SCOPED_TRACE(std::string(row.value) + " " + vornal::worker::roundingModeName(allModes[m]));
+            SCOPED_TRACE(std::string(row.value) + " " + vornal::decimal::roundingModeName(allModes[m]));
             EXPECT_EQ(plain(dec(row.value).setScale(0, allModes[m])), row.expected[m]);
         }
     }
@@ -230,9 +230,9 @@ TEST(Decimal, AgreesWithExactRationalsOnRandomCases) {
         const Decimal q = a.divide(b, scale, mode);
         ASSERT_EQ(q.scale(), scale);
         ASSERT_EQ(q.unscaled(), reference(exact(a) / exact(b), scale, mode))
-            << plain(a) << " / " << plain(b) << " " << vornal::worker::roundingModeName(mode);
+            << plain(a) << " / " << plain(b) << " " << vornal::decimal::roundingModeName(mode);
         const Decimal s = a.setScale(scale, mode);
         ASSERT_EQ(s.unscaled(), reference(exact(a), scale, mode))
-            << plain(a) << " to " << scale << " " << vornal::worker::roundingModeName(mode);
+            << plain(a) << " to " << scale << " " << vornal::decimal::roundingModeName(mode);
     }
 }

@@ -1,8 +1,8 @@
 #include "vornal/config/Config.h"
 
+#include "vornal/decimal/Decimal.h"
 #include "vornal/prefs/AbstractPreferences.h"
 #include "vornal/util/WholeNumber.h"
-#include "vornal/worker/Decimal.h"
 
 #include <QLoggingCategory>
 
@@ -305,8 +305,8 @@ int Config::getEveryXValuesAsInt() const {
     return util::parseWholeNumber(everyXValues_).value_or(0);
 }
 
-worker::Decimal Config::getMathOperandAsBigDecimal() const {
-    return worker::Decimal::fromString(mathOperand_);
+decimal::Decimal Config::getMathOperandAsBigDecimal() const {
+    return decimal::Decimal::fromString(mathOperand_);
 }
 
 bool Config::roundingEnabled() const {

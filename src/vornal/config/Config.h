@@ -14,7 +14,7 @@
 namespace vornal::prefs {
 class AbstractPreferences;
 }
-namespace vornal::worker {
+namespace vornal::decimal {
 class Decimal;
 }
 
@@ -157,8 +157,8 @@ public:
     int getEditNumCharactersAsInt() const;
     int getEveryXValuesAsInt() const;
     // mathOperand as an exact decimal. Only meaningful when mathOperationEnabled() holds; throws
-    // worker::ProcessingError when the text is no decimal number.
-    worker::Decimal getMathOperandAsBigDecimal() const;
+    // decimal::ProcessingError when the text is no decimal number.
+    decimal::Decimal getMathOperandAsBigDecimal() const;
 
     // decimalPlaces is a whole number from 0 to 7.
     bool roundingEnabled() const;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RoundingMode.h"
+#include "vornal/decimal/RoundingMode.h"
 
 #include <QChar>
 #include <QRegularExpression>
@@ -254,7 +254,9 @@ public:
         VORNAL_OPTION_SET(RoundingMethod, NameStyle, 7, 5)
         static const RoundingMethod CEILING, DOWN, FLOOR, HALF_DOWN, HALF_EVEN, HALF_UP, UP;
         // The rounding mode of the same name.
-        RoundingMode getRoundingMode() const { return static_cast<RoundingMode>(ordinal()); }
+        decimal::RoundingMode getRoundingMode() const {
+            return static_cast<decimal::RoundingMode>(ordinal());
+        }
     };
 
     // What the editing stage does with the counted characters. Default REMOVE.

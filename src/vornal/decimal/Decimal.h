@@ -1,6 +1,6 @@
 #pragma once
 
-#include "vornal/config/RoundingMode.h"
+#include "vornal/decimal/RoundingMode.h"
 
 #include <gmpxx.h>
 
@@ -12,9 +12,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace vornal::worker {
-
-using config::RoundingMode;
+namespace vornal::decimal {
 
 // The failure of one processing stage for one line (a value that is not a number, a division by zero,
 // an edit count larger than the value). The reading worker reports what() after "Error [WW]: " and goes
@@ -94,4 +92,4 @@ private:
 // The name of a rounding mode as the user sees it in the settings ("HALF_UP").
 const char* roundingModeName(RoundingMode mode);
 
-} // namespace vornal::worker
+} // namespace vornal::decimal

@@ -2,6 +2,7 @@
 
 #include "DialogTexts.h"
 #include "MessageBoxes.h"
+#include "vornal/config/SettingsXml.h"
 #include "vornal/prefs/PreferencesXml.h"
 
 #include <QDir>
@@ -53,7 +54,7 @@ SettingsTransferDialogs::exportSettings(QWidget* owner, const config::Config& co
             return ExportOutcome::Failed;
         }
     }
-    const prefs::SettingsXml::Result result = prefs::SettingsXml::exportSettings(config, file);
+    const config::SettingsXml::Result result = config::SettingsXml::exportSettings(config, file);
     if (!result.ok) {
         MessageBoxes::error(owner, t("export.failed") + result.message, t("error"));
         return ExportOutcome::Failed;
@@ -68,7 +69,7 @@ SettingsTransferDialogs::importSettings(QWidget* owner, prefs::AbstractPreferenc
     const QString file = chooseFile(owner, false, QDir::homePath());
     if (file.isEmpty())
         return ImportOutcome::Cancelled;
-    const prefs::SettingsXml::Result result = prefs::SettingsXml::importSettings(node, file);
+    const config::SettingsXml::Result result = config::SettingsXml::importSettings(node, file);
     if (!result.ok) {
         MessageBoxes::error(owner, QStringLiteral("Import failed\n") + result.message, t("error"));
         return ImportOutcome::Failed;
