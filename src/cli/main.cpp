@@ -1,6 +1,7 @@
 // vornal-cli: the headless companion of the window program. Subcommands live in cmd_*.cpp and
 // register themselves; this file handles the options every subcommand shares.
 #include "Cli.h"
+#include "vornal/Version.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,21 +1,12 @@
 #include "OutputBots.h"
 
-#include <stdexcept>
-
-#if __has_include("vornal/worker/Keybot.h")
-#define VORNAL_HAVE_KEYBOT 1
 #include "vornal/worker/Keybot.h"
-#endif
-#if __has_include("vornal/worker/SoundBot.h")
-#define VORNAL_HAVE_SOUNDBOT 1
 #include "vornal/worker/SoundBot.h"
-#endif
 
 namespace vornal {
 
 namespace {
 
-#ifdef VORNAL_HAVE_KEYBOT
 class KeybotOutput final : public KeyOutput {
 public:
     KeybotOutput(const config::Config& c, worker::WeightWorkerView* view)
@@ -38,9 +29,7 @@ public:
 private:
     std::unique_ptr<worker::Keybot> bot_;
 };
-#endif
 
-#ifdef VORNAL_HAVE_SOUNDBOT
 class SoundBotOutput final : public SoundOutput {
 public:
     explicit SoundBotOutput(std::unique_ptr<worker::SoundBot> bot) : bot_(std::move(bot)) {}
@@ -58,28 +47,18 @@ public:
 private:
     std::unique_ptr<worker::SoundBot> bot_;
 };
-#endif
 
 } // namespace
 
-std::unique_ptr<KeyOutput> KeyOutput::create([[maybe_unused]] const config::Config& config,
-                                             [[maybe_unused]] worker::WeightWorkerView* view) {
-#ifdef VORNAL_HAVE_KEYBOT
+std::unique_ptr<KeyOutput> KeyOutput::create(const config::Config& config, worker::WeightWorkerView* view) {
     return std::make_unique<KeybotOutput>(config, view);
-#else
-    throw std::runtime_error("keystroke output is not part of this build");
-#endif
 }
 
-std::unique_ptr<SoundOutput> SoundOutput::create([[maybe_unused]] const config::ConfigHelper::Sound& sound) {
-#ifdef VORNAL_HAVE_SOUNDBOT
+std::unique_ptr<SoundOutput> SoundOutput::create(const config::ConfigHelper::Sound& sound) {
     auto bot = worker::SoundBot::forSound(sound);
     if (!bot)
         return nullptr; // no sound chosen
     return std::make_unique<SoundBotOutput>(std::move(bot));
-#else
-    throw std::runtime_error("sound output is not part of this build");
-#endif
 }
 
 } // namespace vornal

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "vornal/Version.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -8,8 +10,8 @@ namespace vornal {
 // The window program's entry: process properties, look, command line, the main window.
 class VororaZeZov {
 public:
-    static constexpr const char* VERSION = "2024.1.0.0";
-    static constexpr const char* RELEASEDATE = "20240322";
+    static constexpr const char* VERSION = VORNAL_VERSION;
+    static constexpr const char* RELEASEDATE = VORNAL_RELEASEDATE;
 
     struct CommandLine {
         // Arguments that are not options; the first names the port to use.

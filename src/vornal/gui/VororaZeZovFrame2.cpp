@@ -232,9 +232,9 @@ VororaZeZovFrame2::VororaZeZovFrame2(Options options, QWidget* parent)
     // quiet while the window closes.
     DesktopLinks::install();
     FieldVerifier::setClosingCheck(&VororaZeZovFrame2::closing);
-    // 1. A fresh record with defaults; the window's bundle.
+    // The record starts with its defaults; the window's texts come from its bundle.
     bundle_ = &util::ResourceBundle::get(options_.windowBundle);
-    // 2. Every text the program needs must be there.
+    // Every text the program needs must be there.
     if (!checkResources()) {
         MessageBoxes::error(
             nullptr,
@@ -244,32 +244,31 @@ VororaZeZovFrame2::VororaZeZovFrame2(Options options, QWidget* parent)
         fatalExitCode_ = 4;
         return;
     }
-    // 3. Ports.
+    // The serial ports; without a driver library the program ends.
     if (!readPorts()) {
         fatalExitCode_ = 2;
         return;
     }
-    // 4-5. Settings; a port from the command line wins.
+    // The settings; a port from the command line wins.
     loadSettings();
     if (portFromCommandLine_)
         config_.setPort(ports_.first());
-    // 6.
+    // What was loaded is what is stored: no save until something changes.
     oldConfig_ = config_;
-    // 7.
     initComponents();
-    // 8. The occasional update check (one start in four, when the setting allows it).
+    // The occasional update check (one start in four, when the setting allows it).
     startUpdateCheck();
-    // 9. Icons, visible, tooltips for 10 s (each control's tooltip duration, see initComponents).
+    // Icons, visible, tooltips for 10 s (each control's tooltip duration, see initComponents).
     loadIcons();
     if (options_.show)
         show();
-    // 10.
+    // The record takes what the controls show (a refused stored value shows its replacement).
     updateConfigFromTabs();
-    // 11.
+    // Minimisation to the tray, when the setting asks for it.
     trayMinimizer_ = new TrayMinimizer(options_.systemTray, this);
     if (config_.minimizeToTray)
         trayInstalled_ = installTrayMinimization();
-    // 12.
+    // A connection at once, when the settings ask for it.
     if (options_.autoStart)
         autoStart();
 }

@@ -199,7 +199,7 @@ private:
     void readDelay();
     void loadIcons();
     void autoStart();
-    // Hooks of later work: the occasional update check and tray minimisation.
+    // The occasional update check and tray minimisation.
     void startUpdateCheck();
     bool installTrayMinimization();
     void removeTrayMinimization();
