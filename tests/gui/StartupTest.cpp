@@ -37,8 +37,26 @@ TEST(CommandLineTest, OptionsNeverCountAsThePort) {
     EXPECT_TRUE(c.version);
     EXPECT_TRUE(c.positional.isEmpty());
 
+    // A word after --simulate that is named like a script is the script, and must exist.
+    c = VororaZeZov::parseArguments({QStringLiteral("--simulate"), QStringLiteral("/no/demo.VSIM")});
+    EXPECT_EQ(c.simulateScript, QStringLiteral("/no/demo.VSIM"));
+    EXPECT_TRUE(c.error.contains(QStringLiteral("/no/demo.VSIM"))) << c.error.toStdString();
+    EXPECT_TRUE(c.positional.isEmpty());
+
     EXPECT_FALSE(VororaZeZov::parseArguments({QStringLiteral("--frobnicate")}).error.isEmpty());
     EXPECT_FALSE(VororaZeZov::parseArguments({QStringLiteral("--store")}).error.isEmpty());
+}
+
+TEST(CommandLineTest, TheToolkitsOptionsAreSetAsideBeforeTheCheck) {
+    QString platform;
+    const QStringList rest = VororaZeZov::withoutToolkitOptions(
+        {QStringLiteral("--platform"), QStringLiteral("offscreen"), QStringLiteral("-style=Fusion"),
+         QStringLiteral("-reverse"), QStringLiteral("--bogus"), QStringLiteral("COM3"), QStringLiteral("--"),
+         QStringLiteral("-style")},
+        &platform);
+    EXPECT_EQ(platform, QStringLiteral("offscreen"));
+    EXPECT_EQ(rest, (QStringList{QStringLiteral("--bogus"), QStringLiteral("COM3"), QStringLiteral("--"),
+                                 QStringLiteral("-style")}));
 }
 
 TEST(CommandLineTest, ProcessPropertiesNameTheRealPlatform) {
