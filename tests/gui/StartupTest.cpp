@@ -42,6 +42,14 @@ TEST(CommandLineTest, OptionsNeverCountAsThePort) {
     EXPECT_EQ(c.simulateScript, QStringLiteral("/no/demo.VSIM"));
     EXPECT_TRUE(c.error.contains(QStringLiteral("/no/demo.VSIM"))) << c.error.toStdString();
     EXPECT_TRUE(c.positional.isEmpty());
+    c = VororaZeZov::parseArguments({QStringLiteral("--simulate"), QStringLiteral("sim/scale.txt")});
+    EXPECT_TRUE(c.error.contains(QStringLiteral("sim/scale.txt"))) << c.error.toStdString();
+    c = VororaZeZov::parseArguments({QStringLiteral("--simulate"), QStringLiteral("/dev/ttyUSB9")});
+    EXPECT_TRUE(c.error.isEmpty()) << c.error.toStdString();
+    EXPECT_EQ(c.positional, QStringList{QStringLiteral("/dev/ttyUSB9")}); // an unplugged port
+    c = VororaZeZov::parseArguments({QStringLiteral("--simulate"), QStringLiteral("SIM2")});
+    EXPECT_TRUE(c.error.isEmpty() && c.simulateScript.isEmpty());
+    EXPECT_EQ(c.positional, QStringList{QStringLiteral("SIM2")});
 
     EXPECT_FALSE(VororaZeZov::parseArguments({QStringLiteral("--frobnicate")}).error.isEmpty());
     EXPECT_FALSE(VororaZeZov::parseArguments({QStringLiteral("--store")}).error.isEmpty());

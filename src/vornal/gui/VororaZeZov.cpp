@@ -83,6 +83,18 @@ QString VororaZeZov::usage() {
         "  --version           show the version\n");
 }
 
+namespace {
+// Whether the word after --simulate is the script rather than the port: a file, a name ending in
+// ".vsim", or a path that is not a device path ("/dev/ttyUSB0", "\\.\COM10") and does not exist.
+bool namesScript(const QString& word) {
+    const QFileInfo info(word);
+    if (info.isFile() || word.endsWith(u".vsim", Qt::CaseInsensitive))
+        return true;
+    const bool path = word.contains(u'/') || word.contains(u'\\');
+    return path && !word.startsWith(u"/dev/") && !word.startsWith(u"\\\\.\\") && !info.exists();
+}
+} // namespace
+
 VororaZeZov::CommandLine VororaZeZov::parseArguments(const QStringList& args) {
     CommandLine cl;
     bool literal = false;
@@ -108,9 +120,7 @@ VororaZeZov::CommandLine VororaZeZov::parseArguments(const QStringList& args) {
             cl.storeFile = a.mid(8);
         } else if (a == u"--simulate") {
             cl.simulate = true;
-            // The next word is the script when it is a file or is named like one; else it is the port.
-            if (i + 1 < args.size() && !args[i + 1].startsWith(u'-') &&
-                (QFileInfo(args[i + 1]).isFile() || args[i + 1].endsWith(u".vsim", Qt::CaseInsensitive)))
+            if (i + 1 < args.size() && !args[i + 1].startsWith(u'-') && namesScript(args[i + 1]))
                 cl.simulateScript = args[++i];
         } else if (a.startsWith(u"--simulate=")) {
             cl.simulate = true;

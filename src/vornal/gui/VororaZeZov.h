@@ -28,7 +28,8 @@ public:
     static int main(int argc, char** argv);
     // Our options start with "--" and never count as the port: --store FILE, --simulate [SCRIPT],
     // --help, --version; "--" ends the options.
-    // A script after --simulate (a file, or a word ending in ".vsim") that is not a file is an error.
+    // The word after --simulate is the script when it is a file, ends in ".vsim" or is a path outside
+    // /dev; else the port. A script that is not a file is an error.
     static CommandLine parseArguments(const QStringList& args);
     // `args` without the toolkit's own options ("-platform NAME", "--style=Fusion", "-reverse", ...),
     // which the toolkit takes out itself once it runs; the value of "-platform" goes to `platform`.
