@@ -107,7 +107,8 @@ TEST(RegexDialect, AnchorsDotsFlagsAndEscapesGiveTheDialectsResults) {
         {u"a\\$", u"a$\r", u"a$"},
         {u"[$.]+", u"x$.", u"$."},
         {u"(?#c.$)a$", u"a\r", u"a"},
-        {u"\\c.", u"n", u"n"}, // "." with bit 6 flipped
+        {u"\\\\u0041", u"\\u0041", u"\\u0041"}, // an escaped backslash, then text
+        {u"\\c.", u"n", u"n"},                  // "." with bit 6 flipped
     };
     for (const Row& r : rows) {
         const QString pattern = QString::fromUtf16(r.pattern);
