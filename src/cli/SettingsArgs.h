@@ -7,10 +7,18 @@
 #include "Store.h"
 
 #include "vornal/config/Config.h"
+#include "vornal/config/RegexDialect.h"
 
 #include <optional>
 
 namespace vornal::cli {
+
+// Prints the dialect warnings about the custom expression of `config` (a nested class, "&&"), as the
+// window shows them next to the expression.
+inline void warnAboutCustomRegex(const Invocation& inv, Io& io, const config::Config& config) {
+    for (const QString& w : config::instrumentRegexWarnings(config.getCustomRegEx()))
+        io.err << "vornal-cli " << inv.command << ": warning: customRegEx: " << w << Qt::endl;
+}
 
 // Loads the settings for `inv`, taking --preset and --set from its arguments. `ports` are the ports of
 // the system (only then is the stored port read). Returns none after printing why (exit status in
@@ -65,6 +73,7 @@ inline std::optional<config::Config> loadSettingsWithOverrides(Invocation& inv, 
             return std::nullopt;
         }
     }
+    warnAboutCustomRegex(inv, io, config);
     return config;
 }
 

@@ -96,6 +96,33 @@ TEST(ProcessCli, AnEndlessLineIsReportedAndTheNextLineStillCounts) {
     EXPECT_EQ(r.err.count("grew past 65536 bytes"), 1) << r.err.toStdString();
 }
 
+TEST(ProcessCli, CustomExpressionsFollowTheInstrumentsDialect) {
+    // "$" matches before the line's terminator.
+    Result r = cli({"process", "--json", "--set", "customRegEx=(\\d+) kg$"}, "12 kg\r");
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(QJsonDocument::fromJson(r.out.toUtf8()).object()["value"].toString(), "12")
+        << r.out.toStdString();
+    // A captured exponent beyond the bound is that line's failure, not a 10,000-digit value.
+    r = cli({"process", "--json", "--set", "customRegEx=([-+\\d.eE]+)"}, "9E9999\r12E2\r");
+    const QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2) << r.out.toStdString();
+    const QJsonObject huge = QJsonDocument::fromJson(lines[0].toUtf8()).object();
+    EXPECT_EQ(huge["value"].toString(), "");
+    EXPECT_TRUE(huge["failure"].toString().contains("exponent")) << lines[0].toStdString();
+    EXPECT_EQ(QJsonDocument::fromJson(lines[1].toUtf8()).object()["value"].toString(), "1200");
+    // The dialect warnings reach standard error, when processing and when storing the expression.
+    for (const QStringList& args : {QStringList{"process", "--set", "customRegEx=([0-9&&[^x]]+)"},
+                                    QStringList{"set", "customRegEx=([0-9&&[^x]]+)"}}) {
+        r = cli(args, "12\r");
+        EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains("inside a character class")) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains("\"&&\"")) << r.err.toStdString();
+    }
+    r = cli({"set", "customRegEx=([0-9]+)"});
+    EXPECT_EQ(r.err, "");
+    cli({"set", "customRegEx="});
+}
+
 TEST(RunCli, ASimulatedScaleIsReadUntilTheProgramIsStopped) {
     QTemporaryDir dir;
     QProcess p;

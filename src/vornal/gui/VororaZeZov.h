@@ -25,12 +25,20 @@ public:
         QString error;
     };
 
-    // The program: returns the exit status (0 after the window closed, 2 without a serial driver,
-    // 4 with damaged resources, 64 for a wrong command line).
+    // The program: returns the exit status (0 after the window closed, 1 without a display, 2 without a
+    // serial driver, 4 with damaged resources, 64 for a wrong command line).
     static int main(int argc, char** argv);
     // Our options start with "--" and never count as the port: --store FILE, --simulate [SCRIPT],
     // --help, --version; "--" ends the options.
+    // The word after --simulate is the script when it is a file, ends in ".vsim" or is a path outside
+    // /dev; else the port. A script that is not a file is an error.
     static CommandLine parseArguments(const QStringList& args);
+    // `args` without the toolkit's own options ("-platform NAME", "--style=Fusion", "-reverse", ...),
+    // which the toolkit takes out itself once it runs; the value of "-platform" goes to `platform`.
+    static QStringList withoutToolkitOptions(const QStringList& args, QString* platform = nullptr);
+    // Whether no window can open for want of a display: on X11/Wayland systems, no platform chosen
+    // (`platformOption`, QT_QPA_PLATFORM) and neither DISPLAY nor WAYLAND_DISPLAY set.
+    static bool displayMissing(const QString& platformOption);
     // The process properties "VERSION", "RELEASEDATE", "VAZ_OSNAME", "VAZ_OSARCH".
     static void setDefaultProperties();
     // The platform's own look: the Windows style on Windows, the desktop's or Fusion elsewhere.
