@@ -411,6 +411,24 @@ int SerialPortLocal::getByte() {
     return (b >= 0 && b <= 255) ? b : -1;
 }
 
+bool SerialPortLocal::waitRx(int ms) {
+    if (port_ < 0)
+        throw PortError("waitRx: Port not open");
+    const int r = driver().waitRx(port_, ms);
+    if (r == VAZ_HANGUP) {
+        hungUp_ = true;
+        throw PortHangupError("waitRx: Port hung up (device closed or unplugged)");
+    }
+    if (r < 0)
+        throw PortError("waitRx: failed");
+    return r > 0;
+}
+
+void SerialPortLocal::wakeWait() {
+    if (port_ >= 0)
+        driver().wakeWait(port_);
+}
+
 int SerialPortLocal::getData(std::span<std::uint8_t> buffer) {
     return getData(buffer, 0, int(std::min<size_t>(buffer.size(), INT32_MAX)));
 }

@@ -24,6 +24,10 @@ QString fromStd(const std::exception& e) {
 // failing at full speed when the device is gone (and the driver could not tell a hang-up).
 constexpr int maxConsecutiveReadFailures = 50;
 
+// The longest wait for bytes in one go. cancel() wakes the wait, so this only bounds how long a lost
+// wake-up could delay the stop; an idle connection wakes once per period.
+constexpr int idleWaitMs = 1000;
+
 } // namespace
 
 const util::ResourceBundle& WeightWorker::resourceBundle() {
@@ -101,6 +105,8 @@ void WeightWorker::execute() {
 
 void WeightWorker::cancel() {
     cancelled_ = true;
+    if (sp_)
+        sp_->wakeWait();
 }
 
 bool WeightWorker::pause(int ms) {
@@ -151,7 +157,15 @@ void WeightWorker::doInBackground() {
             continue;
         }
         if (byte < 0) {
-            pause(idle(generator_));
+            // Nothing waiting: sleep in the driver until bytes arrive; cancel() ends the wait at once.
+            try {
+                sp_->waitRx(idleWaitMs);
+            } catch (const Direduva::PortHangupError& e) {
+                hangup_ = fromStd(e);
+                break;
+            } catch (const std::exception&) {
+                pause(idle(generator_) + 1); // the next read reports what is wrong
+            }
             continue;
         }
 
