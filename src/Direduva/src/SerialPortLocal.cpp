@@ -225,12 +225,19 @@ void SerialPortLocal::open() {
     const auto& api = lib.api;
     VazConfig vc = toVaz(config_);
     int code;
+    std::string driverText;
     {
         std::lock_guard lock(NativeHandleMutex::getInstance());
         code = api.openPort(&vc);
+        // The driver's own reason ("not a serial port", the system's error text), when it keeps one.
+        if (code != 0 && api.getLastErrorText) {
+            char text[512] = {};
+            if (api.getLastErrorText(text, int32_t(sizeof text)) > 0)
+                driverText = text;
+        }
     }
     if (code != 0)
-        throw PortError(prefix + openFailureText(code));
+        throw PortError(prefix + openFailureText(code) + (driverText.empty() ? "" : " (" + driverText + ")"));
     if (vc.port <= 0)
         throw PortError(prefix + "the driver returned no port number");
     config_.port_ = vc.port;

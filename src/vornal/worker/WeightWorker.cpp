@@ -7,6 +7,8 @@
 #include <Direduva/SerialConfig.h>
 #include <Direduva/SerialPortLocal.h>
 
+#include <QRegularExpression>
+
 #include <chrono>
 #include <stdexcept>
 
@@ -236,12 +238,14 @@ void WeightWorker::done() {
     process(); // anything still pending goes first
     if (failure_)
         view_->logImportantEvent(text("execution.exception") + *failure_);
-    else if (hangup_)
+    else if (hangup_ && !hangupByOwner_)
         view_->logImportantEvent(QStringLiteral("The port %1 is gone (%2); the connection was closed.")
                                      .arg(config_.getPort(), *hangup_));
     else if (cancelled_)
         view_->logEvent(text("stopped"));
-    if (assembler_.hasPending())
+    // What follows the last terminator of a CR LF instrument (its LF) is no unsent data.
+    static const QRegularExpression lineBreaksOnly(QStringLiteral("\\A[\\r\\n]*\\z"));
+    if (assembler_.hasPending() && !lineBreaksOnly.match(assembler_.pending()).hasMatch())
         view_->logImportantEvent(text("unsent.data") + u' ' +
                                  DataLine::transformControlChars(assembler_.pending()));
     try {
