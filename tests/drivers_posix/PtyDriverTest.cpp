@@ -225,11 +225,14 @@ TEST(PtyDriver, OpenFailures) {
     Pty pty;
     SerialPortLocal first(SerialConfig(pty.name));
     EXPECT_EQ(portError([&] { SerialPortLocal second(SerialConfig(pty.name)); }),
-              pty.name + ": SerOpenPort failed: Port is already open");
+              pty.name + ": SerOpenPort failed: Port is already open (" + pty.name +
+                  ": already open in this program)");
     EXPECT_EQ(portError([] { SerialPortLocal p(SerialConfig(std::string("/dev/ttyVornalMissing"))); }),
-              "/dev/ttyVornalMissing: SerOpenPort failed: 2: No such device");
+              "/dev/ttyVornalMissing: SerOpenPort failed: 2: No such device (/dev/ttyVornalMissing: No such "
+              "file or "
+              "directory)");
     EXPECT_EQ(portError([] { SerialPortLocal p(SerialConfig(std::string("/dev/null"))); }),
-              "/dev/null: SerOpenPort failed: Port not valid");
+              "/dev/null: SerOpenPort failed: Port not valid (/dev/null: not a serial port)");
     first.close();
     // Another program holding the advisory lock on the device.
     {
@@ -237,7 +240,8 @@ TEST(PtyDriver, OpenFailures) {
         ASSERT_GE(other, 0);
         ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
         EXPECT_EQ(portError([&] { SerialPortLocal p(SerialConfig(pty.name)); }),
-                  pty.name + ": SerOpenPort failed: Port is in use");
+                  pty.name + ": SerOpenPort failed: Port is in use (" + pty.name +
+                      ": Resource temporarily unavailable)");
         ::close(other);
     }
     // Closed: the port can be opened again.
