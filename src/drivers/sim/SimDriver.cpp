@@ -74,6 +74,16 @@ struct Device {
         auto at = unplugAt();
         return at && *at <= now;
     }
+    // `replug after`: once the time has passed and no handle is open on it, the device is back as a
+    // new one (its program and its unplug schedule start again at the next open).
+    void replugIfDue(std::int64_t now) {
+        const auto at = unplugAt();
+        if (!desc->replugScheduled || open || !at || now < *at + desc->replugAfterMs)
+            return;
+        firstOpen.reset();
+        programUnplugAt.reset();
+        removalNotified = false;
+    }
 };
 
 struct Handle {
@@ -307,6 +317,7 @@ VAZ_API int32_t VAZ_CALL vazSerOpenPort(VazConfig* config) {
     const std::int64_t now = nowMs();
     if (!dev)
         return failWith(VAZ_ERR_NO_SUCH_FILE, name + ": the simulator script has no such port");
+    dev->replugIfDue(now);
     if (dev->unplugged(now))
         return failWith(VAZ_ERR_NO_SUCH_FILE, name + ": the simulated device was unplugged");
     if (dev->open)
@@ -518,9 +529,11 @@ VAZ_API int32_t VAZ_CALL vazSerGetPortList(VazAddPortNameFn addPortName, VazAddP
         const std::int64_t now = nowMs();
         for (auto& [h, hd] : d.handles)
             d.advance(hd, now);
-        for (const Device& dev : d.devices)
+        for (Device& dev : d.devices) {
+            dev.replugIfDue(now);
             if (!dev.unplugged(now))
                 list.push_back({dev.desc->name, dev.desc->manufacturer, dev.desc->description});
+        }
     }
     // The callbacks run without the lock: they may call back into the driver.
     for (const Entry& e : list) {
