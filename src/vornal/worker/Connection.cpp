@@ -123,7 +123,8 @@ bool Connection::openWorker(bool reporting) {
         return false;
     }
     worker_->setHangupReportedByOwner(options_.reconnect);
-    connect(worker_.get(), &WeightWorker::finished, this, &Connection::workerFinished, Qt::QueuedConnection);
+    // Direct: the connection is over (or waiting) in the same step in which the worker reports its end.
+    connect(worker_.get(), &WeightWorker::finished, this, &Connection::workerFinished, Qt::DirectConnection);
     return true;
 }
 
