@@ -206,8 +206,10 @@ void Connection::finish(StopReason reason, const QString& detail) {
         soundBot_->close();
     soundBot_.reset();
     ignorer_.reset();
-    if (wasWaiting)
+    if (wasWaiting) {
+        emit logEvent(WeightWorker::text("stopped"), false);
         emit connectedChanged(false);
+    }
     active_ = false;
     emit stopped(reason, detail);
 }
