@@ -334,6 +334,7 @@ TEST(ConfigTest, CopyAndHasChangedCompareEveryFieldButPrevPort) {
                                               {"customRegEx", "(\\d+)"},
                                               {"ignoreTimeLimit", "100"},
                                               {"ignoreDifference", "0.5"},
+                                              {"reconnect", "false"},
                                               {"prevPort", "COM8"}};
     ASSERT_EQ(other.size(), std::size_t(Config::keys().size()));
     for (const QString& key : Config::keys()) {
