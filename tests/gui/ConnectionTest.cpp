@@ -3,6 +3,7 @@
 
 #include "EventLog.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
@@ -66,7 +67,7 @@ TEST_F(ConnectionTest, SettingsTabsGoWhileConnectedAndComeBackAfter) {
 
 TEST_F(ConnectionTest, ALostConnectionStaysInTheStatusUntilTheUserActs) {
     auto& w = open();
-    w.config().setReconnect(false);
+    w.findChild<QCheckBox*>(QStringLiteral("reconnectCheckBox"))->setChecked(false);
     auto* ports = qobject_cast<QComboBox*>(w.control(QStringLiteral("portList")));
     ports->addItem(QStringLiteral("GONE"), QStringLiteral("GONE"));
     ports->setCurrentIndex(ports->count() - 1);
@@ -79,7 +80,7 @@ TEST_F(ConnectionTest, ALostConnectionStaysInTheStatusUntilTheUserActs) {
         << status.toStdString();
     EXPECT_NE(status, tr("VororaZeZovFrame2.statusJLabel.text"));
     // The user acts: the next start clears it.
-    w.config().setReconnect(true);
+    w.findChild<QCheckBox*>(QStringLiteral("reconnectCheckBox"))->setChecked(true);
     w.startStopJButtonActionPerformed();
     ASSERT_TRUE(QTest::qWaitFor([&] { return w.isConnected(); }, 5000));
     EXPECT_TRUE(QTest::qWaitFor(

@@ -429,7 +429,7 @@ TEST_F(DialogWiringTest, ALostConnectionShowsATrayMessageWhileTheWindowIsInTheTr
     auto* ports = qobject_cast<QComboBox*>(w.control(QStringLiteral("portList")));
     ports->addItem(QStringLiteral("GONE"), QStringLiteral("GONE"));
     ports->setCurrentIndex(ports->count() - 1);
-    w.config().setReconnect(false);
+    w.findChild<QCheckBox*>(QStringLiteral("reconnectCheckBox"))->setChecked(false);
     w.startStopJButtonActionPerformed();
     ASSERT_TRUE(QTest::qWaitFor([&] { return w.isConnected(); }, 5000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !tray->last->balloons.isEmpty(); }, 5000));

@@ -130,6 +130,7 @@ const char* const kToolTips[] = {"startStopJButton",
                                  "notifyWhenMinimizedToTrayCheckBox",
                                  "checkForUpdatesCheckBox",
                                  "abortAutoStartCheckBox",
+                                 "reconnectCheckBox",
                                  "importSettingsButton",
                                  "exportSettingsButton"};
 
@@ -147,6 +148,7 @@ const char* const kCaptions[] = {"startStopJButton",
                                  "notifyWhenMinimizedToTrayCheckBox",
                                  "checkForUpdatesCheckBox",
                                  "abortAutoStartCheckBox",
+                                 "reconnectCheckBox",
                                  "importSettingsButton",
                                  "exportSettingsButton"};
 
@@ -857,6 +859,7 @@ QWidget* VororaZeZovFrame2::buildSettingsPanel() {
     check(notifyWhenMinimizedToTrayCheckBox_, "notifyWhenMinimizedToTrayCheckBox");
     check(checkForUpdatesCheckBox_, "checkForUpdatesCheckBox");
     check(abortAutoStartCheckBox_, "abortAutoStartCheckBox");
+    check(reconnectCheckBox_, "reconnectCheckBox");
     importSettingsButton_ = makeButton(panel, "importSettingsButton", caption("importSettingsButton"));
     exportSettingsButton_ = makeButton(panel, "exportSettingsButton", caption("exportSettingsButton"));
 
@@ -865,6 +868,7 @@ QWidget* VororaZeZovFrame2::buildSettingsPanel() {
     grid->addWidget(manualConnectButton_, r++, 1);
     grid->addWidget(autoConnectButton_, r++, 1);
     grid->addWidget(abortAutoStartCheckBox_, r++, 1);
+    grid->addWidget(reconnectCheckBox_, r++, 1);
     grid->addWidget(label(QStringLiteral("label28")), r, 0);
     grid->addWidget(minimizeToTrayCheckBox_, r++, 1);
     grid->addWidget(notifyWhenMinimizedToTrayCheckBox_, r++, 1);
@@ -892,6 +896,7 @@ QWidget* VororaZeZovFrame2::buildSettingsPanel() {
             [this](bool on) { config_.checkForUpdates = on; });
     connect(abortAutoStartCheckBox_, &QCheckBox::toggled, this,
             [this](bool on) { config_.abortAutoStartWhenPrevPortNotAvailable = on; });
+    connect(reconnectCheckBox_, &QCheckBox::toggled, this, [this](bool on) { config_.setReconnect(on); });
     connect(importSettingsButton_, &QPushButton::clicked, this,
             &VororaZeZovFrame2::importSettingsButtonActionPerformed);
     connect(exportSettingsButton_, &QPushButton::clicked, this,
@@ -1007,6 +1012,7 @@ void VororaZeZovFrame2::fillFromConfig() {
     notifyWhenMinimizedToTrayCheckBox_->setChecked(config_.notifyWhenMinimizedToTray);
     checkForUpdatesCheckBox_->setChecked(config_.checkForUpdates);
     abortAutoStartCheckBox_->setChecked(config_.abortAutoStartWhenPrevPortNotAvailable);
+    reconnectCheckBox_->setChecked(config_.getReconnect());
     for (QObject* o : blocked)
         o->blockSignals(false);
 }
@@ -1293,6 +1299,7 @@ void VororaZeZovFrame2::updateConfigFromTabs() {
     c.notifyWhenMinimizedToTray = notifyWhenMinimizedToTrayCheckBox_->isChecked();
     c.checkForUpdates = checkForUpdatesCheckBox_->isChecked();
     c.abortAutoStartWhenPrevPortNotAvailable = abortAutoStartCheckBox_->isChecked();
+    c.setReconnect(reconnectCheckBox_->isChecked());
 
     // An operation without operand does nothing: say so in the record and the control.
     if (c.getMathOperation() != ConfigHelper::MathOperation::NONE && c.getMathOperand().isEmpty()) {

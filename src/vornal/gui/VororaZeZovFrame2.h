@@ -290,6 +290,7 @@ private:
     QCheckBox* notifyWhenMinimizedToTrayCheckBox_ = nullptr;
     QCheckBox* checkForUpdatesCheckBox_ = nullptr;
     QCheckBox* abortAutoStartCheckBox_ = nullptr;
+    QCheckBox* reconnectCheckBox_ = nullptr;
     QPushButton* importSettingsButton_ = nullptr;
     QPushButton* exportSettingsButton_ = nullptr;
     EventLog* eventLog_ = nullptr;
