@@ -3,6 +3,7 @@
 
 #include "EventLog.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
@@ -62,6 +63,40 @@ TEST_F(ConnectionTest, SettingsTabsGoWhileConnectedAndComeBackAfter) {
     // A second connection after the first.
     start(w);
     stop(w);
+}
+
+TEST_F(ConnectionTest, ALostConnectionStaysInTheStatusUntilTheUserActs) {
+    auto& w = open();
+    w.findChild<QCheckBox*>(QStringLiteral("reconnectCheckBox"))->setChecked(false);
+    auto* ports = qobject_cast<QComboBox*>(w.control(QStringLiteral("portList")));
+    ports->addItem(QStringLiteral("GONE"), QStringLiteral("GONE"));
+    ports->setCurrentIndex(ports->count() - 1);
+    w.startStopJButtonActionPerformed();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.isConnected(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.isConnected() && w.tabs()->count() == 7; }, 5000));
+    QTest::qWait(300);
+    const QString status = w.statusLabel()->text();
+    EXPECT_TRUE(status.contains(QStringLiteral("GONE")) && status.contains(QStringLiteral("was lost")))
+        << status.toStdString();
+    EXPECT_NE(status, tr("VororaZeZovFrame2.statusJLabel.text"));
+    // The user acts: the next start clears it.
+    w.findChild<QCheckBox*>(QStringLiteral("reconnectCheckBox"))->setChecked(true);
+    w.startStopJButtonActionPerformed();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.isConnected(); }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return !w.statusLabel()->text().contains(QStringLiteral("then press Start")); }, 2000));
+    // With reconnecting on, the window stays connected and says it waits for the port, then reconnects.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return w.statusLabel()->text().contains(QStringLiteral("Waiting for the port")); }, 5000));
+    EXPECT_TRUE(w.isConnected());
+    EXPECT_EQ(w.tabs()->count(), 3);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return logText().contains(QStringLiteral("reconnected: GONE")); }, 5000))
+        << logText().toStdString();
+    // Stop, also while waiting, ends it.
+    w.startStopJButtonActionPerformed();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.isConnected() && w.tabs()->count() == 7; }, 5000));
+    dialogs();
 }
 
 TEST_F(ConnectionTest, APortThatCannotBeOpenedLeavesTheWindowIdle) {

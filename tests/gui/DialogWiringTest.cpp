@@ -411,6 +411,34 @@ TEST_F(DialogWiringTest, TrayMinimisationFollowsTheSettingAndTheConnectionMode) 
     EXPECT_FALSE(tray->last->visible);
 }
 
+TEST_F(DialogWiringTest, ALostConnectionShowsATrayMessageWhileTheWindowIsInTheTray) {
+    auto& plain = open();
+    plain.findChild<QCheckBox*>(QStringLiteral("minimizeToTrayCheckBox"))->setChecked(true);
+    plain.findChild<QRadioButton*>(QStringLiteral("autoConnectButton"))->click();
+    closeWindow();
+    window_.reset();
+    auto tray = std::make_shared<FakeTray>();
+    adjustOptions_ = [tray](VororaZeZovFrame2::Options& o) { o.systemTray = tray; };
+    auto& w = open({}, true); // auto-start: the window goes to the tray
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.isConnected(); }, 5000));
+    ASSERT_NE(tray->last, nullptr);
+    ASSERT_TRUE(tray->last->visible);
+    w.startStopJButtonActionPerformed();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.isConnected(); }, 5000));
+    // The instrument of the next connection goes away while the window is in the tray.
+    auto* ports = qobject_cast<QComboBox*>(w.control(QStringLiteral("portList")));
+    ports->addItem(QStringLiteral("GONE"), QStringLiteral("GONE"));
+    ports->setCurrentIndex(ports->count() - 1);
+    w.findChild<QCheckBox*>(QStringLiteral("reconnectCheckBox"))->setChecked(false);
+    w.startStopJButtonActionPerformed();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.isConnected(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !tray->last->balloons.isEmpty(); }, 5000));
+    EXPECT_TRUE(tray->last->balloons.last().startsWith(QStringLiteral("Connection lost|")))
+        << tray->last->balloons.join(u'\n').toStdString();
+    EXPECT_TRUE(tray->last->balloons.last().contains(QStringLiteral("GONE")));
+    dialogs();
+}
+
 TEST_F(DialogWiringTest, UpdateCheckRunsOnlyWhenDueAndReportsInTheStatusLabel) {
     // Nothing answers on this port: the check fails quickly.
     qputenv("VORNAL_UPDATE_URL", "https://127.0.0.1:9/version.xml");

@@ -16,6 +16,12 @@ port SIM1
 description "Test scale"
 value w 12.345
 every 100ms send "ST,GS,{w:+9} kg\r\n"
+
+# An instrument that is unplugged soon after each open and comes back (not in the port list)
+port GONE
+unplug after 300ms
+replug after 200ms
+every 50ms send "ST,GS,+  1.000 kg\r\n"
 )";
 
 struct Cleanup : ::testing::Environment {

@@ -35,6 +35,7 @@ inline std::map<QString, QString> otherSettings(const QString& port, const QStri
             {"notifyWhenMinimizedToTray", "false"},
             {"checkForUpdates", "false"},
             {"abortAutoStartWhenPrevPortNotAvailable", "false"},
+            {"reconnect", "false"},
             {"ignoreDuplicates", "true"},
             {"editOperation", "KEEP"},
             {"editPosition", "LAST"},

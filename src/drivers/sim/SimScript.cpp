@@ -619,6 +619,16 @@ private:
             p.replies.push_back(std::move(r));
             return;
         }
+        if (kw == "replug") {
+            if (tokens_.size() < 2 || tokens_[1].text != "after")
+                fail("'replug' must be followed by after DURATION");
+            PortDescription& p = currentPort(script, kw);
+            attributeOnly("replug after");
+            p.replugScheduled = true;
+            p.replugAfterMs = duration(word(2, "duration after 'replug after'"));
+            noMore(3);
+            return;
+        }
         if (kw == "unplug") {
             if (tokens_.size() >= 2 && tokens_[1].text == "after") {
                 PortDescription& p = currentPort(script, kw);
@@ -709,7 +719,8 @@ private:
             return;
         }
         fail("unknown keyword '" + tokens_[0].text +
-             "' (known: port, description, manufacturer, modem, in-use, open-error, unplug, record, echo, "
+             "' (known: port, description, manufacturer, modem, in-use, open-error, unplug, replug, record, "
+             "echo, "
              "gate, "
              "seed, settings, value, on, wait, send, every, repeat, loop, end)");
     }

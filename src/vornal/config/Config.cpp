@@ -210,6 +210,7 @@ const std::vector<Config::KeyDef>& Config::keyDefs() {
         text("ignoreDifference", 33, &Config::ignoreDifference_, CH::IgnoreDifference::getDefault(),
              QStringLiteral("empty, or a decimal number greater than 0 with \".\" as the point"),
              &CH::IgnoreDifference::valid),
+        boolean("reconnect", 35, &Config::reconnect_, true),
     };
     return defs;
 }
