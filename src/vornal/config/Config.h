@@ -74,6 +74,9 @@ public:
     bool checkForUpdates = true;
     bool abortAutoStartWhenPrevPortNotAvailable = true;
     bool ignoreDuplicates = false;
+    // Stable readings only, and one value per placement (both need a preset with a stability rule).
+    bool typeOnlyStable = false;
+    bool oncePerPlacement = false;
 
     // ---- getters and setters (setters only store, except setInstrument) ----
     QString getPort() const { return port_; }

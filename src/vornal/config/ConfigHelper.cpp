@@ -563,6 +563,87 @@ std::vector<TestString> ownSamples(int ordinal) {
     }
 }
 
+// The stability rule of the presets whose instruments mark stable readings (by the ordinal of the
+// preset that owns the pattern), with sample lines in the instrument's documented format.
+struct StabilityRule {
+    const char* pattern;
+    std::vector<std::pair<const char*, bool>> samples;
+};
+
+std::optional<StabilityRule> stabilityRule(int ordinal) {
+    using CH = ConfigHelper;
+    switch (ordinal) {
+    case CH::Instrument::AND.ordinal():
+        // Header ST stable, QT stable count, US unstable, OL overload.
+        return StabilityRule{R"(^(ST|QT),)",
+                             {{"ST, +00012.34 kg", true},
+                              {"US, -00012,45 g", false},
+                              {"ST, +00000101 PC", true},
+                              {"QT,+00000101 PC", true},
+                              {"US,+00012.31 kg", false},
+                              {"OL,+9999999 kg", false}}};
+    case CH::Instrument::DINI_ARGEO.ordinal():
+        // Header ST stable, US unstable, OL overload.
+        return StabilityRule{R"(^ST,)",
+                             {{"ST,GS, 0.0,kg", true},
+                              {"ST,NT,1,   2.000,kg,PT,     1.000kg", true},
+                              {"US,GS,   1.254,kg", false},
+                              {"OL,GS,        ,kg", false}}};
+    case CH::Instrument::DINI_ARGEO_DFW.ordinal():
+        // Scale number, then ST stable or US unstable.
+        return StabilityRule{R"(^\s*\d*,ST,)",
+                             {{"1,ST,     2.000,       0.000,         0,kg\r\n", true},
+                              {"1,ST,    -2.000,       2.005,         0,kg\r\n", true},
+                              {"1,US,     1.950,       0.000,         0,kg\r\n", false}}};
+    case CH::Instrument::METTLER_SICS.ordinal():
+        // "S S" stable weight, "S D" dynamic (unstable), "S I" busy.
+        return StabilityRule{R"(^S S\s)",
+                             {{"S S       16.7 g\r\n", true},
+                              {"S S      -16.7 g\n", true},
+                              {"S D       16.3 g\r\n", false},
+                              {"S I\r\n", false}}};
+    case CH::Instrument::SMA_SCP.ordinal():
+        // Status, range, gross/net/tare, then M while the scale is in motion.
+        return StabilityRule{R"(^\n?[ A-Z][0-9][GNT][^M])",
+                             {{" 2GM      -7.650kg ", false},
+                              {" 1N    100000lb ", true},
+                              {"\n 1G       7.650kg \r", true},
+                              {"Z1G       0.000kg ", true},
+                              {"\n 1GM      7.412kg \r", false}}};
+    default:
+        return std::nullopt;
+    }
+}
+
+// The request command of the presets whose instruments answer one (the notation of requestCommand).
+const char* requestCommand(int ordinal) {
+    using CH = ConfigHelper;
+    switch (ordinal) {
+    case CH::Instrument::AND.ordinal():
+    case CH::Instrument::AND_SIMPLE.ordinal():
+    case CH::Instrument::AND_EM.ordinal():
+        return "S<13><10>"; // stable weight
+    case CH::Instrument::DINI_ARGEO.ordinal():
+    case CH::Instrument::DINI_ARGEO_DFW.ordinal():
+        return "READ<13><10>";
+    case CH::Instrument::METTLER_SICS.ordinal():
+    case CH::Instrument::SARTORIUS_SICS.ordinal():
+        return "S<13><10>"; // stable weight
+    case CH::Instrument::SARTORIUS_SBI.ordinal():
+        return "<27>P<13><10>"; // print
+    case CH::Instrument::SMA_SCP.ordinal():
+        return "<10>W<13>"; // weight
+    case CH::Instrument::OHAUS.ordinal():
+        return "P<13><10>"; // print
+    case CH::Instrument::RADWAG.ordinal():
+        return "S<13><10>"; // stable weight
+    case CH::Instrument::KEYENCE_IL.ordinal():
+        return "M0<13><10>"; // measured value
+    default:
+        return "";
+    }
+}
+
 } // namespace
 
 // ---- names and display texts ----
@@ -800,6 +881,34 @@ const QRegularExpression& ConfigHelper::Instrument::getRegularExpression() const
 
 std::vector<TestString> ConfigHelper::Instrument::getTestStrings() const {
     return ownSamples(patternSource(ordinal()));
+}
+
+QString ConfigHelper::Instrument::getStabilityPattern() const {
+    const auto rule = stabilityRule(patternSource(ordinal()));
+    return rule ? QString::fromUtf8(rule->pattern) : QString("");
+}
+
+const QRegularExpression& ConfigHelper::Instrument::getStabilityExpression() const {
+    static const std::vector<QRegularExpression> compiled = [] {
+        std::vector<QRegularExpression> v;
+        for (const Instrument& i : values())
+            v.push_back(i.hasStabilityRule() ? compileInstrumentPattern(i.getStabilityPattern())
+                                             : QRegularExpression(QStringLiteral("(")));
+        return v;
+    }();
+    return compiled.at(std::size_t(ordinal()));
+}
+
+std::vector<StabilitySample> ConfigHelper::Instrument::getStabilitySamples() const {
+    std::vector<StabilitySample> v;
+    if (const auto rule = stabilityRule(patternSource(ordinal())))
+        for (const auto& [line, stable] : rule->samples)
+            v.push_back({QString::fromUtf8(line), stable});
+    return v;
+}
+
+QString ConfigHelper::Instrument::getRequestCommand() const {
+    return QString::fromLatin1(requestCommand(ordinal()));
 }
 
 QString ConfigHelper::Instrument::toString() const {

@@ -127,6 +127,12 @@ struct TestString {
     QString expected;
 };
 
+// One sample data line and whether the instrument marked it as stable.
+struct StabilitySample {
+    QString line;
+    bool stable;
+};
+
 // The value sets of every option, the text rules of the free options and the instrument presets.
 // Display texts come from the bundle "vornal.config.ConfigBundle", looked up once on first use in the
 // language of ResourceBundle::locale(). All operations are pure and may be called from any thread.
@@ -363,6 +369,19 @@ public:
         const QRegularExpression& getRegularExpression() const;
         // Sample data lines and the value each must give; one pair of empty texts when the preset has none.
         std::vector<TestString> getTestStrings() const;
+        // The stability rule: an expression (instruments' dialect) that finds a match in a line the
+        // instrument marked as stable, e.g. the "ST," header of a balance; "" when the instrument marks
+        // no stability (the stable-reading options are then off).
+        QString getStabilityPattern() const;
+        bool hasStabilityRule() const { return !getStabilityPattern().isEmpty(); }
+        // getStabilityPattern() compiled once for this process; an invalid expression when there is none.
+        const QRegularExpression& getStabilityExpression() const;
+        // Sample lines and whether the instrument marked each as stable; empty without a rule.
+        std::vector<StabilitySample> getStabilitySamples() const;
+        // The command that asks the instrument for a reading, in the notation of requestCommand
+        // ("S<13><10>");
+        // "" when the instrument sends only on its own.
+        QString getRequestCommand() const;
         // The display name.
         QString toPlainString() const { return displayOf(ordinal()); }
         // The text of the instrument list: the display name; text presets in italics through HTML.
