@@ -1,6 +1,7 @@
 // Readings on request: the command notation, sending now and on a timer, and requests handed over by
 // `vornal-cli request` through the local socket.
 #include "vornal/worker/RequestSender.h"
+#include "vornal/config/ConfigHelper.h"
 
 #include "../support/WaitFor.h"
 
@@ -13,32 +14,51 @@
 
 using vornal::test::waitFor;
 using vornal::worker::RequestSender;
+using Command = vornal::config::ConfigHelper::RequestCommand;
+using Hotkey = vornal::config::ConfigHelper::RequestHotkey;
+using Every = vornal::config::ConfigHelper::RequestEverySeconds;
 
 namespace {
 
 TEST(RequestCommand, NotationOfControlCharacters) {
-    EXPECT_EQ(RequestSender::parseCommand("S<13><10>"), QByteArray("S\r\n"));
-    EXPECT_EQ(RequestSender::parseCommand("<27>P<13><10>"), QByteArray("\x1bP\r\n"));
-    EXPECT_EQ(RequestSender::parseCommand("<0>"), QByteArray(1, '\0'));
-    EXPECT_EQ(RequestSender::parseCommand("<255>"), QByteArray(1, '\xff'));
-    EXPECT_EQ(RequestSender::parseCommand(""), QByteArray());
+    EXPECT_EQ(Command::toBytes("S<13><10>"), QByteArray("S\r\n"));
+    EXPECT_EQ(Command::toBytes("<27>P<13><10>"), QByteArray("\x1bP\r\n"));
+    EXPECT_EQ(Command::toBytes("<0>"), QByteArray(1, '\0'));
+    EXPECT_EQ(Command::toBytes("<255>"), QByteArray(1, '\xff'));
+    EXPECT_EQ(Command::toBytes(""), QByteArray());
     // A "<" that starts no code is itself.
-    EXPECT_EQ(RequestSender::parseCommand("<256>"), QByteArray("<256>"));
-    EXPECT_EQ(RequestSender::parseCommand("a<b>"), QByteArray("a<b>"));
-    EXPECT_EQ(RequestSender::parseCommand("<13"), QByteArray("<13"));
-    EXPECT_EQ(RequestSender::parseCommand("<1234>"), QByteArray("<1234>"));
-    EXPECT_EQ(RequestSender::parseCommand("<>"), QByteArray("<>"));
-    EXPECT_EQ(RequestSender::parseCommand(QString::fromUtf8("\xc2\xb0")), QByteArray("\xb0"));
+    EXPECT_EQ(Command::toBytes("<256>"), QByteArray("<256>"));
+    EXPECT_EQ(Command::toBytes("a<b>"), QByteArray("a<b>"));
+    EXPECT_EQ(Command::toBytes("<13"), QByteArray("<13"));
+    EXPECT_EQ(Command::toBytes("<1234>"), QByteArray("<1234>"));
+    EXPECT_EQ(Command::toBytes("<>"), QByteArray("<>"));
+    EXPECT_EQ(Command::toBytes(QString::fromUtf8("\xc2\xb0")), QByteArray("\xb0"));
     QString error;
-    EXPECT_FALSE(RequestSender::parseCommand(QString::fromUtf8("W\xe2\x82\xac"), &error));
+    EXPECT_FALSE(Command::toBytes(QString::fromUtf8("W\xe2\x82\xac"), &error));
+    EXPECT_FALSE(Command::valid(QString::fromUtf8("W\xe2\x82\xac")));
     EXPECT_TRUE(error.contains("<13>")) << error.toStdString();
     for (const char* text : {"S<13><10>", "<27>P<13><10>", "READ<13><10>", "<10>W<13>"})
-        EXPECT_EQ(RequestSender::formatCommand(*RequestSender::parseCommand(text)), text);
+        EXPECT_EQ(RequestSender::formatCommand(*Command::toBytes(text)), text);
 
     for (const char* ok : {"", "1", "10", "86400"})
-        EXPECT_TRUE(RequestSender::validInterval(ok)) << ok;
+        EXPECT_TRUE(Every::valid(ok)) << ok;
     for (const char* bad : {"0", "-1", "+5", "1.5", "86401", "x", " 5"})
-        EXPECT_FALSE(RequestSender::validInterval(bad)) << bad;
+        EXPECT_FALSE(Every::valid(bad)) << bad;
+}
+
+TEST(RequestHotkey, ModifiersAndAKey) {
+    const auto p = Hotkey::parse("Ctrl+Alt+R");
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->modifiers, unsigned(Hotkey::Ctrl | Hotkey::Alt));
+    EXPECT_EQ(p->key, "R");
+    EXPECT_EQ(Hotkey::parse("shift+f9")->key, "F9");
+    EXPECT_EQ(Hotkey::parse("F12")->modifiers, 0u);
+    EXPECT_EQ(Hotkey::parse("Meta+7")->modifiers, unsigned(Hotkey::Meta));
+    EXPECT_TRUE(Hotkey::valid(""));
+    // A bare letter or digit would be taken from every application; unknown parts are refused.
+    for (const char* bad : {"R", "Shift+R", "Ctrl+Ctrl+R", "Ctrl+", "Hyper+R", "Ctrl+F0", "Ctrl+F25", "F",
+                            "Ctrl+RR", "Ctrl+F09", "+R"})
+        EXPECT_FALSE(Hotkey::valid(bad)) << bad;
 }
 
 TEST(RequestSender, SendsOnRequestAndOnTheTimerAndReportsFailures) {

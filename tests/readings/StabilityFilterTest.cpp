@@ -134,7 +134,7 @@ TEST(StabilityFilterSettings, OffUnlessAnOptionIsOnAndThePresetHasARule) {
     Config c;
     c.setInstrument(Instrument::SMA_SCP);
     EXPECT_FALSE(StabilityFilter::fromConfig(c));
-    c.typeOnlyStable = true;
+    c.setTypeOnlyStable(true);
     EXPECT_TRUE(StabilityFilter::fromConfig(c));
 }
 

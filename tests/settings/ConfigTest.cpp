@@ -334,6 +334,14 @@ TEST(ConfigTest, CopyAndHasChangedCompareEveryFieldButPrevPort) {
                                               {"customRegEx", "(\\d+)"},
                                               {"ignoreTimeLimit", "100"},
                                               {"ignoreDifference", "0.5"},
+                                              {"typeOnlyStable", "true"},
+                                              {"oncePerPlacement", "true"},
+                                              {"requestCommand", "S<13><10>"},
+                                              {"requestHotkey", "Ctrl+Alt+R"},
+                                              {"requestEverySeconds", "5"},
+                                              {"dataLogFile", "/tmp/readings.csv"},
+                                              {"dataLogMaxBytes", "2048"},
+                                              {"dataLogKeep", "2"},
                                               {"prevPort", "COM8"}};
     ASSERT_EQ(other.size(), std::size_t(Config::keys().size()));
     for (const QString& key : Config::keys()) {

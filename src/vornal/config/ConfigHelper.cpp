@@ -828,6 +828,64 @@ bool ConfigHelper::CustomRegEx::valid(const QString& text) {
     return firstUnescaped(text, u'(') < firstUnescaped(text, u')');
 }
 
+std::optional<QByteArray> ConfigHelper::RequestCommand::toBytes(const QString& text, QString* error) {
+    QByteArray out;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c == u'<') {
+            qsizetype end = i + 1;
+            while (end < text.size() && end - i <= 3 && text[end] >= u'0' && text[end] <= u'9')
+                ++end;
+            const int code = text.mid(i + 1, end - i - 1).toInt();
+            if (end > i + 1 && end < text.size() && text[end] == u'>' && code <= 255) {
+                out += char(code);
+                i = end;
+                continue;
+            }
+        }
+        if (c > 255) {
+            if (error)
+                *error = QStringLiteral("the character '%1' cannot be sent: use characters with codes 0 to "
+                                        "255, written as <code> where needed, e.g. <13> for CR")
+                             .arg(text[i]);
+            return std::nullopt;
+        }
+        out += char(c);
+    }
+    return out;
+}
+
+std::optional<ConfigHelper::RequestHotkey::Parsed> ConfigHelper::RequestHotkey::parse(const QString& text) {
+    const QStringList parts = text.split(u'+');
+    Parsed p{0, QString()};
+    for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
+        const QString m = parts[i].trimmed().toLower();
+        const unsigned bit = m == u"ctrl" || m == u"control" ? Ctrl
+                             : m == u"alt"                   ? Alt
+                             : m == u"shift"                 ? Shift
+                             : m == u"meta" || m == u"super" ? Meta
+                                                             : 0u;
+        if (bit == 0 || (p.modifiers & bit))
+            return std::nullopt;
+        p.modifiers |= bit;
+    }
+    const QString key = parts.last().trimmed().toUpper();
+    if (key.size() == 1 && ((key[0] >= u'A' && key[0] <= u'Z') || (key[0] >= u'0' && key[0] <= u'9'))) {
+        // A letter or digit alone would take that key from every application.
+        if (p.modifiers == 0 || p.modifiers == Shift)
+            return std::nullopt;
+    } else if (!(key.size() >= 2 && key[0] == u'F' && key[1] >= u'1' && key[1] <= u'9' &&
+                 wholeInRange(key.mid(1), 1, 24))) {
+        return std::nullopt;
+    }
+    p.key = key;
+    return p;
+}
+
+bool ConfigHelper::RequestEverySeconds::valid(const QString& text) {
+    return text.isEmpty() || (text[0] >= u'1' && text[0] <= u'9' && wholeInRange(text, 1, 86400));
+}
+
 // ---- instrument presets ----
 
 QString ConfigHelper::Instrument::nameOf(int o) {

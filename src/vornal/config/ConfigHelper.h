@@ -2,6 +2,7 @@
 
 #include "RoundingMode.h"
 
+#include <QByteArray>
 #include <QChar>
 #include <QRegularExpression>
 #include <QString>
@@ -320,6 +321,33 @@ public:
     // Custom extraction expression: empty, or an expression that compiles and whose first unescaped "("
     // comes before its first unescaped ")" (so it has a group 1).
     struct CustomRegEx {
+        static QString getDefault() { return QString(""); }
+        static bool valid(const QString& text);
+    };
+
+    // The command that asks the instrument for a reading: characters 0-255 as they are, and "<code>"
+    // (decimal 0-255) for any byte, as the event log shows control characters: "S<13><10>" is S, CR, LF.
+    // A "<" that does not start such a code is itself. Default: the preset's command.
+    struct RequestCommand {
+        static QString getDefault() { return QString(""); }
+        static bool valid(const QString& text) { return toBytes(text).has_value(); }
+        // The bytes to send; none (with the reason) for characters above 255.
+        static std::optional<QByteArray> toBytes(const QString& text, QString* error = nullptr);
+    };
+    // The global shortcut that sends the request: empty, or modifiers and a key joined by "+", as in
+    // "Ctrl+Alt+R" or "Shift+F9". Modifiers Ctrl, Alt, Shift, Meta (any case); keys A-Z, 0-9, F1-F24.
+    struct RequestHotkey {
+        enum Modifier : unsigned { Ctrl = 1, Alt = 2, Shift = 4, Meta = 8 };
+        struct Parsed {
+            unsigned modifiers;
+            QString key; // "R", "7", "F9"
+        };
+        static QString getDefault() { return QString(""); }
+        static bool valid(const QString& text) { return text.isEmpty() || parse(text).has_value(); }
+        static std::optional<Parsed> parse(const QString& text);
+    };
+    // Seconds between automatic requests: empty (none), or a whole number 1..86400.
+    struct RequestEverySeconds {
         static QString getDefault() { return QString(""); }
         static bool valid(const QString& text);
     };

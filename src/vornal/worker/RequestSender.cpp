@@ -5,7 +5,6 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 
-#include <algorithm>
 #include <exception>
 
 namespace vornal::worker {
@@ -17,46 +16,8 @@ RequestSender::RequestSender(QByteArray command, Write write, QObject* parent)
 
 RequestSender::~RequestSender() = default;
 
-std::optional<QByteArray> RequestSender::parseCommand(const QString& text, QString* error) {
-    QByteArray out;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i].unicode();
-        if (c == u'<') {
-            qsizetype end = i + 1;
-            while (end < text.size() && end - i <= 3 && text[end].isDigit() && text[end].unicode() < 128)
-                ++end;
-            bool ok = false;
-            const int code = text.mid(i + 1, end - i - 1).toInt(&ok);
-            if (ok && end > i + 1 && end < text.size() && text[end] == u'>' && code <= 255) {
-                out += char(code);
-                i = end;
-                continue;
-            }
-        }
-        if (c > 255) {
-            if (error)
-                *error = QStringLiteral("the character '%1' cannot be sent: use characters with codes 0 to "
-                                        "255, written as <code> where needed, e.g. <13> for CR")
-                             .arg(text[i]);
-            return std::nullopt;
-        }
-        out += char(c);
-    }
-    return out;
-}
-
 QString RequestSender::formatCommand(const QByteArray& bytes) {
     return DataLine::transformControlChars(QString::fromLatin1(bytes));
-}
-
-bool RequestSender::validInterval(const QString& text) {
-    if (text.isEmpty())
-        return true;
-    if (text.size() > 5 ||
-        !std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
-        return false;
-    const int seconds = text.toInt();
-    return seconds >= 1 && seconds <= 86400;
 }
 
 void RequestSender::setInterval(int seconds) {

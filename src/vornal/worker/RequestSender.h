@@ -25,16 +25,9 @@ public:
     RequestSender(QByteArray command, Write write, QObject* parent = nullptr);
     ~RequestSender() override;
 
-    // The command notation of the settings: characters 0-255 as they are, and "<code>" (decimal 0-255)
-    // for any byte, as the event log shows control characters: "S<13><10>" is S, CR, LF. A "<" that does
-    // not start such a code is itself. None (with the reason) for characters above 255.
-    static std::optional<QByteArray> parseCommand(const QString& text, QString* error = nullptr);
-    // The bytes in that notation: control characters and bytes above 126 as "<code>".
+    // The bytes in the notation of the setting (ConfigHelper::RequestCommand): control characters and
+    // bytes above 126 as "<code>".
     static QString formatCommand(const QByteArray& bytes);
-    // True for texts parseCommand() accepts.
-    static bool validCommand(const QString& text) { return parseCommand(text).has_value(); }
-    // True for "", or a whole number of seconds from 1 to 86400.
-    static bool validInterval(const QString& text);
 
     // Sends every `seconds` seconds from now on; 0 stops the timer.
     void setInterval(int seconds);

@@ -26,7 +26,7 @@ std::optional<StabilityFilter> StabilityFilter::fromConfig(const config::Config&
     const auto instrument = config.getInstrument();
     if (!instrument)
         return std::nullopt;
-    return fromSettings(instrument->name(), config.typeOnlyStable, config.oncePerPlacement,
+    return fromSettings(instrument->name(), config.getTypeOnlyStable(), config.getOncePerPlacement(),
                         config.getIgnoreDifference());
 }
 
