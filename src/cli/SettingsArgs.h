@@ -1,7 +1,8 @@
 #pragma once
 
 // Settings for subcommands that run the pipeline: the stored settings, then --preset NAME (the instrument
-// and its input terminator), then every --set KEY=VALUE with the rules of `vornal-cli set`.
+// and all of its port settings: bit rate, data bits, parity, stop bits, handshake, input terminator),
+// then every --set KEY=VALUE with the rules of `vornal-cli set`.
 
 #include "Cli.h"
 #include "Store.h"
@@ -51,7 +52,16 @@ inline std::optional<config::Config> loadSettingsWithOverrides(Invocation& inv, 
             return std::nullopt;
         }
         config.setInstrument(*instrument);
-        config.setInputTerminator(instrument->getPortDefaults().inputTerminator);
+        // All of the preset's port settings, as its default-settings button in the window gives them.
+        const config::PortDefaults d = instrument->getPortDefaults();
+        if (config::ConfigHelper::BitRates::valid(d.bitRate)) {
+            config.setBitRate(d.bitRate);
+            config.setDataBits(d.dataBits);
+            config.setStopBits(d.stopBits);
+            config.setParity(d.parity);
+            config.setHandshake(d.handshake);
+        }
+        config.setInputTerminator(d.inputTerminator);
     }
     for (const QString& s : sets) {
         const qsizetype eq = s.indexOf(u'=');

@@ -334,6 +334,7 @@ TEST(ConfigTest, CopyAndHasChangedCompareEveryFieldButPrevPort) {
                                               {"customRegEx", "(\\d+)"},
                                               {"ignoreTimeLimit", "100"},
                                               {"ignoreDifference", "0.5"},
+                                              {"reconnect", "false"},
                                               {"typeOnlyStable", "true"},
                                               {"oncePerPlacement", "true"},
                                               {"requestCommand", "S<13><10>"},

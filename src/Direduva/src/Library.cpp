@@ -231,6 +231,8 @@ void loadDriver(Library& lib) {
     resolve(h, api.getPortList, "vazSerGetPortList", &missing);
     resolve(h, api.registerDeviceNotification, "vazSerRegisterDeviceNotification", &missing);
     resolve(h, api.unregisterDeviceNotification, "vazSerUnregisterDeviceNotification", &missing);
+    resolve(h, api.waitRx, "vazSerWaitRx", &missing);
+    resolve(h, api.wakeWait, "vazSerWakeWait", &missing);
     resolve(h, api.getName, "vazSerGetName", nullptr);
     resolve(h, api.getLibVer, "vazSerGetLibVer", nullptr);
     resolve(h, api.getLastErrorText, "vazSerGetLastErrorText", nullptr);

@@ -81,6 +81,7 @@ struct Handle {
     std::unique_ptr<SimPort> port;
     std::int32_t timeoutRx = 0;
     std::int32_t timeoutTx = 0;
+    bool wake = false; // vazSerWakeWait: the current or next vazSerWaitRx returns at once
 };
 
 struct Driver {
@@ -591,6 +592,57 @@ VAZ_API int32_t VAZ_CALL vazSerGetLastErrorText(char* buffer, int32_t n) {
     if (lastError.empty())
         return 0;
     return copyText(lastError, buffer, n);
+}
+
+// Waits on the driver's condition variable until the next scripted byte falls due, the device goes,
+// the handle is woken or the time is up; nothing wakes it in between.
+VAZ_API int32_t VAZ_CALL vazSerWaitRx(VazHandle h, int32_t ms) {
+    Driver& d = driver();
+    std::unique_lock lock(d.mu);
+    Handle* hd = d.handle(h);
+    if (!hd)
+        return failWith(VAZ_FAIL, "the port is not open (handle " + std::to_string(h) + ")");
+    const std::int64_t start = nowMs();
+    const std::optional<std::int64_t> deadline =
+        ms < 0 ? std::nullopt : std::optional<std::int64_t>(start + ms);
+    for (;;) {
+        const std::int64_t now = nowMs();
+        d.advance(*hd, now);
+        if (hd->port->rxReady() > 0)
+            return 1;
+        if (hangup(*hd, now))
+            return VAZ_HANGUP;
+        if (hd->wake) {
+            hd->wake = false;
+            return 0;
+        }
+        if (deadline && now >= *deadline)
+            return 0;
+        std::optional<std::int64_t> until = deadline;
+        auto sooner = [&](std::int64_t t) { until = until ? std::min(*until, t) : t; };
+        if (auto next = hd->port->nextEventAt())
+            sooner(std::max(*next, now + 1));
+        if (auto gone = hd->device->unplugAt())
+            sooner(std::max(*gone, now + 1));
+        if (until)
+            d.changed.wait_for(lock, std::chrono::milliseconds(*until - now));
+        else
+            d.changed.wait(lock);
+        hd = d.handle(h);
+        if (!hd)
+            return failWith(VAZ_FAIL, "the port was closed during the wait");
+    }
+}
+
+VAZ_API int32_t VAZ_CALL vazSerWakeWait(VazHandle h) {
+    Driver& d = driver();
+    std::lock_guard lock(d.mu);
+    Handle* hd = d.handle(h);
+    if (!hd)
+        return failWith(VAZ_FAIL, "the port is not open (handle " + std::to_string(h) + ")");
+    hd->wake = true;
+    d.changed.notify_all();
+    return VAZ_OK;
 }
 
 } // extern "C"

@@ -138,6 +138,9 @@ public:
     void setRemoveCharacters(const QString& v) { removeCharacters_ = v; }
     QString getCustomRegEx() const { return customRegEx_; }
     void setCustomRegEx(const QString& v) { customRegEx_ = v; }
+    // Wait for a port that went away (adapter unplugged) and open it again.
+    bool getReconnect() const { return reconnect_; }
+    void setReconnect(bool v) { reconnect_ = v; }
     QString getIgnoreTimeLimit() const { return ignoreTimeLimit_; }
     void setIgnoreTimeLimit(const QString& v) { ignoreTimeLimit_ = v; }
     QString getIgnoreDifference() const { return ignoreDifference_; }
@@ -263,6 +266,7 @@ private:
     QString editNumCharacters_ = QStringLiteral("");
     QString removeCharacters_ = QStringLiteral("");
     QString customRegEx_ = QStringLiteral("");
+    bool reconnect_ = true;
     QString ignoreTimeLimit_ = QStringLiteral("");
     QString ignoreDifference_ = QStringLiteral("");
     bool typeOnlyStable_ = false;

@@ -2,7 +2,6 @@
 
 #include "EventLog.h"
 #include "MessageBoxes.h"
-#include "OutputBots.h"
 #include "dialogs/CustomRegExDialog.h"
 #include "dialogs/DialogTexts.h"
 #include "dialogs/FieldVerifiers.h"
@@ -17,6 +16,7 @@
 #include "vornal/util/Links.h"
 #include "vornal/util/MessageFormat.h"
 #include "vornal/util/Queued.h"
+#include "vornal/worker/Connection.h"
 #include "vornal/worker/WeightWorker.h"
 
 #include <Direduva/Errors.h>
@@ -310,16 +310,11 @@ VororaZeZovFrame2::VororaZeZovFrame2(Options options, QWidget* parent)
 }
 
 VororaZeZovFrame2::~VororaZeZovFrame2() {
-    if (weightWorker_) {
-        weightWorker_->disconnect(this);
-        weightWorker_->cancel();
-        delete weightWorker_;
-        weightWorker_ = nullptr;
+    if (connection_) {
+        connection_->disconnect(this);
+        delete connection_; // ends the reading and the typing
+        connection_ = nullptr;
     }
-    if (keyBot_)
-        keyBot_->stop();
-    if (soundBot_)
-        soundBot_->close();
 }
 
 QString VororaZeZovFrame2::text(const QString& key) const {
@@ -1221,7 +1216,7 @@ void VororaZeZovFrame2::importSettingsButtonActionPerformed() {
         return;
     // The next start loads the imported settings; closing normally would save the window's over them.
     exitAfterImport_ = true;
-    if (weightWorker_)
+    if (connection_ && connection_->isActive())
         stopConnection();
     emit exitRequested(SettingsTransferDialogs::EXIT_AFTER_IMPORT);
 }
@@ -1367,7 +1362,7 @@ void VororaZeZovFrame2::closeEvent(QCloseEvent* event) {
 
 void VororaZeZovFrame2::thisWindowClosed() {
     setClosing(true);
-    if (weightWorker_)
+    if (connection_ && connection_->isActive())
         stopConnection();
     // After a confirmed import the store holds the imported settings: nothing is saved over them.
     if (exitAfterImport_)
@@ -1384,99 +1379,106 @@ void VororaZeZovFrame2::thisWindowClosed() {
 // ======================================================================== connection
 
 void VororaZeZovFrame2::startStopJButtonActionPerformed() {
-    if (connected_)
+    connectionLost_.clear();
+    if (connection_ && connection_->isWaitingForPort())
         stopConnection();
-    else if (!weightWorker_)
+    else if (connected_)
+        stopConnection();
+    else if (!connection_ || !connection_->isActive())
         startConnection();
     // else: a connection is still shutting down; its end switches the window to idle.
+}
+
+void VororaZeZovFrame2::createConnection() {
+    using worker::Connection;
+    connection_ = new Connection(this);
+    // Log lines come from the reading and typing threads too; the event log takes them from any thread.
+    connect(
+        connection_, &Connection::logEvent, this,
+        [this](const QString& t, bool important) { important ? logImportantEvent(t) : logEvent(t); },
+        Qt::DirectConnection);
+    connect(
+        connection_, &Connection::connectedChanged, this, [this](bool on) { setConnectedInGUI(on); },
+        Qt::DirectConnection);
+    connect(connection_, &Connection::warning, this, &VororaZeZovFrame2::showWarning);
+    connect(
+        connection_, &Connection::outputFailed, this, [this](Connection::Output output, const QString& why) {
+            if (output == Connection::Output::Keys)
+                MessageBoxes::error(this, text(QStringLiteral("error.initializing.keyboard.output")) + why,
+                                    text(QStringLiteral("error")));
+            else
+                MessageBoxes::error(this, text(QStringLiteral("error.while.initializing.sound.output")) + why,
+                                    text(QStringLiteral("sound.output.error")));
+        });
+    connect(connection_, &Connection::capsLockOn, this, [this] {
+        MessageBoxes::warning(this, text(QStringLiteral("please.turn.off.caps.lock")),
+                              text(QStringLiteral("warning")));
+    });
+    connect(connection_, &Connection::startFailed, this,
+            [this](Connection::StartFailure kind, const QString& why) {
+                MessageBoxes::error(this, why,
+                                    text(kind == Connection::StartFailure::InvalidSetting
+                                             ? QStringLiteral("invalid.setting")
+                                             : QStringLiteral("error.opening.port")));
+            });
+    connect(connection_, &Connection::started, this, [this] {
+        const auto instrument = config_.getInstrument().value_or(ConfigHelper::Instrument::getDefault());
+        logEvent(text(kFrame + QStringLiteral("deviceLabel.text")) + u' ' + instrument.toPlainString());
+        if (!config_.getCustomRegEx().isEmpty())
+            logEvent(QStringLiteral("Custom regEx: ") + config_.getCustomRegEx());
+        logEvent(text(QStringLiteral("keyboard.output.started.type")) + u' ' +
+                 config_.getKeyboardType().toString());
+    });
+    connect(
+        connection_, &Connection::line, this,
+        [this](const worker::DataLine& line, const worker::DataLine& received) { showLine(line, received); });
+    connect(connection_, &Connection::waitingForPort, this, [this](const QString& port, const QString& why) {
+        const QString status = QStringLiteral("The connection to %1 was lost (%2). Waiting for the port; "
+                                              "press Stop to end.")
+                                   .arg(port, why);
+        statusJLabel_->setText(status);
+        notifyWhenHidden(QStringLiteral("Connection lost"), status);
+    });
+    connect(connection_, &Connection::reconnected, this, [this](const QString& port) {
+        statusJLabel_->setText(QStringLiteral("Reconnected to %1.").arg(port));
+        notifyWhenHidden(QStringLiteral("Reconnected"), QStringLiteral("Reconnected to %1.").arg(port));
+    });
+    connect(connection_, &Connection::stopped, this,
+            [this](Connection::StopReason reason, const QString& why) {
+                if (reason == Connection::StopReason::Stopped)
+                    return;
+                // Kept until the user acts (Start), so that a lost instrument is not missed.
+                connectionLost_ =
+                    QStringLiteral("The connection to %1 was lost: %2. Check the instrument and its "
+                                   "cable, then press Start.")
+                        .arg(config_.getPort(), why);
+                statusJLabel_->setText(connectionLost_);
+                notifyWhenHidden(QStringLiteral("Connection lost"), connectionLost_);
+            });
+}
+
+void VororaZeZovFrame2::notifyWhenHidden(const QString& caption, const QString& message) {
+    if (isVisible() && !isMinimized())
+        return;
+    if (trayMinimizer_ && trayMinimizer_->trayIcon() && trayMinimizer_->trayIcon()->isVisible())
+        trayMinimizer_->trayIcon()->showMessage(caption, message);
 }
 
 void VororaZeZovFrame2::startConnection() {
     // 1.
     updateConfigFromTabs();
-    // 2. Keystroke output (its own thread).
-    keyBot_.reset();
-    try {
-        keyBot_ = KeyOutput::create(config_, this);
-    } catch (const std::exception& e) {
-        MessageBoxes::error(
-            this, text(QStringLiteral("error.initializing.keyboard.output")) + QString::fromUtf8(e.what()),
-            text(QStringLiteral("error")));
-    }
-    // 3. Caps Lock would turn typed letters upside down.
-    if (keyBot_ && keyBot_->capsLockOn().value_or(false))
-        MessageBoxes::warning(this, text(QStringLiteral("please.turn.off.caps.lock")),
-                              text(QStringLiteral("warning")));
-    // 4. Sound.
-    soundBot_.reset();
-    if (config_.getSound() != ConfigHelper::Sound::NONE) {
-        try {
-            soundBot_ = SoundOutput::create(config_.getSound());
-        } catch (const std::exception& e) {
-            MessageBoxes::error(this,
-                                text(QStringLiteral("error.while.initializing.sound.output")) +
-                                    QString::fromUtf8(e.what()),
-                                text(QStringLiteral("sound.output.error")));
-        }
-    }
-    // 5. Duplicate filter.
-    ignorer_.reset();
-    if (config_.ignoreDuplicates)
-        ignorer_ = worker::Ignorer::fromConfig(config_);
-    // 6. The reading worker opens the port.
-    std::unique_ptr<worker::WeightWorker> created;
-    QString failure, title;
-    try {
-        created = worker::createWorker(config_, this, this);
-    } catch (const Direduva::InvalidSettingError& e) {
-        failure = QString::fromUtf8(e.what());
-        title = text(QStringLiteral("invalid.setting"));
-    } catch (const std::exception& e) {
-        failure = QString::fromUtf8(e.what());
-        title = text(QStringLiteral("error.opening.port"));
-    }
-    if (!created) {
-        // Nothing half-open stays behind: no typing thread, no sound device, the idle look.
-        if (keyBot_)
-            keyBot_->stop();
-        keyBot_.reset();
-        if (soundBot_)
-            soundBot_->close();
-        soundBot_.reset();
-        ignorer_.reset();
-        if (connected_)
-            setConnectedInGUI(false);
-        MessageBoxes::error(this, failure, title);
-        return;
-    }
-    weightWorker_ = created.release();
-    connect(weightWorker_, &worker::WeightWorker::finished, this, [this, w = weightWorker_] {
-        if (weightWorker_ == w)
-            weightWorker_ = nullptr;
-        w->deleteLater();
-    });
-    // 8. What runs.
-    const auto instrument = config_.getInstrument().value_or(ConfigHelper::Instrument::getDefault());
-    logEvent(text(kFrame + QStringLiteral("deviceLabel.text")) + u' ' + instrument.toPlainString());
-    if (!config_.getCustomRegEx().isEmpty())
-        logEvent(QStringLiteral("Custom regEx: ") + config_.getCustomRegEx());
-    logEvent(text(QStringLiteral("keyboard.output.started.type")) + u' ' +
-             config_.getKeyboardType().toString());
+    if (!connection_)
+        createConnection();
+    // 2.-9. Typing, Caps Lock, sound, duplicate filter, the port, the reading.
+    worker::Connection::Options options;
+    options.reconnect = config_.getReconnect();
     lastLineCount_ = -1;
-    // 9.
-    weightWorker_->execute();
+    connection_->start(config_, options);
 }
 
 void VororaZeZovFrame2::stopConnection() {
-    if (weightWorker_)
-        weightWorker_->cancel();
-    if (keyBot_)
-        keyBot_->stop();
-    keyBot_.reset();
-    if (soundBot_)
-        soundBot_->close();
-    soundBot_.reset();
-    ignorer_.reset();
+    if (connection_)
+        connection_->stop();
 }
 
 void VororaZeZovFrame2::setConnectedInGUI(bool connected) {
@@ -1492,7 +1494,8 @@ void VororaZeZovFrame2::applyConnectedState(bool connected) {
                                         : kFrame + QStringLiteral("statusJLabel.text");
     bool missing = !bundle_->contains(buttonKey) || !bundle_->contains(statusKey);
     startStopJButton_->setText(withMnemonic(text(buttonKey), connected ? u'P' : u'T'));
-    statusJLabel_->setText(text(statusKey));
+    // A lost connection stays in the status until the user acts.
+    statusJLabel_->setText(!connected && !connectionLost_.isEmpty() ? connectionLost_ : text(statusKey));
     if (connected) {
         backlogTimer_->start();
         for (int pos = SettingsTab; pos >= InputTab; --pos) {
@@ -1521,24 +1524,18 @@ void VororaZeZovFrame2::showStatusIdle() {
     statusJLabel_->setText(text(kFrame + QStringLiteral("statusJLabel.text")));
 }
 
-void VororaZeZovFrame2::update(const worker::DataLine& received) {
-    worker::DataLine line = received;
-    // 1. Duplicates lose their value.
-    if (ignorer_)
-        ignorer_->process(line);
-    // 2.
-    if (soundBot_ && line.hasValue())
-        soundBot_->beep();
-    // 3.
+void VororaZeZovFrame2::update(const worker::DataLine& line) {
+    showLine(line, line);
+}
+
+void VororaZeZovFrame2::showLine(const worker::DataLine& line, const worker::DataLine& received) {
+    // 3. (1. duplicate filter, 2. sound and 5. typing are the connection's.)
     eventLog_->appendDataLine(line);
     lastLines_.push_back(received.rawData());
     while (lastLines_.size() > static_cast<size_t>(kLastReceivedLines))
         lastLines_.pop_front();
     // 4.
     lastLineCount_ = line.getCount();
-    // 5. Typed on the keystroke thread; without it the value cannot be typed.
-    if (keyBot_)
-        keyBot_->add(line.getProcessedData());
     refreshLineStatus();
 }
 
@@ -1546,7 +1543,7 @@ void VororaZeZovFrame2::refreshLineStatus() {
     if (lastLineCount_ < 0)
         return;
     QString status = text(QStringLiteral("line.count")) + QString::number(lastLineCount_);
-    const int waiting = keyBot_ ? keyBot_->waiting() : 0;
+    const int waiting = connection_ ? connection_->waitingValues() : 0;
     if (waiting > 0)
         status += u' ' + MessageFormat::format(text(QStringLiteral("values.waiting.0")), waiting);
     if (statusJLabel_->text() != status)

@@ -33,15 +33,13 @@ namespace vornal::prefs {
 class AbstractPreferences;
 }
 namespace vornal::worker {
-class WeightWorker;
+class Connection;
 }
 
 namespace vornal {
 
 class EventLog;
 class FieldVerifier;
-class KeyOutput;
-class SoundOutput;
 class SystemTray;
 class TrayMinimizer;
 
@@ -193,6 +191,9 @@ private:
     // Connection.
     void startConnection();
     void stopConnection();
+    void createConnection();
+    void showLine(const worker::DataLine& line, const worker::DataLine& received);
+    void notifyWhenHidden(const QString& caption, const QString& message);
     void applyConnectedState(bool connected);
     void showStatusIdle();
     void refreshLineStatus();
@@ -230,10 +231,10 @@ private:
 
     // Connection.
     std::atomic<bool> connected_{false};
-    std::unique_ptr<KeyOutput> keyBot_;
-    std::unique_ptr<SoundOutput> soundBot_;
-    std::optional<worker::Ignorer> ignorer_;
-    worker::WeightWorker* weightWorker_ = nullptr;
+    // The connection (reading, typing, sound, duplicate filter); created at the first start.
+    worker::Connection* connection_ = nullptr;
+    // Why the last connection was lost; shown in the status until the user acts.
+    QString connectionLost_;
     qint32 lastLineCount_ = -1;
     QTimer* backlogTimer_ = nullptr;
     bool mathRoundingErrorWarningDisplayed_ = false;

@@ -1,0 +1,270 @@
+#include "vornal/worker/Connection.h"
+
+#include "vornal/worker/Keybot.h"
+#include "vornal/worker/SoundBot.h"
+#include "vornal/worker/WeightWorker.h"
+
+#include <Direduva/Errors.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTimer>
+
+namespace vornal::worker {
+
+using config::ConfigHelper;
+
+// The worker's and the Keybot's view: everything becomes a signal of the connection.
+class Connection::View final : public WeightWorkerView {
+public:
+    explicit View(Connection* c) : c_(c) {}
+    void logEvent(const QString& text) override { emit c_->logEvent(text, false); }
+    void logImportantEvent(const QString& text) override { emit c_->logEvent(text, true); }
+    void setConnectedInGUI(bool connected) override {
+        // A worker that ends because its port went away keeps the connected look while the connection
+        // waits for the port.
+        if (!connected && c_->keepsConnectedLook())
+            return;
+        emit c_->connectedChanged(connected);
+    }
+    void update(const DataLine& line) override { c_->dispatch(line); }
+    void showWarning(const QString& title, const QString& message) override {
+        emit c_->warning(title, message);
+    }
+
+private:
+    Connection* c_;
+};
+
+Connection::Connection(QObject* parent) : QObject(parent), view_(std::make_unique<View>(this)) {
+    reopenTimer_ = new QTimer(this);
+    connect(reopenTimer_, &QTimer::timeout, this, &Connection::tryReopen);
+}
+
+Connection::~Connection() {
+    reopenTimer_->stop();
+    if (worker_)
+        worker_->cancel();
+    worker_.reset(); // joins the reading thread, closes the port
+    if (keybot_)
+        keybot_->stop();
+    if (soundBot_)
+        soundBot_->close();
+}
+
+bool Connection::start(const config::Config& config, const Options& options) {
+    if (active_)
+        return false;
+    config_ = config::Config::copyConfig(config);
+    options_ = options;
+    stopRequested_ = false;
+    waiting_ = false;
+    // 1. Keystroke output (its own thread).
+    keybot_.reset();
+    if (options_.keys) {
+        try {
+            keybot_ =
+                Keybot::fromConfig(config_, view_.get(), options_.injector ? options_.injector() : nullptr);
+            keybot_->start();
+        } catch (const std::exception& e) {
+            keybot_.reset();
+            emit outputFailed(Output::Keys, QString::fromUtf8(e.what()));
+            if (options_.keysRequired)
+                return false;
+        }
+    }
+    // 2. Caps Lock would turn typed letters upside down.
+    if (keybot_ && keybot_->capsLockOn().value_or(false))
+        emit capsLockOn();
+    // 3. Sound.
+    soundBot_.reset();
+    if (options_.sound && config_.getSound() != ConfigHelper::Sound::NONE) {
+        try {
+            soundBot_ = SoundBot::forSound(config_.getSound());
+        } catch (const std::exception& e) {
+            emit outputFailed(Output::Sound, QString::fromUtf8(e.what()));
+        }
+    }
+    // 4. Duplicate filter.
+    ignorer_.reset();
+    if (config_.ignoreDuplicates)
+        ignorer_ = Ignorer::fromConfig(config_);
+    // 5. The reading worker opens the port.
+    if (!openWorker(true)) {
+        // Nothing half-open stays behind: no typing thread, no sound device, the idle look.
+        if (keybot_)
+            keybot_->stop();
+        keybot_.reset();
+        if (soundBot_)
+            soundBot_->close();
+        soundBot_.reset();
+        ignorer_.reset();
+        emit connectedChanged(false);
+        return false;
+    }
+    stablePort_ = stableName(config_.getPort());
+    active_ = true;
+    emit started();
+    // 6.
+    worker_->execute();
+    return true;
+}
+
+bool Connection::openWorker(bool reporting) {
+    try {
+        worker_ = createWorker(config_, view_.get());
+    } catch (const Direduva::InvalidSettingError& e) {
+        if (reporting)
+            emit startFailed(StartFailure::InvalidSetting, QString::fromUtf8(e.what()));
+        return false;
+    } catch (const std::exception& e) {
+        if (reporting)
+            emit startFailed(StartFailure::OpenFailed, QString::fromUtf8(e.what()));
+        return false;
+    }
+    worker_->setHangupReportedByOwner(options_.reconnect);
+    connect(worker_.get(), &WeightWorker::finished, this, &Connection::workerFinished, Qt::QueuedConnection);
+    return true;
+}
+
+int Connection::stop() {
+    stopRequested_ = true;
+    int dropped = 0;
+    if (keybot_)
+        dropped = keybot_->stop();
+    keybot_.reset();
+    if (soundBot_)
+        soundBot_->close();
+    soundBot_.reset();
+    ignorer_.reset();
+    if (waiting_) {
+        // Nothing is open: the end is now.
+        finish(StopReason::Stopped, QString());
+    } else if (worker_) {
+        worker_->cancel();
+    }
+    return dropped;
+}
+
+void Connection::workerFinished() {
+    if (!worker_)
+        return;
+    const std::optional<QString> hangup = worker_->hangupReason();
+    const std::optional<QString> failure = worker_->failureReason();
+    // Deleted once its finished() signal has returned; this connection stays its only owner until then.
+    worker_.release()->deleteLater();
+    if (hangup && options_.reconnect && !stopRequested_) {
+        waiting_ = true;
+        emit logEvent(QStringLiteral("The port %1 is gone (%2); waiting for it to come back. Stop ends the "
+                                     "wait.")
+                          .arg(config_.getPort(), *hangup),
+                      true);
+        emit waitingForPort(config_.getPort(), *hangup);
+        reopenTimer_->start(std::max(10, options_.reconnectPollMs));
+        return;
+    }
+    if (stopRequested_ || (!hangup && !failure))
+        finish(StopReason::Stopped, QString());
+    else if (hangup)
+        finish(StopReason::PortGone, *hangup);
+    else
+        finish(StopReason::Failed, *failure);
+}
+
+void Connection::tryReopen() {
+    if (!waiting_ || stopRequested_) {
+        reopenTimer_->stop();
+        return;
+    }
+    const QString name = currentName(stablePort_);
+    // A device file that is not there yet needs no open attempt.
+    if (name.startsWith(u'/') && !QFileInfo::exists(name))
+        return;
+    const QString before = config_.getPort();
+    config_.setPort(name);
+    const bool opened = openWorker(false);
+    if (!opened) {
+        config_.setPort(before);
+        return; // still gone, or not ready yet: the next tick tries again
+    }
+    reopenTimer_->stop();
+    waiting_ = false;
+    emit logEvent(QStringLiteral("reconnected: %1").arg(name), true);
+    emit reconnected(name);
+    worker_->execute();
+}
+
+void Connection::finish(StopReason reason, const QString& detail) {
+    reopenTimer_->stop();
+    const bool wasWaiting = waiting_;
+    waiting_ = false;
+    if (keybot_)
+        keybot_->stop();
+    keybot_.reset();
+    if (soundBot_)
+        soundBot_->close();
+    soundBot_.reset();
+    ignorer_.reset();
+    if (wasWaiting)
+        emit connectedChanged(false);
+    active_ = false;
+    emit stopped(reason, detail);
+}
+
+void Connection::dispatch(const DataLine& received) {
+    DataLine line = received;
+    // 1. Duplicates lose their value.
+    if (ignorer_)
+        ignorer_->process(line);
+    // 2.
+    if (soundBot_ && line.hasValue())
+        soundBot_->beep();
+    // 3. The event log and the status.
+    emit this->line(line, received);
+    // 4. Typed on the keystroke thread (a line without a value adds nothing).
+    if (keybot_) {
+        keybot_->add(line.getProcessedData());
+        if (line.hasValue())
+            emit valueQueued(keybot_->pendingCount());
+    }
+}
+
+bool Connection::keepsConnectedLook() const {
+    if (waiting_)
+        return true;
+    return options_.reconnect && !stopRequested_ && worker_ && worker_->hangupReason().has_value();
+}
+
+int Connection::waitingValues() const {
+    return keybot_ ? keybot_->pendingCount() : 0;
+}
+
+QString Connection::injectorName() const {
+    return keybot_ ? keybot_->injectorName() : QString();
+}
+
+QString Connection::stableName(const QString& port) {
+#ifdef Q_OS_LINUX
+    const QString target = QFileInfo(port).canonicalFilePath();
+    if (target.isEmpty())
+        return port;
+    const QDir byId(QStringLiteral("/dev/serial/by-id"));
+    for (const QFileInfo& link : byId.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
+        if (link.isSymLink() && link.canonicalFilePath() == target)
+            return link.absoluteFilePath();
+    }
+#endif
+    return port;
+}
+
+QString Connection::currentName(const QString& stable) {
+#ifdef Q_OS_LINUX
+    if (stable.startsWith(QStringLiteral("/dev/serial/by-id/"))) {
+        const QString target = QFileInfo(stable).canonicalFilePath();
+        return target.isEmpty() ? stable : target;
+    }
+#endif
+    return stable;
+}
+
+} // namespace vornal::worker
