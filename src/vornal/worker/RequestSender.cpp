@@ -41,6 +41,9 @@ bool RequestSender::request() {
 }
 
 QString RequestSender::serverName() {
+    const QString chosen = qEnvironmentVariable("VORNAL_REQUEST_SOCKET");
+    if (!chosen.isEmpty())
+        return chosen;
     return QStringLiteral("vornal-request-") + qEnvironmentVariable("USER", qEnvironmentVariable("USERNAME"));
 }
 

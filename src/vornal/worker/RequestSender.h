@@ -37,7 +37,8 @@ public:
     qint64 sentCount() const { return sentCount_; }
 
     // The name of the local socket on which a running connection of this user takes requests from
-    // `vornal-cli request`.
+    // `vornal-cli request`; the environment variable VORNAL_REQUEST_SOCKET chooses another (several
+    // connections side by side, tests).
     static QString serverName();
     // Listens on serverName(); each connection that writes "request\n" triggers request() and is answered
     // "ok\n" or "error: ...\n". False (with the reason) when another connection of this user listens already.
