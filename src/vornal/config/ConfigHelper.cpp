@@ -878,6 +878,10 @@ std::optional<ConfigHelper::RequestHotkey::Parsed> ConfigHelper::RequestHotkey::
                  wholeInRange(key.mid(1), 1, 24))) {
         return std::nullopt;
     }
+    // Ctrl+Alt+F1..F12 switch to the text consoles on Linux desktops: the program would never see them.
+    if ((p.modifiers & (Ctrl | Alt)) == (Ctrl | Alt) && key.size() >= 2 && key[0] == u'F' &&
+        key.mid(1).toInt() <= 12)
+        return std::nullopt;
     p.key = key;
     return p;
 }

@@ -7,12 +7,16 @@
 #include "vornal/worker/StabilityFilter.h"
 #include "vornal/worker/WeightWorker.h"
 
+#include "vornal/util/Queued.h"
+
 #include <Direduva/SerialPortLocal.h>
+#include <platform/hotkey/GlobalHotkey.h>
 
 #include <Direduva/Errors.h>
 
 #include <QDir>
 #include <QFileInfo>
+#include <QPointer>
 #include <QTimer>
 
 #include <span>
@@ -51,6 +55,7 @@ Connection::Connection(QObject* parent) : QObject(parent), view_(std::make_uniqu
 
 Connection::~Connection() {
     reopenTimer_->stop();
+    hotkey_.reset();
     requester_.reset();
     if (worker_)
         worker_->cancel();
@@ -326,9 +331,40 @@ void Connection::startExtras() {
     if (options_.requestServer && !requester_->listen(&why))
         emit logEvent(QStringLiteral("vornal-cli request does not reach this connection: %1").arg(why),
                       false);
+    if (options_.hotkey && !config_.getRequestHotkey().isEmpty())
+        grabHotkey();
+}
+
+void Connection::grabHotkey() {
+    const auto chord = ConfigHelper::RequestHotkey::parse(config_.getRequestHotkey());
+    if (!chord)
+        return;
+    std::string why;
+    hotkey_ = options_.hotkeyBackend ? options_.hotkeyBackend(&why) : platform::createGlobalHotkey(&why);
+    if (hotkey_) {
+        // The press arrives on the backend's thread; the request is sent on this one.
+        const QPointer<Connection> self(this);
+        why = hotkey_->grab({chord->modifiers, chord->key.toStdString()}, [self] {
+            util::postQueued(self.data(), [self] {
+                if (self)
+                    self->request();
+            });
+        });
+        if (why.empty()) {
+            emit logEvent(QStringLiteral("%1 sends the request").arg(config_.getRequestHotkey()), false);
+            return;
+        }
+        hotkey_.reset();
+    }
+    emit logEvent(QStringLiteral("The request hotkey %1 cannot be used: %2.")
+                      .arg(config_.getRequestHotkey(), QString::fromStdString(why)),
+                  true);
 }
 
 void Connection::stopExtras() {
+    if (hotkey_)
+        hotkey_->release();
+    hotkey_.reset();
     requester_.reset();
     dataLog_.reset();
     stability_.reset();

@@ -11,12 +11,14 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 class QTimer;
 
 namespace vornal::platform {
+class GlobalHotkey;
 class KeyInjector;
-}
+} // namespace vornal::platform
 
 namespace vornal::worker {
 
@@ -52,6 +54,10 @@ public:
         QString untypedResult = QStringLiteral("not typed");
         // Take requests of `vornal-cli request` through the local socket.
         bool requestServer = true;
+        // Grab the settings' request hotkey while connected.
+        bool hotkey = true;
+        // Tests: the global-shortcut backend (null: the desktop's, through createGlobalHotkey).
+        std::function<std::unique_ptr<platform::GlobalHotkey>(std::string* why)> hotkeyBackend;
         // Tests: the key injector for the Keybot (null: the platform's).
         std::function<std::unique_ptr<platform::KeyInjector>()> injector;
     };
@@ -139,6 +145,7 @@ private:
     // The stable-reading filter, the data log and the request sender of the settings (start), and their end.
     void startExtras();
     void stopExtras();
+    void grabHotkey();
     bool keepsConnectedLook() const;
 
     config::Config config_;
@@ -150,6 +157,7 @@ private:
     std::unique_ptr<StabilityFilter> stability_;
     std::unique_ptr<DataLog> dataLog_;
     std::unique_ptr<RequestSender> requester_;
+    std::unique_ptr<platform::GlobalHotkey> hotkey_;
     Outcome lastOutcome_ = Outcome::NoValue;
     // The one owner of the reading worker.
     std::unique_ptr<WeightWorker> worker_;
