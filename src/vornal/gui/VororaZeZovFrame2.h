@@ -40,6 +40,7 @@ namespace vornal {
 
 class EventLog;
 class FieldVerifier;
+class ReadingsBox;
 class SystemTray;
 class TrayMinimizer;
 
@@ -253,6 +254,7 @@ private:
     QWidget* currentPanel_ = nullptr;
     QLabel* statusJLabel_ = nullptr;
     QPushButton* startStopJButton_ = nullptr;
+    QPushButton* requestButton_ = nullptr; // asks the instrument for a reading while connected
     QComboBox* portList_ = nullptr;
     QComboBox* instrumentBox_ = nullptr;
     QComboBox* bitRateBox_ = nullptr;
@@ -274,6 +276,7 @@ private:
     QLineEdit* editNumCharactersTextField_ = nullptr;
     QLineEdit* removeCharactersTextField_ = nullptr;
     QCheckBox* ignoreDuplicatesCheckBox_ = nullptr;
+    ReadingsBox* readingsBox_ = nullptr; // stable readings, requests, data log
     QPushButton* adjustIgnoreButton_ = nullptr;
     QComboBox* decimalSeparatorBox_ = nullptr;
     QComboBox* outputTerminatorBox_ = nullptr;
