@@ -575,16 +575,18 @@ std::optional<StabilityRule> stabilityRule(int ordinal) {
     switch (ordinal) {
     case CH::Instrument::AND.ordinal():
         // Header ST stable, QT stable count, US unstable, OL overload.
-        return StabilityRule{R"(^(ST|QT),)",
+        return StabilityRule{R"(^\s*(ST|QT),)",
                              {{"ST, +00012.34 kg", true},
                               {"US, -00012,45 g", false},
                               {"ST, +00000101 PC", true},
                               {"QT,+00000101 PC", true},
                               {"US,+00012.31 kg", false},
-                              {"OL,+9999999 kg", false}}};
+                              {"OL,+9999999 kg", false},
+                              {"\nST,+00001.25 kg\r", true},
+                              {"\nUS,+00001.20 kg\r", false}}};
     case CH::Instrument::DINI_ARGEO.ordinal():
         // Header ST stable, US unstable, OL overload.
-        return StabilityRule{R"(^ST,)",
+        return StabilityRule{R"(^\s*ST,)",
                              {{"ST,GS, 0.0,kg", true},
                               {"ST,NT,1,   2.000,kg,PT,     1.000kg", true},
                               {"US,GS,   1.254,kg", false},
@@ -597,14 +599,15 @@ std::optional<StabilityRule> stabilityRule(int ordinal) {
                               {"1,US,     1.950,       0.000,         0,kg\r\n", false}}};
     case CH::Instrument::METTLER_SICS.ordinal():
         // "S S" stable weight, "S D" dynamic (unstable), "S I" busy.
-        return StabilityRule{R"(^S S\s)",
+        return StabilityRule{R"(^\s*S S\s)",
                              {{"S S       16.7 g\r\n", true},
                               {"S S      -16.7 g\n", true},
                               {"S D       16.3 g\r\n", false},
-                              {"S I\r\n", false}}};
+                              {"S I\r\n", false},
+                              {"\nS S      1.25 g\r", true}}};
     case CH::Instrument::SMA_SCP.ordinal():
         // Status, range, gross/net/tare, then M while the scale is in motion.
-        return StabilityRule{R"(^\n?[ A-Z][0-9][GNT][^M])",
+        return StabilityRule{R"(^[\r\n]*[ A-Z][0-9][GNT][^M])",
                              {{" 2GM      -7.650kg ", false},
                               {" 1N    100000lb ", true},
                               {"\n 1G       7.650kg \r", true},
