@@ -70,6 +70,8 @@ inline std::optional<config::Config> loadSettingsWithOverrides(Invocation& inv, 
             config.setHandshake(d.handshake);
         }
         config.setInputTerminator(d.inputTerminator);
+        // And the command that asks it for a reading ("" for instruments that only send on their own).
+        config.setRequestCommand(instrument->getRequestCommand());
     }
     for (const QString& s : sets) {
         const qsizetype eq = s.indexOf(u'=');

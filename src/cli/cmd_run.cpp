@@ -91,6 +91,12 @@ int runRun(cli::Invocation& inv, cli::Io& io) {
     const auto port = cli::takeValue(inv.args, QStringLiteral("--port"), &error);
     if (!error.isEmpty())
         return cli::fail(io, inv, error, cli::Usage);
+    const auto logFile = cli::takeValue(inv.args, QStringLiteral("--log"), &error);
+    if (!error.isEmpty())
+        return cli::fail(io, inv, error, cli::Usage);
+    const auto requestEvery = cli::takeValue(inv.args, QStringLiteral("--request-every"), &error);
+    if (!error.isEmpty())
+        return cli::fail(io, inv, error, cli::Usage);
 
     QStringList ports;
     try {
@@ -114,6 +120,19 @@ int runRun(cli::Invocation& inv, cli::Io& io) {
         return cli::fail(io, inv, QStringLiteral("unexpected argument '%1'").arg(rest->first()), cli::Usage);
     if (port)
         config->setPort(*port);
+    // For this run only: the data log and the seconds between requests.
+    for (const auto& [key, value] : {std::pair{QStringLiteral("dataLogFile"), logFile},
+                                     std::pair{QStringLiteral("requestEverySeconds"), requestEvery}}) {
+        QString why;
+        if (value && !config->setByKey(key, *value, &why))
+            return cli::fail(io, inv, why, cli::Usage);
+    }
+    if (requestEvery && !config->getRequestEverySeconds().isEmpty() && config->getRequestCommand().isEmpty())
+        return cli::fail(io, inv,
+                         QStringLiteral("--request-every needs a request command: the preset %1 has none; "
+                                        "set one with --set requestCommand=TEXT (e.g. S<13><10>)")
+                             .arg(config->getInstrument() ? config->getInstrument()->name() : QString()),
+                         cli::Usage);
     if (config->getPort().isEmpty())
         return cli::fail(
             io, inv,
@@ -128,6 +147,7 @@ int runRun(cli::Invocation& inv, cli::Io& io) {
     options.keysRequired = true;
     options.sound = false;
     options.reconnect = !noReconnect && config->getReconnect();
+    options.untypedResult = print ? QStringLiteral("printed") : QStringLiteral("not typed");
     QString startError;
     QObject::connect(
         &connection, &worker::Connection::logEvent, &connection,
@@ -216,7 +236,9 @@ int runRun(cli::Invocation& inv, cli::Io& io) {
 }
 
 cli::Register reg{
-    {"run", "run [--port NAME] [--print] [--verbose] [--no-reconnect] [--preset NAME] [--set KEY=VALUE]...",
+    {"run",
+     "run [--port NAME] [--print] [--verbose] [--no-reconnect] [--log FILE] [--request-every SECONDS] "
+     "[--preset NAME] [--set KEY=VALUE]...",
      "a headless connection: read the port and type (or print) each value until stopped", &runRun}};
 
 } // namespace

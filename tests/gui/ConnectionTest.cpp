@@ -168,6 +168,46 @@ TEST_F(ConnectionTest, DuplicatesAreShownIgnoredAndCountedInTheStatus) {
     EXPECT_GE(ignoredWhole, 2);
 }
 
+TEST_F(ConnectionTest, TheRequestButtonAsksTheInstrumentAndUnstableLinesShowAsUnknown) {
+    auto& w = open();
+    auto* request = w.findChild<QPushButton*>(QStringLiteral("requestButton"));
+    ASSERT_TRUE(request);
+    // Choosing the preset brings its request command and enables the stability options.
+    qobject_cast<QComboBox*>(w.control(QStringLiteral("instrumentBox")))
+        ->setCurrentIndex(ConfigHelper::Instrument::AND.ordinal());
+    auto* stable = w.findChild<QAbstractButton*>(QStringLiteral("typeOnlyStableCheckBox"));
+    ASSERT_TRUE(stable && stable->isEnabled());
+    stable->setChecked(true);
+    EXPECT_FALSE(request->isEnabled());
+    start(w);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return request->isEnabled(); }, 5000));
+    QTest::mouseClick(request, Qt::LeftButton);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return logText().contains(QStringLiteral("ST,+00001.25 kg<13>")); }, 5000))
+        << logText().toStdString();
+    EXPECT_TRUE(logText().contains(QStringLiteral("request sent: S<13><10>")));
+    stop(w);
+    EXPECT_FALSE(request->isEnabled());
+    EXPECT_EQ(w.config().getRequestCommand(), QStringLiteral("S<13><10>"));
+    EXPECT_TRUE(w.config().getTypeOnlyStable());
+    // The unstable line is shown whole in the unknown style, the stable one with its value typed.
+    const QTextDocument* doc = w.eventLog()->document();
+    bool unstableUnknown = false, stableTyped = false;
+    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
+        for (auto it = b.begin(); !it.atEnd(); ++it) {
+            const QTextCharFormat f = it.fragment().charFormat();
+            if (b.text().contains(QStringLiteral("US,+00001.20")) && f.fontItalic())
+                unstableUnknown = true;
+            if (b.text().contains(QStringLiteral("ST,+00001.25")) &&
+                it.fragment().text() == QStringLiteral("1.25") &&
+                f.foreground() == w.eventLog()->style(QStringLiteral("typed")).foreground())
+                stableTyped = true;
+        }
+    }
+    EXPECT_TRUE(unstableUnknown) << logText().toStdString();
+    EXPECT_TRUE(stableTyped) << logText().toStdString();
+}
+
 TEST_F(ConnectionTest, AutoStartIsRefusedWhenThePreviousPortIsGone) {
     {
         // A previous run used the port GONE and connected automatically.

@@ -54,6 +54,13 @@ struct Config::KeyDef {
     bool compared = true;
 };
 
+namespace {
+// A path the store can hold: no character code 0 and no line breaks.
+bool validDataLogFile(const QString& text) {
+    return !text.contains(QChar(0)) && !text.contains(u'\n') && !text.contains(u'\r');
+}
+} // namespace
+
 const std::vector<Config::KeyDef>& Config::keyDefs() {
     using K = KeyDef;
     auto copyOf = [](auto Config::*m) { return [m](Config& to, const Config& from) { to.*m = from.*m; }; };
@@ -211,6 +218,26 @@ const std::vector<Config::KeyDef>& Config::keyDefs() {
              QStringLiteral("empty, or a decimal number greater than 0 with \".\" as the point"),
              &CH::IgnoreDifference::valid),
         boolean("reconnect", 35, &Config::reconnect_, true),
+        boolean("typeOnlyStable", 36, &Config::typeOnlyStable_, false),
+        boolean("oncePerPlacement", 37, &Config::oncePerPlacement_, false),
+        text("requestCommand", 38, &Config::requestCommand_, CH::RequestCommand::getDefault(),
+             QStringLiteral("empty, or characters with codes 0 to 255, control characters as <code> (e.g. "
+                            "S<13><10>)"),
+             &CH::RequestCommand::valid),
+        text("requestHotkey", 39, &Config::requestHotkey_, CH::RequestHotkey::getDefault(),
+             QStringLiteral("empty, or modifiers and a key such as Ctrl+Alt+R or Shift+F9"),
+             &CH::RequestHotkey::valid),
+        text("requestEverySeconds", 40, &Config::requestEverySeconds_, CH::RequestEverySeconds::getDefault(),
+             QStringLiteral("empty, or a whole number of seconds from 1 to 86400"),
+             &CH::RequestEverySeconds::valid),
+        text("dataLogFile", 41, &Config::dataLogFile_, QString(""),
+             QStringLiteral("empty (no data log), or the path of a CSV file"), &validDataLogFile),
+        integer("dataLogMaxBytes", 42, &Config::dataLogMaxBytes_, 10 * 1024 * 1024,
+                QStringLiteral("a whole number of bytes, 0 for no limit or at least 1024"),
+                [](int v) { return v == 0 || v >= 1024; }),
+        integer("dataLogKeep", 43, &Config::dataLogKeep_, 5,
+                QStringLiteral("a whole number of older files kept, from 0 to 99"),
+                [](int v) { return v >= 0 && v <= 99; }),
     };
     return defs;
 }
@@ -494,6 +521,7 @@ Config ConfigHelper::Instrument::getDefaultConfig() const {
     c.setParity(d.parity);
     c.setInputTerminator(d.inputTerminator);
     c.setHandshake(d.handshake);
+    c.setRequestCommand(getRequestCommand());
     return c;
 }
 

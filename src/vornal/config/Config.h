@@ -145,6 +145,26 @@ public:
     void setIgnoreTimeLimit(const QString& v) { ignoreTimeLimit_ = v; }
     QString getIgnoreDifference() const { return ignoreDifference_; }
     void setIgnoreDifference(const QString& v) { ignoreDifference_ = v; }
+    // Stable readings only, and one value per placement (both need a preset with a stability rule).
+    bool getTypeOnlyStable() const { return typeOnlyStable_; }
+    void setTypeOnlyStable(bool v) { typeOnlyStable_ = v; }
+    bool getOncePerPlacement() const { return oncePerPlacement_; }
+    void setOncePerPlacement(bool v) { oncePerPlacement_ = v; }
+    // Readings on request: the command (ConfigHelper::RequestCommand notation), the global shortcut and
+    // the seconds between automatic requests ("" none).
+    QString getRequestCommand() const { return requestCommand_; }
+    void setRequestCommand(const QString& v) { requestCommand_ = v; }
+    QString getRequestHotkey() const { return requestHotkey_; }
+    void setRequestHotkey(const QString& v) { requestHotkey_ = v; }
+    QString getRequestEverySeconds() const { return requestEverySeconds_; }
+    void setRequestEverySeconds(const QString& v) { requestEverySeconds_ = v; }
+    // The data log: the CSV file ("" off), its size limit in bytes (0 none) and the rotated files kept.
+    QString getDataLogFile() const { return dataLogFile_; }
+    void setDataLogFile(const QString& v) { dataLogFile_ = v; }
+    int getDataLogMaxBytes() const { return dataLogMaxBytes_; }
+    void setDataLogMaxBytes(int v) { dataLogMaxBytes_ = v; }
+    int getDataLogKeep() const { return dataLogKeep_; }
+    void setDataLogKeep(int v) { dataLogKeep_ = v; }
 
     // ---- change notification ----
     ListenerId addPropertyChangeListener(const QString& propertyName, PropertyChangeListener listener);
@@ -249,6 +269,14 @@ private:
     bool reconnect_ = true;
     QString ignoreTimeLimit_ = QStringLiteral("");
     QString ignoreDifference_ = QStringLiteral("");
+    bool typeOnlyStable_ = false;
+    bool oncePerPlacement_ = false;
+    QString requestCommand_ = QStringLiteral("");
+    QString requestHotkey_ = QStringLiteral("");
+    QString requestEverySeconds_ = QStringLiteral("");
+    QString dataLogFile_ = QStringLiteral("");
+    int dataLogMaxBytes_ = 10 * 1024 * 1024;
+    int dataLogKeep_ = 5;
 
     // The listeners by property name; never copied with the record.
     struct Listeners {

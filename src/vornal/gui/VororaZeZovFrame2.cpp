@@ -2,6 +2,7 @@
 
 #include "EventLog.h"
 #include "MessageBoxes.h"
+#include "ReadingsBox.h"
 #include "dialogs/CustomRegExDialog.h"
 #include "dialogs/DialogTexts.h"
 #include "dialogs/FieldVerifiers.h"
@@ -573,9 +574,22 @@ QWidget* VororaZeZovFrame2::buildStartPanel() {
     row->addWidget(startStopJButton_);
     row->addStretch(1);
     layout->addLayout(row);
+    requestButton_ = new QPushButton(text(QStringLiteral("readings.request")), panel);
+    requestButton_->setObjectName(QStringLiteral("requestButton"));
+    requestButton_->setToolTip(text(QStringLiteral("readings.request.toolTip")));
+    requestButton_->setEnabled(false);
+    auto* requestRow = new QHBoxLayout;
+    requestRow->addStretch(1);
+    requestRow->addWidget(requestButton_);
+    requestRow->addStretch(1);
+    layout->addLayout(requestRow);
     layout->addStretch(1);
     connect(startStopJButton_, &QPushButton::clicked, this,
             &VororaZeZovFrame2::startStopJButtonActionPerformed);
+    connect(requestButton_, &QPushButton::clicked, this, [this] {
+        if (connection_)
+            connection_->request();
+    });
     return panel;
 }
 
@@ -723,6 +737,8 @@ QWidget* VororaZeZovFrame2::buildProcessingPanel() {
     grid->addWidget(label(QStringLiteral("label32")), r, 0);
     grid->addWidget(ignoreDuplicatesCheckBox_, r, 1);
     grid->addWidget(adjustIgnoreButton_, r++, 2);
+    readingsBox_ = new ReadingsBox([this](const QString& key) { return text(key); }, panel);
+    grid->addWidget(readingsBox_, r++, 0, 1, 5);
     grid->setColumnStretch(4, 1);
     grid->setRowStretch(r, 1);
 
@@ -922,6 +938,7 @@ void VororaZeZovFrame2::fillFromConfig() {
         }
     for (const SettingControl& row : settingControls())
         fillSetting(row);
+    readingsBox_->fill(config_);
     for (QObject* o : blocked)
         o->blockSignals(false);
 }
@@ -942,6 +959,8 @@ void VororaZeZovFrame2::instrumentBoxItemStateChanged(int index) {
         return;
     const auto before = config_.getInstrument();
     config_.setInstrument(*chosen);
+    // The stability options follow the preset; a new preset brings its request command.
+    readingsBox_->setInstrument(*chosen, before && *before != *chosen);
     if (before && *before != *chosen && !config_.getCustomRegEx().isEmpty() && !closing()) {
         if (MessageBoxes::confirm(this, QStringLiteral("Overwrite custom regular expression?"),
                                   QStringLiteral("Confirm")))
@@ -1284,6 +1303,8 @@ void VororaZeZovFrame2::updateConfigFromTabs() {
     for (const SettingControl& row : settingControls())
         readSetting(row);
     config::Config& c = config_;
+    if (const QString refused = readingsBox_->store(c); !refused.isEmpty() && !closing())
+        MessageBoxes::error(this, refused, text(QStringLiteral("error")));
 
     // An operation without operand does nothing: say so in the record and the control.
     if (c.getMathOperation() != ConfigHelper::MathOperation::NONE && c.getMathOperand().isEmpty()) {
@@ -1487,6 +1508,7 @@ void VororaZeZovFrame2::applyConnectedState(bool connected) {
     startStopJButton_->setText(withMnemonic(text(buttonKey), connected ? u'P' : u'T'));
     // A lost connection stays in the status until the user acts.
     statusJLabel_->setText(!connected && !connectionLost_.isEmpty() ? connectionLost_ : text(statusKey));
+    requestButton_->setEnabled(connected && connection_ && connection_->canRequest());
     if (connected) {
         backlogTimer_->start();
         for (int pos = SettingsTab; pos >= InputTab; --pos) {
@@ -1520,8 +1542,14 @@ void VororaZeZovFrame2::update(const worker::DataLine& line) {
 }
 
 void VororaZeZovFrame2::showLine(const worker::DataLine& line, const worker::DataLine& received) {
-    // 3. (1. duplicate filter, 2. sound and 5. typing are the connection's.)
-    eventLog_->appendDataLine(line);
+    // 3. (1. duplicate filter, 2. sound and 5. typing are the connection's.) A reading held back as
+    // unstable is shown as a line without a known value.
+    if (connection_ && connection_->lastOutcome() == worker::Connection::Outcome::Unstable)
+        eventLog_->eventLogAppend(EventLog::timePrefix(received.getDateTime()) + received.getRawData() +
+                                      u'\n',
+                                  QStringLiteral("unknown"));
+    else
+        eventLog_->appendDataLine(line);
     lastLines_.push_back(received.rawData());
     while (lastLines_.size() > static_cast<size_t>(kLastReceivedLines))
         lastLines_.pop_front();

@@ -41,6 +41,7 @@ namespace vornal {
 
 class EventLog;
 class FieldVerifier;
+class ReadingsBox;
 class SystemTray;
 class TrayMinimizer;
 
@@ -273,6 +274,7 @@ private:
     QWidget* currentPanel_ = nullptr;
     QLabel* statusJLabel_ = nullptr;
     QPushButton* startStopJButton_ = nullptr;
+    QPushButton* requestButton_ = nullptr; // asks the instrument for a reading while connected
     QComboBox* portList_ = nullptr;
     QComboBox* instrumentBox_ = nullptr;
     QComboBox* bitRateBox_ = nullptr;
@@ -294,6 +296,7 @@ private:
     QLineEdit* editNumCharactersTextField_ = nullptr;
     QLineEdit* removeCharactersTextField_ = nullptr;
     QCheckBox* ignoreDuplicatesCheckBox_ = nullptr;
+    ReadingsBox* readingsBox_ = nullptr; // stable readings, requests, data log
     QPushButton* adjustIgnoreButton_ = nullptr;
     QComboBox* decimalSeparatorBox_ = nullptr;
     QComboBox* outputTerminatorBox_ = nullptr;

@@ -1,14 +1,26 @@
 #include "vornal/worker/Connection.h"
 
+#include "vornal/worker/DataLog.h"
 #include "vornal/worker/Keybot.h"
+#include "vornal/worker/RequestSender.h"
 #include "vornal/worker/SoundBot.h"
+#include "vornal/worker/StabilityFilter.h"
 #include "vornal/worker/WeightWorker.h"
+
+#include "vornal/util/Queued.h"
+
+#include <Direduva/SerialPortLocal.h>
+#include <platform/hotkey/GlobalHotkey.h>
 
 #include <Direduva/Errors.h>
 
 #include <QDir>
 #include <QFileInfo>
+#include <QPointer>
 #include <QTimer>
+
+#include <span>
+#include <stdexcept>
 
 namespace vornal::worker {
 
@@ -43,6 +55,8 @@ Connection::Connection(QObject* parent) : QObject(parent), view_(std::make_uniqu
 
 Connection::~Connection() {
     reopenTimer_->stop();
+    hotkey_.reset();
+    requester_.reset();
     if (worker_)
         worker_->cancel();
     worker_.reset(); // joins the reading thread, closes the port
@@ -105,6 +119,8 @@ bool Connection::start(const config::Config& config, const Options& options) {
     stablePort_ = stableName(config_.getPort());
     active_ = true;
     emit started();
+    // The stable-reading filter, the data log and the requests.
+    startExtras();
     // 6.
     worker_->execute();
     return true;
@@ -138,6 +154,7 @@ int Connection::stop() {
         soundBot_->close();
     soundBot_.reset();
     ignorer_.reset();
+    stopExtras();
     if (waiting_) {
         // Nothing is open: the end is now.
         finish(StopReason::Stopped, QString());
@@ -206,6 +223,7 @@ void Connection::finish(StopReason reason, const QString& detail) {
         soundBot_->close();
     soundBot_.reset();
     ignorer_.reset();
+    stopExtras();
     if (wasWaiting) {
         emit logEvent(WeightWorker::text("stopped"), false);
         emit connectedChanged(false);
@@ -216,20 +234,159 @@ void Connection::finish(StopReason reason, const QString& detail) {
 
 void Connection::dispatch(const DataLine& received) {
     DataLine line = received;
-    // 1. Duplicates lose their value.
-    if (ignorer_)
+    Outcome outcome = received.hasValue() ? Outcome::Typed : Outcome::NoValue;
+    // 1. Readings the instrument did not mark as stable, and repeats within one placement.
+    if (stability_) {
+        const StabilityFilter::Verdict v = stability_->process(line);
+        if (v == StabilityFilter::Verdict::Unstable)
+            outcome = Outcome::Unstable;
+        else if (v == StabilityFilter::Verdict::SamePlacement)
+            outcome = Outcome::SamePlacement;
+    }
+    // 2. Duplicates lose their value.
+    if (ignorer_) {
+        const bool had = line.hasValue();
         ignorer_->process(line);
-    // 2.
+        if (had && !line.hasValue())
+            outcome = Outcome::Duplicate;
+    }
+    if (outcome == Outcome::Typed && !keybot_)
+        outcome = Outcome::NotTyped;
+    lastOutcome_ = outcome;
+    // 3. The data log, whatever became of the value.
+    if (dataLog_) {
+        const QString failure = dataLog_->append(
+            {received.getDateTime(), config_.getPort(),
+             config_.getInstrument() ? config_.getInstrument()->name() : QString(), received.getRawData(),
+             received.getProcessedData(), outcomeText(outcome, options_.untypedResult)});
+        if (!failure.isEmpty())
+            emit logEvent(failure, true);
+    }
+    // 4.
     if (soundBot_ && line.hasValue())
         soundBot_->beep();
-    // 3. The event log and the status.
+    // 5. The event log and the status.
     emit this->line(line, received);
-    // 4. Typed on the keystroke thread (a line without a value adds nothing).
+    // 6. Typed on the keystroke thread (a line without a value adds nothing).
     if (keybot_) {
         keybot_->add(line.getProcessedData());
         if (line.hasValue())
             emit valueQueued(keybot_->pendingCount());
     }
+}
+
+QString Connection::outcomeText(Outcome outcome, const QString& untyped) {
+    switch (outcome) {
+    case Outcome::Typed:
+        return QStringLiteral("typed");
+    case Outcome::NotTyped:
+        return untyped;
+    case Outcome::NoValue:
+        return QStringLiteral("no value");
+    case Outcome::Duplicate:
+        return QStringLiteral("duplicate");
+    case Outcome::Unstable:
+        return QStringLiteral("unstable");
+    case Outcome::SamePlacement:
+        return QStringLiteral("same placement");
+    }
+    return QString();
+}
+
+void Connection::startExtras() {
+    if (const auto filter = StabilityFilter::fromConfig(config_)) {
+        stability_ = std::make_unique<StabilityFilter>(*filter);
+        emit logEvent(filter->oncePerPlacement() ? QStringLiteral("typing one stable reading per placement")
+                                                 : QStringLiteral("typing only stable readings"),
+                      false);
+    } else if (config_.getTypeOnlyStable() || config_.getOncePerPlacement()) {
+        emit logEvent(QStringLiteral("The instrument marks no stable readings: every reading is typed."),
+                      true);
+    }
+    if (!config_.getDataLogFile().isEmpty()) {
+        dataLog_ = std::make_unique<DataLog>(config_.getDataLogFile(), config_.getDataLogMaxBytes(),
+                                             config_.getDataLogKeep());
+        emit logEvent(QStringLiteral("data log: %1").arg(QDir::toNativeSeparators(config_.getDataLogFile())),
+                      false);
+    }
+    const auto command = ConfigHelper::RequestCommand::toBytes(config_.getRequestCommand());
+    if (!command || command->isEmpty())
+        return;
+    requester_ = std::make_unique<RequestSender>(*command, [this](const QByteArray& bytes) {
+        if (!worker_ || waiting_)
+            throw std::runtime_error("the port is not open");
+        worker_->port().putData(
+            std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size())));
+    });
+    connect(requester_.get(), &RequestSender::sent, this, [this](const QByteArray& bytes) {
+        emit logEvent(QStringLiteral("request sent: %1").arg(RequestSender::formatCommand(bytes)), false);
+        emit requestSent();
+    });
+    connect(requester_.get(), &RequestSender::failed, this, [this](const QString& why) {
+        emit logEvent(QStringLiteral("The request could not be sent: %1").arg(why), true);
+    });
+    const QString every = config_.getRequestEverySeconds();
+    if (!every.isEmpty()) {
+        requester_->setInterval(every.toInt());
+        emit logEvent(QStringLiteral("a request every %1 s").arg(every), false);
+    }
+    QString why;
+    if (options_.requestServer && !requester_->listen(&why))
+        emit logEvent(QStringLiteral("vornal-cli request does not reach this connection: %1").arg(why),
+                      false);
+    if (options_.hotkey && !config_.getRequestHotkey().isEmpty())
+        grabHotkey();
+}
+
+void Connection::grabHotkey() {
+    const auto chord = ConfigHelper::RequestHotkey::parse(config_.getRequestHotkey());
+    if (!chord)
+        return;
+    std::string why;
+    hotkey_ = options_.hotkeyBackend ? options_.hotkeyBackend(&why) : platform::createGlobalHotkey(&why);
+    if (hotkey_) {
+        // The press arrives on the backend's thread; the request is sent on this one.
+        const QPointer<Connection> self(this);
+        why = hotkey_->grab({chord->modifiers, chord->key.toStdString()}, [self] {
+            util::postQueued(self.data(), [self] {
+                if (self)
+                    self->request();
+            });
+        });
+        if (why.empty()) {
+            emit logEvent(QStringLiteral("%1 sends the request").arg(config_.getRequestHotkey()), false);
+            return;
+        }
+        hotkey_.reset();
+    }
+    emit logEvent(QStringLiteral("The request hotkey %1 cannot be used: %2.")
+                      .arg(config_.getRequestHotkey(), QString::fromStdString(why)),
+                  true);
+}
+
+void Connection::stopExtras() {
+    if (hotkey_)
+        hotkey_->release();
+    hotkey_.reset();
+    requester_.reset();
+    dataLog_.reset();
+    stability_.reset();
+}
+
+bool Connection::canRequest() const {
+    const auto command = ConfigHelper::RequestCommand::toBytes(config_.getRequestCommand());
+    return command && !command->isEmpty();
+}
+
+bool Connection::request() {
+    if (!requester_) {
+        emit logEvent(active_ ? QStringLiteral("No request command is set for this instrument: enter one on "
+                                               "the Processing tab (vornal-cli set requestCommand=...).")
+                              : QStringLiteral("Not connected: press Start first."),
+                      true);
+        return false;
+    }
+    return requester_->request();
 }
 
 bool Connection::keepsConnectedLook() const {

@@ -11,17 +11,22 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 class QTimer;
 
 namespace vornal::platform {
+class GlobalHotkey;
 class KeyInjector;
-}
+} // namespace vornal::platform
 
 namespace vornal::worker {
 
+class DataLog;
 class Keybot;
+class RequestSender;
 class SoundBot;
+class StabilityFilter;
 class WeightWorker;
 
 // One connection to an instrument, shared by the window and `vornal-cli run`: owns the reading worker,
@@ -45,6 +50,14 @@ public:
         bool reconnect = true;
         // How often a port that went away is looked for, in milliseconds.
         int reconnectPollMs = 500;
+        // The result the data log gives a value that passed every filter when nothing types it.
+        QString untypedResult = QStringLiteral("not typed");
+        // Take requests of `vornal-cli request` through the local socket.
+        bool requestServer = true;
+        // Grab the settings' request hotkey while connected.
+        bool hotkey = true;
+        // Tests: the global-shortcut backend (null: the desktop's, through createGlobalHotkey).
+        std::function<std::unique_ptr<platform::GlobalHotkey>(std::string* why)> hotkeyBackend;
         // Tests: the key injector for the Keybot (null: the platform's).
         std::function<std::unique_ptr<platform::KeyInjector>()> injector;
     };
@@ -52,6 +65,8 @@ public:
     enum class Output { Keys, Sound };
     enum class StartFailure { InvalidSetting, OpenFailed };
     enum class StopReason { Stopped, PortGone, Failed };
+    // What became of a line's value (the data log's result column, the event log's style).
+    enum class Outcome { Typed, NotTyped, NoValue, Duplicate, Unstable, SamePlacement };
 
     explicit Connection(QObject* parent = nullptr);
     ~Connection() override;
@@ -72,6 +87,16 @@ public:
     bool isWaitingForPort() const { return waiting_; }
     // Values waiting to be typed.
     int waitingValues() const;
+    // What became of the line that line() is reporting (valid during that signal).
+    Outcome lastOutcome() const { return lastOutcome_; }
+    // The data log's text of an outcome: "typed", "unstable", ...
+    static QString outcomeText(Outcome outcome, const QString& untyped);
+    // Asks the instrument for a reading with the request command (the Request button, the global
+    // shortcut, `vornal-cli request`). False, with the reason logged, when there is no command or the
+    // port is not open.
+    bool request();
+    // The settings have a request command.
+    bool canRequest() const;
     // The keystroke backend in use ("" without typing).
     QString injectorName() const;
     // The device a port name stands for: its /dev/serial/by-id link where there is one (the same
@@ -99,6 +124,8 @@ signals:
     // One processed line, after the duplicate filter and before typing; `received` is the worker's line
     // (before the duplicate filter; its rawData() is the line as received).
     void line(const DataLine& line, const DataLine& received);
+    // The request command was written to the port.
+    void requestSent();
     // A value was handed to the keystroke output; `waiting` values are queued now.
     void valueQueued(int waiting);
     // The port went away; the connection waits for it to come back (said once per loss).
@@ -115,6 +142,10 @@ private:
     void tryReopen();
     void finish(StopReason reason, const QString& detail);
     void dispatch(const DataLine& received);
+    // The stable-reading filter, the data log and the request sender of the settings (start), and their end.
+    void startExtras();
+    void stopExtras();
+    void grabHotkey();
     bool keepsConnectedLook() const;
 
     config::Config config_;
@@ -123,6 +154,11 @@ private:
     std::unique_ptr<Keybot> keybot_;
     std::unique_ptr<SoundBot> soundBot_;
     std::optional<Ignorer> ignorer_;
+    std::unique_ptr<StabilityFilter> stability_;
+    std::unique_ptr<DataLog> dataLog_;
+    std::unique_ptr<RequestSender> requester_;
+    std::unique_ptr<platform::GlobalHotkey> hotkey_;
+    Outcome lastOutcome_ = Outcome::NoValue;
     // The one owner of the reading worker.
     std::unique_ptr<WeightWorker> worker_;
     QTimer* reopenTimer_ = nullptr;

@@ -8,12 +8,6 @@ namespace vornal::worker {
 
 namespace {
 
-std::optional<decimal::Decimal> numberOf(const QString& processed) {
-    QString text = processed;
-    text.replace(u',', u'.');
-    return decimal::Decimal::parse(text);
-}
-
 // A whole number as a whole: optional sign and ASCII digits, no blanks, within 32 bits.
 std::optional<qint32> wholeNumber(const QString& text) {
     qsizetype i = (text.startsWith(u'-') || text.startsWith(u'+')) ? 1 : 0;
@@ -36,6 +30,12 @@ std::optional<qint32> wholeNumber(const QString& text) {
 }
 
 } // namespace
+
+std::optional<decimal::Decimal> Ignorer::numberOf(const QString& processed) {
+    QString text = processed;
+    text.replace(u',', u'.');
+    return decimal::Decimal::parse(text);
+}
 
 Ignorer Ignorer::fromSettings(const QString& ignoreTimeLimit, const QString& ignoreDifference,
                               bool textInstrument) {

@@ -39,6 +39,9 @@ public:
     // The line's value equals the reference's, exactly or within the difference.
     bool inTolerance(const DataLine& line) const;
 
+    // A processed value as a number (a decimal comma read as a point), or none when it is no number.
+    static std::optional<decimal::Decimal> numberOf(const QString& processed);
+
     const std::optional<DataLine>& lastData() const { return lastData_; }
     qint32 timeLimit() const { return timeLimit_; }
     const decimal::Decimal& difference() const { return difference_; }
