@@ -170,9 +170,9 @@ int runRun(cli::Invocation& inv, cli::Io& io) {
 #endif
     if (keybot) {
         view.setKeybot(nullptr);
-        // Values not typed yet are dropped: typing them after the stop would hit whatever window has
-        // the focus by then.
-        if (const int dropped = keybot->stop())
+        // The value being typed is finished (a cut one is logged); values not typed yet are dropped:
+        // typing them after the stop would hit whatever window has the focus by then.
+        if (const int dropped = keybot->finishAndStop().discarded)
             view.logImportantEvent(
                 QStringLiteral("%1 value(s) not typed: the connection was stopped").arg(dropped));
     }

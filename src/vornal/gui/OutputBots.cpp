@@ -30,9 +30,15 @@ public:
     int waiting() const override { return bot_ ? bot_->pendingCount() : 0; }
     void stop() override {
         if (bot_)
-            bot_->stop();
+            bot_->finishAndStop();
         bot_.reset();
     }
+    void setHeld(bool held) override {
+        if (bot_)
+            bot_->setHeld(held);
+    }
+    bool isHeld() const override { return bot_ && bot_->isHeld(); }
+    bool isBehind() const override { return bot_ && bot_->isBehind(); }
     std::optional<bool> capsLockOn() override { return bot_ ? bot_->capsLockOn() : std::nullopt; }
 
 private:

@@ -21,8 +21,14 @@ public:
     virtual void add(const QString& value) = 0;
     // Values still waiting to be typed.
     virtual int waiting() const = 0;
-    // Ends the typing thread; values still waiting are dropped.
+    // Ends the typing thread: the value being typed is finished (or, when it cannot be, named in the
+    // log), values still waiting are dropped.
     virtual void stop() = 0;
+    // While held (this program's window has the focus) nothing is typed; values wait. Any thread.
+    virtual void setHeld(bool held) = 0;
+    virtual bool isHeld() const = 0;
+    // More typing is queued than the delay lets through in a few seconds.
+    virtual bool isBehind() const = 0;
     // The keyboard's Caps Lock state, or none when the platform cannot tell.
     virtual std::optional<bool> capsLockOn() = 0;
 };
