@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -67,7 +68,8 @@ protected:
     }
 
     // Settings of a previous run: port SIM1, connect at start, 5 ms between keys, ENTER after each value.
-    void writeSettings(bool autoConnect) {
+    void writeSettings(bool autoConnect,
+                       ConfigHelper::OutputTerminator terminator = ConfigHelper::OutputTerminator::ENTER) {
         prefs::PreferencesStore::select(store());
         auto node =
             prefs::PreferencesStore::userRoot()->node(QString::fromLatin1(config::Config::SETTINGS_NODE));
@@ -78,7 +80,7 @@ protected:
         c.setDataBits(ConfigHelper::DataBits::LN_8BITS.ordinal());
         c.setInputTerminator(13);
         c.setDelay(QStringLiteral("5"));
-        c.setOutputTerminator(ConfigHelper::OutputTerminator::ENTER);
+        c.setOutputTerminator(terminator);
         c.setDecimalSeparator(ConfigHelper::DecimalSeparator::DOT);
         c.setConnect(autoConnect ? ConfigHelper::Connect::AUTO : ConfigHelper::Connect::MANUAL);
         c.minimizeToTray = false;
@@ -87,6 +89,16 @@ protected:
     }
 
     QString store() const { return dir_.filePath(QStringLiteral("prefs.txt")); }
+
+    // For a window in this process: the simulated scale, English, manual start, dialogs recorded.
+    void inProcess(ConfigHelper::OutputTerminator terminator) {
+        qputenv("VAZ_DRIVER_DIR", QByteArray(VORNAL_LIB_DIR) + "/drivers/sim");
+        qputenv("VAZ_SIM_SCRIPT", script_.toLocal8Bit());
+        util::ResourceBundle::setLocale(QStringLiteral("en"));
+        VororaZeZov::setDefaultProperties();
+        writeSettings(false, terminator);
+        MessageBoxes::setRecording(true);
+    }
 
     // Keeps the receiver focused until `done` holds or the time is up.
     bool receive(QPlainTextEdit& receiver, const std::function<bool()>& done, int ms) {
@@ -147,12 +159,7 @@ TEST_F(EndToEndTest, TheProgramTypesTheScalesValuesIntoAnotherWindow) {
 }
 
 TEST_F(EndToEndTest, TheWindowLogsWhatItTypes) {
-    qputenv("VAZ_DRIVER_DIR", QByteArray(VORNAL_LIB_DIR) + "/drivers/sim");
-    qputenv("VAZ_SIM_SCRIPT", script_.toLocal8Bit());
-    util::ResourceBundle::setLocale(QStringLiteral("en"));
-    VororaZeZov::setDefaultProperties();
-    writeSettings(false);
-    MessageBoxes::setRecording(true);
+    inProcess(ConfigHelper::OutputTerminator::ENTER);
 
     VororaZeZovFrame2::Options o;
     o.storeFile = store();
@@ -193,6 +200,53 @@ TEST_F(EndToEndTest, TheWindowLogsWhatItTypes) {
         QTest::qWait(300);
         EXPECT_TRUE(window.grab().save(shot));
     }
+
+    window.startStopJButtonActionPerformed();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window.isConnected() && window.tabs()->count() == 7; }, 5000));
+}
+
+// With SPACE as terminator and the window itself focused after Start, nothing is typed into it (SPACE
+// would press its focused Start/Stop button): the values wait, the status says where to switch, and they
+// arrive whole once the receiver has the focus.
+TEST_F(EndToEndTest, NothingIsTypedIntoTheWindowItselfValuesWaitForTheTarget) {
+    inProcess(ConfigHelper::OutputTerminator::SPACE);
+
+    VororaZeZovFrame2::Options o;
+    o.storeFile = store();
+    VororaZeZovFrame2 window(o);
+    ASSERT_EQ(window.fatalExitCode(), 0);
+    window.move(0, 0);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QPlainTextEdit receiver;
+    receiver.resize(300, 200);
+    receiver.move(800, 500);
+    receiver.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&receiver));
+
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    window.startStopJButtonActionPerformed();
+    window.startStopButton()->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.isConnected(); }, 5000));
+    // Four values arrive while the window keeps the focus.
+    QTest::qWait(1200);
+    EXPECT_TRUE(window.isConnected())
+        << "typed into itself: " << window.eventLog()->toPlainText().toStdString();
+    EXPECT_TRUE(window.statusLabel()->text().startsWith(
+        QStringLiteral("Vornal has the focus: switch to the window that should receive the values.")))
+        << window.statusLabel()->text().toStdString();
+    EXPECT_EQ(
+        window.eventLog()->toPlainText().count(QStringLiteral("The Vornal window has the keyboard focus")),
+        1);
+    EXPECT_EQ(receiver.toPlainText(), QString());
+
+    const bool typed = receive(
+        receiver, [&] { return receiver.toPlainText().count(QStringLiteral("12.345 ")) >= 6; }, 20000);
+    EXPECT_TRUE(typed) << "received: " << receiver.toPlainText().toStdString();
+    EXPECT_TRUE(window.statusLabel()->text().startsWith(QStringLiteral("Lines received: ")));
+    // Whole values only, none lost or joined.
+    for (const QString& v : receiver.toPlainText().split(u' ', Qt::SkipEmptyParts))
+        EXPECT_EQ(v, QStringLiteral("12.345"));
 
     window.startStopJButtonActionPerformed();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !window.isConnected() && window.tabs()->count() == 7; }, 5000));
