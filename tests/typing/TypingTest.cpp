@@ -247,6 +247,39 @@ TEST_F(TypingTest, CommandLineRunTypesTheValuesOfTheInstrument) {
     EXPECT_TRUE(lines[1].startsWith(QStringLiteral(" 12."))) << lines[1].toStdString();
 }
 
+// Stopped in the middle of a value, the connection finishes it, terminator included, and types nothing
+// after it: the next value never joins onto a cut one.
+TEST_F(TypingTest, CommandLineRunFinishesTheValueBeingTypedWhenStopped) {
+    setLayout("us");
+    edit_->clear();
+    edit_->activateWindow();
+    edit_->setFocus();
+    spin(100);
+    QTemporaryDir dir;
+    QProcess p;
+    p.start(cliPath(), {"--store", dir.filePath("prefs.txt"), "--simulate", "run", "--port", "SIM1", "--set",
+                        "outputTerminator=ENTER", "--set", "delay=120"});
+    ASSERT_TRUE(p.waitForStarted());
+    QElapsedTimer t;
+    t.start();
+    while (edit_->toPlainText().isEmpty() && t.elapsed() < 20000)
+        spin(5);
+    ASSERT_FALSE(edit_->toPlainText().isEmpty()) << p.readAllStandardError().toStdString();
+    spin(300);     // more lines have arrived meanwhile
+    p.terminate(); // in the middle of the first value (about 2 s of typing)
+    while (p.state() != QProcess::NotRunning && t.elapsed() < 40000)
+        spin(10);
+    spin(300);
+    EXPECT_EQ(p.exitCode(), 0);
+    const QString typed = edit_->toPlainText();
+    EXPECT_TRUE(typed.endsWith(u'\n')) << typed.toStdString();
+    EXPECT_EQ(typed.count(u'\n'), 1) << typed.toStdString();
+    EXPECT_TRUE(typed.startsWith(QStringLiteral("12."))) << typed.toStdString();
+    // The rest of the queue was dropped and said so.
+    EXPECT_TRUE(QString::fromUtf8(p.readAllStandardError() + p.readAllStandardOutput())
+                    .contains(QStringLiteral("not typed: the connection was stopped")));
+}
+
 TEST(TypingCli, WrongArgumentsAndNoDisplayAreExplained) {
     QTemporaryDir dir;
     auto run = [&](const QStringList& args, const QByteArray& display) {
