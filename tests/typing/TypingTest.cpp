@@ -61,6 +61,10 @@ QString printableAscii() {
     return s;
 }
 
+QString cliPath() {
+    return QStringLiteral(VORNAL_BIN_DIR "/vornal-cli");
+}
+
 class TypingTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -137,6 +141,20 @@ protected:
     }
 
     static inline QApplication* app_ = nullptr;
+    // `vornal-cli run` on the simulated scale SIM1, ENTER after each value, typing into the emptied,
+    // focused edit field.
+    void startRun(QProcess& p, const QTemporaryDir& dir, const QStringList& settings) {
+        setLayout("us");
+        edit_->clear();
+        edit_->activateWindow();
+        edit_->setFocus();
+        spin(100);
+        p.start(cliPath(), QStringList{"--store", dir.filePath("prefs.txt"), "--simulate", "run", "--port",
+                                       "SIM1", "--set", "outputTerminator=ENTER"} +
+                               settings);
+        ASSERT_TRUE(p.waitForStarted());
+    }
+
     static inline QPlainTextEdit* edit_ = nullptr;
     std::unique_ptr<Problems> problems_;
 };
@@ -183,12 +201,6 @@ TEST_F(TypingTest, NumericValueWithStartKeyAndTerminator) {
     setLayout("us");
 }
 
-namespace {
-QString cliPath() {
-    return QStringLiteral(VORNAL_BIN_DIR "/vornal-cli");
-}
-} // namespace
-
 TEST_F(TypingTest, CommandLineTypesIntoTheFocusedWindowAndReturnsWhenDone) {
     setLayout("de");
     edit_->clear();
@@ -223,16 +235,10 @@ TEST_F(TypingTest, CommandLineTypesIntoTheFocusedWindowAndReturnsWhenDone) {
 }
 
 TEST_F(TypingTest, CommandLineRunTypesTheValuesOfTheInstrument) {
-    setLayout("us");
-    edit_->clear();
-    edit_->activateWindow();
-    edit_->setFocus();
-    spin(100);
     QTemporaryDir dir;
     QProcess p;
-    p.start(cliPath(), {"--store", dir.filePath("prefs.txt"), "--simulate", "run", "--port", "SIM1", "--set",
-                        "outputTerminator=ENTER", "--set", "startWith=SPACE", "--set", "delay=1"});
-    ASSERT_TRUE(p.waitForStarted());
+    startRun(p, dir, {"--set", "startWith=SPACE", "--set", "delay=1"});
+    ASSERT_EQ(p.state(), QProcess::Running);
     QElapsedTimer t;
     t.start();
     while (edit_->toPlainText().count(u'\n') < 2 && t.elapsed() < 20000)
@@ -250,16 +256,10 @@ TEST_F(TypingTest, CommandLineRunTypesTheValuesOfTheInstrument) {
 // Stopped in the middle of a value, the connection finishes it, terminator included, and types nothing
 // after it: the next value never joins onto a cut one.
 TEST_F(TypingTest, CommandLineRunFinishesTheValueBeingTypedWhenStopped) {
-    setLayout("us");
-    edit_->clear();
-    edit_->activateWindow();
-    edit_->setFocus();
-    spin(100);
     QTemporaryDir dir;
     QProcess p;
-    p.start(cliPath(), {"--store", dir.filePath("prefs.txt"), "--simulate", "run", "--port", "SIM1", "--set",
-                        "outputTerminator=ENTER", "--set", "delay=120"});
-    ASSERT_TRUE(p.waitForStarted());
+    startRun(p, dir, {"--set", "delay=120"});
+    ASSERT_EQ(p.state(), QProcess::Running);
     QElapsedTimer t;
     t.start();
     while (edit_->toPlainText().isEmpty() && t.elapsed() < 20000)
