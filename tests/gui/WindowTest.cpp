@@ -82,6 +82,22 @@ TEST_F(WindowTest, InputTabFollowsItsLayoutWithAltShortcutsAndAScrollingInstrume
     QTest::keyClick(QApplication::focusWidget(), letter.toLower().toLatin1(), Qt::AltModifier);
     EXPECT_EQ(focused(), QStringLiteral("instrumentBox"));
 
+    // The labels of the processing and output fields too, each tab with letters of its own.
+    for (const auto tab : {VororaZeZovFrame2::ProcessingTab, VororaZeZovFrame2::OutputTab}) {
+        QString used;
+        int named = 0;
+        for (auto* l : w.panel(tab)->findChildren<QLabel*>()) {
+            if (!l->buddy())
+                continue;
+            ++named;
+            const qsizetype amp = l->text().indexOf(u'&');
+            ASSERT_GE(amp, 0) << l->text().toStdString();
+            EXPECT_FALSE(used.contains(l->text().at(amp + 1).toUpper())) << l->text().toStdString();
+            used += l->text().at(amp + 1).toUpper();
+        }
+        EXPECT_GE(named, 7);
+    }
+
     auto* instruments = find<QComboBox>(w, "instrumentBox");
     ASSERT_EQ(instruments->count(), 53);
     instruments->showPopup();

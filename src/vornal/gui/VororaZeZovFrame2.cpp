@@ -820,6 +820,7 @@ QWidget* VororaZeZovFrame2::buildProcessingPanel() {
     connect(adjustIgnoreButton_, &QPushButton::clicked, this,
             &VororaZeZovFrame2::adjustIgnoreButtonActionPerformed);
     // The four text fields are checked when they are left (installVerifiers).
+    followLayout(grid);
     return panel;
 }
 
@@ -873,6 +874,7 @@ QWidget* VororaZeZovFrame2::buildOutputPanel() {
     connect(keyboardTypeBox_, &QComboBox::currentIndexChanged, this,
             &VororaZeZovFrame2::keyboardTypeBoxItemStateChanged);
     connect(delayTextField_, &QLineEdit::textChanged, this, &VororaZeZovFrame2::delayTextFieldCaretUpdate);
+    followLayout(grid);
     return panel;
 }
 
