@@ -25,6 +25,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <memory>
+#include <utility>
 
 namespace vornal::test {
 namespace {
@@ -69,7 +71,8 @@ protected:
 
     // Settings of a previous run: port SIM1, connect at start, 5 ms between keys, ENTER after each value.
     void writeSettings(bool autoConnect,
-                       ConfigHelper::OutputTerminator terminator = ConfigHelper::OutputTerminator::ENTER) {
+                       ConfigHelper::OutputTerminator terminator = ConfigHelper::OutputTerminator::ENTER,
+                       const char* delay = "5") {
         prefs::PreferencesStore::select(store());
         auto node =
             prefs::PreferencesStore::userRoot()->node(QString::fromLatin1(config::Config::SETTINGS_NODE));
@@ -79,7 +82,7 @@ protected:
         c.setBitRate(ConfigHelper::BitRates::BR_9600.ordinal());
         c.setDataBits(ConfigHelper::DataBits::LN_8BITS.ordinal());
         c.setInputTerminator(13);
-        c.setDelay(QStringLiteral("5"));
+        c.setDelay(QString::fromLatin1(delay));
         c.setOutputTerminator(terminator);
         c.setDecimalSeparator(ConfigHelper::DecimalSeparator::DOT);
         c.setConnect(autoConnect ? ConfigHelper::Connect::AUTO : ConfigHelper::Connect::MANUAL);
@@ -90,13 +93,30 @@ protected:
 
     QString store() const { return dir_.filePath(QStringLiteral("prefs.txt")); }
 
+    // The window (in this process, top left) and a receiving edit field (bottom right), both on screen;
+    // none when one cannot be shown.
+    std::pair<std::unique_ptr<VororaZeZovFrame2>, std::unique_ptr<QPlainTextEdit>> windowAndReceiver() {
+        VororaZeZovFrame2::Options o;
+        o.storeFile = store();
+        auto window = std::make_unique<VororaZeZovFrame2>(o);
+        auto receiver = std::make_unique<QPlainTextEdit>();
+        window->move(0, 0);
+        receiver->resize(300, 200);
+        receiver->move(800, 500);
+        receiver->show();
+        if (window->fatalExitCode() != 0 || !QTest::qWaitForWindowExposed(window.get()) ||
+            !QTest::qWaitForWindowExposed(receiver.get()))
+            return {};
+        return {std::move(window), std::move(receiver)};
+    }
+
     // For a window in this process: the simulated scale, English, manual start, dialogs recorded.
-    void inProcess(ConfigHelper::OutputTerminator terminator) {
+    void inProcess(ConfigHelper::OutputTerminator terminator, const char* delay = "5") {
         qputenv("VAZ_DRIVER_DIR", QByteArray(VORNAL_LIB_DIR) + "/drivers/sim");
         qputenv("VAZ_SIM_SCRIPT", script_.toLocal8Bit());
         util::ResourceBundle::setLocale(QStringLiteral("en"));
         VororaZeZov::setDefaultProperties();
-        writeSettings(false, terminator);
+        writeSettings(false, terminator, delay);
         MessageBoxes::setRecording(true);
     }
 
@@ -210,18 +230,10 @@ TEST_F(EndToEndTest, TheWindowLogsWhatItTypes) {
 // arrive whole once the receiver has the focus.
 TEST_F(EndToEndTest, NothingIsTypedIntoTheWindowItselfValuesWaitForTheTarget) {
     inProcess(ConfigHelper::OutputTerminator::SPACE);
-
-    VororaZeZovFrame2::Options o;
-    o.storeFile = store();
-    VororaZeZovFrame2 window(o);
-    ASSERT_EQ(window.fatalExitCode(), 0);
-    window.move(0, 0);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    QPlainTextEdit receiver;
-    receiver.resize(300, 200);
-    receiver.move(800, 500);
-    receiver.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&receiver));
+    auto [windowPtr, receiverPtr] = windowAndReceiver();
+    ASSERT_TRUE(windowPtr && receiverPtr);
+    auto& window = *windowPtr;
+    auto& receiver = *receiverPtr;
 
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
@@ -250,6 +262,45 @@ TEST_F(EndToEndTest, NothingIsTypedIntoTheWindowItselfValuesWaitForTheTarget) {
 
     window.startStopJButtonActionPerformed();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !window.isConnected() && window.tabs()->count() == 7; }, 5000));
+}
+
+// A delay too long for the scale's rate: the log says so once and the status shows it; Stop in the
+// middle of a value (the receiver keeps the focus) finishes that value with its ENTER.
+TEST_F(EndToEndTest, TypingBehindIsShownAndStopFinishesTheValueBeingTyped) {
+    inProcess(ConfigHelper::OutputTerminator::ENTER, "150");
+    auto [windowPtr, receiverPtr] = windowAndReceiver();
+    ASSERT_TRUE(windowPtr && receiverPtr);
+    auto& window = *windowPtr;
+    auto& receiver = *receiverPtr;
+
+    window.startStopJButtonActionPerformed();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.isConnected(); }, 5000));
+    const QString behind = QStringLiteral("Typing falls behind");
+    // "12.345" and ENTER take 2.1 s, a new value comes every 250 ms.
+    ASSERT_TRUE(receive(
+        receiver, [&] { return window.eventLog()->toPlainText().contains(behind); }, 15000))
+        << window.eventLog()->toPlainText().toStdString();
+    ASSERT_TRUE(receive(
+        receiver,
+        [&] {
+            return window.statusLabel()->text().contains(
+                QStringLiteral("Typing falls behind (see the event log)."));
+        },
+        2000))
+        << window.statusLabel()->text().toStdString();
+    // In the middle of a value.
+    ASSERT_TRUE(receive(
+        receiver,
+        [&] { return receiver.toPlainText().size() > 0 && !receiver.toPlainText().endsWith(u'\n'); }, 10000));
+    window.startStopJButtonActionPerformed();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window.isConnected(); }, 10000));
+    QTest::qWait(300);
+    const QString typed = receiver.toPlainText();
+    EXPECT_TRUE(typed.endsWith(u'\n')) << typed.toStdString();
+    for (const QString& line : typed.split(u'\n', Qt::SkipEmptyParts))
+        EXPECT_EQ(line, QStringLiteral("12.345"));
+    EXPECT_EQ(window.eventLog()->toPlainText().count(behind), 1);
+    EXPECT_FALSE(window.eventLog()->toPlainText().contains(QStringLiteral("was being typed")));
 }
 
 } // namespace
