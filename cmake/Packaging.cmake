@@ -45,6 +45,8 @@ if(UNIX AND NOT APPLE)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
       "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6network6 (>= 6.4), \
 libgmp10, libx11-6, libxtst6, libfluidsynth3, timgm6mb-soundfont | fluid-soundfont-gm")
+  # The toolkit's own texts (Yes/No, file dialogs) in the user's language.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 endif()
 

@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  qt6-base-dev libgmp-dev
+  qt6-base-dev qt6-translations-l10n libgmp-dev
   libxtst-dev libxkbcommon-dev libx11-dev
   libfluidsynth-dev timgm6mb-soundfont
 )

@@ -225,8 +225,8 @@ int runRun(cli::Invocation& inv, cli::Io& io) {
     std::signal(SIGTERM, SIG_DFL);
     std::signal(SIGHUP, SIG_DFL);
 #endif
-    // Values not typed yet are dropped: typing them after the stop would hit whatever window has the
-    // focus by then.
+    // The value being typed is finished (a cut one is logged); values not typed yet are dropped: typing them
+    // after the stop would hit whatever window has the focus by then.
     if (const int dropped = connection.stop())
         console.log(QStringLiteral("%1 value(s) not typed: the connection was stopped").arg(dropped), true);
     if (!endMessage.isEmpty())

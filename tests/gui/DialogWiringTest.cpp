@@ -232,6 +232,9 @@ TEST_F(DialogWiringTest, CustomizeOpensTheExpressionDialogWithPresetAndReceivedL
     EXPECT_EQ(shownPattern, instrument.getPattern());
     EXPECT_TRUE(testText.contains(QStringLiteral("77.125"))) << testText.toStdString();
     EXPECT_TRUE(w.config().getCustomRegEx().isEmpty()) << "the preset's own expression is no custom one";
+    QWidget* marker = w.control(QStringLiteral("customRegExMarker"));
+    ASSERT_NE(marker, nullptr);
+    EXPECT_TRUE(marker->isHidden());
 
     whenOpen<CustomRegExDialog>([](CustomRegExDialog* d) {
         d->regExTextArea()->setPlainText(QStringLiteral("([0-9]+)"));
@@ -239,6 +242,9 @@ TEST_F(DialogWiringTest, CustomizeOpensTheExpressionDialogWithPresetAndReceivedL
     });
     w.customizeButtonActionPerformed();
     EXPECT_EQ(w.config().getCustomRegEx(), QStringLiteral("([0-9]+)"));
+    // The marker says that the preset's expression is replaced.
+    EXPECT_FALSE(marker->isHidden());
+    EXPECT_EQ(qobject_cast<QLabel*>(marker)->text(), tr("custom.regex.in.use"));
 
     // Cancel keeps it.
     whenOpen<CustomRegExDialog>([](CustomRegExDialog* d) {

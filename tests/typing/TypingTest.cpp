@@ -61,6 +61,10 @@ QString printableAscii() {
     return s;
 }
 
+QString cliPath() {
+    return QStringLiteral(VORNAL_BIN_DIR "/vornal-cli");
+}
+
 class TypingTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -137,6 +141,20 @@ protected:
     }
 
     static inline QApplication* app_ = nullptr;
+    // `vornal-cli run` on the simulated scale SIM1, ENTER after each value, typing into the emptied,
+    // focused edit field.
+    void startRun(QProcess& p, const QTemporaryDir& dir, const QStringList& settings) {
+        setLayout("us");
+        edit_->clear();
+        edit_->activateWindow();
+        edit_->setFocus();
+        spin(100);
+        p.start(cliPath(), QStringList{"--store", dir.filePath("prefs.txt"), "--simulate", "run", "--port",
+                                       "SIM1", "--set", "outputTerminator=ENTER"} +
+                               settings);
+        ASSERT_TRUE(p.waitForStarted());
+    }
+
     static inline QPlainTextEdit* edit_ = nullptr;
     std::unique_ptr<Problems> problems_;
 };
@@ -183,12 +201,6 @@ TEST_F(TypingTest, NumericValueWithStartKeyAndTerminator) {
     setLayout("us");
 }
 
-namespace {
-QString cliPath() {
-    return QStringLiteral(VORNAL_BIN_DIR "/vornal-cli");
-}
-} // namespace
-
 TEST_F(TypingTest, CommandLineTypesIntoTheFocusedWindowAndReturnsWhenDone) {
     setLayout("de");
     edit_->clear();
@@ -223,16 +235,10 @@ TEST_F(TypingTest, CommandLineTypesIntoTheFocusedWindowAndReturnsWhenDone) {
 }
 
 TEST_F(TypingTest, CommandLineRunTypesTheValuesOfTheInstrument) {
-    setLayout("us");
-    edit_->clear();
-    edit_->activateWindow();
-    edit_->setFocus();
-    spin(100);
     QTemporaryDir dir;
     QProcess p;
-    p.start(cliPath(), {"--store", dir.filePath("prefs.txt"), "--simulate", "run", "--port", "SIM1", "--set",
-                        "outputTerminator=ENTER", "--set", "startWith=SPACE", "--set", "delay=1"});
-    ASSERT_TRUE(p.waitForStarted());
+    startRun(p, dir, {"--set", "startWith=SPACE", "--set", "delay=1"});
+    ASSERT_EQ(p.state(), QProcess::Running);
     QElapsedTimer t;
     t.start();
     while (edit_->toPlainText().count(u'\n') < 2 && t.elapsed() < 20000)
@@ -245,6 +251,33 @@ TEST_F(TypingTest, CommandLineRunTypesTheValuesOfTheInstrument) {
     ASSERT_GE(lines.size(), 3) << edit_->toPlainText().toStdString();
     EXPECT_TRUE(lines[0].startsWith(QStringLiteral(" 12."))) << lines[0].toStdString();
     EXPECT_TRUE(lines[1].startsWith(QStringLiteral(" 12."))) << lines[1].toStdString();
+}
+
+// Stopped in the middle of a value, the connection finishes it, terminator included, and types nothing
+// after it: the next value never joins onto a cut one.
+TEST_F(TypingTest, CommandLineRunFinishesTheValueBeingTypedWhenStopped) {
+    QTemporaryDir dir;
+    QProcess p;
+    startRun(p, dir, {"--set", "delay=120"});
+    ASSERT_EQ(p.state(), QProcess::Running);
+    QElapsedTimer t;
+    t.start();
+    while (edit_->toPlainText().isEmpty() && t.elapsed() < 20000)
+        spin(5);
+    ASSERT_FALSE(edit_->toPlainText().isEmpty()) << p.readAllStandardError().toStdString();
+    spin(300);     // more lines have arrived meanwhile
+    p.terminate(); // in the middle of the first value (about 2 s of typing)
+    while (p.state() != QProcess::NotRunning && t.elapsed() < 40000)
+        spin(10);
+    spin(300);
+    EXPECT_EQ(p.exitCode(), 0);
+    const QString typed = edit_->toPlainText();
+    EXPECT_TRUE(typed.endsWith(u'\n')) << typed.toStdString();
+    EXPECT_EQ(typed.count(u'\n'), 1) << typed.toStdString();
+    EXPECT_TRUE(typed.startsWith(QStringLiteral("12."))) << typed.toStdString();
+    // The rest of the queue was dropped and said so.
+    EXPECT_TRUE(QString::fromUtf8(p.readAllStandardError() + p.readAllStandardOutput())
+                    .contains(QStringLiteral("not typed: the connection was stopped")));
 }
 
 TEST(TypingCli, WrongArgumentsAndNoDisplayAreExplained) {

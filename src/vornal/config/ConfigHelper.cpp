@@ -117,13 +117,13 @@ constexpr std::array<Entry, 5> kKeyboardType{{{"QUERTY", "keyboardType.default",
                                               {"ALL", "keyboardType.all", true}}};
 constexpr std::array<Entry, 3> kMathOperation{
     {{"NONE", "math.none", true}, {"MULTIPLY", "multiply", true}, {"DIVIDE", "divide", true}}};
-constexpr std::array<Entry, 7> kRoundingMethod{{{"CEILING", "ceiling", false},
-                                                {"DOWN", "down", false},
-                                                {"FLOOR", "floor", false},
-                                                {"HALF_DOWN", "half down", false},
-                                                {"HALF_EVEN", "half even", false},
-                                                {"HALF_UP", "half up", false},
-                                                {"UP", "up", false}}};
+constexpr std::array<Entry, 7> kRoundingMethod{{{"CEILING", "rounding.ceiling", true},
+                                                {"DOWN", "rounding.down", true},
+                                                {"FLOOR", "rounding.floor", true},
+                                                {"HALF_DOWN", "rounding.half_down", true},
+                                                {"HALF_EVEN", "rounding.half_even", true},
+                                                {"HALF_UP", "rounding.half_up", true},
+                                                {"UP", "rounding.up", true}}};
 constexpr std::array<Entry, 2> kEditOperation{{{"REMOVE", "edit.remove", true}, {"KEEP", "edit.keep", true}}};
 constexpr std::array<Entry, 2> kEditPosition{{{"FIRST", "edit.first", true}, {"LAST", "edit.last", true}}};
 constexpr std::array<Entry, 2> kInstrumentType{{{"NUMBER", "NUMBER", false}, {"TEXT", "TEXT", false}}};
@@ -1005,6 +1005,8 @@ QStringList ConfigHelper::bundleKeys() {
     for (const auto& e : kKeyboardType)
         add(e);
     for (const auto& e : kMathOperation)
+        add(e);
+    for (const auto& e : kRoundingMethod)
         add(e);
     for (const auto& k : kKeys)
         add(k.entry);

@@ -2,15 +2,19 @@
 
 #include "VororaZeZovFrame2.h"
 
+#include "vornal/util/ResourceBundle.h"
+
 #include <Direduva/ProcessProperties.h>
 #include <Direduva/SerialPortLocal.h>
 
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLibraryInfo>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QSysInfo>
+#include <QTranslator>
 
 #include <QSocketNotifier>
 
@@ -241,6 +245,25 @@ void VororaZeZov::useSimulation(const QString& script) {
         qputenv("VAZ_SIM_SCRIPT", QFileInfo(script).absoluteFilePath().toLocal8Bit());
 }
 
+bool VororaZeZov::loadToolkitTranslations(const QString& language) {
+    static QTranslator* installed = nullptr;
+    if (installed) {
+        QCoreApplication::removeTranslator(installed);
+        delete installed;
+        installed = nullptr;
+    }
+    const QString lang = (language.isEmpty() ? util::ResourceBundle::locale() : language).left(2);
+    if (lang.isEmpty() || lang == QLatin1String("en"))
+        return false;
+    auto translator = std::make_unique<QTranslator>();
+    if (!translator->load(QStringLiteral("qtbase_") + lang,
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return false;
+    installed = translator.release();
+    QCoreApplication::installTranslator(installed);
+    return true;
+}
+
 int VororaZeZov::createGUI(const CommandLine& commandLine) {
     VororaZeZovFrame2::Options options;
     options.args = commandLine.positional;
@@ -315,6 +338,7 @@ int VororaZeZov::main(int argc, char** argv) {
     }
     setDefaultProperties();
     setNativeLook();
+    loadToolkitTranslations();
     if (cl.simulate)
         useSimulation(cl.simulateScript);
     // The serial library's diagnostics are for the console, not the user.

@@ -43,6 +43,10 @@ public:
     static void setDefaultProperties();
     // The platform's own look: the Windows style on Windows, the desktop's or Fusion elsewhere.
     static void setNativeLook();
+    // The toolkit's own texts (Yes/No, file dialogs) in the program's language (`language`, else the
+    // bundles' language), from the installed Qt translations; an earlier choice is replaced. False when
+    // the language has no such translation (the toolkit's texts then stay English).
+    static bool loadToolkitTranslations(const QString& language = QString());
     // Points the serial library at the simulated instruments (before its first use).
     static void useSimulation(const QString& script);
     // Builds the window; returns a fatal exit status or 0 (the window is then shown and runs).

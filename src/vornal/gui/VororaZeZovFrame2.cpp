@@ -48,9 +48,12 @@
 #include <QToolTip>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWindow>
 
+#include <algorithm>
 #include <functional>
 #include <iostream>
+#include <tuple>
 
 namespace vornal {
 
@@ -154,6 +157,9 @@ const char* const kMessages[] = {"error",
                                  "switch.to.target.application",
                                  "line.count",
                                  "values.waiting.0",
+                                 "typing.held.status",
+                                 "typing.behind.status",
+                                 "custom.regex.in.use",
                                  "checking.for.update",
                                  "update.available",
                                  "update.check.failed",
@@ -172,6 +178,9 @@ const char* const kWorkerKeys[] = {"port.opened",
                                    "interrupted",
                                    "execution.exception",
                                    "stopped",
+                                   "typing.held",
+                                   "typing.behind.0.1",
+                                   "value.cut.0",
                                    "and.error.unusual",
                                    "and.error.dataset.not.ready",
                                    "and.error.not.connected",
@@ -535,6 +544,22 @@ void VororaZeZovFrame2::initComponents() {
     backlogTimer_ = new QTimer(this);
     backlogTimer_->setInterval(250);
     connect(backlogTimer_, &QTimer::timeout, this, &VororaZeZovFrame2::refreshLineStatus);
+    // Keys typed while this window has the focus would press its own buttons: typing waits meanwhile.
+    connect(qApp, &QApplication::focusChanged, this, &VororaZeZovFrame2::updateTypingHold);
+    connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, &VororaZeZovFrame2::updateTypingHold);
+}
+
+bool VororaZeZovFrame2::hasKeyboardFocus() const {
+    const QWidget* active = QApplication::activeWindow();
+    return isVisible() && active && (active == this || isAncestorOf(active));
+}
+
+void VororaZeZovFrame2::updateTypingHold() {
+    if (!connection_)
+        return;
+    if (!connection_->setTypingHeld(hasKeyboardFocus()))
+        return;
+    refreshLineStatus();
 }
 
 void VororaZeZovFrame2::addTabs() {
@@ -624,6 +649,8 @@ QWidget* VororaZeZovFrame2::buildInputPanel() {
     portList_->setMinimumContentsLength(53); // room for 53 "X"
     instrumentBox_ = makeCombo(panel, "instrumentBox");
     instrumentBox_->setMaxVisibleItems(20);
+    // A scrolling list also under styles whose pop-up would otherwise show all 53 presets at once.
+    instrumentBox_->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
     bitRateBox_ = makeCombo(panel, "bitRateBox");
     dataBitsBox_ = makeCombo(panel, "dataBitsBox");
     stopBitsBox_ = makeCombo(panel, "stopBitsBox");
@@ -664,9 +691,15 @@ QWidget* VororaZeZovFrame2::buildInputPanel() {
     grid->addWidget(label(QStringLiteral("label14")), r, 0);
     grid->addWidget(autoButton_, r++, 1);
     grid->addWidget(label(QStringLiteral("label36")), r, 0);
-    grid->addWidget(customizeButton_, r++, 1);
+    grid->addWidget(customizeButton_, r, 1);
+    customRegExMarker_ = new QLabel(text(QStringLiteral("custom.regex.in.use")), panel);
+    customRegExMarker_->setObjectName(QStringLiteral("customRegExMarker"));
+    customRegExMarker_->setStyleSheet(QStringLiteral("QLabel { font-weight: bold; color: #8a5a00; }"));
+    customRegExMarker_->setVisible(false);
+    grid->addWidget(customRegExMarker_, r++, 2, 1, 2);
     grid->setColumnStretch(2, 1);
     grid->setRowStretch(r, 1);
+    followLayout(grid);
 
     fillIndexCombo<ConfigHelper::BitRates>(bitRateBox_);
     fillIndexCombo<ConfigHelper::DataBits>(dataBitsBox_);
@@ -752,6 +785,7 @@ QWidget* VororaZeZovFrame2::buildProcessingPanel() {
     connect(adjustIgnoreButton_, &QPushButton::clicked, this,
             &VororaZeZovFrame2::adjustIgnoreButtonActionPerformed);
     // The four text fields are checked when they are left (installVerifiers).
+    followLayout(grid);
     return panel;
 }
 
@@ -800,6 +834,7 @@ QWidget* VororaZeZovFrame2::buildOutputPanel() {
     connect(keyboardTypeBox_, &QComboBox::currentIndexChanged, this,
             &VororaZeZovFrame2::keyboardTypeBoxItemStateChanged);
     connect(delayTextField_, &QLineEdit::textChanged, this, &VororaZeZovFrame2::delayTextFieldCaretUpdate);
+    followLayout(grid);
     return panel;
 }
 
@@ -928,6 +963,75 @@ void VororaZeZovFrame2::fillPortList() {
         portList_->setCurrentIndex(0);
 }
 
+namespace {
+// The widgets of `layout` in reading order: grid cells row by row, left to right; other layouts in
+// their own order.
+void collectWidgets(QLayout* layout, QList<QWidget*>& out) {
+    QList<std::tuple<int, int, QLayoutItem*>> items;
+    auto* grid = qobject_cast<QGridLayout*>(layout);
+    for (int i = 0; i < layout->count(); ++i) {
+        int row = 0, col = i, rowSpan = 1, colSpan = 1;
+        if (grid)
+            grid->getItemPosition(i, &row, &col, &rowSpan, &colSpan);
+        items.append({row, col, layout->itemAt(i)});
+    }
+    std::stable_sort(items.begin(), items.end(), [](const auto& a, const auto& b) {
+        return std::tie(std::get<0>(a), std::get<1>(a)) < std::tie(std::get<0>(b), std::get<1>(b));
+    });
+    for (const auto& [row, col, item] : items) {
+        if (QWidget* w = item->widget())
+            out.append(w);
+        else if (QLayout* inner = item->layout())
+            collectWidgets(inner, out);
+    }
+}
+
+bool takesFocus(const QWidget* w) {
+    return !qobject_cast<const QLabel*>(w) && (w->focusPolicy() & Qt::TabFocus);
+}
+} // namespace
+
+void VororaZeZovFrame2::followLayout(QLayout* layout) {
+    QList<QWidget*> widgets;
+    collectWidgets(layout, widgets);
+    // The Tab key follows the layout.
+    QWidget* previous = nullptr;
+    for (QWidget* w : widgets) {
+        if (!takesFocus(w))
+            continue;
+        if (previous)
+            QWidget::setTabOrder(previous, w);
+        previous = w;
+    }
+    // Each label names the field after it and gives it an Alt shortcut: a letter of its text that no
+    // other label of this panel uses and, where the text allows, no tab either.
+    QString tabLetters;
+    for (const auto& tab : kTabs)
+        tabLetters += text(QString::fromLatin1(tab.mnemonic)).left(1).toUpper();
+    QString used;
+    for (qsizetype i = 0; i + 1 < widgets.size(); ++i) {
+        auto* l = qobject_cast<QLabel*>(widgets[i]);
+        if (!l || l->buddy() || l->textFormat() == Qt::RichText || !takesFocus(widgets[i + 1]))
+            continue;
+        const QString caption = l->text();
+        QChar letter;
+        // Word starts first, then any letter, then a letter that a tab uses too.
+        for (int pass = 0; pass < 3 && letter.isNull(); ++pass)
+            for (qsizetype k = 0; k < caption.size() && letter.isNull(); ++k) {
+                const QChar c = caption.at(k).toUpper();
+                const bool wordStart = k == 0 || !caption.at(k - 1).isLetter();
+                if (c.isLetter() && c.unicode() < 128 && !used.contains(c) &&
+                    (pass == 2 || !tabLetters.contains(c)) && (pass > 0 || wordStart))
+                    letter = c;
+            }
+        l->setBuddy(widgets[i + 1]);
+        if (letter.isNull())
+            continue;
+        used += letter;
+        l->setText(withMnemonic(caption, letter));
+    }
+}
+
 void VororaZeZovFrame2::fillFromConfig() {
     // Filling is not editing: no handler runs.
     QList<QObject*> blocked;
@@ -941,6 +1045,7 @@ void VororaZeZovFrame2::fillFromConfig() {
     readingsBox_->fill(config_);
     for (QObject* o : blocked)
         o->blockSignals(false);
+    showCustomRegExMarker();
 }
 
 // ======================================================================== handlers
@@ -965,6 +1070,7 @@ void VororaZeZovFrame2::instrumentBoxItemStateChanged(int index) {
         if (MessageBoxes::confirm(this, QStringLiteral("Overwrite custom regular expression?"),
                                   QStringLiteral("Confirm")))
             config_.setCustomRegEx(QString());
+        showCustomRegExMarker();
     }
 }
 
@@ -1127,6 +1233,12 @@ void VororaZeZovFrame2::autoButtonActionPerformed() {
 void VororaZeZovFrame2::customizeButtonActionPerformed() {
     // The expression is tried on the instrument's samples and on the lines received last.
     CustomRegExDialog::edit(this, config_, lastReceivedLines());
+    showCustomRegExMarker();
+}
+
+void VororaZeZovFrame2::showCustomRegExMarker() {
+    customRegExMarker_->setVisible(!config_.getCustomRegEx().isEmpty());
+    customRegExMarker_->setToolTip(config_.getCustomRegEx());
 }
 
 void VororaZeZovFrame2::adjustIgnoreButtonActionPerformed() {
@@ -1374,8 +1486,13 @@ void VororaZeZovFrame2::closeEvent(QCloseEvent* event) {
 
 void VororaZeZovFrame2::thisWindowClosed() {
     setClosing(true);
-    if (connection_ && connection_->isActive())
+    if (connection_ && connection_->isActive()) {
+        // Gone from the screen first: the focus goes back to the target, and the value being typed
+        // can finish there.
+        hide();
+        updateTypingHold();
         stopConnection();
+    }
     // After a confirmed import the store holds the imported settings: nothing is saved over them.
     if (exitAfterImport_)
         return;
@@ -1484,6 +1601,7 @@ void VororaZeZovFrame2::startConnection() {
     // 2.-9. Typing, Caps Lock, sound, duplicate filter, the port, the reading.
     worker::Connection::Options options;
     options.reconnect = config_.getReconnect();
+    updateTypingHold();
     lastLineCount_ = -1;
     connection_->start(config_, options);
 }
@@ -1561,10 +1679,14 @@ void VororaZeZovFrame2::showLine(const worker::DataLine& line, const worker::Dat
 void VororaZeZovFrame2::refreshLineStatus() {
     if (lastLineCount_ < 0)
         return;
-    QString status = text(QStringLiteral("line.count")) + QString::number(lastLineCount_);
+    const bool held = connection_ && connection_->typingHeld();
+    QString status = held ? text(QStringLiteral("typing.held.status"))
+                          : text(QStringLiteral("line.count")) + QString::number(lastLineCount_);
     const int waiting = connection_ ? connection_->waitingValues() : 0;
     if (waiting > 0)
         status += u' ' + MessageFormat::format(text(QStringLiteral("values.waiting.0")), waiting);
+    if (connection_ && connection_->typingBehind())
+        status += u' ' + text(QStringLiteral("typing.behind.status"));
     if (statusJLabel_->text() != status)
         statusJLabel_->setText(status);
 }

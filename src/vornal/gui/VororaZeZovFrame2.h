@@ -208,6 +208,10 @@ private:
     QString tip(const QString& field) const;
     QLabel* label(const QString& field, const QString& key = QString());
     static QString withMnemonic(const QString& text, QChar mnemonic);
+    // Tab order in reading order of `layout`; each label becomes its field's buddy with an Alt letter.
+    void followLayout(QLayout* layout);
+    // The marker next to "Customize..." shows while a custom expression replaces the preset's.
+    void showCustomRegExMarker();
 
     // Connection.
     void startConnection();
@@ -218,6 +222,9 @@ private:
     void applyConnectedState(bool connected);
     void showStatusIdle();
     void refreshLineStatus();
+    // This window (or one of its dialogs) has the keyboard focus: typing is held.
+    bool hasKeyboardFocus() const;
+    void updateTypingHold();
 
     // Handlers.
     void portListItemStateChanged();
@@ -287,6 +294,7 @@ private:
     QPushButton* defaultButton_ = nullptr;
     QPushButton* refreshPortsButton_ = nullptr;
     QPushButton* customizeButton_ = nullptr;
+    QLabel* customRegExMarker_ = nullptr;
     QComboBox* mathOperationBox_ = nullptr;
     QLineEdit* mathOperandTextField_ = nullptr;
     QLineEdit* decimalTextField_ = nullptr;

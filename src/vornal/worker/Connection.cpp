@@ -79,6 +79,7 @@ bool Connection::start(const config::Config& config, const Options& options) {
         try {
             keybot_ =
                 Keybot::fromConfig(config_, view_.get(), options_.injector ? options_.injector() : nullptr);
+            keybot_->setHeld(typingHeld_);
             keybot_->start();
         } catch (const std::exception& e) {
             keybot_.reset();
@@ -147,8 +148,9 @@ bool Connection::openWorker(bool reporting) {
 int Connection::stop() {
     stopRequested_ = true;
     int dropped = 0;
+    // The value being typed is finished (or named in the log when it cannot be); the rest is dropped.
     if (keybot_)
-        dropped = keybot_->stop();
+        dropped = keybot_->finishAndStop().discarded;
     keybot_.reset();
     if (soundBot_)
         soundBot_->close();
@@ -217,7 +219,7 @@ void Connection::finish(StopReason reason, const QString& detail) {
     const bool wasWaiting = waiting_;
     waiting_ = false;
     if (keybot_)
-        keybot_->stop();
+        keybot_->finishAndStop();
     keybot_.reset();
     if (soundBot_)
         soundBot_->close();
@@ -393,6 +395,19 @@ bool Connection::keepsConnectedLook() const {
     if (waiting_)
         return true;
     return options_.reconnect && !stopRequested_ && worker_ && worker_->hangupReason().has_value();
+}
+
+bool Connection::setTypingHeld(bool held) {
+    if (held == typingHeld_)
+        return false;
+    typingHeld_ = held;
+    if (keybot_)
+        keybot_->setHeld(held);
+    return true;
+}
+
+bool Connection::typingBehind() const {
+    return keybot_ && keybot_->isBehind();
 }
 
 int Connection::waitingValues() const {

@@ -97,6 +97,13 @@ public:
     bool request();
     // The settings have a request command.
     bool canRequest() const;
+    // Typing waits while held (the program's own window has the keyboard focus): values stay queued.
+    // True when that changed the hold.
+    bool setTypingHeld(bool held);
+    // Held, and there is typing to hold.
+    bool typingHeld() const { return typingHeld_ && keybot_; }
+    // More typing waits than the key delay lets through in a few seconds.
+    bool typingBehind() const;
     // The keystroke backend in use ("" without typing).
     QString injectorName() const;
     // The device a port name stands for: its /dev/serial/by-id link where there is one (the same
@@ -152,6 +159,7 @@ private:
     Options options_;
     std::unique_ptr<View> view_;
     std::unique_ptr<Keybot> keybot_;
+    bool typingHeld_ = false;
     std::unique_ptr<SoundBot> soundBot_;
     std::optional<Ignorer> ignorer_;
     std::unique_ptr<StabilityFilter> stability_;

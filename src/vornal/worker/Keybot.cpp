@@ -1,12 +1,14 @@
 #include "Keybot.h"
 
 #include "vornal/config/Config.h"
+#include "vornal/util/MessageFormat.h"
 #include "vornal/util/ResourceBundle.h"
 #include "vornal/worker/WeightWorkerView.h"
 
 #include <algorithm>
 #include <chrono>
 #include <iostream>
+#include <utility>
 
 namespace vornal::worker {
 
@@ -46,11 +48,99 @@ Keybot::~Keybot() {
 void Keybot::add(const QString& text) {
     if (text.isEmpty())
         return;
+    const long long pauses = pausesOf(text);
+    long long backlog = 0;
+    int waiting = 0;
+    bool warn = false;
     {
         std::lock_guard lock(queueMutex_);
         queue_.push_back(text);
+        queuedPauses_ += pauses;
+        backlog = queuedPauses_ * keyDelay_;
+        waiting = static_cast<int>(queue_.size());
+        warn = backlog > BEHIND_MS && !behind_.exchange(true);
     }
     queueChanged_.notify_all();
+    if (warn) {
+        const QString message = util::MessageFormat::format(
+            bundle().getString(QStringLiteral("typing.behind.0.1")), waiting, (backlog + 999) / 1000);
+        report(message, message, nullptr);
+    }
+}
+
+long long Keybot::pausesOf(const QString& text) const {
+    // Each key event is followed by a pause of the delay; ALT codes add one more at their end.
+    long long pauses = (startWith_ > 0 ? 2 : 0) + (endWith_ > 0 || endWith2_ > 0 ? 2 : 0);
+    for (const char32_t cp : text.toUcs4()) {
+        const auto it = keyMap_.find(cp);
+        if (it == keyMap_.end() || it->second.empty())
+            continue;
+        const auto keys = static_cast<long long>(it->second.size());
+        pauses += it->second.front() == ALT && keys > 1 ? 2 * keys + 1 : 2 * keys;
+    }
+    return pauses;
+}
+
+long long Keybot::backlogMs() const {
+    std::lock_guard lock(queueMutex_);
+    return queuedPauses_ * keyDelay_;
+}
+
+void Keybot::setHeld(bool held) {
+    {
+        std::lock_guard lock(queueMutex_);
+        onHold_ = held;
+        if (!held)
+            holdLogged_ = false;
+    }
+    queueChanged_.notify_all();
+}
+
+void Keybot::waitWhileHeld() {
+    if (!onHold_.load())
+        return;
+    std::unique_lock lock(queueMutex_);
+    if (!onHold_.load())
+        return;
+    noteHold(lock);
+    if (!queueChanged_.wait(lock, stop_, [this] { return !onHold_.load(); }))
+        throw Interrupted{};
+}
+
+void Keybot::noteHold(std::unique_lock<std::mutex>& lock) {
+    if (std::exchange(holdLogged_, true))
+        return;
+    lock.unlock();
+    const QString message = bundle().getString(QStringLiteral("typing.held"));
+    report(message, message, nullptr);
+    lock.lock();
+}
+
+Keybot::Ended Keybot::finishAndStop(int graceMs) {
+    Ended ended;
+    {
+        std::unique_lock lock(queueMutex_);
+        finishing_ = true;
+        ended.discarded = static_cast<int>(queue_.size());
+        queue_.clear();
+        queuedPauses_ = 0;
+        cutValue_.reset();
+        // A held value cannot go on: the keys would reach this program's own window.
+        queueChanged_.wait_for(lock, std::chrono::milliseconds(std::max(0, graceMs)),
+                               [this] { return !typing_ || onHold_.load() || !thread_.joinable(); });
+    }
+    ended.discarded += stop();
+    {
+        std::lock_guard lock(queueMutex_);
+        ended.cut = std::exchange(cutValue_, std::nullopt);
+        finishing_ = false;
+    }
+    if (ended.cut) {
+        const QString message =
+            util::MessageFormat::format(bundle().getString(QStringLiteral("value.cut.0")), *ended.cut);
+        report(message, message, nullptr);
+    }
+    return ended;
 }
 
 void Keybot::start() {
@@ -68,7 +158,9 @@ int Keybot::stop() {
     std::lock_guard lock(queueMutex_);
     const int discarded = static_cast<int>(queue_.size());
     queue_.clear();
+    queuedPauses_ = 0;
     typing_ = false;
+    behind_ = false;
     return discarded;
 }
 
@@ -105,19 +197,28 @@ void Keybot::run(std::stop_token stop) {
         QString text;
         {
             std::unique_lock lock(queueMutex_);
-            if (!queueChanged_.wait(lock, stop, [this] { return !queue_.empty(); }))
+            if (!queueChanged_.wait(lock, stop, [this] { return !queue_.empty() && !finishing_; }))
                 break; // stopped while waiting
+            if (onHold_.load()) {
+                // Nothing is taken while held: the value stays queued (and a stop discards it whole).
+                noteHold(lock);
+                queueChanged_.wait(lock, stop, [this] { return !onHold_.load() || finishing_; });
+                continue;
+            }
             text = queue_.front();
             queue_.pop_front();
+            queuedPauses_ -= pausesOf(text);
             typing_ = true;
         }
         bool interrupted = false;
+        bool cut = false;
         try {
             typeStart();
             typeString(text, false);
             typeEnd();
         } catch (const Interrupted&) {
             interrupted = true;
+            cut = true;
         } catch (const std::exception& e) {
             // Nothing may end the typing thread but a stop; the next value is typed as usual.
             report(QStringLiteral("Error typing %1: %2").arg(text, QString::fromUtf8(e.what())),
@@ -129,6 +230,10 @@ void Keybot::run(std::stop_token stop) {
         {
             std::lock_guard lock(queueMutex_);
             typing_ = false;
+            if (cut)
+                cutValue_ = text;
+            if (queue_.empty())
+                behind_ = false; // drained: a new backlog is reported again
         }
         queueChanged_.notify_all();
     }
@@ -154,6 +259,7 @@ void Keybot::typeEnd() {
 }
 
 void Keybot::pressKeyReleaseStartEnd(int code, int delay) {
+    waitWhileHeld();
     if (std::find(directKeys_.begin(), directKeys_.end(), code) != directKeys_.end())
         pressKeyRelease(code, delay);
     else
@@ -184,6 +290,7 @@ void Keybot::pressKeyRelease(int code, int delay) {
 void Keybot::typeString(const QString& text, bool complete) {
     const KeyMap& map = complete ? keyMapComplete_ : keyMap_;
     for (const char32_t cp : text.toUcs4()) {
+        waitWhileHeld(); // between characters: a chord is never left half pressed
         const QString character = QString::fromUcs4(&cp, 1);
         const auto it = map.find(cp);
         if (it == map.end() || it->second.empty()) {

@@ -10,6 +10,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -48,7 +49,13 @@ public:
     Keybot(const Keybot&) = delete;
     Keybot& operator=(const Keybot&) = delete;
 
-    // Queues one value; an empty text is ignored. Any thread.
+    // How long a stopping connection lets the value being typed finish (see finishAndStop()).
+    static constexpr int FINISH_VALUE_MS = 5000;
+    // Queued typing beyond this many milliseconds (estimated from the delay) means typing falls behind.
+    static constexpr int BEHIND_MS = 5000;
+
+    // Queues one value; an empty text is ignored. Any thread. When the queue first holds more than
+    // BEHIND_MS of typing, says so once in the log; again only after the queue has drained.
     void add(const QString& text);
     // Starts the typing thread (once).
     void start();
@@ -56,6 +63,25 @@ public:
     // holds and waits for it to end. Values still waiting are discarded, so that nothing of a stopped
     // connection is typed later into whatever has the focus; returns how many.
     int stop();
+    // What finishAndStop() did: values discarded unread, and the value cut in the middle (if any).
+    struct Ended {
+        int discarded = 0;
+        std::optional<QString> cut;
+    };
+    // The end of a connection: values still waiting are discarded at once, the value being typed is
+    // finished with its start and terminator keys within `graceMs`, then the thread stops as in stop().
+    // A value that could not finish in time, or that is held (see setHeld()), is cut; the log names
+    // it. Called on the owner's thread; blocks at most `graceMs` (plus the stop).
+    Ended finishAndStop(int graceMs = FINISH_VALUE_MS);
+    // The hold gate: while held (the program's own window has the keyboard focus) no key is typed;
+    // values stay queued and typing goes on where it stopped once released. The first value that waits
+    // for a hold is logged once per hold. Any thread.
+    void setHeld(bool held);
+    bool isHeld() const { return onHold_.load(); }
+    // Estimated time to type the values waiting, in milliseconds (from the delay and their keys).
+    long long backlogMs() const;
+    // The queue holds more than BEHIND_MS of typing (set by add(), cleared when the queue drains).
+    bool isBehind() const { return behind_.load(); }
     // Values waiting to be typed (not counting the one being typed).
     int pendingCount() const;
     // Waits until every queued value is typed (and its last key released). False on time-out or
@@ -90,6 +116,12 @@ private:
     struct Interrupted {};
     void report(const QString& withView, const QString& withoutView, const std::exception* e);
     void releaseHeld() noexcept;
+    // Waits while the hold gate is set; Interrupted when stopped meanwhile (typing thread only).
+    void waitWhileHeld();
+    // Logs the current hold once; called with `lock` on queueMutex_, released while logging.
+    void noteHold(std::unique_lock<std::mutex>& lock);
+    // Pauses one value costs: one per key event of the value, its start key and its terminator.
+    long long pausesOf(const QString& text) const;
     QString layoutName() const;
 
     // The values waiting, per connection.
@@ -97,6 +129,12 @@ private:
     std::condition_variable_any queueChanged_;
     std::deque<QString> queue_;
     bool typing_ = false;
+    bool finishing_ = false;          // finishAndStop() runs: no new value is taken
+    std::optional<QString> cutValue_; // the value the last stop interrupted
+    long long queuedPauses_ = 0;      // pausesOf() summed over queue_
+    std::atomic<bool> onHold_{false};
+    bool holdLogged_ = false; // the current hold was logged
+    std::atomic<bool> behind_{false};
 
     WeightWorkerView* view_;
     int keyDelay_;
