@@ -39,6 +39,12 @@ public:
     Keybot(int keyDelay, int startWith, int endWith, int endWith2, int everyXValues,
            KeyboardType keyboardType, KeyMapType keyMapType, WeightWorkerView* view,
            std::unique_ptr<platform::KeyInjector> injector = nullptr);
+    // The platform's key-injection backend for `keyboardType`: `backend` "auto" chooses from the session
+    // and what the desktop offers, or names one ("wayland", "portal", "x11"). `choice` receives the
+    // backends not taken and why, and the warning when only XWayland windows can receive keys. Throws
+    // platform::KeyInjectorUnavailable, std::invalid_argument for an unknown name.
+    static std::unique_ptr<platform::KeyInjector>
+    createInjector(KeyboardType keyboardType, const QString& backend, platform::KeyInjectorChoice* choice);
     // From the settings record: delay, start key, both terminators, every-X-values count, layout; the
     // key map type of the record's instrument preset (ALPHANUMERIC_COMPLETE when none is set).
     static std::unique_ptr<Keybot> fromConfig(const config::Config& config, WeightWorkerView* view,
@@ -48,7 +54,8 @@ public:
     Keybot(const Keybot&) = delete;
     Keybot& operator=(const Keybot&) = delete;
 
-    // Queues one value; an empty text is ignored. Any thread.
+    // Queues one value; an empty text is ignored. Any thread. Once the backend can type no more, the
+    // value is reported as not typed instead.
     void add(const QString& text);
     // Starts the typing thread (once).
     void start();
@@ -65,6 +72,8 @@ public:
     std::optional<bool> capsLockOn();
     // The backend in use, e.g. "X11 (XTest) on :0".
     QString injectorName() const;
+    // True once the backend can type no more (the compositor or the desktop session went away).
+    bool lost() const;
 
     // ---- typing steps (on the typing thread) ----
     // The typing thread's body: until `stop` is requested, takes the next value and types it.
@@ -88,6 +97,13 @@ public:
 
 private:
     struct Interrupted {};
+    // The backend can type no more (platform::KeyInjectorLost): not a std::exception, so that no
+    // per-key handler takes it for one refused key.
+    struct Lost {
+        QString why;
+    };
+    void typeCharacter(char32_t cp, const QString& character);
+    void reportNotTyped(const QString& text);
     void report(const QString& withView, const QString& withoutView, const std::exception* e);
     void releaseHeld() noexcept;
     QString layoutName() const;
@@ -97,6 +113,7 @@ private:
     std::condition_variable_any queueChanged_;
     std::deque<QString> queue_;
     bool typing_ = false;
+    QString lost_; // why the backend can type no more (empty while it can)
 
     WeightWorkerView* view_;
     int keyDelay_;
