@@ -100,7 +100,7 @@ std::unique_ptr<KeyInjector> createKeyInjector(const CharChords& layout, const K
     };
 
     std::unique_ptr<KeyInjector> injector;
-    if (want == "wayland" || (want == "auto" && !env("WAYLAND_DISPLAY").empty()))
+    if (want == "wayland" || want == "auto")
         injector = attempt("Wayland virtual keyboard", openWayland);
     if (!injector && (want == "portal" || (want == "auto" && waylandSession)))
         injector = attempt("desktop portal", openPortal);
