@@ -123,7 +123,8 @@ protected:
         EXPECT_TRUE(edit_->hasFocus());
         problems_ = std::make_unique<Problems>();
         Keybot bot(delay, start, end, 0, 0, layout, type, problems_.get());
-        EXPECT_EQ(bot.capsLockOn(), capsLock);
+        // The X11 backend chooses shift levels with Caps Lock taken into account: no warning is due.
+        EXPECT_EQ(bot.capsLockOn(), false) << "Caps Lock " << (capsLock ? "on" : "off");
         bot.start();
         bot.add(text);
         QElapsedTimer t;
@@ -180,6 +181,63 @@ TEST_F(TypingTest, NumericValueWithStartKeyAndTerminator) {
     EXPECT_EQ(type(KT::GERMAN, MT::NUMERIC, QStringLiteral("-12,345"), 9, 10).toStdString(), "\t-12,345\n");
     setLayout("fr");
     EXPECT_EQ(type(KT::AZERTY, MT::NUMERIC, QStringLiteral("+0.5"), 0, 44).toStdString(), "+0.5,");
+    setLayout("us");
+}
+
+TEST_F(TypingTest, DeadKeyCharactersKeepTheirOrderAtDelayZero) {
+    // Some receivers put an accent typed without any pause before the characters typed earlier.
+    setLayout("us");
+    const QString text = QStringLiteral("a'b\"c`d^e~f a'b\"c`d^e~f");
+    for (int run = 0; run < 5; ++run)
+        EXPECT_EQ(type(KT::US_INTERNATIONAL, MT::ALPHANUMERIC_COMPLETE, text, 0, 0, 0).toStdString(),
+                  text.toStdString())
+            << "run " << run;
+    setLayout("fr");
+    for (int run = 0; run < 3; ++run)
+        EXPECT_EQ(type(KT::AZERTY, MT::ALPHANUMERIC_COMPLETE, text, 0, 0, 0).toStdString(),
+                  text.toStdString())
+            << "run " << run;
+    setLayout("us");
+}
+
+TEST_F(TypingTest, PlainCharactersOfTheLayoutNeedNoDeadKeyAndNoRemap) {
+    // French has ~ and ` as plain characters on AltGr+2 / AltGr+7: typed directly, without a dead key,
+    // a SPACE or a borrowed keycode (each remap notifies every X client).
+    setLayout("fr");
+    Display* watcher = XOpenDisplay(nullptr);
+    ASSERT_NE(watcher, nullptr);
+    XSync(watcher, True);
+    const QString text = QStringLiteral("~`#{[|\\^@]}~");
+    EXPECT_EQ(type(KT::AZERTY, MT::ALPHANUMERIC_COMPLETE, text, 0, 0, 0).toStdString(), text.toStdString());
+    int mappingChanges = 0;
+    XSync(watcher, False);
+    while (XPending(watcher) > 0) {
+        XEvent e;
+        XNextEvent(watcher, &e);
+        mappingChanges += e.type == MappingNotify ? 1 : 0;
+    }
+    XCloseDisplay(watcher);
+    EXPECT_EQ(mappingChanges, 0);
+    setLayout("us");
+}
+
+TEST_F(TypingTest, AllTypesCharactersBeyondAsciiAlsoWithCapsLock) {
+    // On de: ° € are on keys, é ñ Ω ± are not (lent keycodes), with Caps Lock off and on.
+    // (µ is left out here: this in-process field drops it, while a separate Qt window receives it from
+    // vornal-cli; not understood yet.)
+    const QString text = QString::fromUtf8("23,5 \xC2\xB0"
+                                           "C \xC2\xB1"
+                                           "3 m 12 \xE2\x82\xAC \xC3\xA9\xC3\x89 \xC3\xB1 \xCE\xA9");
+    for (const char* xLayout : {"de", "us"}) {
+        setLayout(xLayout);
+        EXPECT_EQ(type(KT::ALL, MT::ALPHANUMERIC_COMPLETE, text, 0, 0, 1).toStdString(), text.toStdString())
+            << xLayout;
+        setCapsLock(true);
+        EXPECT_EQ(type(KT::ALL, MT::ALPHANUMERIC_COMPLETE, text, 0, 0, 1, true).toStdString(),
+                  text.toStdString())
+            << xLayout << " with Caps Lock";
+        setCapsLock(false);
+    }
     setLayout("us");
 }
 

@@ -18,6 +18,8 @@ namespace {
 // The Qt receiver (and others) re-read the keymap asynchronously after a mapping change: shorter
 // waits lost characters.
 constexpr auto kRemapWait = std::chrono::milliseconds(20);
+// A character typed as itself is held this long: released at once, Qt receivers lost some.
+constexpr auto kCharacterHold = std::chrono::milliseconds(5);
 
 KeySym fixedKeysym(int code) {
     switch (code) {
@@ -286,11 +288,21 @@ struct X11Injector::Impl {
         XFree(map);
         if (!spare)
             return false;
+        // A letter with two cases gets both, so that its level is chosen like any other letter's (with
+        // Caps Lock taken into account) instead of the receiver capitalising a lone keysym.
+        KeySym lower = ks, upper = ks;
+        XConvertCase(ks, &lower, &upper);
         KeySym syms[4] = {ks, ks, ks, ks};
+        if (lower != upper)
+            syms[0] = syms[2] = lower, syms[1] = syms[3] = upper;
         XChangeKeyboardMapping(dpy, spare, 4, syms, 1);
         XSync(dpy, False);
         std::this_thread::sleep_for(kRemapWait);
-        out.keys = {spare};
+        Down found;
+        if (lower != upper && find(ks, found) && found.keys.back() == spare)
+            out.keys = found.keys;
+        else
+            out.keys = {spare};
         out.spare = spare;
         return true;
     }
@@ -384,11 +396,17 @@ std::string X11Injector::name() const {
 }
 
 std::optional<bool> X11Injector::capsLockOn() {
+    return false;
+}
+
+void X11Injector::typeChar(char32_t ch) {
     std::lock_guard lock(mutex_);
-    XkbStateRec state{};
-    if (XkbGetState(impl_->dpy, XkbUseCoreKbd, &state) != Success)
-        return std::nullopt;
-    return (state.locked_mods & LockMask) != 0;
+    ErrorTrap trap(impl_->dpy);
+    impl_->put(-1, impl_->locate(charKeysym(ch), ch));
+    XSync(impl_->dpy, False);
+    std::this_thread::sleep_for(kCharacterHold);
+    impl_->take(-1);
+    trap.check("the character");
 }
 
 void X11Injector::flush() {
@@ -405,6 +423,12 @@ void X11Injector::pressKey(int code) {
     }
     if (decoder_.collectAltDigit(code))
         return;
+    if (code == key::SPACE && swallowSpace_ && decoder_.heldModifiers().empty()) {
+        swallowSpace_ = false;
+        impl_->down[code] = {};
+        return;
+    }
+    swallowSpace_ = false;
     ErrorTrap trap(impl_->dpy);
     if (impl_->down.count(code))
         impl_->take(code);
@@ -413,9 +437,19 @@ void X11Injector::pressKey(int code) {
     case ChordDecoder::Meaning::Kind::Character:
         impl_->put(code, impl_->locate(charKeysym(m.ch), m.ch));
         break;
-    case ChordDecoder::Meaning::Kind::DeadCharacter:
-        impl_->put(code, impl_->locate(deadKeysym(m.ch), m.ch));
+    case ChordDecoder::Meaning::Kind::DeadCharacter: {
+        // The plain character where the layout has it (French ~ on AltGr+2): typed at once, and the
+        // SPACE that would complete the accent is dropped. Else the accent key, else a lent keycode
+        // with the plain character.
+        Impl::Down d;
+        if (impl_->find(charKeysym(m.ch), d) || !impl_->find(deadKeysym(m.ch), d)) {
+            if (d.keys.empty())
+                d = impl_->locate(charKeysym(m.ch), m.ch);
+            swallowSpace_ = true;
+        }
+        impl_->put(code, std::move(d));
         break;
+    }
     case ChordDecoder::Meaning::Kind::Key: {
         Impl::Down d;
         for (int mod : m.modifiers)
