@@ -1,5 +1,7 @@
 #include "WaylandInjector.h"
 
+#include "../Keysyms.h"
+
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 
 #include <wayland-client.h>
@@ -24,91 +26,7 @@ constexpr int kFirstKey = 1;
 constexpr int kLastKey = 247; // XKB keycode 255
 
 xkb_keysym_t fixedKeysym(int code) {
-    switch (code) {
-    case key::ENTER:
-        return XKB_KEY_Return;
-    case key::TAB:
-        return XKB_KEY_Tab;
-    case key::RIGHT:
-        return XKB_KEY_Right;
-    case key::DOWN:
-        return XKB_KEY_Down;
-    case key::SPACE:
-        return XKB_KEY_space;
-    case key::DELETE:
-        return XKB_KEY_Delete;
-    case key::ESCAPE:
-        return XKB_KEY_Escape;
-    case key::MULTIPLY:
-        return XKB_KEY_KP_Multiply;
-    case key::ADD:
-        return XKB_KEY_KP_Add;
-    case key::DIVIDE:
-        return XKB_KEY_KP_Divide;
-    case key::SHIFT:
-        return XKB_KEY_Shift_L;
-    case key::CONTROL:
-        return XKB_KEY_Control_L;
-    case key::ALT:
-        return XKB_KEY_Alt_L;
-    default:
-        break;
-    }
-    if (code >= key::F1 && code <= key::F1 + 11)
-        return XKB_KEY_F1 + static_cast<xkb_keysym_t>(code - key::F1);
-    if (auto d = numpadDigit(code))
-        return XKB_KEY_KP_0 + static_cast<xkb_keysym_t>(*d);
-    if (code >= key::LETTER_A && code <= key::LETTER_A + 25)
-        return XKB_KEY_a + static_cast<xkb_keysym_t>(code - key::LETTER_A);
-    if (code >= key::DIGIT_0 && code <= key::DIGIT_0 + 9)
-        return XKB_KEY_0 + static_cast<xkb_keysym_t>(code - key::DIGIT_0);
-    // The remaining keys by what they carry on a US keyboard.
-    switch (code) {
-    case key::COMMA:
-        return XKB_KEY_comma;
-    case key::MINUS:
-        return XKB_KEY_minus;
-    case key::PERIOD:
-        return XKB_KEY_period;
-    case key::SLASH:
-        return XKB_KEY_slash;
-    case key::SEMICOLON:
-        return XKB_KEY_semicolon;
-    case key::EQUALS:
-        return XKB_KEY_equal;
-    case key::OPEN_BRACKET:
-        return XKB_KEY_bracketleft;
-    case key::BACK_SLASH:
-        return XKB_KEY_backslash;
-    case key::CLOSE_BRACKET:
-        return XKB_KEY_bracketright;
-    case key::BACK_QUOTE:
-        return XKB_KEY_grave;
-    case key::QUOTE:
-        return XKB_KEY_apostrophe;
-    case key::DEAD_GRAVE:
-        return XKB_KEY_dead_grave;
-    case key::DEAD_ACUTE:
-        return XKB_KEY_dead_acute;
-    case key::DEAD_CIRCUMFLEX:
-        return XKB_KEY_dead_circumflex;
-    case key::LESS:
-        return XKB_KEY_less;
-    case key::COLON:
-        return XKB_KEY_colon;
-    case key::DOLLAR:
-        return XKB_KEY_dollar;
-    case key::EXCLAMATION_MARK:
-        return XKB_KEY_exclam;
-    case key::NUMBER_SIGN:
-        return XKB_KEY_numbersign;
-    case key::PLUS:
-        return XKB_KEY_plus;
-    case key::RIGHT_PARENTHESIS:
-        return XKB_KEY_parenright;
-    default:
-        return XKB_KEY_NoSymbol;
-    }
+    return keysymOfKey(code);
 }
 
 std::uint32_t nowMs() {

@@ -1,5 +1,7 @@
 #include "X11Injector.h"
 
+#include "../Keysyms.h"
+
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -22,115 +24,15 @@ constexpr auto kRemapWait = std::chrono::milliseconds(20);
 constexpr auto kCharacterHold = std::chrono::milliseconds(5);
 
 KeySym fixedKeysym(int code) {
-    switch (code) {
-    case key::ENTER:
-        return XK_Return;
-    case key::TAB:
-        return XK_Tab;
-    case key::RIGHT:
-        return XK_Right;
-    case key::DOWN:
-        return XK_Down;
-    case key::SPACE:
-        return XK_space;
-    case key::DELETE:
-        return XK_Delete;
-    case key::ESCAPE:
-        return XK_Escape;
-    case key::MULTIPLY:
-        return XK_KP_Multiply;
-    case key::ADD:
-        return XK_KP_Add;
-    case key::DIVIDE:
-        return XK_KP_Divide;
-    case key::SHIFT:
-        return XK_Shift_L;
-    case key::CONTROL:
-        return XK_Control_L;
-    case key::ALT:
-        return XK_Alt_L;
-    default:
-        break;
-    }
-    if (code >= key::F1 && code <= key::F1 + 11)
-        return XK_F1 + static_cast<KeySym>(code - key::F1);
-    if (auto d = numpadDigit(code))
-        return XK_KP_0 + static_cast<KeySym>(*d);
-    if (code >= key::LETTER_A && code <= key::LETTER_A + 25)
-        return XK_a + static_cast<KeySym>(code - key::LETTER_A);
-    if (code >= key::DIGIT_0 && code <= key::DIGIT_0 + 9)
-        return XK_0 + static_cast<KeySym>(code - key::DIGIT_0);
-    // The remaining keys by what they carry on a US keyboard.
-    switch (code) {
-    case key::COMMA:
-        return XK_comma;
-    case key::MINUS:
-        return XK_minus;
-    case key::PERIOD:
-        return XK_period;
-    case key::SLASH:
-        return XK_slash;
-    case key::SEMICOLON:
-        return XK_semicolon;
-    case key::EQUALS:
-        return XK_equal;
-    case key::OPEN_BRACKET:
-        return XK_bracketleft;
-    case key::BACK_SLASH:
-        return XK_backslash;
-    case key::CLOSE_BRACKET:
-        return XK_bracketright;
-    case key::BACK_QUOTE:
-        return XK_grave;
-    case key::QUOTE:
-        return XK_apostrophe;
-    case key::DEAD_GRAVE:
-        return XK_dead_grave;
-    case key::DEAD_ACUTE:
-        return XK_dead_acute;
-    case key::DEAD_CIRCUMFLEX:
-        return XK_dead_circumflex;
-    case key::LESS:
-        return XK_less;
-    case key::COLON:
-        return XK_colon;
-    case key::DOLLAR:
-        return XK_dollar;
-    case key::EXCLAMATION_MARK:
-        return XK_exclam;
-    case key::NUMBER_SIGN:
-        return XK_numbersign;
-    case key::PLUS:
-        return XK_plus;
-    case key::RIGHT_PARENTHESIS:
-        return XK_parenright;
-    default:
-        return NoSymbol;
-    }
+    return keysymOfKey(code);
 }
 
 KeySym charKeysym(char32_t ch) {
-    if ((ch >= 0x20 && ch <= 0x7E) || (ch >= 0xA0 && ch <= 0xFF))
-        return ch;
-    return 0x01000000 | ch;
+    return keysymOfChar(ch);
 }
 
-// The accent key whose accent followed by SPACE gives `ch`.
 KeySym deadKeysym(char32_t ch) {
-    switch (ch) {
-    case U'\'':
-        return XK_dead_acute;
-    case U'"':
-        return XK_dead_diaeresis;
-    case U'`':
-        return XK_dead_grave;
-    case U'~':
-        return XK_dead_tilde;
-    case U'^':
-        return XK_dead_circumflex;
-    default:
-        return charKeysym(ch);
-    }
+    return deadKeysymOf(ch);
 }
 
 // Xlib's default error handler ends the process. While we talk to the server, errors (a keycode the
