@@ -4,6 +4,10 @@
 #include "vornal/util/ResourceBundle.h"
 #include "vornal/worker/WeightWorkerView.h"
 
+#ifdef VORNAL_KEYS_PORTAL
+#include "platform/keys/portal/PortalInjector.h"
+#endif
+
 #include <algorithm>
 #include <chrono>
 #include <iostream>
