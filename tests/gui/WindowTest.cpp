@@ -1,4 +1,5 @@
 // The main window's controls: validation rules, the instrument question, saving when leaving a tab.
+#include "../support/OtherSettings.h"
 #include "GuiTestMain.h"
 
 #include "EventLog.h"
@@ -9,6 +10,8 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
+
+#include <map>
 
 namespace vornal::test {
 namespace {
@@ -274,6 +277,32 @@ TEST_F(WindowTest, AFailingStoreIsLoggedWhenLeavingATab) {
     const auto shown = dialogs();
     ASSERT_EQ(shown.size(), 1);
     EXPECT_TRUE(shown[0].text.startsWith(tr("access.error.while.saving.settings")));
+}
+
+TEST_F(WindowTest, EverySettingAtANonDefaultValueSurvivesCloseAndReload) {
+    // A value for every key that is neither the record's nor the load's default.
+    const std::map<QString, QString> other =
+        test::otherSettings(QStringLiteral("NOPE"), QStringLiteral("NOPE"));
+    ASSERT_EQ(other.size(), std::size_t(config::Config::keys().size()));
+    {
+        auto& first = open();
+        for (const auto& [key, value] : other) {
+            QString why;
+            ASSERT_TRUE(first.config().setByKey(key, value, &why)) << why.toStdString();
+        }
+        ASSERT_TRUE(first.saveConfig().isEmpty());
+        window_.reset(); // gone without closing: the store holds the record above
+    }
+    // Shown in the controls, read back from them when the window closes, saved, and shown again.
+    open();
+    closeWindow();
+    EXPECT_TRUE(dialogTitles().isEmpty());
+    VororaZeZovFrame2::setClosing(false);
+    auto& again = open();
+    for (const auto& [key, value] : other)
+        EXPECT_EQ(again.config().getByKey(key), value) << key.toStdString();
+    EXPECT_EQ(find<QLineEdit>(again, "delayTextField")->text(), QStringLiteral("21"));
+    EXPECT_TRUE(dialogTitles().isEmpty());
 }
 
 } // namespace

@@ -25,6 +25,10 @@ namespace vornal::config {
 // value sets, the input terminator a character code 0..255, choices are option constants, free options
 // texts exactly as typed.
 //
+// Each setting is a member with its accessors here and one row of the settings table in Config.cpp
+// (key, load position, load default, check, member); load, save, copy, compare and the access by key
+// run over that table. docs/architecture.md says how to add a setting.
+//
 // Not synchronised: changed on the user-interface thread only; workers read it while a connection runs
 // (the settings tabs are hidden then).
 class Config {
@@ -53,7 +57,8 @@ public:
 
     // The record's own defaults (see the field comments); instrument none, prevPort none.
     Config();
-    // Every field but prevPort (which stays none).
+    // The settings the record had from the start, every one but prevPort (which stays none); settings
+    // added later keep their defaults here and are set with their setters.
     Config(const QString& port, std::optional<Instrument> instrument, int bitRate, int dataBits, int stopBits,
            int parity, int inputTerminator, int handshake, Connect connect, KeyboardType keyboardType,
            const QString& delay, DecimalSeparator decimalSeparator, StartWith startWith,
@@ -161,9 +166,10 @@ public:
     // fixed number of decimal places); never for NONE or an empty operand.
     bool mathOperationEnabled() const;
 
-    // A new record from the full constructor: prevPort is not copied, listeners are not carried over.
+    // A new record with every setting of `config` but prevPort (which stays none); listeners are not
+    // carried over.
     static Config copyConfig(const Config& config);
-    // True when any field but prevPort differs (texts by content, choices by identity).
+    // True when any setting but prevPort differs (by stored form: texts by content, choices by identity).
     static bool hasChanged(const Config& a, const Config& b);
 
     // ---- persistence ----
@@ -207,6 +213,8 @@ private:
     struct KeyDef;
     static const std::vector<KeyDef>& keyDefs();
     static const KeyDef* findKey(const QString& key);
+    // The rows of keyDefs in the order the load reads them.
+    static const std::vector<const KeyDef*>& loadOrder();
 
     QString port_ = QStringLiteral("");
     std::optional<Instrument> instrument_;

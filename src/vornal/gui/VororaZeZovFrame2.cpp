@@ -65,9 +65,15 @@ QString prop(const char* name) {
     return QString::fromStdString(Direduva::ProcessProperties::get(name).value_or(std::string()));
 }
 
+// Each item carries the setting's stored form as its data: the constant's name, or for the port value
+// sets (whose settings hold indices) the index.
 template <class E> void fillCombo(QComboBox* box) {
     for (const auto& v : E::values())
-        box->addItem(v.toString());
+        box->addItem(v.toString(), v.name());
+}
+template <class E> void fillIndexCombo(QComboBox* box) {
+    for (const auto& v : E::values())
+        box->addItem(v.toString(), QString::number(box->count()));
 }
 
 // The tab titles and mnemonic keys in tab order.
@@ -93,45 +99,10 @@ const char* const kLabels[] = {
     "label26", "label27",     "label33", "label34", "label35", "label13", "label28"};
 
 // Controls with a tooltip.
-const char* const kToolTips[] = {"startStopJButton",
-                                 "portList",
-                                 "instrumentBox",
-                                 "bitRateBox",
-                                 "dataBitsBox",
-                                 "stopBitsBox",
-                                 "parityBox",
-                                 "flowControlBox",
-                                 "inputTerminatorBox",
-                                 "autoButton",
-                                 "defaultButton",
-                                 "refreshPortsButton",
-                                 "customizeButton",
-                                 "mathOperationBox",
-                                 "mathOperandTextField",
-                                 "decimalTextField",
-                                 "roundingMethodBox",
-                                 "editOperationComboBox",
-                                 "editPositionComboBox",
-                                 "editNumCharactersTextField",
-                                 "removeCharactersTextField",
-                                 "ignoreDuplicatesCheckBox",
-                                 "adjustIgnoreButton",
-                                 "decimalSeparatorBox",
-                                 "outputTerminatorBox",
-                                 "outputTerminatorBox2",
-                                 "startWithBox",
-                                 "soundComboBox",
-                                 "keyboardTypeBox",
-                                 "delayTextField",
-                                 "everyXValuesTextField",
-                                 "manualConnectButton",
-                                 "autoConnectButton",
-                                 "minimizeToTrayCheckBox",
-                                 "notifyWhenMinimizedToTrayCheckBox",
-                                 "checkForUpdatesCheckBox",
-                                 "abortAutoStartCheckBox",
-                                 "importSettingsButton",
-                                 "exportSettingsButton"};
+// The controls with a tool tip that show no setting (those that do are in settingControls()).
+const char* const kButtonToolTips[] = {"startStopJButton",     "autoButton",          "defaultButton",
+                                       "refreshPortsButton",   "customizeButton",     "adjustIgnoreButton",
+                                       "importSettingsButton", "exportSettingsButton"};
 
 // Buttons and check boxes with a caption.
 const char* const kCaptions[] = {"startStopJButton",
@@ -211,14 +182,6 @@ const char* const kWorkerKeys[] = {"port.opened",
 
 } // namespace
 
-// The choice in `box` (listing the values of E in order) goes straight into the settings record.
-template <class E, class Setter> void VororaZeZovFrame2::bindCombo(QComboBox* box, Setter set) {
-    connect(box, &QComboBox::currentIndexChanged, this, [this, set](int i) {
-        if (const auto v = E::fromOrdinal(i))
-            std::invoke(set, config_, *v);
-    });
-}
-
 bool VororaZeZovFrame2::closing() {
     return closingFlag;
 }
@@ -234,8 +197,10 @@ QList<QPair<QString, QStringList>> VororaZeZovFrame2::requiredKeys(const QString
     }
     for (const char* l : kLabels)
         window += kFrame + QString::fromLatin1(l) + QStringLiteral(".text");
-    for (const char* c : kToolTips)
+    for (const char* c : kButtonToolTips)
         window += kFrame + QString::fromLatin1(c) + QStringLiteral(".toolTipText");
+    for (const SettingControl& row : settingControls())
+        window += kFrame + QString::fromLatin1(row.control) + QStringLiteral(".toolTipText");
     for (const char* c : kCaptions)
         window += kFrame + QString::fromLatin1(c) + QStringLiteral(".text");
     for (const char* m : kMessages)
@@ -544,11 +509,27 @@ void VororaZeZovFrame2::initComponents() {
     showStatusIdle();
 
     // Tooltips: key-based texts, visible for 10 s.
-    for (const char* c : kToolTips) {
-        if (QWidget* w = control(QString::fromLatin1(c))) {
-            w->setToolTip(tip(QString::fromLatin1(c)));
+    QStringList withTip;
+    for (const char* c : kButtonToolTips)
+        withTip += QString::fromLatin1(c);
+    for (const SettingControl& row : settingControls())
+        withTip += QString::fromLatin1(row.control);
+    for (const QString& name : withTip) {
+        if (QWidget* w = control(name)) {
+            w->setToolTip(tip(name));
             w->setToolTipDuration(10000);
         }
+    }
+    // A change of a combo box or check box goes straight into the record (the other controls are read
+    // when they are left, or have handlers of their own).
+    for (const SettingControl& row : settingControls()) {
+        if (row.read)
+            continue;
+        QWidget* w = control(QString::fromLatin1(row.control));
+        if (auto* box = qobject_cast<QComboBox*>(w))
+            connect(box, &QComboBox::currentIndexChanged, this, [this, &row] { readSetting(row); });
+        else if (auto* check = qobject_cast<QCheckBox*>(w))
+            connect(check, &QCheckBox::toggled, this, [this, &row] { readSetting(row); });
     }
     fillFromConfig();
 
@@ -678,14 +659,14 @@ QWidget* VororaZeZovFrame2::buildInputPanel() {
     grid->setColumnStretch(2, 1);
     grid->setRowStretch(r, 1);
 
-    fillCombo<ConfigHelper::BitRates>(bitRateBox_);
-    fillCombo<ConfigHelper::DataBits>(dataBitsBox_);
-    fillCombo<ConfigHelper::StopBits>(stopBitsBox_);
-    fillCombo<ConfigHelper::Parity>(parityBox_);
-    fillCombo<ConfigHelper::Handshake>(flowControlBox_);
+    fillIndexCombo<ConfigHelper::BitRates>(bitRateBox_);
+    fillIndexCombo<ConfigHelper::DataBits>(dataBitsBox_);
+    fillIndexCombo<ConfigHelper::StopBits>(stopBitsBox_);
+    fillIndexCombo<ConfigHelper::Parity>(parityBox_);
+    fillIndexCombo<ConfigHelper::Handshake>(flowControlBox_);
     fillCombo<ConfigHelper::InputTerminator>(inputTerminatorBox_);
     for (const auto& i : ConfigHelper::Instrument::values()) {
-        instrumentBox_->addItem(i.toPlainString());
+        instrumentBox_->addItem(i.toPlainString(), i.name());
         if (i.getInstrumentType() == ConfigHelper::InstrumentType::TEXT) {
             QFont italic = instrumentBox_->font();
             italic.setItalic(true);
@@ -696,26 +677,6 @@ QWidget* VororaZeZovFrame2::buildInputPanel() {
     connect(portList_, &QComboBox::activated, this, &VororaZeZovFrame2::portListItemStateChanged);
     connect(instrumentBox_, &QComboBox::currentIndexChanged, this,
             &VororaZeZovFrame2::instrumentBoxItemStateChanged);
-    connect(bitRateBox_, &QComboBox::currentIndexChanged, this, [this](int i) {
-        if (i >= 0)
-            config_.setBitRate(i);
-    });
-    connect(dataBitsBox_, &QComboBox::currentIndexChanged, this, [this](int i) {
-        if (i >= 0)
-            config_.setDataBits(i);
-    });
-    connect(stopBitsBox_, &QComboBox::currentIndexChanged, this, [this](int i) {
-        if (i >= 0)
-            config_.setStopBits(i);
-    });
-    connect(parityBox_, &QComboBox::currentIndexChanged, this, [this](int i) {
-        if (i >= 0)
-            config_.setParity(i);
-    });
-    connect(flowControlBox_, &QComboBox::currentIndexChanged, this, [this](int i) {
-        if (i >= 0)
-            config_.setHandshake(i);
-    });
     connect(inputTerminatorBox_, &QComboBox::activated, this,
             &VororaZeZovFrame2::inputTerminatorBoxItemStateChanged);
     connect(inputTerminatorBox_->lineEdit(), &QLineEdit::editingFinished, this,
@@ -777,11 +738,6 @@ QWidget* VororaZeZovFrame2::buildProcessingPanel() {
 
     connect(mathOperationBox_, &QComboBox::currentIndexChanged, this,
             &VororaZeZovFrame2::mathOperationBoxItemStateChanged);
-    bindCombo<ConfigHelper::RoundingMethod>(roundingMethodBox_, &config::Config::setRoundingMethod);
-    bindCombo<ConfigHelper::EditOperation>(editOperationComboBox_, &config::Config::setEditOperation);
-    bindCombo<ConfigHelper::EditPosition>(editPositionComboBox_, &config::Config::setEditPosition);
-    connect(ignoreDuplicatesCheckBox_, &QCheckBox::clicked, this,
-            [this](bool on) { config_.ignoreDuplicates = on; });
     connect(adjustIgnoreButton_, &QPushButton::clicked, this,
             &VororaZeZovFrame2::adjustIgnoreButtonActionPerformed);
     // The four text fields are checked when they are left (installVerifiers).
@@ -830,11 +786,6 @@ QWidget* VororaZeZovFrame2::buildOutputPanel() {
     fillCombo<ConfigHelper::Sound>(soundComboBox_);
     fillCombo<ConfigHelper::KeyboardType>(keyboardTypeBox_);
 
-    bindCombo<ConfigHelper::DecimalSeparator>(decimalSeparatorBox_, &config::Config::setDecimalSeparator);
-    bindCombo<ConfigHelper::OutputTerminator>(outputTerminatorBox_, &config::Config::setOutputTerminator);
-    bindCombo<ConfigHelper::OutputTerminator>(outputTerminatorBox2_, &config::Config::setOutputTerminator2);
-    bindCombo<ConfigHelper::StartWith>(startWithBox_, &config::Config::setStartWith);
-    bindCombo<ConfigHelper::Sound>(soundComboBox_, &config::Config::setSound);
     connect(keyboardTypeBox_, &QComboBox::currentIndexChanged, this,
             &VororaZeZovFrame2::keyboardTypeBoxItemStateChanged);
     connect(delayTextField_, &QLineEdit::textChanged, this, &VororaZeZovFrame2::delayTextFieldCaretUpdate);
@@ -889,14 +840,6 @@ QWidget* VororaZeZovFrame2::buildSettingsPanel() {
             &VororaZeZovFrame2::connectButtonActionPerformed);
     connect(autoConnectButton_, &QRadioButton::clicked, this,
             &VororaZeZovFrame2::connectButtonActionPerformed);
-    connect(minimizeToTrayCheckBox_, &QCheckBox::toggled, this,
-            [this](bool on) { config_.minimizeToTray = on; });
-    connect(notifyWhenMinimizedToTrayCheckBox_, &QCheckBox::toggled, this,
-            [this](bool on) { config_.notifyWhenMinimizedToTray = on; });
-    connect(checkForUpdatesCheckBox_, &QCheckBox::toggled, this,
-            [this](bool on) { config_.checkForUpdates = on; });
-    connect(abortAutoStartCheckBox_, &QCheckBox::toggled, this,
-            [this](bool on) { config_.abortAutoStartWhenPrevPortNotAvailable = on; });
     connect(importSettingsButton_, &QPushButton::clicked, this,
             &VororaZeZovFrame2::importSettingsButtonActionPerformed);
     connect(exportSettingsButton_, &QPushButton::clicked, this,
@@ -980,38 +923,8 @@ void VororaZeZovFrame2::fillFromConfig() {
             o->blockSignals(true);
             blocked.append(o);
         }
-    fillPortList();
-    if (const auto i = config_.getInstrument())
-        instrumentBox_->setCurrentIndex(i->ordinal());
-    bitRateBox_->setCurrentIndex(config_.getBitRate());
-    dataBitsBox_->setCurrentIndex(config_.getDataBits());
-    stopBitsBox_->setCurrentIndex(config_.getStopBits());
-    parityBox_->setCurrentIndex(config_.getParity());
-    flowControlBox_->setCurrentIndex(config_.getHandshake());
-    ConfigHelper::InputTerminator::setSelectedItem(*inputTerminatorBox_, config_.getInputTerminator());
-    mathOperationBox_->setCurrentIndex(config_.getMathOperation().ordinal());
-    mathOperandTextField_->setText(config_.getMathOperand());
-    decimalTextField_->setText(config_.getDecimalPlaces());
-    roundingMethodBox_->setCurrentIndex(config_.getRoundingMethod().ordinal());
-    editOperationComboBox_->setCurrentIndex(config_.getEditOperation().ordinal());
-    editPositionComboBox_->setCurrentIndex(config_.getEditPosition().ordinal());
-    editNumCharactersTextField_->setText(config_.getEditNumCharacters());
-    removeCharactersTextField_->setText(config_.getRemoveCharacters());
-    ignoreDuplicatesCheckBox_->setChecked(config_.ignoreDuplicates);
-    decimalSeparatorBox_->setCurrentIndex(config_.getDecimalSeparator().ordinal());
-    outputTerminatorBox_->setCurrentIndex(config_.getOutputTerminator().ordinal());
-    outputTerminatorBox2_->setCurrentIndex(config_.getOutputTerminator2().ordinal());
-    startWithBox_->setCurrentIndex(config_.getStartWith().ordinal());
-    soundComboBox_->setCurrentIndex(config_.getSound().ordinal());
-    keyboardTypeBox_->setCurrentIndex(config_.getKeyboardType().ordinal());
-    delayTextField_->setText(config_.getDelay());
-    everyXValuesTextField_->setText(config_.getEveryXValues());
-    (config_.getConnect() == ConfigHelper::Connect::AUTO ? autoConnectButton_ : manualConnectButton_)
-        ->setChecked(true);
-    minimizeToTrayCheckBox_->setChecked(config_.minimizeToTray);
-    notifyWhenMinimizedToTrayCheckBox_->setChecked(config_.notifyWhenMinimizedToTray);
-    checkForUpdatesCheckBox_->setChecked(config_.checkForUpdates);
-    abortAutoStartCheckBox_->setChecked(config_.abortAutoStartWhenPrevPortNotAvailable);
+    for (const SettingControl& row : settingControls())
+        fillSetting(row);
     for (QObject* o : blocked)
         o->blockSignals(false);
 }
@@ -1245,59 +1158,134 @@ void VororaZeZovFrame2::aboutPaneHyperlinkUpdate(const QUrl& url) {
 
 // ======================================================================== settings
 
-void VororaZeZovFrame2::updateConfigFromTabs() {
-    if (!instrumentBox_)
+// The settings shown in the window, each with its control (by object name), in the order the window
+// reads them back. A control without its own `fill`/`read` is handled by its kind (fillSetting,
+// readSetting); the same name with ".toolTipText" is its tool tip's key.
+const std::vector<VororaZeZovFrame2::SettingControl>& VororaZeZovFrame2::settingControls() {
+    using W = VororaZeZovFrame2;
+    static const std::vector<SettingControl> rows = {
+        {.key = "port", .control = "portList", .fill = &W::fillPortList, .read = &W::readPort},
+        {.key = "instrument", .control = "instrumentBox", .read = &W::readInstrument},
+        {.key = "bitRate", .control = "bitRateBox"},
+        {.key = "dataBits", .control = "dataBitsBox"},
+        {.key = "stopBits", .control = "stopBitsBox"},
+        {.key = "parity", .control = "parityBox"},
+        {.key = "handshake", .control = "flowControlBox"},
+        {.key = "inputTerminator",
+         .control = "inputTerminatorBox",
+         .fill = &W::fillInputTerminator,
+         .read = &W::readInputTerminator},
+        {.key = "mathOperand", .control = "mathOperandTextField"},
+        {.key = "decimalPlaces", .control = "decimalTextField"},
+        {.key = "editNumCharacters", .control = "editNumCharactersTextField"},
+        {.key = "removeCharacters", .control = "removeCharactersTextField"},
+        {.key = "everyXValues", .control = "everyXValuesTextField"},
+        {.key = "mathOperation", .control = "mathOperationBox"},
+        {.key = "roundingMethod", .control = "roundingMethodBox"},
+        {.key = "editOperation", .control = "editOperationComboBox"},
+        {.key = "editPosition", .control = "editPositionComboBox"},
+        {.key = "ignoreDuplicates", .control = "ignoreDuplicatesCheckBox"},
+        {.key = "decimalSeparator", .control = "decimalSeparatorBox"},
+        {.key = "outputTerminator", .control = "outputTerminatorBox"},
+        {.key = "outputTerminator2", .control = "outputTerminatorBox2"},
+        {.key = "startWith", .control = "startWithBox"},
+        {.key = "sound", .control = "soundComboBox"},
+        {.key = "keyboardType", .control = "keyboardTypeBox"},
+        {.key = "delay", .control = "delayTextField", .read = &W::readDelay},
+        {.key = "connect", .control = "manualConnectButton", .value = "MANUAL"},
+        {.key = "connect", .control = "autoConnectButton", .value = "AUTO"},
+        {.key = "minimizeToTray", .control = "minimizeToTrayCheckBox"},
+        {.key = "notifyWhenMinimizedToTray", .control = "notifyWhenMinimizedToTrayCheckBox"},
+        {.key = "checkForUpdates", .control = "checkForUpdatesCheckBox"},
+        {.key = "abortAutoStartWhenPrevPortNotAvailable", .control = "abortAutoStartCheckBox"},
+    };
+    return rows;
+}
+
+void VororaZeZovFrame2::fillSetting(const SettingControl& row) {
+    if (row.fill) {
+        (this->*row.fill)();
         return;
+    }
+    const QString stored = config_.getByKey(QString::fromLatin1(row.key));
+    QWidget* w = control(QString::fromLatin1(row.control));
+    if (auto* box = qobject_cast<QComboBox*>(w)) {
+        const int at = box->findData(stored);
+        if (at >= 0)
+            box->setCurrentIndex(at);
+    } else if (auto* field = qobject_cast<QLineEdit*>(w)) {
+        field->setText(stored);
+    } else if (auto* radio = qobject_cast<QRadioButton*>(w)) {
+        if (stored == QLatin1String(row.value))
+            radio->setChecked(true);
+    } else if (auto* check = qobject_cast<QCheckBox*>(w)) {
+        check->setChecked(stored == u"true");
+    }
+}
+
+void VororaZeZovFrame2::readSetting(const SettingControl& row) {
+    if (row.read) {
+        (this->*row.read)();
+        return;
+    }
+    const QString key = QString::fromLatin1(row.key);
+    const QString name = QString::fromLatin1(row.control);
+    QWidget* w = control(name);
+    if (auto* box = qobject_cast<QComboBox*>(w)) {
+        if (box->currentIndex() >= 0)
+            config_.setByKey(key, box->currentData().toString());
+    } else if (auto* field = qobject_cast<QLineEdit*>(w)) {
+        // A validated field by its verifier's rule: an acceptable text is stored, a refused one is
+        // reported and emptied.
+        if (FieldVerifier* v = verifier(name))
+            v->shouldYieldFocus(field);
+        else
+            config_.setByKey(key, field->text());
+    } else if (auto* radio = qobject_cast<QRadioButton*>(w)) {
+        if (radio->isChecked())
+            config_.setByKey(key, QString::fromLatin1(row.value));
+    } else if (auto* check = qobject_cast<QCheckBox*>(w)) {
+        config_.setByKey(key, check->isChecked() ? QStringLiteral("true") : QStringLiteral("false"));
+    }
+}
+
+void VororaZeZovFrame2::readPort() {
     if (portList_->currentIndex() >= 0)
         portListItemStateChanged();
+}
+
+void VororaZeZovFrame2::readInstrument() {
+    // Through setInstrument, and only on a change: its listeners hear of every new choice.
     if (const auto i = ConfigHelper::Instrument::fromOrdinal(instrumentBox_->currentIndex()))
         if (config_.getInstrument() != i)
             config_.setInstrument(*i);
-    config_.setBitRate(qMax(0, bitRateBox_->currentIndex()));
-    config_.setDataBits(qMax(0, dataBitsBox_->currentIndex()));
-    config_.setStopBits(qMax(0, stopBitsBox_->currentIndex()));
-    config_.setParity(qMax(0, parityBox_->currentIndex()));
-    config_.setHandshake(qMax(0, flowControlBox_->currentIndex()));
-    acceptInputTerminator(false);
+}
 
+void VororaZeZovFrame2::fillInputTerminator() {
+    ConfigHelper::InputTerminator::setSelectedItem(*inputTerminatorBox_, config_.getInputTerminator());
+}
+
+void VororaZeZovFrame2::readInputTerminator() {
+    acceptInputTerminator(false);
+}
+
+void VororaZeZovFrame2::readDelay() {
+    if (acceptDelay(delayTextField_->text()))
+        return;
+    if (!closing())
+        MessageBoxes::error(this, text(QStringLiteral("error.intercharacter.delay")),
+                            text(QStringLiteral("error")));
+    delayTextField_->setText(QStringLiteral("20"));
+}
+
+void VororaZeZovFrame2::updateConfigFromTabs() {
+    if (!instrumentBox_)
+        return;
+    // In table order; a refused text is reported (not while closing) and the setting keeps its last
+    // valid value.
+    for (const SettingControl& row : settingControls())
+        readSetting(row);
     config::Config& c = config_;
-    // The validated fields by their verifiers' rule: an acceptable text is stored; a refused one is
-    // reported (not while closing) and emptied, and the setting keeps its last valid value.
-    for (FieldVerifier* v : verifiers_)
-        v->shouldYieldFocus(v->field());
-    if (const auto v = ConfigHelper::MathOperation::fromOrdinal(mathOperationBox_->currentIndex()))
-        c.setMathOperation(*v);
-    if (const auto v = ConfigHelper::RoundingMethod::fromOrdinal(roundingMethodBox_->currentIndex()))
-        c.setRoundingMethod(*v);
-    if (const auto v = ConfigHelper::EditOperation::fromOrdinal(editOperationComboBox_->currentIndex()))
-        c.setEditOperation(*v);
-    if (const auto v = ConfigHelper::EditPosition::fromOrdinal(editPositionComboBox_->currentIndex()))
-        c.setEditPosition(*v);
-    c.ignoreDuplicates = ignoreDuplicatesCheckBox_->isChecked();
-    if (const auto v = ConfigHelper::DecimalSeparator::fromOrdinal(decimalSeparatorBox_->currentIndex()))
-        c.setDecimalSeparator(*v);
-    if (const auto v = ConfigHelper::OutputTerminator::fromOrdinal(outputTerminatorBox_->currentIndex()))
-        c.setOutputTerminator(*v);
-    if (const auto v = ConfigHelper::OutputTerminator::fromOrdinal(outputTerminatorBox2_->currentIndex()))
-        c.setOutputTerminator2(*v);
-    if (const auto v = ConfigHelper::StartWith::fromOrdinal(startWithBox_->currentIndex()))
-        c.setStartWith(*v);
-    if (const auto v = ConfigHelper::Sound::fromOrdinal(soundComboBox_->currentIndex()))
-        c.setSound(*v);
-    if (const auto v = ConfigHelper::KeyboardType::fromOrdinal(keyboardTypeBox_->currentIndex()))
-        c.setKeyboardType(*v);
-    if (!acceptDelay(delayTextField_->text())) {
-        if (!closing())
-            MessageBoxes::error(this, text(QStringLiteral("error.intercharacter.delay")),
-                                text(QStringLiteral("error")));
-        delayTextField_->setText(QStringLiteral("20"));
-    }
-    c.setConnect(autoConnectButton_->isChecked() ? ConfigHelper::Connect::AUTO
-                                                 : ConfigHelper::Connect::MANUAL);
-    c.minimizeToTray = minimizeToTrayCheckBox_->isChecked();
-    c.notifyWhenMinimizedToTray = notifyWhenMinimizedToTrayCheckBox_->isChecked();
-    c.checkForUpdates = checkForUpdatesCheckBox_->isChecked();
-    c.abortAutoStartWhenPrevPortNotAvailable = abortAutoStartCheckBox_->isChecked();
 
     // An operation without operand does nothing: say so in the record and the control.
     if (c.getMathOperation() != ConfigHelper::MathOperation::NONE && c.getMathOperand().isEmpty()) {

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QAbstractButton;
 class QButtonGroup;
@@ -171,12 +172,31 @@ private:
     QWidget* buildStartPanel();
     QWidget* buildInputPanel();
     QWidget* buildProcessingPanel();
-    template <class E, class Setter> void bindCombo(QComboBox* box, Setter set);
     QWidget* buildOutputPanel();
     QWidget* buildSettingsPanel();
     QWidget* buildEventLogPanel();
     QWidget* buildAboutPanel();
     void fillFromConfig();
+
+    // One setting (its key in the settings record) and the control that shows it (its object name).
+    // Without `fill`/`read` the control's kind decides: a combo box finds the stored form among its
+    // item data, a text field holds the text (read through its verifier when it has one), a check box
+    // is "true"/"false", a radio button stands for the stored form `value`.
+    struct SettingControl {
+        const char* key;
+        const char* control;
+        const char* value = nullptr;
+        void (VororaZeZovFrame2::*fill)() = nullptr;
+        void (VororaZeZovFrame2::*read)() = nullptr;
+    };
+    static const std::vector<SettingControl>& settingControls();
+    void fillSetting(const SettingControl& row);
+    void readSetting(const SettingControl& row);
+    void readPort();
+    void readInstrument();
+    void fillInputTerminator();
+    void readInputTerminator();
+    void readDelay();
     void loadIcons();
     void autoStart();
     // Hooks of later work: the occasional update check and tray minimisation.
