@@ -1,4 +1,5 @@
 #include "vornal/config/Config.h"
+#include "platform/keys/KeyInjector.h"
 
 #include "vornal/prefs/AbstractPreferences.h"
 #include "vornal/util/WholeNumber.h"
@@ -210,6 +211,17 @@ const std::vector<Config::KeyDef>& Config::keyDefs() {
         text("ignoreDifference", 33, &Config::ignoreDifference_, CH::IgnoreDifference::getDefault(),
              QStringLiteral("empty, or a decimal number greater than 0 with \".\" as the point"),
              &CH::IgnoreDifference::valid),
+        text("keyBackend", 35, &Config::keyBackend_, QStringLiteral("auto"),
+             QStringLiteral("auto, or the keyboard output to use: ") + QString::fromStdString([] {
+                 std::string n;
+                 for (const auto& b : platform::keyBackendNames())
+                     n += (n.empty() ? "" : " ") + b;
+                 return n;
+             }()),
+             [](const QString& t) {
+                 const auto names = platform::keyBackendNames();
+                 return std::find(names.begin(), names.end(), t.toStdString()) != names.end();
+             }),
     };
     return defs;
 }

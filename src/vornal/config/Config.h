@@ -138,6 +138,9 @@ public:
     void setRemoveCharacters(const QString& v) { removeCharacters_ = v; }
     QString getCustomRegEx() const { return customRegEx_; }
     void setCustomRegEx(const QString& v) { customRegEx_ = v; }
+    // Which key-injection backend types: "auto" (chosen from the session) or one named backend.
+    QString getKeyBackend() const { return keyBackend_; }
+    void setKeyBackend(const QString& v) { keyBackend_ = v; }
     QString getIgnoreTimeLimit() const { return ignoreTimeLimit_; }
     void setIgnoreTimeLimit(const QString& v) { ignoreTimeLimit_ = v; }
     QString getIgnoreDifference() const { return ignoreDifference_; }
@@ -243,6 +246,7 @@ private:
     QString editNumCharacters_ = QStringLiteral("");
     QString removeCharacters_ = QStringLiteral("");
     QString customRegEx_ = QStringLiteral("");
+    QString keyBackend_ = QStringLiteral("auto");
     QString ignoreTimeLimit_ = QStringLiteral("");
     QString ignoreDifference_ = QStringLiteral("");
 

@@ -29,18 +29,23 @@ Keybot::Keybot(int keyDelay, int startWith, int endWith, int endWith2, int every
       everyXValues_(everyXValues), startWith_(startWith), keyMap_(getKeymap(keyboardType, keyMapType)),
       keyMapComplete_(getKeymap(keyboardType, KeyMapType::ALPHANUMERIC_COMPLETE)),
       keyboardType_(keyboardType), directKeys_(getDirectKeys(keyboardType)), injector_(std::move(injector)) {
-    if (!injector_) {
-        platform::KeyInjectorChoice choice;
-        injector_ = createInjector(keyboardType, QStringLiteral("auto"), &choice);
-        if (view_) {
-            view_->logEvent(QStringLiteral("Typing through %1").arg(injectorName()));
-            for (const auto& n : choice.notTaken)
-                view_->logEvent(QStringLiteral("Not typing through %1").arg(QString::fromStdString(n)));
-            if (!choice.warning.empty())
-                view_->logImportantEvent(
-                    QStringLiteral("Warning: %1").arg(QString::fromStdString(choice.warning)));
-        }
+    if (!injector_)
+        injector_ = openInjector(keyboardType, QStringLiteral("auto"), view_);
+}
+
+std::unique_ptr<platform::KeyInjector> Keybot::openInjector(KeyboardType keyboardType, const QString& backend,
+                                                            WeightWorkerView* view) {
+    platform::KeyInjectorChoice choice;
+    auto injector = createInjector(keyboardType, backend, &choice);
+    if (view) {
+        view->logEvent(QStringLiteral("Typing through %1").arg(QString::fromStdString(injector->name())));
+        for (const auto& n : choice.notTaken)
+            view->logEvent(QStringLiteral("Not typing through %1").arg(QString::fromStdString(n)));
+        if (!choice.warning.empty())
+            view->logImportantEvent(
+                QStringLiteral("Warning: %1").arg(QString::fromStdString(choice.warning)));
     }
+    return injector;
 }
 
 std::unique_ptr<platform::KeyInjector> Keybot::createInjector(KeyboardType keyboardType,
@@ -59,6 +64,8 @@ std::unique_ptr<Keybot> Keybot::fromConfig(const config::Config& config, WeightW
                                            std::unique_ptr<platform::KeyInjector> injector) {
     const auto instrument = config.getInstrument();
     const KeyMapType type = instrument ? instrument->getKeyMapType() : KeyMapType::ALPHANUMERIC_COMPLETE;
+    if (!injector) // the backend the settings name ("auto": chosen from the session)
+        injector = openInjector(config.getKeyboardType(), config.getKeyBackend(), view);
     return std::make_unique<Keybot>(config.getDelayAsInt(), config.getStartWith().getKeyCode(),
                                     config.getOutputTerminator().getKeyCode(),
                                     config.getOutputTerminator2().getKeyCode(), config.getEveryXValuesAsInt(),

@@ -45,8 +45,13 @@ public:
     // platform::KeyInjectorUnavailable, std::invalid_argument for an unknown name.
     static std::unique_ptr<platform::KeyInjector>
     createInjector(KeyboardType keyboardType, const QString& backend, platform::KeyInjectorChoice* choice);
+    // createInjector, and the choice in `view`'s event log: the backend used and those not taken, and the
+    // XWayland warning as an important line.
+    static std::unique_ptr<platform::KeyInjector>
+    openInjector(KeyboardType keyboardType, const QString& backend, WeightWorkerView* view);
     // From the settings record: delay, start key, both terminators, every-X-values count, layout; the
-    // key map type of the record's instrument preset (ALPHANUMERIC_COMPLETE when none is set).
+    // key map type of the record's instrument preset (ALPHANUMERIC_COMPLETE when none is set); the
+    // backend the record's keyBackend names.
     static std::unique_ptr<Keybot> fromConfig(const config::Config& config, WeightWorkerView* view,
                                               std::unique_ptr<platform::KeyInjector> injector = nullptr);
     // Stops the typing thread (see stop()).
