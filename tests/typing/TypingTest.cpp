@@ -155,9 +155,10 @@ TEST_F(TypingTest, EveryPrintableCharacterOnEachLayout) {
                           {"de", KT::ALL}};
     for (const Case& c : cases) {
         setLayout(c.xLayout);
-        EXPECT_EQ(type(c.layout, MT::ALPHANUMERIC_COMPLETE, printableAscii()).toStdString(),
-                  printableAscii().toStdString())
-            << c.layout.name().toStdString() << " on X layout " << c.xLayout;
+        for (int delay : {0, 1, 5})
+            EXPECT_EQ(type(c.layout, MT::ALPHANUMERIC_COMPLETE, printableAscii(), 0, 0, delay).toStdString(),
+                      printableAscii().toStdString())
+                << c.layout.name().toStdString() << " on X layout " << c.xLayout << " at delay " << delay;
     }
 }
 
@@ -303,6 +304,30 @@ TEST_F(TypingTest, CommandLineRunTypesTheValuesOfTheInstrument) {
     ASSERT_GE(lines.size(), 3) << edit_->toPlainText().toStdString();
     EXPECT_TRUE(lines[0].startsWith(QStringLiteral(" 12."))) << lines[0].toStdString();
     EXPECT_TRUE(lines[1].startsWith(QStringLiteral(" 12."))) << lines[1].toStdString();
+}
+
+TEST(TypingCli, OnlyXWaylandInAWaylandSessionIsAWarning) {
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        GTEST_SKIP() << "no X display (DISPLAY is not set)";
+    // A Wayland compositor that cannot be reached for a virtual keyboard and no desktop portal: keys go
+    // through the X server only, and the user is told that native Wayland windows get none.
+    QTemporaryDir dir;
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("no-such-display"));
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+               QStringLiteral("unix:path=") + dir.filePath("no-bus"));
+    p.setProcessEnvironment(env);
+    p.start(cliPath(), {"--store", dir.filePath("prefs.txt"), "type", "--", ""});
+    ASSERT_TRUE(p.waitForFinished(20000));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    EXPECT_EQ(p.exitCode(), 0) << err.toStdString();
+    EXPECT_TRUE(err.contains(QStringLiteral("typing through X11 (XTest)"))) << err.toStdString();
+    EXPECT_TRUE(
+        err.contains(QStringLiteral("warning: this is a Wayland session and keys go through XWayland")))
+        << err.toStdString();
+    EXPECT_TRUE(err.contains(QStringLiteral("not typing through desktop portal: no D-Bus session bus")))
+        << err.toStdString();
 }
 
 TEST(TypingCli, WrongArgumentsAndNoDisplayAreExplained) {

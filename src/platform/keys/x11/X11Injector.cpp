@@ -20,6 +20,8 @@ namespace {
 // The Qt receiver (and others) re-read the keymap asynchronously after a mapping change: shorter
 // waits lost characters.
 constexpr auto kRemapWait = std::chrono::milliseconds(20);
+// Before a dead key: the keys typed before it reach the receiver first.
+constexpr auto kDeadKeyWait = std::chrono::milliseconds(5);
 // A character typed as itself is held this long: released at once, Qt receivers lost some.
 constexpr auto kCharacterHold = std::chrono::milliseconds(5);
 
@@ -348,6 +350,11 @@ void X11Injector::pressKey(int code) {
             if (d.keys.empty())
                 d = impl_->locate(charKeysym(m.ch), m.ch);
             swallowSpace_ = true;
+        } else {
+            // A real dead key: Qt receivers put it before the keys typed just earlier unless those
+            // have arrived first.
+            XSync(impl_->dpy, False);
+            std::this_thread::sleep_for(kDeadKeyWait);
         }
         impl_->put(code, std::move(d));
         break;
