@@ -1,6 +1,9 @@
 // The desktop-portal backend of `vornal-cli type` against a recording portal on a private session bus:
 // the request/response handshake, the restore token, refusal, a session closed while typing, and the
 // keysyms sent. No real desktop is involved. Skipped when dbus-daemon is not installed.
+#include "platform/keys/portal/PortalInjector.h"
+
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -68,6 +71,9 @@ public:
         }
     }
     const std::string& skipReason() const { return skip_; }
+    const QString& address() const { return address_; }
+    QString dataHome() const { return dir_.filePath(QStringLiteral("data")); }
+    QStringList log() const { return readFile(log_).split(u'\n', Qt::SkipEmptyParts); }
 
     struct Result {
         int code;
@@ -184,4 +190,34 @@ TEST(PortalTyping, AClosedSessionStopsTypingAndNamesTheValue) {
         << r.err.toStdString();
     EXPECT_TRUE(r.err.contains(QStringLiteral("Not typed (keyboard output stopped): abc")))
         << r.err.toStdString();
+}
+
+TEST(PortalTyping, TheAllowedSessionServesEveryConnectionOfTheRunUntilTheDesktopEndsIt) {
+    PortalBus bus(QStringLiteral("close-after=2"));
+    if (!bus.skipReason().empty())
+        GTEST_SKIP() << bus.skipReason();
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address().toUtf8());
+    qputenv("XDG_DATA_HOME", bus.dataHome().toUtf8());
+    static int argc = 1;
+    static char name[] = "typing_portal";
+    static char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    using namespace vornal::platform;
+    const CharChords layout{{U'a', {65}}};
+    std::string why;
+    auto first = openPortalInjector(layout, &why);
+    ASSERT_NE(first, nullptr) << why;
+    first->keyPress(65);
+    first->keyRelease(65); // the second keysym: the desktop closes the session after it
+    first.reset();
+    // The next connection of the run gets the same session (no second question) ...
+    auto second = openPortalInjector(layout, &why);
+    ASSERT_NE(second, nullptr) << why;
+    EXPECT_EQ(bus.log().count(QStringLiteral("Start session=ok")), 1);
+    // ... which the desktop has ended: every key says so, and the next opening asks again.
+    EXPECT_THROW(second->keyPress(65), KeyInjectorLost);
+    EXPECT_THROW(second->keyRelease(65), KeyInjectorLost);
+    auto third = openPortalInjector(layout, &why);
+    ASSERT_NE(third, nullptr) << why;
+    EXPECT_EQ(bus.log().count(QStringLiteral("Start session=ok")), 2);
 }

@@ -71,23 +71,34 @@ public slots:
     }
 };
 
+// The remote-desktop session the user allowed: kept for the program's run, so that starting a
+// connection again does not ask again. Ended by the desktop: `lost` says why, and the next connection
+// opens a new session.
+struct PortalSession {
+    PortalSession(QDBusConnection b, QDBusObjectPath p) : bus(std::move(b)), path(std::move(p)) {}
+    QDBusConnection bus;
+    QDBusObjectPath path;
+    std::mutex mutex;
+    std::string lost;
+};
+
+std::mutex sessionMutex;
+std::shared_ptr<PortalSession> currentSession;
+
 } // namespace
 
 class PortalInjector : public KeyInjector {
 public:
-    PortalInjector(QDBusConnection bus, QDBusObjectPath session, const CharChords& layout)
-        : bus_(std::move(bus)), session_(std::move(session)), decoder_(layout) {}
+    PortalInjector(std::shared_ptr<PortalSession> session, const CharChords& layout)
+        : session_(std::move(session)), decoder_(layout) {}
     ~PortalInjector() override {
+        // Nothing may stay pressed; the session itself stays open for the next connection.
         std::lock_guard lock(mutex_);
         try {
             while (!down_.empty())
                 take(down_.begin()->first);
         } catch (const std::exception&) {
         }
-        bus_.call(QDBusMessage::createMethodCall(kService, session_.path(),
-                                                 QStringLiteral("org.freedesktop.portal.Session"),
-                                                 QStringLiteral("Close")),
-                  QDBus::Block, 2000);
     }
 
     // The desktop maps keysyms to its own layout; Caps Lock is its concern.
@@ -165,27 +176,32 @@ private:
     }
 
     void send(std::uint32_t keysym, bool press) {
-        if (!lost_.empty())
-            throw KeyInjectorLost(lost_);
+        std::lock_guard lock(session_->mutex);
+        if (!session_->lost.empty())
+            throw KeyInjectorLost(session_->lost);
         QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kRemoteDesktop,
                                                            QStringLiteral("NotifyKeyboardKeysym"));
-        call << QVariant::fromValue(session_) << QVariantMap() << static_cast<int>(keysym)
+        call << QVariant::fromValue(session_->path) << QVariantMap() << static_cast<int>(keysym)
              << static_cast<uint>(press ? 1 : 0);
-        const QDBusMessage reply = bus_.call(call, QDBus::Block, kCallTimeoutMs);
+        const QDBusMessage reply = session_->bus.call(call, QDBus::Block, kCallTimeoutMs);
         if (reply.type() == QDBusMessage::ErrorMessage) {
-            lost_ = "the desktop ended the remote-desktop session (" + reply.errorMessage().toStdString() +
-                    "): keys can no longer be typed; start the connection again and allow typing when "
-                    "the desktop asks";
-            throw KeyInjectorLost(lost_);
+            session_->lost = "the desktop ended the remote-desktop session (" +
+                             reply.errorMessage().toStdString() +
+                             "): keys can no longer be typed; start the connection again and allow typing "
+                             "when the desktop asks";
+            {
+                std::lock_guard current(sessionMutex);
+                if (currentSession == session_)
+                    currentSession.reset();
+            }
+            throw KeyInjectorLost(session_->lost);
         }
     }
 
-    QDBusConnection bus_;
-    QDBusObjectPath session_;
+    std::shared_ptr<PortalSession> session_;
     ChordDecoder decoder_;
     std::map<int, std::vector<std::uint32_t>> down_;
     bool swallowSpace_ = false;
-    std::string lost_;
     std::mutex mutex_;
 };
 
@@ -246,6 +262,11 @@ std::unique_ptr<KeyInjector> openPortalInjector(const CharChords& layout, std::s
             *whyNot = why.toStdString();
         return nullptr;
     };
+    {
+        std::lock_guard lock(sessionMutex);
+        if (currentSession)
+            return std::make_unique<PortalInjector>(currentSession, layout);
+    }
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return fail(QStringLiteral("no D-Bus session bus (DBUS_SESSION_BUS_ADDRESS)"));
@@ -311,7 +332,12 @@ std::unique_ptr<KeyInjector> openPortalInjector(const CharChords& layout, std::s
     const QString newToken = results.value(QStringLiteral("restore_token")).toString();
     if (!newToken.isEmpty())
         storeToken(newToken);
-    return std::make_unique<PortalInjector>(bus, session, layout);
+    auto shared = std::make_shared<PortalSession>(bus, session);
+    {
+        std::lock_guard lock(sessionMutex);
+        currentSession = shared;
+    }
+    return std::make_unique<PortalInjector>(shared, layout);
 }
 
 } // namespace vornal::platform

@@ -2,7 +2,8 @@
 
 // Key injection through the desktop portal (org.freedesktop.portal.RemoteDesktop over D-Bus): the route
 // GNOME (mutter) and KDE (KWin) offer ordinary programs on Wayland. Opening asks the user once (the
-// desktop shows its own question); the session lasts as long as the injector. Where the portal hands
+// desktop shows its own question); the session is kept for the program's run and serves every later
+// opening until the desktop ends it. Where the portal hands
 // out a restore token it is stored, so that the question is not repeated on the next start. Characters
 // are sent as keysyms; the desktop finds the keys for them on its layout. Uses QtDBus.
 
