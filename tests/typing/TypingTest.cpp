@@ -124,7 +124,10 @@ protected:
         problems_ = std::make_unique<Problems>();
         Keybot bot(delay, start, end, 0, 0, layout, type, problems_.get());
         // The X11 backend chooses shift levels with Caps Lock taken into account: no warning is due.
-        EXPECT_EQ(bot.capsLockOn(), false) << "Caps Lock " << (capsLock ? "on" : "off");
+        // Caps Lock changes no character of the key maps; with ALL (characters beyond ASCII typed as
+        // themselves) a receiver may capitalise some (µ), so then it is reported.
+        EXPECT_EQ(bot.capsLockOn(), capsLock && layout == KT::ALL)
+            << "Caps Lock " << (capsLock ? "on" : "off");
         bot.start();
         bot.add(text);
         QElapsedTimer t;
@@ -223,19 +226,21 @@ TEST_F(TypingTest, PlainCharactersOfTheLayoutNeedNoDeadKeyAndNoRemap) {
 }
 
 TEST_F(TypingTest, AllTypesCharactersBeyondAsciiAlsoWithCapsLock) {
-    // On de: ° € are on keys, é ñ Ω ± are not (lent keycodes), with Caps Lock off and on.
-    // (µ is left out here: this in-process field drops it, while a separate Qt window receives it from
-    // vornal-cli; not understood yet.)
+    // On de: ° µ € are on keys, é ñ Ω ± are not (lent keycodes), with Caps Lock off and on.
     const QString text = QString::fromUtf8("23,5 \xC2\xB0"
-                                           "C \xC2\xB1"
-                                           "3 m 12 \xE2\x82\xAC \xC3\xA9\xC3\x89 \xC3\xB1 \xCE\xA9");
+                                           "C 3 \xC2\xB5m \xC2\xB1"
+                                           "0,1 12 \xE2\x82\xAC \xC3\xA9\xC3\x89 \xC3\xB1 \xCE\xA9");
     for (const char* xLayout : {"de", "us"}) {
         setLayout(xLayout);
         EXPECT_EQ(type(KT::ALL, MT::ALPHANUMERIC_COMPLETE, text, 0, 0, 1).toStdString(), text.toStdString())
             << xLayout;
+        // With Caps Lock on the warning is due (µ would come out capitalised or not at all); the rest
+        // is typed exactly.
         setCapsLock(true);
-        EXPECT_EQ(type(KT::ALL, MT::ALPHANUMERIC_COMPLETE, text, 0, 0, 1, true).toStdString(),
-                  text.toStdString())
+        QString withoutMu = text;
+        withoutMu.remove(QChar(0xB5));
+        EXPECT_EQ(type(KT::ALL, MT::ALPHANUMERIC_COMPLETE, withoutMu, 0, 0, 1, true).toStdString(),
+                  withoutMu.toStdString())
             << xLayout << " with Caps Lock";
         setCapsLock(false);
     }

@@ -8,6 +8,7 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <stdexcept>
@@ -282,7 +283,10 @@ std::unique_ptr<X11Injector> X11Injector::open(const CharChords& layout, std::st
 }
 
 X11Injector::X11Injector(std::unique_ptr<Impl> impl, const CharChords& layout)
-    : impl_(std::move(impl)), decoder_(layout) {}
+    : impl_(std::move(impl)), decoder_(layout),
+      typesBeyondAscii_(!layout.empty() && std::all_of(layout.begin(), layout.end(), [](const auto& entry) {
+          return entry.second.size() > 1 && entry.second.front() == key::ALT;
+      })) {}
 
 X11Injector::~X11Injector() {
     // Nothing may stay pressed when the connection goes.
@@ -300,7 +304,13 @@ std::string X11Injector::name() const {
 }
 
 std::optional<bool> X11Injector::capsLockOn() {
-    return false;
+    if (!typesBeyondAscii_)
+        return false;
+    std::lock_guard lock(mutex_);
+    XkbStateRec state{};
+    if (XkbGetState(impl_->dpy, XkbUseCoreKbd, &state) != Success)
+        return std::nullopt;
+    return (state.locked_mods & LockMask) != 0;
 }
 
 void X11Injector::typeChar(char32_t ch) {

@@ -23,8 +23,9 @@ public:
     static std::unique_ptr<X11Injector> open(const CharChords& layout, std::string* whyNot);
     ~X11Injector() override;
 
-    // False: the shift level of every character is chosen with the locked modifiers taken into account,
-    // so Caps Lock changes nothing this backend types.
+    // The shift level of every character is chosen with the locked modifiers taken into account, so
+    // Caps Lock changes no character of the key maps: false. With the keyboard type ALL (characters
+    // typed as themselves) a receiver may still capitalise letters beyond ASCII (µ): the Caps Lock state.
     std::optional<bool> capsLockOn() override;
     std::string name() const override;
 
@@ -39,7 +40,8 @@ private:
     X11Injector(std::unique_ptr<Impl> impl, const CharChords& layout);
     std::unique_ptr<Impl> impl_;
     ChordDecoder decoder_;
-    bool swallowSpace_ = false; // an accent typed as its plain character: the completing SPACE is dropped
+    bool typesBeyondAscii_ = false; // the layout is ALL: every character an ALT code
+    bool swallowSpace_ = false;     // an accent typed as its plain character: the completing SPACE is dropped
     std::mutex mutex_;
 };
 
