@@ -395,3 +395,55 @@ TEST_F(KeybotTest, WithoutABackendCreationFailsWithTheReason) {
     if (!display.isNull())
         qputenv("DISPLAY", display);
 }
+
+TEST_F(KeybotTest, AllTypesCharactersBeyondAsciiAsThemselvesOtherLayoutsReportThem) {
+    RecordingView view;
+    auto all = makeBot(2, 0, 0, 0, 0, KT::ALL, MT::ALPHANUMERIC_COMPLETE, &view);
+    // Units, the euro sign, accented letters and a character outside the basic plane; ASCII keeps its
+    // ALT codes.
+    EXPECT_EQ(typeValue(all, QString::fromUtf8("\xC2\xB0"
+                                               "C\xC2\xB1\xC2\xB5\xE2\x82\xAC\xC3\xA9\xF0\x9F\x98\x80")),
+              "C176 ~2 P18 ~2 P102 ~2 R102 ~2 P103 ~2 R103 ~2 R18 ~2 ~2 C177 ~2 C181 ~2 C8364 ~2 C233 ~2 "
+              "C128512 ~2");
+    // Control characters are no text: still reported.
+    EXPECT_EQ(typeValue(all, QString::fromUtf8("\xC2\x85\x01")), "");
+    EXPECT_EQ(view.lines().size(), 2) << view.lines().join(u'\n').toStdString();
+    // Numeric presets on ALL: non-ASCII is typed, letters stay outside the key map.
+    auto numeric = makeBot(0, 0, 0, 0, 0, KT::ALL, MT::NUMERIC, &view);
+    EXPECT_EQ(typeValue(numeric, QString::fromUtf8("x\xC2\xB0")), "C176 ~0");
+    EXPECT_EQ(view.lines().size(), 3);
+    // Other layouts keep their character sets.
+    RecordingView deView;
+    auto de = makeBot(0, 0, 0, 0, 0, KT::GERMAN, MT::ALPHANUMERIC_COMPLETE, &deView);
+    EXPECT_EQ(typeValue(de, QString::fromUtf8("\xC3\xA9")), "");
+    EXPECT_EQ(deView.lines().size(), 1);
+}
+
+TEST_F(KeybotTest, AtDelayZeroADeadKeyChordWaitsOneMillisecondFirst) {
+    auto us = makeBot(0, 0, 0, 0, 0, KT::US_INTERNATIONAL, MT::ALPHANUMERIC_COMPLETE);
+    EXPECT_EQ(typeValue(us, QStringLiteral("a'")), "P65 ~0 R65 ~0 ~1 P129 ~0 R129 ~0 P32 ~0 R32 ~0");
+    auto slow = makeBot(1, 0, 0, 0, 0, KT::US_INTERNATIONAL, MT::ALPHANUMERIC_COMPLETE);
+    EXPECT_EQ(typeValue(slow, QStringLiteral("'")), "P129 ~1 R129 ~1 P32 ~1 R32 ~1");
+}
+
+TEST_F(KeybotTest, ALostBackendStopsTypingAndNamesEveryValueNotTyped) {
+    RecordingView view;
+    auto b = makeBot(0, 0, 10, 0, 0, KT::QUERTY, MT::NUMERIC, &view);
+    b.fake->loseAfter(3); // "1", "2" and half of "3"
+    b.bot->add(QStringLiteral("1"));
+    b.bot->add(QStringLiteral("23"));
+    b.bot->add(QStringLiteral("4"));
+    b.bot->start();
+    ASSERT_TRUE(b.bot->waitUntilIdle(5000));
+    EXPECT_TRUE(b.bot->lost());
+    b.bot->add(QStringLiteral("5"));
+    const QString log = view.lines().join(u'\n');
+    EXPECT_TRUE(log.contains(QStringLiteral("Cannot type: the test ended the session"))) << log.toStdString();
+    for (const char* v : {"23", "4", "5"})
+        EXPECT_TRUE(log.contains(QStringLiteral("Not typed (keyboard output stopped): ") + QLatin1String(v)))
+            << v << '\n'
+            << log.toStdString();
+    EXPECT_FALSE(log.contains(QStringLiteral("Not typed (keyboard output stopped): 1\n")));
+    EXPECT_EQ(b.bot->pendingCount(), 0);
+    b.bot->stop();
+}

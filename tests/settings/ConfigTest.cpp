@@ -305,6 +305,14 @@ TEST(ConfigTest, CopyAndHasChangedCompareEveryFieldButPrevPort) {
     const std::map<QString, QString> other =
         test::otherSettings(QStringLiteral("COM7"), QStringLiteral("COM8"));
     ASSERT_EQ(other.size(), std::size_t(Config::keys().size()));
+    {
+        // The keyboard output is one of the backends' names.
+        Config k;
+        QString why;
+        EXPECT_FALSE(k.setByKey(QStringLiteral("keyBackend"), QStringLiteral("carrier-pigeon"), &why));
+        EXPECT_TRUE(why.contains(QStringLiteral("auto wayland portal x11"))) << why.toStdString();
+        EXPECT_EQ(k.getKeyBackend(), QStringLiteral("auto"));
+    }
     for (const QString& key : Config::keys()) {
         Config changed = c;
         QString why;

@@ -51,7 +51,8 @@ inline std::map<QString, QString> otherSettings(const QString& port, const QStri
             {"removeCharacters", "x"},
             {"customRegEx", "(\\d+)"},
             {"ignoreTimeLimit", "100"},
-            {"ignoreDifference", "0.5"}};
+            {"ignoreDifference", "0.5"},
+            {"keyBackend", "x11"}};
 }
 
 } // namespace vornal::test

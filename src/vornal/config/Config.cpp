@@ -1,4 +1,5 @@
 #include "vornal/config/Config.h"
+#include "platform/keys/KeyInjector.h"
 
 #include "vornal/decimal/Decimal.h"
 #include "vornal/prefs/AbstractPreferences.h"
@@ -238,6 +239,17 @@ const std::vector<Config::KeyDef>& Config::keyDefs() {
         integer("dataLogKeep", 43, &Config::dataLogKeep_, 5,
                 QStringLiteral("a whole number of older files kept, from 0 to 99"),
                 [](int v) { return v >= 0 && v <= 99; }),
+        text("keyBackend", 44, &Config::keyBackend_, QStringLiteral("auto"),
+             QStringLiteral("auto, or the keyboard output to use: ") + QString::fromStdString([] {
+                 std::string n;
+                 for (const auto& b : platform::keyBackendNames())
+                     n += (n.empty() ? "" : " ") + b;
+                 return n;
+             }()),
+             [](const QString& t) {
+                 const auto names = platform::keyBackendNames();
+                 return std::find(names.begin(), names.end(), t.toStdString()) != names.end();
+             }),
     };
     return defs;
 }

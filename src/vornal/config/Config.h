@@ -141,6 +141,9 @@ public:
     // Wait for a port that went away (adapter unplugged) and open it again.
     bool getReconnect() const { return reconnect_; }
     void setReconnect(bool v) { reconnect_ = v; }
+    // Which key-injection backend types: "auto" (chosen from the session) or one named backend.
+    QString getKeyBackend() const { return keyBackend_; }
+    void setKeyBackend(const QString& v) { keyBackend_ = v; }
     QString getIgnoreTimeLimit() const { return ignoreTimeLimit_; }
     void setIgnoreTimeLimit(const QString& v) { ignoreTimeLimit_ = v; }
     QString getIgnoreDifference() const { return ignoreDifference_; }
@@ -267,6 +270,7 @@ private:
     QString removeCharacters_ = QStringLiteral("");
     QString customRegEx_ = QStringLiteral("");
     bool reconnect_ = true;
+    QString keyBackend_ = QStringLiteral("auto");
     QString ignoreTimeLimit_ = QStringLiteral("");
     QString ignoreDifference_ = QStringLiteral("");
     bool typeOnlyStable_ = false;

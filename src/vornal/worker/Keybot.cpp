@@ -5,6 +5,10 @@
 #include "vornal/util/ResourceBundle.h"
 #include "vornal/worker/WeightWorkerView.h"
 
+#ifdef VORNAL_KEYS_PORTAL
+#include "platform/keys/portal/PortalInjector.h"
+#endif
+
 #include <algorithm>
 #include <chrono>
 #include <iostream>
@@ -28,13 +32,42 @@ Keybot::Keybot(int keyDelay, int startWith, int endWith, int endWith2, int every
       keyMapComplete_(getKeymap(keyboardType, KeyMapType::ALPHANUMERIC_COMPLETE)),
       keyboardType_(keyboardType), directKeys_(getDirectKeys(keyboardType)), injector_(std::move(injector)) {
     if (!injector_)
-        injector_ = platform::createKeyInjector(keyMapComplete_);
+        injector_ = openInjector(keyboardType, QStringLiteral("auto"), view_);
+}
+
+std::unique_ptr<platform::KeyInjector> Keybot::openInjector(KeyboardType keyboardType, const QString& backend,
+                                                            WeightWorkerView* view) {
+    platform::KeyInjectorChoice choice;
+    auto injector = createInjector(keyboardType, backend, &choice);
+    if (view) {
+        view->logEvent(QStringLiteral("Typing through %1").arg(QString::fromStdString(injector->name())));
+        for (const auto& n : choice.notTaken)
+            view->logEvent(QStringLiteral("Not typing through %1").arg(QString::fromStdString(n)));
+        if (!choice.warning.empty())
+            view->logImportantEvent(
+                QStringLiteral("Warning: %1").arg(QString::fromStdString(choice.warning)));
+    }
+    return injector;
+}
+
+std::unique_ptr<platform::KeyInjector> Keybot::createInjector(KeyboardType keyboardType,
+                                                              const QString& backend,
+                                                              platform::KeyInjectorChoice* choice) {
+    platform::KeyInjectorRequest request;
+    request.backend = backend.toStdString();
+#ifdef VORNAL_KEYS_PORTAL
+    request.openPortal = &platform::openPortalInjector;
+#endif
+    return platform::createKeyInjector(getKeymap(keyboardType, KeyMapType::ALPHANUMERIC_COMPLETE), request,
+                                       choice);
 }
 
 std::unique_ptr<Keybot> Keybot::fromConfig(const config::Config& config, WeightWorkerView* view,
                                            std::unique_ptr<platform::KeyInjector> injector) {
     const auto instrument = config.getInstrument();
     const KeyMapType type = instrument ? instrument->getKeyMapType() : KeyMapType::ALPHANUMERIC_COMPLETE;
+    if (!injector) // the backend the settings name ("auto": chosen from the session)
+        injector = openInjector(config.getKeyboardType(), config.getKeyBackend(), view);
     return std::make_unique<Keybot>(config.getDelayAsInt(), config.getStartWith().getKeyCode(),
                                     config.getOutputTerminator().getKeyCode(),
                                     config.getOutputTerminator2().getKeyCode(), config.getEveryXValuesAsInt(),
@@ -54,11 +87,17 @@ void Keybot::add(const QString& text) {
     bool warn = false;
     {
         std::lock_guard lock(queueMutex_);
-        queue_.push_back(text);
-        queuedPauses_ += pauses;
-        backlog = queuedPauses_ * keyDelay_;
-        waiting = static_cast<int>(queue_.size());
-        warn = backlog > BEHIND_MS && !behind_.exchange(true);
+        if (lost_.isEmpty()) {
+            queue_.push_back(text);
+            queuedPauses_ += pauses;
+            backlog = queuedPauses_ * keyDelay_;
+            waiting = static_cast<int>(queue_.size());
+            warn = backlog > BEHIND_MS && !behind_.exchange(true);
+        }
+    }
+    if (lost()) {
+        reportNotTyped(text);
+        return;
     }
     queueChanged_.notify_all();
     if (warn) {
@@ -219,6 +258,26 @@ void Keybot::run(std::stop_token stop) {
         } catch (const Interrupted&) {
             interrupted = true;
             cut = true;
+        } catch (const Lost& lost) {
+            // Typing ends here; this value and those waiting are named, nothing goes silently.
+            releaseHeld();
+            std::deque<QString> waiting;
+            {
+                std::lock_guard lock(queueMutex_);
+                lost_ = lost.why;
+                waiting.swap(queue_);
+                queuedPauses_ = 0;
+                typing_ = false;
+            }
+            if (view_)
+                view_->logImportantEvent(
+                    QStringLiteral("Cannot type: %1. Typing has stopped; values are no longer typed.")
+                        .arg(lost.why));
+            reportNotTyped(text);
+            for (const QString& w : waiting)
+                reportNotTyped(w);
+            queueChanged_.notify_all();
+            break;
         } catch (const std::exception& e) {
             // Nothing may end the typing thread but a stop; the next value is typed as usual.
             report(QStringLiteral("Error typing %1: %2").arg(text, QString::fromUtf8(e.what())),
@@ -293,7 +352,14 @@ void Keybot::typeString(const QString& text, bool complete) {
         waitWhileHeld(); // between characters: a chord is never left half pressed
         const QString character = QString::fromUcs4(&cp, 1);
         const auto it = map.find(cp);
-        if (it == map.end() || it->second.empty()) {
+        const bool beyondMap = it == map.end() || it->second.empty();
+        if (beyondMap && keyboardType_ == KeyboardType::ALL && cp >= 0xA0 && cp <= 0x10FFFF &&
+            !(cp >= 0xD800 && cp <= 0xDFFF)) {
+            // ALL types any character as itself, whatever key of the active layout has it.
+            typeCharacter(cp, character);
+            continue;
+        }
+        if (beyondMap) {
             if (view_) {
                 const QString shown = (cp < 0x20 || cp > 0x7E)
                                           ? QStringLiteral("<%1>").arg(static_cast<unsigned>(cp))
@@ -327,7 +393,11 @@ void Keybot::typeString(const QString& text, bool complete) {
             continue;
         }
 
-        // A chord; a SPACE after other keys completes a dead key and comes after the release.
+        // A chord; a SPACE after other keys completes a dead key and comes after the release. Some
+        // receivers put a dead key typed without any pause before the characters typed earlier.
+        const bool deadChord = seq.size() > 1 && seq.back() == SPACE;
+        if (deadChord && keyDelay_ < 1)
+            pause(1);
         bool deadSpace = false;
         for (std::size_t i = 0; i < seq.size(); ++i) {
             if (seq[i] == SPACE && i > 0) {
@@ -372,20 +442,56 @@ void Keybot::typeString(const QString& text, bool complete) {
     }
 }
 
+void Keybot::typeCharacter(char32_t cp, const QString& character) {
+    try {
+        injector_->typeCharacter(cp);
+    } catch (const platform::KeyInjectorLost& e) {
+        throw Lost{QString::fromUtf8(e.what())};
+    } catch (const std::exception& e) {
+        report(QStringLiteral("Error typing %1: %2").arg(character, QString::fromUtf8(e.what())),
+               QStringLiteral("Error typing %1").arg(character), &e);
+    }
+    pause(keyDelay_);
+}
+
+bool Keybot::lost() const {
+    std::lock_guard lock(queueMutex_);
+    return !lost_.isEmpty();
+}
+
+void Keybot::reportNotTyped(const QString& text) {
+    report(QStringLiteral("Not typed (keyboard output stopped): %1").arg(text),
+           QStringLiteral("Not typed: %1").arg(text), nullptr);
+}
+
 void Keybot::keyPress(int code) {
-    injector_->keyPress(code);
+    try {
+        injector_->keyPress(code);
+    } catch (const platform::KeyInjectorLost& e) {
+        throw Lost{QString::fromUtf8(e.what())};
+    }
     held_.push_back(code);
 }
 
 void Keybot::keyRelease(int code) {
-    injector_->keyRelease(code);
+    try {
+        injector_->keyRelease(code);
+    } catch (const platform::KeyInjectorLost& e) {
+        throw Lost{QString::fromUtf8(e.what())};
+    }
     const auto it = std::find(held_.rbegin(), held_.rend(), code);
     if (it != held_.rend())
         held_.erase(std::next(it).base());
 }
 
 void Keybot::pause(int ms) {
-    if (!injector_->pause(ms, stop_))
+    bool whole = false;
+    try {
+        whole = injector_->pause(ms, stop_);
+    } catch (const platform::KeyInjectorLost& e) {
+        throw Lost{QString::fromUtf8(e.what())};
+    }
+    if (!whole)
         throw Interrupted{};
 }
 

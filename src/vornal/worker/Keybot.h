@@ -40,8 +40,19 @@ public:
     Keybot(int keyDelay, int startWith, int endWith, int endWith2, int everyXValues,
            KeyboardType keyboardType, KeyMapType keyMapType, WeightWorkerView* view,
            std::unique_ptr<platform::KeyInjector> injector = nullptr);
+    // The platform's key-injection backend for `keyboardType`: `backend` "auto" chooses from the session
+    // and what the desktop offers, or names one ("wayland", "portal", "x11"). `choice` receives the
+    // backends not taken and why, and the warning when only XWayland windows can receive keys. Throws
+    // platform::KeyInjectorUnavailable, std::invalid_argument for an unknown name.
+    static std::unique_ptr<platform::KeyInjector>
+    createInjector(KeyboardType keyboardType, const QString& backend, platform::KeyInjectorChoice* choice);
+    // createInjector, and the choice in `view`'s event log: the backend used and those not taken, and the
+    // XWayland warning as an important line.
+    static std::unique_ptr<platform::KeyInjector>
+    openInjector(KeyboardType keyboardType, const QString& backend, WeightWorkerView* view);
     // From the settings record: delay, start key, both terminators, every-X-values count, layout; the
-    // key map type of the record's instrument preset (ALPHANUMERIC_COMPLETE when none is set).
+    // key map type of the record's instrument preset (ALPHANUMERIC_COMPLETE when none is set); the
+    // backend the record's keyBackend names.
     static std::unique_ptr<Keybot> fromConfig(const config::Config& config, WeightWorkerView* view,
                                               std::unique_ptr<platform::KeyInjector> injector = nullptr);
     // Stops the typing thread (see stop()).
@@ -55,7 +66,8 @@ public:
     static constexpr int BEHIND_MS = 5000;
 
     // Queues one value; an empty text is ignored. Any thread. When the queue first holds more than
-    // BEHIND_MS of typing, says so once in the log; again only after the queue has drained.
+    // BEHIND_MS of typing, says so once in the log; again only after the queue has drained. Once the
+    // backend can type no more, the value is reported as not typed instead.
     void add(const QString& text);
     // Starts the typing thread (once).
     void start();
@@ -91,6 +103,8 @@ public:
     std::optional<bool> capsLockOn();
     // The backend in use, e.g. "X11 (XTest) on :0".
     QString injectorName() const;
+    // True once the backend can type no more (the compositor or the desktop session went away).
+    bool lost() const;
 
     // ---- typing steps (on the typing thread) ----
     // The typing thread's body: until `stop` is requested, takes the next value and types it.
@@ -114,6 +128,13 @@ public:
 
 private:
     struct Interrupted {};
+    // The backend can type no more (platform::KeyInjectorLost): not a std::exception, so that no
+    // per-key handler takes it for one refused key.
+    struct Lost {
+        QString why;
+    };
+    void typeCharacter(char32_t cp, const QString& character);
+    void reportNotTyped(const QString& text);
     void report(const QString& withView, const QString& withoutView, const std::exception* e);
     void releaseHeld() noexcept;
     // Waits while the hold gate is set; Interrupted when stopped meanwhile (typing thread only).
@@ -135,6 +156,7 @@ private:
     std::atomic<bool> onHold_{false};
     bool holdLogged_ = false; // the current hold was logged
     std::atomic<bool> behind_{false};
+    QString lost_; // why the backend can type no more (empty while it can)
 
     WeightWorkerView* view_;
     int keyDelay_;
