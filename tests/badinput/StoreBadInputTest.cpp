@@ -3,6 +3,7 @@
 // record and leaves the file as it was, an import refuses the file and changes nothing, the update check
 // fails with a message in bounded time.
 
+#include "support/TestMain.h"
 #include "vornal/config/Config.h"
 #include "vornal/prefs/AbstractPreferences.h"
 #include "vornal/prefs/PreferencesStore.h"
@@ -285,5 +286,5 @@ TEST(GarbageUpdateServer, AServerThatAnswersTheHandshakeWithNoiseFailsTheCheckQu
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return vornal::test::finishTests(RUN_ALL_TESTS());
 }

@@ -1,35 +1,24 @@
 // vornal-cli presets: one line (or JSON object) per preset, in list order.
+#include "support/Cli.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
-#include <QProcessEnvironment>
 
 #include <gtest/gtest.h>
 
 namespace {
 
-struct CliRun {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using vornal::test::CliResult;
 
-CliRun runCli(const QStringList& args) {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("LANGUAGE", "");
+CliResult runCli(const QStringList& args) {
+    QProcessEnvironment env = vornal::test::cliEnvironment();
     env.insert("LC_ALL", "en_US.UTF-8");
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(VORNAL_BIN_DIR "/vornal-cli"), args);
-    if (!p.waitForFinished(30000))
-        return {};
-    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
+    return vornal::test::runCli(args, {}, 30000, env);
 }
 
 TEST(PresetsCli, TabSeparatedLines) {
-    const CliRun r = runCli({"presets"});
+    const CliResult r = runCli({"presets"});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     const QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 53);
@@ -41,7 +30,7 @@ TEST(PresetsCli, TabSeparatedLines) {
 }
 
 TEST(PresetsCli, JsonArrayWithTheSameFields) {
-    const CliRun r = runCli({"presets", "--json"});
+    const CliResult r = runCli({"presets", "--json"});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     QJsonParseError error;
     const QJsonDocument doc = QJsonDocument::fromJson(r.out.toUtf8(), &error);
@@ -63,7 +52,7 @@ TEST(PresetsCli, JsonArrayWithTheSameFields) {
 
 TEST(PresetsCli, RefusesUnknownArguments) {
     EXPECT_EQ(runCli({"presets", "--jsn"}).exitCode, 2);
-    const CliRun r = runCli({"presets", "extra"});
+    const CliResult r = runCli({"presets", "extra"});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(r.err.contains("extra"));
 }

@@ -1,5 +1,6 @@
 // vornal-cli detect with the simulated instruments.
-#include <QProcess>
+#include "support/Cli.h"
+
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -7,26 +8,14 @@
 
 namespace {
 
-struct Result {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using Result = vornal::test::CliResult;
 
 Result detect(const char* script, const QStringList& args = {}) {
     static QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("detect.vsim"));
     std::ofstream(file.toStdString()) << script;
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("LANGUAGE"), QStringLiteral("en"));
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(VORNAL_BIN_DIR "/vornal-cli"),
-            QStringList{"--store", dir.filePath("prefs.txt"), "--simulate", file, "detect"} + args);
-    EXPECT_TRUE(p.waitForStarted());
-    EXPECT_TRUE(p.waitForFinished(20000));
-    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
+    return vornal::test::runCli(
+        QStringList{"--store", dir.filePath("prefs.txt"), "--simulate", file, "detect"} + args);
 }
 
 } // namespace

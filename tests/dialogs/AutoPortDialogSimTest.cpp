@@ -1,6 +1,7 @@
 // The auto-detection dialog over the real worker, the serial library and simulated instruments (one
 // script per process: the simulation driver reads it once).
 #include "dialogs/AutoPortDialog.h"
+#include "support/TestMain.h"
 #include "vornal/util/ResourceBundle.h"
 #include "vornal/worker/AutoPortWorker.h"
 
@@ -87,5 +88,5 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     util::ResourceBundle::setLocale(QStringLiteral("en"));
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return vornal::test::finishTests(RUN_ALL_TESTS());
 }

@@ -1,4 +1,5 @@
 // Offscreen widget tests: one QApplication for all, English texts, message boxes recorded instead of shown.
+#include "support/TestMain.h"
 #include "MessageBoxes.h"
 #include "vornal/util/ResourceBundle.h"
 
@@ -12,5 +13,5 @@ int main(int argc, char** argv) {
     vornal::util::ResourceBundle::setLocale(QStringLiteral("en"));
     vornal::MessageBoxes::setRecording(true);
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return vornal::test::finishTests(RUN_ALL_TESTS());
 }

@@ -1,40 +1,26 @@
 // vornal-cli ports: the listing a script can rely on.
-#include <QByteArray>
+#include "support/Cli.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QStringList>
 
 #include <gtest/gtest.h>
 
 namespace {
 
-struct CliRun {
-    int code = -1;
-    QByteArray out, err;
-};
-
-CliRun cli(const QStringList& args) {
-    QProcess p;
-    p.start(QStringLiteral(VORNAL_BIN_DIR "/vornal-cli"), args);
-    CliRun r;
-    if (!p.waitForFinished(30000))
-        return r;
-    r.code = p.exitCode();
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
-}
+using vornal::test::CliResult;
+using vornal::test::runCli;
 
 } // namespace
 
 TEST(CliPorts, JsonListsTheSystemPorts) {
-    const CliRun r = cli({QStringLiteral("ports"), QStringLiteral("--json")});
-    ASSERT_EQ(r.code, 0) << r.err.constData();
+    const CliResult r = runCli({QStringLiteral("ports"), QStringLiteral("--json")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(r.out, &error);
-    ASSERT_EQ(error.error, QJsonParseError::NoError) << r.out.constData();
+    const QJsonDocument doc = QJsonDocument::fromJson(r.out.toUtf8(), &error);
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << r.out.toStdString();
     ASSERT_TRUE(doc.isArray());
     for (const auto& v : doc.array()) {
         const QJsonObject o = v.toObject();
@@ -46,17 +32,17 @@ TEST(CliPorts, JsonListsTheSystemPorts) {
 }
 
 TEST(CliPorts, SimulatedPortsWithFriendlyNames) {
-    const CliRun r = cli({QStringLiteral("--simulate"), QStringLiteral("ports")});
-    if (r.code != 0 && r.err.contains("not available"))
+    const CliResult r = runCli({QStringLiteral("--simulate"), QStringLiteral("ports")});
+    if (r.exitCode != 0 && r.err.contains("not available"))
         GTEST_SKIP() << "simulation driver not built";
-    ASSERT_EQ(r.code, 0) << r.err.constData();
-    const QStringList lines = QString::fromUtf8(r.out).split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
     ASSERT_FALSE(lines.isEmpty());
     EXPECT_TRUE(lines.first().contains(u':')) << lines.first().toStdString();
 }
 
 TEST(CliPorts, RefusesStrayArguments) {
-    const CliRun r = cli({QStringLiteral("ports"), QStringLiteral("COM1")});
-    EXPECT_EQ(r.code, 2);
-    EXPECT_TRUE(r.err.contains("unexpected argument COM1")) << r.err.constData();
+    const CliResult r = runCli({QStringLiteral("ports"), QStringLiteral("COM1")});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains("unexpected argument COM1")) << r.err.toStdString();
 }

@@ -1,7 +1,8 @@
 // Links in label texts and opening them: only web addresses ever reach the browser, failures reach the
 // error dialog with its fixed title, and the browser is asked off the calling thread.
 #include "vornal/util/Links.h"
-#include "../support/WaitFor.h"
+#include "support/TestMain.h"
+#include "support/WaitFor.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -51,7 +52,7 @@ void open(Recorder& r, const QString& address, bool installBrowser = true, bool 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return vornal::test::finishTests(RUN_ALL_TESTS());
 }
 
 TEST(LinkTexts, BuildRecogniseAndExtract) {

@@ -1,31 +1,20 @@
 // vornal-cli export and import as a user calls them.
+#include "support/Cli.h"
+
 #include <QCryptographicHash>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
 
-struct Result {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using Result = vornal::test::CliResult;
 
 class SettingsCli : public ::testing::Test {
 protected:
     Result cli(const QStringList& args, const QString& store = {}) {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("LANGUAGE"), QStringLiteral("en"));
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(VORNAL_BIN_DIR "/vornal-cli"),
-                QStringList{QStringLiteral("--store"), store.isEmpty() ? path("prefs.txt") : store} + args);
-        EXPECT_TRUE(p.waitForStarted());
-        EXPECT_TRUE(p.waitForFinished(20000));
-        return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-                QString::fromUtf8(p.readAllStandardError())};
+        return vornal::test::runCli(
+            QStringList{QStringLiteral("--store"), store.isEmpty() ? path("prefs.txt") : store} + args);
     }
     QString path(const char* name) const { return dir_.filePath(QString::fromLatin1(name)); }
     QByteArray checksum(const QString& file) const {

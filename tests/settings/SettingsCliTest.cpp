@@ -1,18 +1,15 @@
 // Runs the command-line program against a preferences file in a temporary folder.
+#include "support/Cli.h"
+
 #include <QCoreApplication>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 namespace {
 
-struct CliRun {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using CliRun = vornal::test::CliResult;
 
 class SettingsCliTest : public ::testing::Test {
 protected:
@@ -24,23 +21,7 @@ protected:
     CliRun cli(QStringList args) {
         args.prepend(store);
         args.prepend(QStringLiteral("--store"));
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove(QStringLiteral("VORNAL_PREFS_FILE"));
-        env.remove(QStringLiteral("VORNAL_SHARED"));
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(VORNAL_BIN_DIR "/vornal-cli"), args);
-        CliRun r;
-        if (!p.waitForFinished(30000)) {
-            ADD_FAILURE() << "vornal-cli did not finish: " << p.errorString().toStdString();
-            p.kill();
-            p.waitForFinished();
-            return r;
-        }
-        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = QString::fromUtf8(p.readAllStandardOutput());
-        r.err = QString::fromUtf8(p.readAllStandardError());
-        return r;
+        return vornal::test::runCli(args);
     }
     QByteArray storeBytes() {
         QFile f(store);

@@ -1,5 +1,6 @@
 // Types through Keybot and the X11 backend into a text field of this process and compares what
 // arrived, on the X layouts us, fr and de. Needs an X server with XTEST (DISPLAY); skipped without.
+#include "support/Cli.h"
 #include "vornal/util/ResourceBundle.h"
 #include "vornal/worker/Keybot.h"
 #include "vornal/worker/WeightWorkerView.h"
@@ -183,11 +184,7 @@ TEST_F(TypingTest, NumericValueWithStartKeyAndTerminator) {
     setLayout("us");
 }
 
-namespace {
-QString cliPath() {
-    return QStringLiteral(VORNAL_BIN_DIR "/vornal-cli");
-}
-} // namespace
+using vornal::test::startCli;
 
 TEST_F(TypingTest, CommandLineTypesIntoTheFocusedWindowAndReturnsWhenDone) {
     setLayout("de");
@@ -197,9 +194,9 @@ TEST_F(TypingTest, CommandLineTypesIntoTheFocusedWindowAndReturnsWhenDone) {
     spin(100);
     QTemporaryDir dir;
     QProcess p;
-    p.start(cliPath(), {"--store", dir.filePath("prefs.txt"), "type", "--layout", "GERMAN", "--delay", "1",
-                        "--", "Zug #7: 3 Stk. @ 1,50 = 4,50 (y/z)"});
-    ASSERT_TRUE(p.waitForStarted());
+    startCli(p, {"--store", dir.filePath("prefs.txt"), "type", "--layout", "GERMAN", "--delay", "1", "--",
+                 "Zug #7: 3 Stk. @ 1,50 = 4,50 (y/z)"});
+    ASSERT_EQ(p.state(), QProcess::Running);
     QElapsedTimer t;
     t.start();
     while (p.state() != QProcess::NotRunning && t.elapsed() < 30000)
@@ -210,9 +207,9 @@ TEST_F(TypingTest, CommandLineTypesIntoTheFocusedWindowAndReturnsWhenDone) {
 
     // Characters the chosen key map lacks are named on standard error; the rest is typed.
     edit_->clear();
-    p.start(cliPath(), {"--store", dir.filePath("prefs.txt"), "type", "--layout", "GERMAN", "--keymap",
-                        "NUMERIC", "--delay", "1", "x-1.5"});
-    ASSERT_TRUE(p.waitForStarted());
+    startCli(p, {"--store", dir.filePath("prefs.txt"), "type", "--layout", "GERMAN", "--keymap", "NUMERIC",
+                 "--delay", "1", "x-1.5"});
+    ASSERT_EQ(p.state(), QProcess::Running);
     while (p.state() != QProcess::NotRunning && t.elapsed() < 60000)
         spin(10);
     spin(100);
@@ -230,9 +227,9 @@ TEST_F(TypingTest, CommandLineRunTypesTheValuesOfTheInstrument) {
     spin(100);
     QTemporaryDir dir;
     QProcess p;
-    p.start(cliPath(), {"--store", dir.filePath("prefs.txt"), "--simulate", "run", "--port", "SIM1", "--set",
-                        "outputTerminator=ENTER", "--set", "startWith=SPACE", "--set", "delay=1"});
-    ASSERT_TRUE(p.waitForStarted());
+    startCli(p, {"--store", dir.filePath("prefs.txt"), "--simulate", "run", "--port", "SIM1", "--set",
+                 "outputTerminator=ENTER", "--set", "startWith=SPACE", "--set", "delay=1"});
+    ASSERT_EQ(p.state(), QProcess::Running);
     QElapsedTimer t;
     t.start();
     while (edit_->toPlainText().count(u'\n') < 2 && t.elapsed() < 20000)
@@ -250,15 +247,13 @@ TEST_F(TypingTest, CommandLineRunTypesTheValuesOfTheInstrument) {
 TEST(TypingCli, WrongArgumentsAndNoDisplayAreExplained) {
     QTemporaryDir dir;
     auto run = [&](const QStringList& args, const QByteArray& display) {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment env = vornal::test::cliEnvironment();
         env.remove(QStringLiteral("WAYLAND_DISPLAY"));
         if (display.isEmpty())
             env.remove(QStringLiteral("DISPLAY"));
-        p.setProcessEnvironment(env);
-        p.start(cliPath(), QStringList{"--store", dir.filePath("prefs.txt"), "type"} + args);
-        EXPECT_TRUE(p.waitForFinished(20000));
-        return std::make_pair(p.exitCode(), QString::fromUtf8(p.readAllStandardError()));
+        const vornal::test::CliResult r = vornal::test::runCli(
+            QStringList{"--store", dir.filePath("prefs.txt"), "type"} + args, {}, 20000, env);
+        return std::make_pair(r.exitCode, r.err);
     };
     auto [code, err] = run({"--layout", "DVORAK", "x"}, "");
     EXPECT_EQ(code, 2);

@@ -1,6 +1,7 @@
 // The update check: which versions count as newer, how the version is found in the document, and the
 // fetch over HTTPS against a local server, with its failures.
-#include "../support/WaitFor.h"
+#include "support/TestMain.h"
+#include "support/WaitFor.h"
 #include "vornal/util/ReadRemoteUpdate.h"
 #include "vornal/util/UpdateWorker.h"
 
@@ -162,7 +163,7 @@ int main(int argc, char** argv) {
     // The test server is local; no proxy of the environment may stand in between.
     for (const char* v : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
         qunsetenv(v);
-    return RUN_ALL_TESTS();
+    return vornal::test::finishTests(RUN_ALL_TESTS());
 }
 
 TEST(CompareVersions, DottedVersionsPartByPartAndShortOnesAsFractions) {

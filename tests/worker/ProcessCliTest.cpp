@@ -1,32 +1,20 @@
 // vornal-cli process and run, as a user calls them.
+#include "support/Cli.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
 
-struct Result {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using Result = vornal::test::CliResult;
 
 Result cli(const QStringList& args, const QByteArray& input = {}, int timeoutMs = 20000) {
     static QTemporaryDir dir;
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("LANGUAGE"), QStringLiteral("en"));
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(VORNAL_BIN_DIR "/vornal-cli"),
-            QStringList{QStringLiteral("--store"), dir.filePath(QStringLiteral("prefs.txt"))} + args);
-    EXPECT_TRUE(p.waitForStarted());
-    p.write(input);
-    p.closeWriteChannel();
-    EXPECT_TRUE(p.waitForFinished(timeoutMs));
-    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
+    return vornal::test::runCli(
+        QStringList{QStringLiteral("--store"), dir.filePath(QStringLiteral("prefs.txt"))} + args, input,
+        timeoutMs);
 }
 
 } // namespace
@@ -99,9 +87,9 @@ TEST(ProcessCli, AnEndlessLineIsReportedAndTheNextLineStillCounts) {
 TEST(RunCli, ASimulatedScaleIsReadUntilTheProgramIsStopped) {
     QTemporaryDir dir;
     QProcess p;
-    p.start(QStringLiteral(VORNAL_BIN_DIR "/vornal-cli"),
-            {"--store", dir.filePath("prefs.txt"), "--simulate", "run", "--port", "SIM1", "--print"});
-    ASSERT_TRUE(p.waitForStarted());
+    vornal::test::startCli(
+        p, {"--store", dir.filePath("prefs.txt"), "--simulate", "run", "--port", "SIM1", "--print"});
+    ASSERT_EQ(p.state(), QProcess::Running);
     QByteArray out;
     for (int i = 0; i < 100 && out.count('\n') < 2; ++i) {
         p.waitForReadyRead(100);

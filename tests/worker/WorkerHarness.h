@@ -2,7 +2,7 @@
 // A view that records what a reading worker reports, and helpers to run the event loop until the worker
 // has published enough or has finished.
 
-#include "../support/WaitFor.h"
+#include "support/WaitFor.h"
 #include "vornal/worker/WeightWorker.h"
 
 #include <QCoreApplication>
