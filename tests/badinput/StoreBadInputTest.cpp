@@ -111,21 +111,6 @@ TEST(CorruptPreferences, EveryKindOfDamageLoadsAUsableRecordAndLeavesTheFileAlon
     EXPECT_EQ(c.getRemoveCharacters(), QStringLiteral("g\u00e4"));
 }
 
-TEST(CorruptPreferences, AnUnreadableFileGivesTheDefaults) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    // A folder where the file should be.
-    const QString file = dir.filePath(QStringLiteral("prefs.txt"));
-    ASSERT_TRUE(QDir().mkpath(file));
-    Config c;
-    ASSERT_NO_THROW(c.loadConfig(*settingsNode(file), {QStringLiteral("COM1")}));
-    expectUsable(c, "folder");
-    // The same as a first start without any file.
-    Config fresh;
-    fresh.loadConfig(*settingsNode(dir.filePath(QStringLiteral("absent.txt"))), {QStringLiteral("COM1")});
-    EXPECT_FALSE(Config::hasChanged(c, fresh));
-}
-
 // A stored text holding the character code 0 ("\u0000" in the file) is kept by the load, but the store
 // refuses to put it: every later save would stop at that entry and lose the user's changes, so the load
 // replaces such texts by their defaults.
