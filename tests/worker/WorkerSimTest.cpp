@@ -51,13 +51,6 @@ unplug
 port INUSE
 in-use
 
-port LONG
-wait 50ms
-repeat 700
-  send "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"
-end
-send "1.0\r5.5\r"
-
 port BACKTRACK
 wait 50ms
 repeat 200
@@ -203,17 +196,6 @@ TEST(WorkerSim, NoPortIsRefusedBeforeAnythingIsOpened) {
     Config c = settings(QString());
     EXPECT_THROW({ WeightWorker w(c, &view); }, std::logic_error);
     EXPECT_TRUE(view.log().isEmpty());
-}
-
-TEST(WorkerSim, AnEndlessLineIsDroppedOnceAndReadingGoesOn) {
-    RecordingView view;
-    WeightWorker w(settings(QStringLiteral("LONG")), &view);
-    w.execute();
-    ASSERT_TRUE(waitFor([&] { return view.lines().size() >= 1; }));
-    QThread::msleep(50);
-    ASSERT_TRUE(stopAndWait(w));
-    EXPECT_EQ(view.values(), QStringList{"5.5"}) << "the fragment ending the long line yields no value";
-    EXPECT_EQ(view.countLog("important: Error [WW]: a line grew past 65536 bytes"), 1);
 }
 
 TEST(WorkerSim, CatastrophicBacktrackingFailsOneLineNotTheConnection) {
