@@ -3,8 +3,8 @@
 // and a port that goes away in the middle of a line. Nothing crashes or hangs, every complete line is
 // published in order, and the line after the bad data is read correctly.
 
-#include "../worker/SimEnvironment.h"
-#include "../worker/WorkerHarness.h"
+#include "support/SimEnvironment.h"
+#include "support/WorkerHarness.h"
 
 #include <QElapsedTimer>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Port auto-detection end to end through the serial library and simulated instruments with the usual
 // handshake behaviours.
 #include "vornal/worker/AutoPortWorker.h"
-#include "../worker/SimEnvironment.h"
+#include "support/SimEnvironment.h"
 #include "support/WaitFor.h"
 
 #include <Direduva/SerialConfig.h>

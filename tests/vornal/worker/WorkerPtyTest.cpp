@@ -1,6 +1,6 @@
 // The reading worker on a real pseudo-terminal through the termios driver: the far side writes what an
 // instrument would send.
-#include "../worker/WorkerHarness.h"
+#include "support/WorkerHarness.h"
 
 #include "vornal/util/ResourceBundle.h"
 

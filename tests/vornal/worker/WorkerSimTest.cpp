@@ -1,6 +1,6 @@
 // The reading workers end to end through the serial library and the simulated instruments.
-#include "SimEnvironment.h"
-#include "WorkerHarness.h"
+#include "support/SimEnvironment.h"
+#include "support/WorkerHarness.h"
 
 #include <Direduva/Errors.h>
 
