@@ -3,6 +3,7 @@
 // record and leaves the file as it was, an import refuses the file and changes nothing, the update check
 // fails with a message in bounded time.
 
+#include "support/TestMain.h"
 #include "vornal/config/Config.h"
 #include "vornal/config/SettingsXml.h"
 #include "vornal/prefs/AbstractPreferences.h"
@@ -109,21 +110,6 @@ TEST(CorruptPreferences, EveryKindOfDamageLoadsAUsableRecordAndLeavesTheFileAlon
     const auto result = c.loadConfig(*settingsNode(file), ports);
     EXPECT_TRUE(result.valid) << result.warnings.join(u'\n').toStdString();
     EXPECT_EQ(c.getRemoveCharacters(), QStringLiteral("g\u00e4"));
-}
-
-TEST(CorruptPreferences, AnUnreadableFileGivesTheDefaults) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    // A folder where the file should be.
-    const QString file = dir.filePath(QStringLiteral("prefs.txt"));
-    ASSERT_TRUE(QDir().mkpath(file));
-    Config c;
-    ASSERT_NO_THROW(c.loadConfig(*settingsNode(file), {QStringLiteral("COM1")}));
-    expectUsable(c, "folder");
-    // The same as a first start without any file.
-    Config fresh;
-    fresh.loadConfig(*settingsNode(dir.filePath(QStringLiteral("absent.txt"))), {QStringLiteral("COM1")});
-    EXPECT_FALSE(Config::hasChanged(c, fresh));
 }
 
 // A stored text holding the character code 0 ("\u0000" in the file) is kept by the load, but the store
@@ -286,5 +272,5 @@ TEST(GarbageUpdateServer, AServerThatAnswersTheHandshakeWithNoiseFailsTheCheckQu
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return vornal::test::finishTests(RUN_ALL_TESTS());
 }

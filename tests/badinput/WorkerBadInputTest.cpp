@@ -3,8 +3,8 @@
 // and a port that goes away in the middle of a line. Nothing crashes or hangs, every complete line is
 // published in order, and the line after the bad data is read correctly.
 
-#include "../worker/SimEnvironment.h"
-#include "../worker/WorkerHarness.h"
+#include "support/SimEnvironment.h"
+#include "support/WorkerHarness.h"
 
 #include <QElapsedTimer>
 #include <gtest/gtest.h>
@@ -140,6 +140,7 @@ TEST(BadInput, AMegabyteWithoutTerminatorIsDroppedOnceAndReadingGoesOn) {
     EXPECT_EQ(view.values(), (QStringList{"1.5", "2.5"}))
         << "the line before is kept, the fragment of the long one never yields a value";
     EXPECT_EQ(view.countLog(QStringLiteral("important: Error [WW]")), 1) << "one report, not one per 64 KiB";
+    EXPECT_EQ(view.countLog(QStringLiteral("important: Error [WW]: a line grew past 65536 bytes")), 1);
     expectNumberedInOrder(view.lines());
 }
 

@@ -58,9 +58,7 @@ bool naturalLess(const std::string& a, const std::string& b) {
     return a.size() - i < b.size() - j;
 }
 
-struct Found {
-    std::string name, manufacturer, product;
-};
+using Found = vazcommon::PortEntry;
 
 #if defined(__linux__)
 std::vector<Found> scan() {
@@ -82,7 +80,7 @@ std::vector<Found> scan() {
         for (fs::path d = dev; !e2 && d.has_relative_path() && d != d.root_path(); d = d.parent_path()) {
             if (fs::exists(d / "idVendor", e2)) {
                 f.manufacturer = readLine(d / "manufacturer");
-                f.product = readLine(d / "product");
+                f.description = readLine(d / "product");
                 break;
             }
             if (d.filename() == "devices")
@@ -119,11 +117,5 @@ extern "C" VAZ_API int32_t vazSerGetPortList(VazAddPortNameFn addPortName, VazAd
     }
     std::sort(ports.begin(), ports.end(),
               [](const Found& a, const Found& b) { return naturalLess(a.name, b.name); });
-    for (const auto& p : ports) {
-        if (addPortName)
-            addPortName(ctx, p.name.c_str());
-        if (addPortInfo && (!p.manufacturer.empty() || !p.product.empty()))
-            addPortInfo(ctx, p.name.c_str(), p.manufacturer.c_str(), p.product.c_str());
-    }
-    return int32_t(ports.size());
+    return vazcommon::reportPorts(ports, addPortName, addPortInfo, ctx);
 }

@@ -41,13 +41,9 @@ namespace vazposix {
 
 namespace {
 
-thread_local std::string tlsLastError;
-
-constexpr int kMaxPorts = 256;
+constexpr std::size_t kMaxPorts = 256;
 constexpr int kDefaultTxTimeoutMs = 5000;
 constexpr int kMaxDrainMs = 10000;
-constexpr int kBitRates[15] = {110,   150,   300,   600,    1200,   2400,   4800,  9600,
-                               19200, 38400, 57600, 115200, 230400, 460800, 921600};
 
 struct Counters {
     int frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0;
@@ -91,14 +87,11 @@ struct Port {
     }
 };
 
-std::mutex tableMutex;
-std::shared_ptr<Port> table[kMaxPorts];
+vazcommon::PortTable<Port> ports;
 
+// The open port, or null with the last error set.
 std::shared_ptr<Port> lookup(VazHandle h) {
-    if (h < 0 || h >= kMaxPorts)
-        return nullptr;
-    std::lock_guard lock(tableMutex);
-    return table[h];
+    return ports.find(h);
 }
 
 int openErrorCode(int err) {
@@ -226,10 +219,8 @@ bool readCounters(int, Counters&) {
 // bit in Port::freshBytes.
 int conditionOccurred(VazHandle h, int Counters::*field, unsigned bit) {
     auto p = lookup(h);
-    if (!p) {
-        setLastError("invalid port handle");
+    if (!p)
         return -1;
-    }
     if (p->noCounters || !(p->freshBytes.fetch_and(~bit) & bit))
         return 0;
     Counters now;
@@ -245,10 +236,8 @@ int conditionOccurred(VazHandle h, int Counters::*field, unsigned bit) {
 
 int modemBit(VazHandle h, int bit) {
     auto p = lookup(h);
-    if (!p) {
-        setLastError("invalid port handle");
+    if (!p)
         return -1;
-    }
     int status = 0;
     if (ioctl(p->fd, TIOCMGET, &status) != 0) {
         setLastErrno("TIOCMGET", errno);
@@ -259,10 +248,8 @@ int modemBit(VazHandle h, int bit) {
 
 int setModemBit(VazHandle h, int bit, bool on) {
     auto p = lookup(h);
-    if (!p) {
-        setLastError("invalid port handle");
+    if (!p)
         return -1;
-    }
     if (ioctl(p->fd, on ? TIOCMBIS : TIOCMBIC, &bit) != 0) {
         setLastErrno(on ? "TIOCMBIS" : "TIOCMBIC", errno);
         return -1;
@@ -306,16 +293,14 @@ int writeAll(Port& p, const uint8_t* data, int n) {
 
 } // namespace
 
-void setLastError(const std::string& text) {
-    tlsLastError = text;
-}
 void setLastErrno(const std::string& what, int err) {
-    tlsLastError = what + ": " + std::strerror(err);
+    setLastError(what + ": " + std::strerror(err));
 }
 
 } // namespace vazposix
 
 using namespace vazposix;
+using vazcommon::copyText;
 
 extern "C" {
 
@@ -347,17 +332,14 @@ VAZ_API int32_t vazSerOpenPort(VazConfig* config) {
         setLastError(path + ": not a character device");
         return VAZ_ERR_NOT_VALID;
     }
-    std::lock_guard lock(tableMutex);
-    int slot = -1;
-    for (int i = 0; i < kMaxPorts; ++i) {
-        if (table[i] && (table[i]->rdev == st.st_rdev || table[i]->path == path)) {
+    std::lock_guard lock(ports.mutex);
+    for (const auto& [handle, open] : ports.handles) {
+        if (open->rdev == st.st_rdev || open->path == path) {
             setLastError(path + ": already open in this program");
             return VAZ_ERR_ALREADY_OPEN;
         }
-        if (!table[i] && slot < 0)
-            slot = i;
     }
-    if (slot < 0) {
+    if (ports.handles.size() >= kMaxPorts) {
         setLastError("too many open ports");
         return EMFILE;
     }
@@ -392,27 +374,26 @@ VAZ_API int32_t vazSerOpenPort(VazConfig* config) {
         p->seen = c;
         p->countersKnown = true;
     }
-    table[slot] = p;
-    config->port = slot + 1;
+    config->port = ports.handles.add(std::move(p)) + 1;
     return VAZ_OK;
 }
 
 VAZ_API int32_t vazSerConfigure(VazHandle h, const VazConfig* cfg) {
-    auto p = lookup(h);
-    if (!p || !cfg) {
-        setLastError("invalid port handle");
+    if (!cfg) {
+        setLastError("no settings given");
         return VAZ_ERR_NOT_VALID;
     }
+    auto p = lookup(h);
+    if (!p)
+        return VAZ_ERR_NOT_VALID;
     if (cfg->dataBits < 0 || cfg->dataBits > 3 || cfg->parity < 0 || cfg->parity > 4 || cfg->stopBits < 0 ||
         cfg->stopBits > 1) {
         setLastError("invalid character framing");
         return VAZ_ERR_NOT_VALID;
     }
-    int rate = cfg->bitRate;
-    if (rate >= 0 && rate < 15)
-        rate = kBitRates[rate];
-    else if (rate <= 30) {
-        setLastError("invalid bit rate " + std::to_string(rate));
+    const int rate = vazcommon::bitRateOf(cfg->bitRate);
+    if (rate == 0) {
+        setLastError("invalid bit rate " + std::to_string(cfg->bitRate));
         return VAZ_ERR_NOT_VALID;
     }
     struct termios t {};
@@ -498,15 +479,9 @@ VAZ_API int32_t vazSerConfigure(VazHandle h, const VazConfig* cfg) {
 }
 
 VAZ_API int32_t vazSerClosePort(VazHandle h) {
-    std::shared_ptr<Port> p;
-    {
-        std::lock_guard lock(tableMutex);
-        if (h < 0 || h >= kMaxPorts || !table[h]) {
-            setLastError("invalid port handle");
-            return VAZ_FAIL;
-        }
-        p = std::move(table[h]);
-    }
+    std::shared_ptr<Port> p = ports.take(h);
+    if (!p)
+        return VAZ_FAIL;
     if (!p->hungUp) {
         tcflush(p->fd, TCIFLUSH);
         if (p->haveOriginal)
@@ -520,10 +495,8 @@ VAZ_API int32_t vazSerClosePort(VazHandle h) {
 
 VAZ_API int32_t vazSerGetByte(VazHandle h) {
     auto p = lookup(h);
-    if (!p) {
-        setLastError("invalid port handle");
+    if (!p)
         return VAZ_FAIL;
-    }
     std::lock_guard rx(p->rxMutex);
     if (p->rxPos < p->rxLen)
         return p->rxBuf[p->rxPos++];
@@ -563,11 +536,13 @@ VAZ_API int32_t vazSerGetByte(VazHandle h) {
 }
 
 VAZ_API int32_t vazSerGetData(VazHandle h, uint8_t* buffer, int32_t n) {
-    auto p = lookup(h);
-    if (!p || (!buffer && n > 0) || n < 0) {
-        setLastError("invalid port handle or buffer");
+    if ((!buffer && n > 0) || n < 0) {
+        setLastError("bad buffer");
         return VAZ_FAIL;
     }
+    auto p = lookup(h);
+    if (!p)
+        return VAZ_FAIL;
     if (n == 0)
         return 0;
     std::lock_guard rx(p->rxMutex);
@@ -613,21 +588,21 @@ VAZ_API int32_t vazSerGetData(VazHandle h, uint8_t* buffer, int32_t n) {
 
 VAZ_API int32_t vazSerPutByte(VazHandle h, uint8_t byte) {
     auto p = lookup(h);
-    if (!p) {
-        setLastError("invalid port handle");
+    if (!p)
         return EBADF;
-    }
     if (writeAll(*p, &byte, 1) == 1)
         return VAZ_OK;
     return p->hungUp ? EIO : ETIMEDOUT;
 }
 
 VAZ_API int32_t vazSerPutData(VazHandle h, const uint8_t* buffer, int32_t n) {
-    auto p = lookup(h);
-    if (!p || (!buffer && n > 0) || n < 0) {
-        setLastError("invalid port handle or buffer");
+    if ((!buffer && n > 0) || n < 0) {
+        setLastError("bad buffer");
         return VAZ_FAIL;
     }
+    auto p = lookup(h);
+    if (!p)
+        return VAZ_FAIL;
     if (n == 0)
         return 0;
     return writeAll(*p, buffer, n);
@@ -635,10 +610,8 @@ VAZ_API int32_t vazSerPutData(VazHandle h, const uint8_t* buffer, int32_t n) {
 
 VAZ_API int32_t vazSerRxReadyCount(VazHandle h) {
     auto p = lookup(h);
-    if (!p) {
-        setLastError("invalid port handle");
+    if (!p)
         return VAZ_FAIL;
-    }
     int buffered = 0;
     {
         std::lock_guard rx(p->rxMutex);
@@ -791,15 +764,6 @@ VAZ_API int32_t vazSerGetTimeoutTx(VazHandle h) {
     return p ? p->timeoutTx.load() : VAZ_FAIL;
 }
 
-static int32_t copyText(const std::string& s, char* buffer, int32_t n) {
-    if (!buffer || n <= 0)
-        return VAZ_FAIL;
-    const size_t len = std::min(s.size(), size_t(n - 1));
-    std::memcpy(buffer, s.data(), len);
-    buffer[len] = '\0';
-    return int32_t(len);
-}
-
 VAZ_API int32_t vazSerGetName(VazHandle h, char* buffer, int32_t n) {
     auto p = lookup(h);
     if (!p)
@@ -812,7 +776,7 @@ VAZ_API int32_t vazSerGetLibVer(char* buffer, int32_t n) {
 }
 
 VAZ_API int32_t vazSerGetLastErrorText(char* buffer, int32_t n) {
-    return copyText(tlsLastError, buffer, n);
+    return vazcommon::lastErrorText(buffer, n);
 }
 
 // Waits for input with poll() on the port and on the handle's wake pipe: no wake-up while nothing

@@ -1,14 +1,14 @@
 // Shared pieces of the termios driver.
 #pragma once
 
-#include <vazEdo.h>
+#include <DriverCommon.h>
 
 #include <string>
 
 namespace vazposix {
 
-// Remembers the platform's error text of the last failing call on this thread.
-void setLastError(const std::string& text);
+using vazcommon::setLastError;
+// Records the system's text for err as the calling thread's last error.
 void setLastErrno(const std::string& what, int err);
 
 // Sets a bit rate that has no Bnnn constant (Linux: termios2 with BOTHER). 0 or an errno value.

@@ -6,26 +6,22 @@
 // (file, line, cause) is written once to standard error and is the last-error text of the open.
 //
 // One lock guards all state. Timed reads wait on a condition variable with the lock released.
-// Device notices come from a watcher thread that runs only while a callback is registered.
+// Device notices come from the common polling watcher, which runs only while a callback is registered.
 
 #include "SimPort.h"
 #include "SimScript.h"
 
-#include <vazEdo.h>
+#include <DriverCommon.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace vazsim {
@@ -39,12 +35,8 @@ std::int64_t nowMs() {
     return duration_cast<milliseconds>(steady_clock::now() - epoch).count();
 }
 
-thread_local std::string lastError;
-
-int32_t failWith(int32_t code, std::string text) {
-    lastError = std::move(text);
-    return code;
-}
+using vazcommon::copyText;
+using vazcommon::failWith;
 
 std::string lower(std::string s) {
     for (char& c : s)
@@ -101,20 +93,8 @@ struct Driver {
     std::optional<Script> script;
     std::string scriptError;
     std::vector<Device> devices;
-    std::map<VazHandle, Handle> handles;
-    VazHandle nextHandle = 0;
-
-    // Device notification watcher.
-    std::mutex watchMu; // serialises register/unregister
-    std::thread watcher;
-    std::condition_variable watchWake;
-    bool watchStop = false;
-    std::uint64_t watchGeneration = 0; // a watcher left running by an unregister from its own
-                                       // callback ends when a newer one starts
-    VazDeviceNotificationFn notifyFn = nullptr;
-    void* notifyCtx = nullptr;
-
-    ~Driver() { stopWatcher(); }
+    vazcommon::HandleTable<Handle> handles;
+    vazcommon::DeviceWatcher watcher; // declared last: stops before the devices go
 
     void load() {
         if (loaded)
@@ -144,10 +124,7 @@ struct Driver {
         return nullptr;
     }
 
-    Handle* handle(VazHandle h) {
-        auto it = handles.find(h);
-        return it == handles.end() ? nullptr : &it->second;
-    }
+    Handle* handle(VazHandle h) { return handles.find(h); }
 
     // Brings a port's receive queue up to now and notes an unplug the program ran into.
     void advance(Handle& hd, std::int64_t now) {
@@ -156,47 +133,20 @@ struct Driver {
             hd.device->programUnplugAt = hd.port->programUnplugAt();
     }
 
-    void stopWatcher() {
-        std::thread t;
-        {
-            std::lock_guard lock(mu);
-            watchStop = true;
-            notifyFn = nullptr;
-            watchWake.notify_all();
-            t = std::move(watcher);
-        }
-        if (t.joinable()) {
-            if (t.get_id() == std::this_thread::get_id())
-                t.detach(); // unregistered from inside the callback: the thread ends on its own
-            else
-                t.join();
-        }
-    }
-
-    void watch(std::uint64_t generation) {
-        std::unique_lock lock(mu);
-        while (!watchStop && generation == watchGeneration) {
-            const std::int64_t now = nowMs();
-            for (auto& [h, hd] : handles)
-                advance(hd, now);
-            std::vector<std::string> removed;
-            for (Device& d : devices) {
-                if (!d.removalNotified && d.unplugged(now)) {
-                    d.removalNotified = true;
-                    removed.push_back(d.desc->name);
-                }
+    // The devices unplugged since the previous call (the device watcher's poll).
+    std::vector<vazcommon::DeviceWatcher::Notice> removals() {
+        std::lock_guard lock(mu);
+        const std::int64_t now = nowMs();
+        for (auto& [h, hd] : handles)
+            advance(hd, now);
+        std::vector<vazcommon::DeviceWatcher::Notice> removed;
+        for (Device& d : devices) {
+            if (!d.removalNotified && d.unplugged(now)) {
+                d.removalNotified = true;
+                removed.push_back({VAZ_DEVICE_REMOVAL, d.desc->name});
             }
-            VazDeviceNotificationFn fn = notifyFn;
-            void* ctx = notifyCtx;
-            if (!removed.empty() && fn) {
-                lock.unlock();
-                for (const std::string& name : removed)
-                    fn(ctx, VAZ_DEVICE_REMOVAL, name.c_str());
-                lock.lock();
-                continue;
-            }
-            watchWake.wait_for(lock, std::chrono::milliseconds(20));
         }
+        return removed;
     }
 };
 
@@ -211,7 +161,7 @@ template <typename F> int32_t withPort(VazHandle h, F f) {
     std::lock_guard lock(d.mu);
     Handle* hd = d.handle(h);
     if (!hd)
-        return failWith(VAZ_FAIL, "the port is not open (handle " + std::to_string(h) + ")");
+        return vazcommon::failNotOpen(h);
     return f(*hd);
 }
 
@@ -235,10 +185,8 @@ bool hangup(Handle& hd, std::int64_t now) {
 }
 
 LineSettings lineSettings(const VazConfig* c) {
-    static constexpr std::int64_t rates[] = {110,   150,   300,   600,    1200,   2400,   4800,  9600,
-                                             19200, 38400, 57600, 115200, 230400, 460800, 921600};
     LineSettings s;
-    s.bitRate = c->bitRate <= 14 ? rates[c->bitRate] : c->bitRate;
+    s.bitRate = vazcommon::bitRateOf(c->bitRate);
     s.dataBits = 5 + c->dataBits;
     s.parity = c->parity;
     s.stopBits = 1 + c->stopBits;
@@ -246,7 +194,7 @@ LineSettings lineSettings(const VazConfig* c) {
 }
 
 bool validSettings(const VazConfig* c, std::string& why) {
-    if (c->bitRate < 0 || (c->bitRate > 14 && c->bitRate <= 30) || c->bitRate > 921600)
+    if (vazcommon::bitRateOf(c->bitRate) == 0 || c->bitRate > 921600)
         why = "unsupported bit rate " + std::to_string(c->bitRate);
     else if (c->parity < 0 || c->parity > 4)
         why = "unsupported parity " + std::to_string(c->parity);
@@ -268,7 +216,7 @@ int32_t readBytes(VazHandle h, std::uint8_t* buffer, std::int32_t n) {
     std::unique_lock lock(d.mu);
     Handle* hd = d.handle(h);
     if (!hd)
-        return failWith(VAZ_FAIL, "the port is not open (handle " + std::to_string(h) + ")");
+        return vazcommon::failNotOpen(h);
     const std::int64_t deadline = nowMs() + std::max<std::int32_t>(0, hd->timeoutRx);
     for (;;) {
         const std::int64_t now = nowMs();
@@ -335,10 +283,7 @@ VAZ_API int32_t VAZ_CALL vazSerOpenPort(VazConfig* config) {
     if (!dev->firstOpen)
         dev->firstOpen = now;
     dev->open = true;
-    const VazHandle h = d.nextHandle;
-    d.nextHandle = d.nextHandle >= 0x3FFFFFFF ? 0 : d.nextHandle + 1;
-    d.handles.emplace(h, Handle{dev, std::move(port)});
-    config->port = h + 1;
+    config->port = d.handles.add(Handle{dev, std::move(port)}) + 1;
     return VAZ_OK;
 }
 
@@ -358,11 +303,10 @@ VAZ_API int32_t VAZ_CALL vazSerConfigure(VazHandle h, const VazConfig* config) {
 VAZ_API int32_t VAZ_CALL vazSerClosePort(VazHandle h) {
     Driver& d = driver();
     std::lock_guard lock(d.mu);
-    auto it = d.handles.find(h);
-    if (it == d.handles.end())
-        return failWith(VAZ_FAIL, "the port is not open (handle " + std::to_string(h) + ")");
-    it->second.device->open = false;
-    d.handles.erase(it);
+    std::optional<Handle> hd = d.handles.take(h);
+    if (!hd)
+        return vazcommon::failNotOpen(h);
+    hd->device->open = false;
     d.changed.notify_all();
     return VAZ_OK;
 }
@@ -518,10 +462,7 @@ VAZ_API int32_t VAZ_CALL vazSerGetTimeoutTx(VazHandle h) {
 
 VAZ_API int32_t VAZ_CALL vazSerGetPortList(VazAddPortNameFn addPortName, VazAddPortInfoFn addPortInfo,
                                            void* ctx) {
-    struct Entry {
-        std::string name, manufacturer, description;
-    };
-    std::vector<Entry> list;
+    std::vector<vazcommon::PortEntry> list;
     {
         Driver& d = driver();
         std::lock_guard lock(d.mu);
@@ -536,56 +477,26 @@ VAZ_API int32_t VAZ_CALL vazSerGetPortList(VazAddPortNameFn addPortName, VazAddP
         }
     }
     // The callbacks run without the lock: they may call back into the driver.
-    for (const Entry& e : list) {
-        if (addPortName)
-            addPortName(ctx, e.name.c_str());
-        if (addPortInfo)
-            addPortInfo(ctx, e.name.c_str(), e.manufacturer.c_str(), e.description.c_str());
-    }
-    return int32_t(list.size());
+    return vazcommon::reportPorts(list, addPortName, addPortInfo, ctx);
 }
 
 VAZ_API int32_t VAZ_CALL vazSerRegisterDeviceNotification(VazDeviceNotificationFn fn, void* ctx) {
-    if (!fn)
-        return failWith(VAZ_FAIL, "no notification callback given");
     Driver& d = driver();
-    std::lock_guard reg(d.watchMu);
-    d.stopWatcher();
-    std::lock_guard lock(d.mu);
-    d.load();
-    d.notifyFn = fn;
-    d.notifyCtx = ctx;
-    d.watchStop = false;
-    // Devices gone before the registration were never announced to this callback; it learns of
-    // them from the port list.
-    const std::int64_t now = nowMs();
-    for (Device& dev : d.devices)
-        if (dev.unplugged(now))
-            dev.removalNotified = true;
-    const std::uint64_t generation = ++d.watchGeneration;
-    d.watcher = std::thread([&d, generation] { d.watch(generation); });
-    return VAZ_OK;
+    {
+        std::lock_guard lock(d.mu);
+        d.load();
+        // Devices gone before the registration were never announced to this callback; it learns of
+        // them from the port list.
+        const std::int64_t now = nowMs();
+        for (Device& dev : d.devices)
+            if (dev.unplugged(now))
+                dev.removalNotified = true;
+    }
+    return d.watcher.start(fn, ctx, std::chrono::milliseconds(20), [&d] { return d.removals(); });
 }
 
 VAZ_API int32_t VAZ_CALL vazSerUnregisterDeviceNotification(VazDeviceNotificationFn fn, void* ctx) {
-    Driver& d = driver();
-    std::lock_guard reg(d.watchMu);
-    {
-        std::lock_guard lock(d.mu);
-        if (d.notifyFn != fn || d.notifyCtx != ctx)
-            return failWith(VAZ_FAIL, "this callback is not registered");
-    }
-    d.stopWatcher();
-    return VAZ_OK;
-}
-
-static int32_t copyText(const std::string& text, char* buffer, int32_t n) {
-    if (!buffer || n <= 0)
-        return VAZ_FAIL;
-    std::size_t k = std::min(text.size(), std::size_t(n - 1));
-    std::memcpy(buffer, text.data(), k);
-    buffer[k] = '\0';
-    return int32_t(k);
+    return driver().watcher.stop(fn, ctx);
 }
 
 VAZ_API int32_t VAZ_CALL vazSerGetName(VazHandle h, char* buffer, int32_t n) {
@@ -602,9 +513,7 @@ VAZ_API int32_t VAZ_CALL vazSerGetLibVer(char* buffer, int32_t n) {
 }
 
 VAZ_API int32_t VAZ_CALL vazSerGetLastErrorText(char* buffer, int32_t n) {
-    if (lastError.empty())
-        return 0;
-    return copyText(lastError, buffer, n);
+    return vazcommon::lastErrorText(buffer, n);
 }
 
 // Waits on the driver's condition variable until the next scripted byte falls due, the device goes,

@@ -19,7 +19,7 @@
 #include <devguid.h>
 #include <setupapi.h>
 
-#include <vazEdo.h>
+#include <DriverCommon.h>
 
 #ifndef ERROR_NO_SUCH_DEVICE
 #define ERROR_NO_SUCH_DEVICE 433L // winerror.h of newer SDKs; missing from mingw-w64
@@ -28,22 +28,19 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <cstring>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
 
+using vazcommon::copyText;
+using vazcommon::failWith;
+
 constexpr const char* kLibVer = "Vornal Win32 serial driver 1.0";
 constexpr DWORD kTxTimeoutCapMs = 60000; // a write never blocks longer than a minute
-
-thread_local std::string lastError;
 
 std::string narrow(const std::wstring& w) {
     if (w.empty())
@@ -87,13 +84,7 @@ std::string systemText(DWORD err) {
 
 // Records the calling thread's Windows error for vazSerGetLastErrorText and returns `code`.
 int32_t failWin(int32_t code, const std::string& what) {
-    lastError = what + ": " + systemText(GetLastError());
-    return code;
-}
-
-int32_t failWith(int32_t code, std::string text) {
-    lastError = std::move(text);
-    return code;
+    return failWith(code, what + ": " + systemText(GetLastError()));
 }
 
 // Errors after which the device is gone for good (adapter unplugged, driver removed).
@@ -166,35 +157,8 @@ struct Port {
 };
 
 struct Driver {
-    std::mutex mu;
-    std::map<VazHandle, std::shared_ptr<Port>> ports;
-    VazHandle nextHandle = 0;
-
-    std::mutex watchMu;
-    std::thread watcher;
-    std::mutex wakeMu;
-    std::condition_variable wake;
-    bool stop = false;
-    std::uint64_t generation = 0; // a watcher left running by an unregister from its own callback
-                                  // ends when a newer one starts
-    VazDeviceNotificationFn fn = nullptr;
-    void* ctx = nullptr;
-
-    ~Driver() { stopWatcher(); }
-
-    void stopWatcher() {
-        {
-            std::lock_guard lock(wakeMu);
-            stop = true;
-            wake.notify_all();
-        }
-        if (watcher.joinable()) {
-            if (watcher.get_id() == std::this_thread::get_id())
-                watcher.detach();
-            else
-                watcher.join();
-        }
-    }
+    vazcommon::PortTable<Port> ports;
+    vazcommon::DeviceWatcher watcher; // declared last: stops before the ports go
 };
 
 Driver& driver() {
@@ -202,31 +166,23 @@ Driver& driver() {
     return d;
 }
 
+// The open port, or null with the last error set.
 std::shared_ptr<Port> find(VazHandle h) {
-    Driver& d = driver();
-    std::lock_guard lock(d.mu);
-    auto it = d.ports.find(h);
-    if (it == d.ports.end()) {
-        lastError = "the port is not open (handle " + std::to_string(h) + ")";
-        return nullptr;
-    }
-    return it->second;
+    return driver().ports.find(h);
 }
 
-constexpr DWORD kRates[] = {110,   150,   300,   600,    1200,   2400,   4800,  9600,
-                            19200, 38400, 57600, 115200, 230400, 460800, 921600};
-
 int32_t applySettings(Port& p, const VazConfig* c) {
-    if (c->bitRate < 0 || (c->bitRate > 14 && c->bitRate <= 30) || c->parity < 0 || c->parity > 4 ||
-        c->dataBits < 0 || c->dataBits > 3 || c->stopBits < 0 || c->stopBits > 1 || c->handshake < 0 ||
-        (c->handshake > 3 && c->handshake < 16) || c->handshake > 240)
+    const int32_t rate = vazcommon::bitRateOf(c->bitRate);
+    if (rate == 0 || c->parity < 0 || c->parity > 4 || c->dataBits < 0 || c->dataBits > 3 ||
+        c->stopBits < 0 || c->stopBits > 1 || c->handshake < 0 || (c->handshake > 3 && c->handshake < 16) ||
+        c->handshake > 240)
         return failWith(VAZ_ERR_NOT_VALID, p.name + ": unusable settings");
     std::lock_guard lock(p.stateMu);
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(p.h, &dcb))
         return failWin(int32_t(GetLastError()), p.name + ": GetCommState");
-    dcb.BaudRate = c->bitRate <= 14 ? kRates[c->bitRate] : DWORD(c->bitRate);
+    dcb.BaudRate = DWORD(rate);
     dcb.ByteSize = BYTE(5 + c->dataBits);
     static constexpr BYTE parities[] = {NOPARITY, ODDPARITY, EVENPARITY, MARKPARITY, SPACEPARITY};
     dcb.Parity = parities[c->parity];
@@ -344,9 +300,7 @@ int32_t purge(VazHandle h, DWORD flags, const char* what) {
     return VAZ_OK;
 }
 
-struct PortEntry {
-    std::string name, manufacturer, description;
-};
+using vazcommon::PortEntry;
 
 std::wstring registryString(HKEY key, const wchar_t* value) {
     DWORD type = 0, size = 0;
@@ -421,42 +375,27 @@ std::vector<PortEntry> listPorts(bool details) {
     return out;
 }
 
-void watch(std::uint64_t generation) {
-    Driver& d = driver();
-    std::set<std::string> known;
+std::set<std::string> portNames() {
+    std::set<std::string> names;
     for (const PortEntry& e : listPorts(false))
-        known.insert(e.name);
-    std::unique_lock lock(d.wakeMu);
-    while (!d.stop && generation == d.generation) {
-        d.wake.wait_for(lock, std::chrono::milliseconds(500));
-        if (d.stop || generation != d.generation)
-            break;
-        VazDeviceNotificationFn fn = d.fn;
-        void* ctx = d.ctx;
-        if (!fn)
-            continue;
-        lock.unlock();
-        std::set<std::string> now;
-        for (const PortEntry& e : listPorts(false))
-            now.insert(e.name);
-        for (const std::string& n : known)
-            if (!now.count(n))
-                fn(ctx, VAZ_DEVICE_REMOVAL, n.c_str());
-        for (const std::string& n : now)
-            if (!known.count(n))
-                fn(ctx, VAZ_DEVICE_ARRIVAL, n.c_str());
-        known = std::move(now);
-        lock.lock();
-    }
+        names.insert(e.name);
+    return names;
 }
 
-int32_t copyText(const std::string& text, char* buffer, int32_t n) {
-    if (!buffer || n <= 0)
-        return VAZ_FAIL;
-    std::size_t k = std::min(text.size(), std::size_t(n - 1));
-    std::memcpy(buffer, text.data(), k);
-    buffer[k] = '\0';
-    return int32_t(k);
+// One look at the registry's port list: what came and went since the previous look.
+vazcommon::DeviceWatcher::Poll portListChanges() {
+    return [known = portNames()]() mutable {
+        std::vector<vazcommon::DeviceWatcher::Notice> notices;
+        std::set<std::string> now = portNames();
+        for (const std::string& n : known)
+            if (!now.count(n))
+                notices.push_back({VAZ_DEVICE_REMOVAL, n});
+        for (const std::string& n : now)
+            if (!known.count(n))
+                notices.push_back({VAZ_DEVICE_ARRIVAL, n});
+        known = std::move(now);
+        return notices;
+    };
 }
 
 } // namespace
@@ -473,8 +412,8 @@ VAZ_API int32_t VAZ_CALL vazSerOpenPort(VazConfig* config) {
     const std::string name = config->portName;
     Driver& d = driver();
     {
-        std::lock_guard lock(d.mu);
-        for (const auto& [h, p] : d.ports)
+        std::lock_guard lock(d.ports.mutex);
+        for (const auto& [h, p] : d.ports.handles)
             if (upper(p->name) == upper(name))
                 return failWith(VAZ_ERR_ALREADY_OPEN, name + ": this program has the port open already");
     }
@@ -526,11 +465,8 @@ VAZ_API int32_t VAZ_CALL vazSerOpenPort(VazConfig* config) {
     PurgeComm(port->h, PURGE_RXCLEAR | PURGE_TXCLEAR);
     port->collect();
     port->conditions = 0;
-    std::lock_guard lock(d.mu);
-    const VazHandle h = d.nextHandle;
-    d.nextHandle = d.nextHandle >= 0x3FFFFFFF ? 0 : d.nextHandle + 1;
-    d.ports.emplace(h, std::move(port));
-    config->port = h + 1;
+    std::lock_guard lock(d.ports.mutex);
+    config->port = d.ports.handles.add(std::move(port)) + 1;
     return VAZ_OK;
 }
 
@@ -544,16 +480,9 @@ VAZ_API int32_t VAZ_CALL vazSerConfigure(VazHandle h, const VazConfig* config) {
 }
 
 VAZ_API int32_t VAZ_CALL vazSerClosePort(VazHandle h) {
-    std::shared_ptr<Port> p;
-    {
-        Driver& d = driver();
-        std::lock_guard lock(d.mu);
-        auto it = d.ports.find(h);
-        if (it == d.ports.end())
-            return failWith(VAZ_FAIL, "the port is not open (handle " + std::to_string(h) + ")");
-        p = std::move(it->second);
-        d.ports.erase(it);
-    }
+    std::shared_ptr<Port> p = driver().ports.take(h);
+    if (!p)
+        return VAZ_FAIL;
     // A read still waiting on another thread is cut short; the handle closes when it returns.
     PurgeComm(p->h, PURGE_RXABORT | PURGE_TXABORT | PURGE_RXCLEAR | PURGE_TXCLEAR);
     return VAZ_OK;
@@ -729,44 +658,16 @@ VAZ_API int32_t VAZ_CALL vazSerGetTimeoutTx(VazHandle h) {
 
 VAZ_API int32_t VAZ_CALL vazSerGetPortList(VazAddPortNameFn addPortName, VazAddPortInfoFn addPortInfo,
                                            void* ctx) {
-    std::vector<PortEntry> list = listPorts(addPortInfo != nullptr);
-    for (const PortEntry& e : list) {
-        if (addPortName)
-            addPortName(ctx, e.name.c_str());
-        if (addPortInfo)
-            addPortInfo(ctx, e.name.c_str(), e.manufacturer.c_str(), e.description.c_str());
-    }
-    return int32_t(list.size());
+    return vazcommon::reportPorts(listPorts(addPortInfo != nullptr), addPortName, addPortInfo, ctx);
 }
 
 VAZ_API int32_t VAZ_CALL vazSerRegisterDeviceNotification(VazDeviceNotificationFn fn, void* ctx) {
-    if (!fn)
-        return failWith(VAZ_FAIL, "no notification callback given");
-    Driver& d = driver();
-    std::lock_guard reg(d.watchMu);
-    d.stopWatcher();
-    {
-        std::lock_guard lock(d.wakeMu);
-        d.fn = fn;
-        d.ctx = ctx;
-        d.stop = false;
-        ++d.generation;
-    }
-    d.watcher = std::thread(watch, d.generation);
-    return VAZ_OK;
+    // The registry's port list, compared twice a second.
+    return driver().watcher.start(fn, ctx, std::chrono::milliseconds(500), portListChanges());
 }
 
 VAZ_API int32_t VAZ_CALL vazSerUnregisterDeviceNotification(VazDeviceNotificationFn fn, void* ctx) {
-    Driver& d = driver();
-    std::lock_guard reg(d.watchMu);
-    {
-        std::lock_guard lock(d.wakeMu);
-        if (d.fn != fn || d.ctx != ctx)
-            return failWith(VAZ_FAIL, "this callback is not registered");
-        d.fn = nullptr;
-    }
-    d.stopWatcher();
-    return VAZ_OK;
+    return driver().watcher.stop(fn, ctx);
 }
 
 VAZ_API int32_t VAZ_CALL vazSerGetName(VazHandle h, char* buffer, int32_t n) {
@@ -779,9 +680,7 @@ VAZ_API int32_t VAZ_CALL vazSerGetLibVer(char* buffer, int32_t n) {
 }
 
 VAZ_API int32_t VAZ_CALL vazSerGetLastErrorText(char* buffer, int32_t n) {
-    if (lastError.empty())
-        return 0;
-    return copyText(lastError, buffer, n);
+    return vazcommon::lastErrorText(buffer, n);
 }
 
 // Waits with a timed read of one byte (read time-outs "MAXDWORD, MAXDWORD, t": returns as soon as a

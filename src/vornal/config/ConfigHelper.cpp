@@ -4,6 +4,8 @@
 #include "vornal/util/ResourceBundle.h"
 #include "vornal/util/WholeNumber.h"
 
+#include <Direduva/SerialConfig.h>
+
 #include <array>
 #include <atomic>
 #include <limits>
@@ -46,21 +48,9 @@ template <std::size_t N> QString displayAt(const std::array<Entry, N>& table, in
     return displayText(table.at(std::size_t(ordinal)));
 }
 
-constexpr std::array<Entry, 15> kBitRates{{{"BR_110", "110", false},
-                                           {"BR_150", "150", false},
-                                           {"BR_300", "300", false},
-                                           {"BR_600", "600", false},
-                                           {"BR_1200", "1200", false},
-                                           {"BR_2400", "2400", false},
-                                           {"BR_4800", "4800", false},
-                                           {"BR_9600", "9600", false},
-                                           {"BR_19200", "19200", false},
-                                           {"BR_38400", "38400", false},
-                                           {"BR_57600", "57600", false},
-                                           {"BR_115200", "115200", false},
-                                           {"BR_230400", "230400", false},
-                                           {"BR_460800", "460800", false},
-                                           {"BR_921600", "921600", false}}};
+// The rates come from the serial library's table, which also defines their indexes.
+constexpr const auto& kBitRates = Direduva::SerialConfig::bitRateNumbers;
+static_assert(kBitRates.size() == 15, "ConfigHelper::BitRates has one constant per rate");
 constexpr std::array<Entry, 4> kDataBits{
     {{"LN_5BITS", "5", false}, {"LN_6BITS", "6", false}, {"LN_7BITS", "7", false}, {"LN_8BITS", "8", false}}};
 constexpr std::array<Entry, 2> kStopBits{{{"ST_1BITS", "1", false}, {"ST_2BITS", "2", false}}};
@@ -192,10 +182,8 @@ constexpr int kNumeric = 0, kAlphaBasic = 1, kAlphaComplete = 2;
 
 // Port defaults in the notation "rate/data bits/parity/stop bits/terminator[, handshake]".
 constexpr int rateIndex(int rate) {
-    constexpr std::array<int, 15> rates{110,   150,   300,   600,    1200,   2400,   4800,  9600,
-                                        19200, 38400, 57600, 115200, 230400, 460800, 921600};
-    for (std::size_t i = 0; i < rates.size(); ++i)
-        if (rates[i] == rate)
+    for (std::size_t i = 0; i < kBitRates.size(); ++i)
+        if (kBitRates[i] == rate)
             return int(i);
     return -1;
 }
@@ -652,13 +640,13 @@ const char* requestCommand(int ordinal) {
 // ---- names and display texts ----
 
 QString ConfigHelper::BitRates::nameOf(int o) {
-    return nameAt(kBitRates, o);
+    return QStringLiteral("BR_") + displayOf(o);
 }
 QString ConfigHelper::BitRates::displayOf(int o) {
-    return displayAt(kBitRates, o);
+    return QString::number(kBitRates.at(std::size_t(o)));
 }
 int ConfigHelper::BitRates::getRate() const {
-    return QString::fromLatin1(kBitRates.at(ordinal()).display).toInt();
+    return kBitRates.at(std::size_t(ordinal()));
 }
 
 QString ConfigHelper::DataBits::nameOf(int o) {
