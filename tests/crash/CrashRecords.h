@@ -53,6 +53,15 @@ inline config::Config crashRecord(bool second) {
     set("ignoreTimeLimit", "", "500", second);
     set("ignoreDifference", "", "0.01", second);
     set("reconnect", "true", "false", second);
+    set("typeOnlyStable", "false", "true", second);
+    set("oncePerPlacement", "false", "true", second);
+    set("requestCommand", "", "S<13><10>", second);
+    set("requestHotkey", "", "Ctrl+Alt+R", second);
+    set("requestEverySeconds", "", "5", second);
+    set("dataLogFile", "", "/tmp/readings.csv", second);
+    set("dataLogMaxBytes", "10485760", "2048", second);
+    set("dataLogKeep", "5", "2", second);
+    set("keyBackend", "auto", "x11", second);
     return c;
 }
 

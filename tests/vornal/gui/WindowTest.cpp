@@ -1,6 +1,6 @@
 // The main window's controls: validation rules, the instrument question, saving when leaving a tab.
-#include "support/OtherSettings.h"
 #include "GuiTestMain.h"
+#include "support/OtherSettings.h"
 
 #include "EventLog.h"
 #include "VororaZeZov.h"

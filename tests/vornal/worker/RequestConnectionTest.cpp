@@ -4,8 +4,8 @@
 #include "vornal/config/Config.h"
 #include "vornal/worker/Connection.h"
 
-#include "support/WaitFor.h"
 #include "support/SimEnvironment.h"
+#include "support/WaitFor.h"
 
 #include <platform/hotkey/GlobalHotkey.h>
 #include <platform/hotkey/fake/FakeHotkey.h>

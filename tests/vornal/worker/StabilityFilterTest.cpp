@@ -8,8 +8,8 @@
 
 using vornal::config::Config;
 using vornal::config::ConfigHelper;
-using vornal::worker::DataLine;
 using vornal::decimal::Decimal;
+using vornal::worker::DataLine;
 using vornal::worker::LinePipeline;
 using vornal::worker::StabilityFilter;
 using Instrument = ConfigHelper::Instrument;
