@@ -1594,11 +1594,12 @@ void VororaZeZovFrame2::notifyWhenHidden(const QString& caption, const QString& 
 }
 
 void VororaZeZovFrame2::startConnection() {
-    // 1.
+    // What the tabs show is what the connection uses.
     updateConfigFromTabs();
     if (!connection_)
         createConnection();
-    // 2.-9. Typing, Caps Lock, sound, duplicate filter, the port, the reading.
+    // The connection sets up typing, the Caps Lock check, sound, the duplicate filter, the port and the
+    // reading, in that order.
     worker::Connection::Options options;
     options.reconnect = config_.getReconnect();
     updateTypingHold();
@@ -1660,8 +1661,8 @@ void VororaZeZovFrame2::update(const worker::DataLine& line) {
 }
 
 void VororaZeZovFrame2::showLine(const worker::DataLine& line, const worker::DataLine& received) {
-    // 3. (1. duplicate filter, 2. sound and 5. typing are the connection's.) A reading held back as
-    // unstable is shown as a line without a known value.
+    // The event log (the duplicate filter, sound and typing are the connection's). A reading held back
+    // as unstable is shown as a line without a known value.
     if (connection_ && connection_->lastOutcome() == worker::Connection::Outcome::Unstable)
         eventLog_->eventLogAppend(EventLog::timePrefix(received.getDateTime()) + received.getRawData() +
                                       u'\n',
@@ -1671,7 +1672,7 @@ void VororaZeZovFrame2::showLine(const worker::DataLine& line, const worker::Dat
     lastLines_.push_back(received.rawData());
     while (lastLines_.size() > static_cast<size_t>(kLastReceivedLines))
         lastLines_.pop_front();
-    // 4.
+    // The line count in the status.
     lastLineCount_ = line.getCount();
     refreshLineStatus();
 }

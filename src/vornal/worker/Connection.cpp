@@ -122,7 +122,7 @@ bool Connection::start(const config::Config& config, const Options& options) {
     emit started();
     // The stable-reading filter, the data log and the requests.
     startExtras();
-    // 6.
+    // The reading starts.
     worker_->execute();
     return true;
 }
@@ -264,7 +264,7 @@ void Connection::dispatch(const DataLine& received) {
         if (!failure.isEmpty())
             emit logEvent(failure, true);
     }
-    // 4.
+    // 4. The sound of a value.
     if (soundBot_ && line.hasValue())
         soundBot_->beep();
     // 5. The event log and the status.
