@@ -120,6 +120,10 @@ fi
 if ! $sudo cmake --install "$build" >>"$log" 2>&1; then
   tail -40 "$log" >&2; echo "qt-windows: installing Qt failed; full log: $log" >&2; exit 1
 fi
+# The prefix stands on its own: Qt's toolchain file names the compiler toolchain it was built with.
+$sudo cp "$work/mingw-toolchain.cmake" "$prefix/lib/cmake/vornal-mingw-toolchain.cmake"
+$sudo sed -i "s|$work/mingw-toolchain.cmake|$prefix/lib/cmake/vornal-mingw-toolchain.cmake|" \
+  "$prefix/lib/cmake/Qt6/qt.toolchain.cmake"
 minutes=$((($(date +%s) - start + 59) / 60))
 printf 'Qt %s for x86_64-w64-mingw32, built in %d min on %d cores, %s\n' \
   "$(basename "$src" | sed 's/^qt6-base-//')" "$minutes" "$(nproc)" "$(date -u +%F)" | $sudo tee "$stamp" >/dev/null

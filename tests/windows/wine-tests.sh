@@ -76,7 +76,7 @@ if ! timeout 300 "$wine" wineboot --init >"$out/wineboot.log" 2>&1; then
   cat "$out/wineboot.log"; echo "FAIL setup: wine could not create its prefix"; exit 1
 fi
 "$wineserver" -w
-appdata="$WINEPREFIX/drive_c/users/$USER/AppData/Local"
+appdata="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Local"
 [[ -d "$appdata" ]] || appdata=$(find "$WINEPREFIX/drive_c/users" -maxdepth 3 -type d -path '*/AppData/Local' | head -1)
 
 # ---- the deployed files ---------------------------------------------------------------------------
@@ -166,9 +166,13 @@ else
     fail "com run" "printed '$(xargs <"$out/run.out")'; log: $(tail -3 "$out/run.err" | xargs)"
   fi
   # The device goes away: the pty pair closes.
+  running=0
+  kill -0 "$run_pid" 2>/dev/null && running=1
   exec 7>&-
   stop "$socat_pid"
-  if wait_for 30 bash -c "! kill -0 $run_pid 2>/dev/null"; then
+  if [[ $running == 0 ]]; then
+    fail "com vanish" "the run had ended before the pty vanished; log: $(tail -3 "$out/run.err" | xargs)"
+  elif wait_for 30 bash -c "! kill -0 $run_pid 2>/dev/null"; then
     wait "$run_pid"; rc=$?
     if [[ $rc -ne 0 ]] && grep -q . "$out/run.err"; then
       pass "com: the vanished pty ends the run with status $rc and a report ($(tail -1 "$out/run.err" | tr -d '\r'))"
@@ -221,7 +225,7 @@ if wait_for 60 bash -c "'$wine' '$build/bin/wintarget.exe' --windows | grep -q '
     fail window "the program still runs 20 s after its window was asked to close"
   fi
 else
-  fail window "no window titled Vornal within 60 s; log: $(tail -5 "$out/window.err" | xargs)"
+  fail window "no window titled \"Halvorn Vornal\" within 60 s; log: $(tail -5 "$out/window.err" | xargs)"
 fi
 stop "$vornal_pid"
 stop "$target_pid"
@@ -239,6 +243,10 @@ else
     v=$("$wine" "$inst/bin/vornal-cli.exe" --version 2>&1 | tr -d '\r')
     [[ "$v" == "vornal-cli $version" ]] && pass "installer: the installed vornal-cli.exe starts" ||
       fail installer "installed vornal-cli.exe --version printed '$v'"
+    # The simulator's driver is found in the installed layout (lib\vornal\drivers\sim).
+    sims=$("$wine" "$inst/bin/vornal-cli.exe" --store "$store" --simulate ports 2>&1 | tr -d '\r')
+    grep -q '^SIM1: ' <<<"$sims" && pass "installer: the installed vornal-cli.exe finds the simulator's driver" ||
+      fail installer "installed vornal-cli.exe --simulate ports printed '$(xargs <<<"$sims")'"
     "$wine" "$inst/bin/vornal.exe" --store "$win_store" --simulate "$(winpath "$out/scale.vsim")" \
       >"$out/installed.out" 2>"$out/installed.err" &
     installed_pid=$!
@@ -250,15 +258,17 @@ else
     fi
     target --close 'Halvorn Vornal' >/dev/null
     wait_for 20 bash -c "! kill -0 $installed_pid 2>/dev/null" || stop "$installed_pid"
-    links=$(find "$WINEPREFIX/drive_c" -name 'Vornal*.lnk' | wc -l)
+    shortcuts() { find "$WINEPREFIX/drive_c" \( -name 'Vornal*.lnk' -o -path '*Start Menu*Vornal*' \) | sort; }
+    links=$(shortcuts | grep -c '/Vornal\.lnk$')
     [[ $links -ge 2 ]] && pass "installer: Start-menu and desktop shortcuts ($links)" ||
       fail installer "$links shortcuts named Vornal"
-    # The uninstaller copies itself away and returns at once; it is done when the folder is gone.
+    # The uninstaller copies itself away and returns at once; it is done when the folder is gone
+    # (user settings in AppData stay, as on Windows).
     "$wine" "$inst/Uninstall.exe" /S >"$out/uninstall.log" 2>&1
-    if wait_for 120 bash -c "[[ ! -e '$inst/bin/vornal.exe' ]]"; then
+    if wait_for 120 bash -c "[[ ! -e '$inst' ]]"; then
       "$wineserver" -w
       left=$(find "$inst" 2>/dev/null | head -5 | xargs)
-      links=$(find "$WINEPREFIX/drive_c" -name 'Vornal*.lnk' | wc -l)
+      links=$(shortcuts | wc -l)
       if [[ -z "$left" && $links -eq 0 ]] &&
         ! "$wine" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Halvorn Vornal' >/dev/null 2>&1; then
         pass "installer: the uninstaller removes the files, shortcuts and its registry entry"
@@ -266,7 +276,7 @@ else
         fail uninstaller "left behind: ${left:-nothing in the folder}; $links shortcuts"
       fi
     else
-      fail uninstaller "bin/vornal.exe still there 120 s after Uninstall.exe /S"
+      fail uninstaller "still there 120 s after Uninstall.exe /S: $(find "$inst" | head -5 | xargs)"
     fi
   else
     fail installer "status $rc; installed: $(find "$WINEPREFIX/drive_c" -maxdepth 4 -path '*Vornal*' | head -5 | xargs)"
