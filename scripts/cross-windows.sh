@@ -41,6 +41,14 @@ if [[ $with_qt == 1 ]]; then
   export PKG_CONFIG_LIBDIR="$prefix/lib/pkgconfig" PKG_CONFIG_PATH=""
 fi
 
+# A build folder configured for the other kind of build starts afresh: CMake reads the toolchain
+# file only when it configures a folder the first time.
+mode=$([[ $with_qt == 1 ]] && echo "with Qt from $prefix" || echo "Qt-free")
+if [[ -f "$build/CMakeCache.txt" && "$(cat "$build/vornal-windows-build.txt" 2>/dev/null)" != "$mode" ]]; then
+  rm -rf "$build/CMakeCache.txt" "$build/CMakeFiles"
+fi
+echo "$mode" >"$build/vornal-windows-build.txt"
+
 # Configuring every time is quick and picks up new folders.
 if ! cmake -S . -B "$build" -G Ninja "${toolchain[@]}" \
     -DCMAKE_BUILD_TYPE=Release -DVORNAL_BUILD_BENCH=OFF "$@" >"$log" 2>&1; then

@@ -24,7 +24,7 @@ fi
 if [[ "${1:-}" == "windows" ]]; then
   packages+=(
     g++-mingw-w64-x86-64-posix qt6-base-dev-tools dpkg-dev ninja-build m4
-    nsis wine64 socat xvfb xauth x11-utils
+    nsis wine64 socat xvfb
   )
 fi
 
