@@ -55,6 +55,7 @@ void installTerminationHandler(std::function<void()> handler) {
 #endif
 }
 
+#ifndef Q_OS_WIN
 std::string osArch() {
     const QString cpu = QSysInfo::currentCpuArchitecture();
     if (cpu == u"x86_64")
@@ -63,6 +64,7 @@ std::string osArch() {
         return "x86";
     return cpu.toStdString();
 }
+#endif
 } // namespace
 
 QString VororaZeZov::usage() {
