@@ -68,10 +68,10 @@ wine=$(command -v wine64 || true)
 if [[ -n "$wine" ]]; then
   export WINEDLLOVERRIDES='mscoree,mshtml=' WINEDEBUG=-all
   if [[ $with_qt == 1 ]]; then
-    # The tests use the shared compiler runtime, as the programs do.
+    # The tests use the shared compiler runtime, as the programs do, and some use Qt.
     runtime=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=libstdc++-6.dll)")
     pthread=$(dirname "$(realpath "$(x86_64-w64-mingw32-g++-posix -print-file-name=libwinpthread-1.dll)")")
-    export WINEPATH="Z:${runtime//\//\\};Z:${pthread//\//\\}"
+    export WINEPATH="Z:${runtime//\//\\};Z:${pthread//\//\\};Z:${prefix//\//\\}\\bin"
   fi
   for t in "$build"/bin/direduva*.exe "$build"/bin/drivers_win32.exe "$build"/bin/platform_*.exe; do
     [[ -e "$t" ]] || continue

@@ -45,8 +45,22 @@ if(CMAKE_CROSSCOMPILING)
   if(NOT CMAKE_OBJDUMP)
     message(FATAL_ERROR "No objdump for the Windows programs (x86_64-w64-mingw32-objdump, package binutils-mingw-w64)")
   endif()
-  # Run at install time, after the programs and the plugins are in place.
+  # Run at install time, after the programs and the plugins are in place. CMake compares DLL names
+  # in lower case, as Windows does; the folders are searched through lower-case links to their DLLs.
+  set(_vornal_dll_links "${CMAKE_BINARY_DIR}/packaging/windows/dll-links")
   install(CODE "
+    file(REMOVE_RECURSE \"${_vornal_dll_links}\")
+    file(MAKE_DIRECTORY \"${_vornal_dll_links}\")
+    foreach(_dir ${_vornal_dll_dirs})
+      file(GLOB _dlls \"\${_dir}/*.dll\")
+      foreach(_dll IN LISTS _dlls)
+        get_filename_component(_name \"\${_dll}\" NAME)
+        string(TOLOWER \"\${_name}\" _name)
+        if(NOT EXISTS \"${_vornal_dll_links}/\${_name}\")
+          file(CREATE_LINK \"\${_dll}\" \"${_vornal_dll_links}/\${_name}\" SYMBOLIC)
+        endif()
+      endforeach()
+    endforeach()
     set(CMAKE_GET_RUNTIME_DEPENDENCIES_PLATFORM windows+pe)
     set(CMAKE_GET_RUNTIME_DEPENDENCIES_TOOL objdump)
     set(CMAKE_GET_RUNTIME_DEPENDENCIES_COMMAND \"${CMAKE_OBJDUMP}\")
@@ -57,14 +71,15 @@ if(CMAKE_CROSSCOMPILING)
                     \"\${_root}/${VORNAL_INSTALL_DRIVERDIR}/*/*.dll\")
     file(GET_RUNTIME_DEPENDENCIES EXECUTABLES \${_exes} LIBRARIES \${_libs}
          RESOLVED_DEPENDENCIES_VAR _found UNRESOLVED_DEPENDENCIES_VAR _missing
-         DIRECTORIES ${_vornal_dll_dirs}
+         DIRECTORIES \"${_vornal_dll_links}\"
          PRE_INCLUDE_REGEXES \"^[Qq][Tt]6\" \"^[Ll][Ii][Bb]\"
          PRE_EXCLUDE_REGEXES \".*\")
     if(_missing)
       message(FATAL_ERROR \"DLLs the programs need were not found: \${_missing}\")
     endif()
     foreach(_dll IN LISTS _found)
-      file(INSTALL \"\${_dll}\" DESTINATION \"\${_bin}\" FOLLOW_SYMLINK_CHAIN)
+      get_filename_component(_dll \"\${_dll}\" REALPATH)
+      file(INSTALL \"\${_dll}\" DESTINATION \"\${_bin}\")
     endforeach()")
   return()
 endif()
