@@ -3,6 +3,7 @@
 // items_per_second is lines per second on one core.
 #include "vornal/config/ConfigHelper.h"
 #include "vornal/config/RegexDialect.h"
+#include "vornal/decimal/Decimal.h"
 #include "vornal/worker/DataLine.h"
 #include "vornal/worker/Editor.h"
 #include "vornal/worker/Ignorer.h"
@@ -16,6 +17,8 @@
 #include <vector>
 
 using namespace vornal::worker;
+using vornal::decimal::Decimal;
+using vornal::decimal::RoundingMode;
 
 namespace {
 

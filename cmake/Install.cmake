@@ -21,20 +21,6 @@ set(VORNAL_INSTALL_DOCDIR "${CMAKE_INSTALL_DATADIR}/doc/vornal")
 set(VORNAL_INSTALL_SYSTEMD_USER_DIR "lib/systemd/user")
 set(VORNAL_APP_ID "com.halvorn.Vornal")
 
-# The release date of this version, from the program's own constant ("20240322"); man pages and the
-# software-centre entry show it.
-set(VORNAL_RELEASE_DATE "")
-set(_vornal_startup_header "${PROJECT_SOURCE_DIR}/src/vornal/gui/VororaZeZov.h")
-if(EXISTS "${_vornal_startup_header}")
-  set_property(DIRECTORY "${PROJECT_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${_vornal_startup_header}")
-  file(STRINGS "${_vornal_startup_header}" _vornal_date_line REGEX "RELEASEDATE *= *\"[0-9]+\"")
-  if(_vornal_date_line MATCHES "\"([0-9][0-9][0-9][0-9])([0-9][0-9])([0-9][0-9])\"")
-    set(VORNAL_RELEASE_DATE "${CMAKE_MATCH_1}-${CMAKE_MATCH_2}-${CMAKE_MATCH_3}")
-  endif()
-endif()
-if(NOT VORNAL_RELEASE_DATE)
-  string(TIMESTAMP VORNAL_RELEASE_DATE "%Y-%m-%d" UTC)
-endif()
 set(VORNAL_VERSION "${PROJECT_VERSION}")
 # Named in the Debian package and its changelog (cmake/Packaging.cmake uses them too).
 set(VORNAL_MAINTAINER "Halvorn <vornal@halvorn.example>")
@@ -86,13 +72,9 @@ endif()
 
 set(_vornal_docs "${PROJECT_SOURCE_DIR}/packaging/linux/copyright")
 foreach(_doc README.md docs/install.md docs/simulator.md docs/settings-export.md)
-  if(EXISTS "${PROJECT_SOURCE_DIR}/${_doc}")
-    list(APPEND _vornal_docs "${PROJECT_SOURCE_DIR}/${_doc}")
-  endif()
+  list(APPEND _vornal_docs "${PROJECT_SOURCE_DIR}/${_doc}")
 endforeach()
-if(_vornal_docs)
-  install(FILES ${_vornal_docs} DESTINATION ${VORNAL_INSTALL_DOCDIR})
-endif()
+install(FILES ${_vornal_docs} DESTINATION ${VORNAL_INSTALL_DOCDIR})
 
 if(WIN32)
   # The Qt libraries and plugins (windeployqt) and the other DLLs next to the programs.
@@ -141,18 +123,12 @@ install(FILES "${_vornal_gen}/${VORNAL_APP_ID}.metainfo.xml" DESTINATION ${CMAKE
 # (packaging/linux/icons/render.sh), and the SVG itself. 20 px is no hicolor size.
 set(_vornal_icons "${PROJECT_SOURCE_DIR}/resources/icons")
 foreach(_size 16 24 32)
-  if(EXISTS "${_vornal_icons}/Vornal${_size}.png")
-    install(FILES "${_vornal_icons}/Vornal${_size}.png" DESTINATION
-            ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${_size}x${_size}/apps RENAME vornal.png)
-  endif()
+  install(FILES "${_vornal_icons}/Vornal${_size}.png" DESTINATION
+          ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${_size}x${_size}/apps RENAME vornal.png)
 endforeach()
 foreach(_size 48 64 128 256)
-  if(EXISTS "${_vornal_pkg_linux}/icons/vornal-${_size}.png")
-    install(FILES "${_vornal_pkg_linux}/icons/vornal-${_size}.png" DESTINATION
-            ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${_size}x${_size}/apps RENAME vornal.png)
-  endif()
+  install(FILES "${_vornal_pkg_linux}/icons/vornal-${_size}.png" DESTINATION
+          ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${_size}x${_size}/apps RENAME vornal.png)
 endforeach()
-if(EXISTS "${_vornal_icons}/Vornal.svg")
-  install(FILES "${_vornal_icons}/Vornal.svg" DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
-          RENAME vornal.svg)
-endif()
+install(FILES "${_vornal_icons}/Vornal.svg" DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
+        RENAME vornal.svg)

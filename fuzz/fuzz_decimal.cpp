@@ -4,16 +4,16 @@
 
 #include "FuzzSupport.h"
 
-#include "vornal/worker/Decimal.h"
+#include "vornal/decimal/Decimal.h"
 #include "vornal/worker/NumberFormatter.h"
 
 #include <exception>
 
-using vornal::worker::Decimal;
+using vornal::decimal::Decimal;
+using vornal::decimal::ProcessingError;
+using vornal::decimal::RoundingMode;
 using vornal::worker::NumberFormat;
 using vornal::worker::NumberFormatter;
-using vornal::worker::ProcessingError;
-using vornal::worker::RoundingMode;
 
 namespace {
 

@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::optional<worker::LinePipeline> pipeline;
     try {
         pipeline.emplace(settings, worker::LinePipeline::modeFor(settings));
-    } catch (const worker::ProcessingError&) {
+    } catch (const decimal::ProcessingError&) {
         return 0;
     }
 
@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         QString value;
         try {
             value = pipeline->process(assembler.line(), false).getProcessedData();
-        } catch (const worker::ProcessingError&) {
+        } catch (const decimal::ProcessingError&) {
         }
         assembler.clear();
         if (value.isEmpty())

@@ -11,9 +11,9 @@
 #include <optional>
 
 using namespace vornal;
+using decimal::ProcessingError;
 using worker::LineAssembler;
 using worker::LinePipeline;
-using worker::ProcessingError;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const bool once = (fuzz::quietQt(), true);
@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             VORNAL_FUZZ_CHECK(dl.getCount() == complete, QString::number(dl.getCount()));
             const QString value = dl.getProcessedData();
             if (mode == LinePipeline::Mode::Number && !value.isEmpty()) {
-                const auto number = worker::Decimal::parse(QString(value).replace(separator, u'.'));
+                const auto number = decimal::Decimal::parse(QString(value).replace(separator, u'.'));
                 VORNAL_FUZZ_CHECK(number.has_value(),
                                   worker::DataLine::transformControlChars(value.left(80)));
                 VORNAL_FUZZ_CHECK(!value.contains(u' '), value.left(80));

@@ -3,6 +3,7 @@
 
 #include "FuzzSupport.h"
 
+#include "vornal/config/SettingsXml.h"
 #include "vornal/prefs/PreferencesXml.h"
 
 using namespace vornal;
@@ -38,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     try {
-        const auto entries = prefs::SettingsXml::checkSettings(doc);
+        const auto entries = config::SettingsXml::checkSettings(doc);
         for (const auto& [key, value] : entries) {
             config::Config c;
             QString why;

@@ -85,6 +85,23 @@ int main(int argc, char** argv) {
     const char* numbers[] = {"-0.004", "1.5E3", "+12.345|0.001", "0.0", "1E-5|3", "999999999999999999999.5"};
     for (const char* n : numbers)
         put("fuzz_decimal", QStringLiteral("number-%1").arg(written), QByteArray(1, char(0x85)) + '\x13' + n);
+    put("fuzz_decimal", QStringLiteral("number-exponent-bound"), QByteArray(2, '\0') + "9E9999");
+    // Custom expressions with the dialect's anchors, inline flags and escapes, on lines with every
+    // terminator, for a numeric and a text preset.
+    const char* const expressions[] = {"(\\d+) kg$",      "^(.*)\\Z",         "(?m)^([-\\d.]+)$",
+                                       "(?s:.)(\\d+).$",  "\\u0031(\\d+)\\z", "([-+\\d.eE]+)",
+                                       "((?s)\\d.)(\\d)$"};
+    const QByteArray regexLines("12 kg\r12 kg\r\n7\x85\r9E9999\r1E1000\n\r1\r2\r");
+    for (const int ordinal :
+         {H::Instrument::GENERIC.ordinal(), H::Instrument::BARCODE_ALPHA_COMPLETE.ordinal()}) {
+        for (size_t i = 0; i < std::size(expressions); ++i) {
+            QByteArray header(fuzz::kSettingsHeaderSize, '\0');
+            header[0] = char(ordinal);
+            const QByteArray expression(expressions[i]);
+            put("fuzz_pipeline", QStringLiteral("regex-%1-%2").arg(i).arg(ordinal),
+                header + '\1' + char(expression.size()) + expression + regexLines);
+        }
+    }
     std::printf("%d seed files in %s\n", written, qPrintable(outDir));
     return 0;
 }

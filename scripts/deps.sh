@@ -7,14 +7,16 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  qt6-base-dev libgmp-dev
+  qt6-base-dev qt6-translations-l10n libgmp-dev
   libxtst-dev libxkbcommon-dev libx11-dev
+  libwayland-dev libwayland-bin
   libfluidsynth-dev timgm6mb-soundfont
 )
 if [[ "${1:-}" == "test" ]]; then
   packages+=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth x11-xkb-utils x11-utils
+    sway qt6-wayland wtype dbus dbus-x11
     socat openssl
     g++-mingw-w64-x86-64
     clang-format clang libclang-rt-14-dev

@@ -1,16 +1,25 @@
 #pragma once
 
 // Settings for subcommands that run the pipeline: the stored settings, then --preset NAME (the instrument
-// and its input terminator), then every --set KEY=VALUE with the rules of `vornal-cli set`.
+// and all of its port settings: bit rate, data bits, parity, stop bits, handshake, input terminator),
+// then every --set KEY=VALUE with the rules of `vornal-cli set`.
 
 #include "Cli.h"
 #include "Store.h"
 
 #include "vornal/config/Config.h"
+#include "vornal/config/RegexDialect.h"
 
 #include <optional>
 
 namespace vornal::cli {
+
+// Prints the dialect warnings about the custom expression of `config` (a nested class, "&&"), as the
+// window shows them next to the expression.
+inline void warnAboutCustomRegex(const Invocation& inv, Io& io, const config::Config& config) {
+    for (const QString& w : config::instrumentRegexWarnings(config.getCustomRegEx()))
+        io.err << "vornal-cli " << inv.command << ": warning: customRegEx: " << w << Qt::endl;
+}
 
 // Loads the settings for `inv`, taking --preset and --set from its arguments. `ports` are the ports of
 // the system (only then is the stored port read). Returns none after printing why (exit status in
@@ -51,7 +60,18 @@ inline std::optional<config::Config> loadSettingsWithOverrides(Invocation& inv, 
             return std::nullopt;
         }
         config.setInstrument(*instrument);
-        config.setInputTerminator(instrument->getPortDefaults().inputTerminator);
+        // All of the preset's port settings, as its default-settings button in the window gives them.
+        const config::PortDefaults d = instrument->getPortDefaults();
+        if (config::ConfigHelper::BitRates::valid(d.bitRate)) {
+            config.setBitRate(d.bitRate);
+            config.setDataBits(d.dataBits);
+            config.setStopBits(d.stopBits);
+            config.setParity(d.parity);
+            config.setHandshake(d.handshake);
+        }
+        config.setInputTerminator(d.inputTerminator);
+        // And the command that asks it for a reading ("" for instruments that only send on their own).
+        config.setRequestCommand(instrument->getRequestCommand());
     }
     for (const QString& s : sets) {
         const qsizetype eq = s.indexOf(u'=');
@@ -65,6 +85,7 @@ inline std::optional<config::Config> loadSettingsWithOverrides(Invocation& inv, 
             return std::nullopt;
         }
     }
+    warnAboutCustomRegex(inv, io, config);
     return config;
 }
 

@@ -2,6 +2,7 @@
 #include "Cli.h"
 #include "Store.h"
 
+#include "vornal/config/SettingsXml.h"
 #include "vornal/prefs/PreferencesXml.h"
 
 #include <QDir>
@@ -43,7 +44,7 @@ int runExport(cli::Invocation& inv, cli::Io& io) {
                          QStringLiteral("cannot read the settings from %1: %2")
                              .arg(cli::storeFileName(), QString::fromUtf8(e.what())));
     }
-    const auto result = prefs::SettingsXml::exportSettings(config, file);
+    const auto result = config::SettingsXml::exportSettings(config, file);
     if (!result.ok)
         return cli::fail(io, inv, QStringLiteral("export failed: %1").arg(result.message));
     io.out << "Exported " << result.keys.size() << " settings to " << shown << '\n';

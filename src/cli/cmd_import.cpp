@@ -3,6 +3,7 @@
 #include "Cli.h"
 #include "Store.h"
 
+#include "vornal/config/SettingsXml.h"
 #include "vornal/prefs/PreferencesXml.h"
 
 #include <QDir>
@@ -21,7 +22,7 @@ int runImport(cli::Invocation& inv, cli::Io& io) {
                          QStringLiteral("name one settings export file, e.g. vornal-cli import Vornal.xml"),
                          cli::Usage);
     auto node = cli::openSettingsNode(inv);
-    const auto result = prefs::SettingsXml::importSettings(*node, rest->first());
+    const auto result = config::SettingsXml::importSettings(*node, rest->first());
     if (!result.ok)
         return cli::fail(
             io, inv,

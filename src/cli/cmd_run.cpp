@@ -1,10 +1,8 @@
-// vornal-cli run: a headless connection with the stored settings until SIGINT or SIGTERM.
+// vornal-cli run: a headless connection with the stored settings until SIGINT, SIGTERM or SIGHUP.
 #include "Cli.h"
 #include "SettingsArgs.h"
 
-#include "vornal/worker/Ignorer.h"
-#include "vornal/worker/Keybot.h"
-#include "vornal/worker/WeightWorker.h"
+#include "vornal/worker/Connection.h"
 
 #include <Direduva/Errors.h>
 #include <Direduva/SerialPortLocal.h>
@@ -28,58 +26,75 @@ using namespace vornal;
 
 #ifdef Q_OS_UNIX
 int signalPipe[2] = {-1, -1};
-void onSignal(int) {
-    const char c = 1;
+void onSignal(int sig) {
+    const char c = char(sig);
     [[maybe_unused]] const auto n = ::write(signalPipe[1], &c, 1);
 }
 #endif
 
-// Event-log lines go to standard error with a time stamp; values are typed through the keystroke
-// output, or printed to standard output (--print).
-class ConsoleView : public worker::WeightWorkerView {
+// Event-log lines go to standard error with a time stamp; values are typed by the connection, or
+// printed to standard output (--print).
+class Console {
 public:
-    ConsoleView(cli::Io& io, bool print, std::optional<worker::Ignorer> ignorer)
-        : io_(io), print_(print), ignorer_(std::move(ignorer)) {}
+    Console(cli::Io& io, bool print, bool verbose) : io_(io), print_(print), verbose_(verbose) {}
 
-    void setKeybot(worker::Keybot* keybot) { keybot_ = keybot; }
-
-    void logEvent(const QString& text) override { log(text); }
-    void logImportantEvent(const QString& text) override { log(QStringLiteral("! ") + text); }
-    void setConnectedInGUI(bool connected) override { connected_ = connected; }
-    void update(const worker::DataLine& received) override {
-        worker::DataLine line = received;
-        if (ignorer_)
-            ignorer_->process(line);
-        if (!line.hasValue())
-            return;
-        if (keybot_) {
-            keybot_->add(line.getProcessedData());
-        } else if (print_) {
-            std::lock_guard lock(mutex_);
-            io_.out << line.getProcessedData() << Qt::endl;
-        }
+    void log(const QString& text, bool important = false) {
+        std::lock_guard lock(mutex_);
+        io_.err << QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss.zzz "))
+                << (important ? QStringLiteral("! ") : QString()) << text << Qt::endl;
     }
-
-    bool connected() const { return connected_; }
+    // One line of the connection. False when the value could not be written (standard output closed).
+    bool line(const worker::DataLine& line, const worker::DataLine& received) {
+        if (verbose_) {
+            if (!line.hasValue())
+                log(QStringLiteral("line %1 gave no value (%2): %3")
+                        .arg(received.getCount())
+                        .arg(received.hasValue()  ? QStringLiteral("ignored duplicate")
+                             : received.isError() ? QStringLiteral("line error")
+                                                  : QStringLiteral("no match"))
+                        .arg(received.getRawData()));
+            else if (line.isError())
+                log(QStringLiteral("line %1 value %2 comes from a line with a parity or framing error: %3")
+                        .arg(received.getCount())
+                        .arg(line.getProcessedData(), received.getRawData()),
+                    true);
+        }
+        if (!print_ || !line.hasValue())
+            return true;
+        std::lock_guard lock(mutex_);
+        io_.out << line.getProcessedData() << Qt::endl;
+        return io_.out.status() == QTextStream::Ok;
+    }
 
 private:
-    void log(const QString& text) {
-        std::lock_guard lock(mutex_);
-        io_.err << QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss.zzz ")) << text << Qt::endl;
-    }
     cli::Io& io_;
     bool print_;
-    std::optional<worker::Ignorer> ignorer_;
-    worker::Keybot* keybot_ = nullptr;
+    bool verbose_;
     std::mutex mutex_;
-    std::atomic<bool> connected_{false};
 };
+
+#ifdef Q_OS_UNIX
+// Writes to a closed pipe fail with EPIPE instead of ending the process, so the end can be reported.
+struct IgnoreSigpipe {
+    IgnoreSigpipe() { previous = std::signal(SIGPIPE, SIG_IGN); }
+    ~IgnoreSigpipe() { std::signal(SIGPIPE, previous); }
+    void (*previous)(int);
+};
+#endif
 
 int runRun(cli::Invocation& inv, cli::Io& io) {
     int rc = cli::Ok;
     QString error;
     const bool print = cli::takeFlag(inv.args, QStringLiteral("--print"));
+    const bool verbose = cli::takeFlag(inv.args, QStringLiteral("--verbose"));
+    const bool noReconnect = cli::takeFlag(inv.args, QStringLiteral("--no-reconnect"));
     const auto port = cli::takeValue(inv.args, QStringLiteral("--port"), &error);
+    if (!error.isEmpty())
+        return cli::fail(io, inv, error, cli::Usage);
+    const auto logFile = cli::takeValue(inv.args, QStringLiteral("--log"), &error);
+    if (!error.isEmpty())
+        return cli::fail(io, inv, error, cli::Usage);
+    const auto requestEvery = cli::takeValue(inv.args, QStringLiteral("--request-every"), &error);
     if (!error.isEmpty())
         return cli::fail(io, inv, error, cli::Usage);
 
@@ -105,83 +120,125 @@ int runRun(cli::Invocation& inv, cli::Io& io) {
         return cli::fail(io, inv, QStringLiteral("unexpected argument '%1'").arg(rest->first()), cli::Usage);
     if (port)
         config->setPort(*port);
+    // For this run only: the data log and the seconds between requests.
+    for (const auto& [key, value] : {std::pair{QStringLiteral("dataLogFile"), logFile},
+                                     std::pair{QStringLiteral("requestEverySeconds"), requestEvery}}) {
+        QString why;
+        if (value && !config->setByKey(key, *value, &why))
+            return cli::fail(io, inv, why, cli::Usage);
+    }
+    if (requestEvery && !config->getRequestEverySeconds().isEmpty() && config->getRequestCommand().isEmpty())
+        return cli::fail(io, inv,
+                         QStringLiteral("--request-every needs a request command: the preset %1 has none; "
+                                        "set one with --set requestCommand=TEXT (e.g. S<13><10>)")
+                             .arg(config->getInstrument() ? config->getInstrument()->name() : QString()),
+                         cli::Usage);
     if (config->getPort().isEmpty())
         return cli::fail(
             io, inv,
             QStringLiteral("no port: give one with --port NAME (see vornal-cli ports) or store one "
                            "with vornal-cli set port=NAME"));
-    std::optional<worker::Ignorer> ignorer;
-    if (config->ignoreDuplicates)
-        ignorer = worker::Ignorer::fromConfig(*config);
-    ConsoleView view(io, print, std::move(ignorer));
 
-    std::unique_ptr<worker::WeightWorker> worker;
-    try {
-        worker = worker::createWorker(*config, &view);
-    } catch (const Direduva::InvalidSettingError& e) {
-        return cli::fail(io, inv, QStringLiteral("invalid setting: %1").arg(QString::fromUtf8(e.what())));
-    } catch (const std::exception& e) {
-        return cli::fail(
-            io, inv,
-            QStringLiteral("cannot open %1: %2").arg(config->getPort(), QString::fromUtf8(e.what())));
-    }
+    Console console(io, print, verbose);
+    worker::Connection connection;
+    worker::Connection::Options options;
+    // Typing is checked before the port is opened: the keystroke output comes first in the start order.
+    options.keys = !print;
+    options.keysRequired = true;
+    options.sound = false;
+    options.reconnect = !noReconnect && config->getReconnect();
+    options.untypedResult = print ? QStringLiteral("printed") : QStringLiteral("not typed");
+    QString startError;
+    QObject::connect(
+        &connection, &worker::Connection::logEvent, &connection,
+        [&](const QString& text, bool important) { console.log(text, important); }, Qt::DirectConnection);
+    QObject::connect(&connection, &worker::Connection::warning,
+                     [&](const QString& title, const QString& message) {
+                         console.log(title + QStringLiteral(": ") + message, true);
+                     });
+    QObject::connect(&connection, &worker::Connection::outputFailed,
+                     [&](worker::Connection::Output, const QString& reason) {
+                         startError = QStringLiteral("%1 (use --print to print the values instead of typing "
+                                                     "them)")
+                                          .arg(reason);
+                     });
+    QObject::connect(&connection, &worker::Connection::capsLockOn, [&] {
+        console.log(QStringLiteral("Caps Lock is on: turn it off, capitals are typed with SHIFT"), true);
+    });
+    QObject::connect(&connection, &worker::Connection::startFailed,
+                     [&](worker::Connection::StartFailure kind, const QString& reason) {
+                         startError =
+                             kind == worker::Connection::StartFailure::InvalidSetting
+                                 ? QStringLiteral("invalid setting: %1").arg(reason)
+                                 : QStringLiteral("cannot open %1: %2").arg(config->getPort(), reason);
+                     });
+    QObject::connect(&connection, &worker::Connection::started, [&] {
+        if (!print)
+            console.log(QStringLiteral("typing through %1, %2 layout")
+                            .arg(connection.injectorName(), config->getKeyboardType().toString()));
+    });
 
-    // The keystroke output with the stored start key, terminators, delay and layout, and the key map of
-    // the instrument preset; created once the port is open.
-    std::unique_ptr<worker::Keybot> keybot;
-    if (!print) {
-        try {
-            keybot = worker::Keybot::fromConfig(*config, &view);
-        } catch (const std::exception& e) {
-            return cli::fail(io, inv,
-                             QStringLiteral("%1 (use --print to print the values instead of typing them)")
-                                 .arg(QString::fromUtf8(e.what())));
-        }
-        if (keybot->capsLockOn().value_or(false))
-            view.logImportantEvent(
-                QStringLiteral("Caps Lock is on: turn it off, capitals are typed with SHIFT"));
-        view.logEvent(QStringLiteral("typing through %1, %2 layout")
-                          .arg(keybot->injectorName(), config->getKeyboardType().toString()));
-        keybot->start();
-        view.setKeybot(keybot.get());
-    }
+    QString endMessage;
+    bool clean = false;
+    QObject::connect(&connection, &worker::Connection::line,
+                     [&](const worker::DataLine& line, const worker::DataLine& received) {
+                         if (!console.line(line, received) && endMessage.isEmpty()) {
+                             endMessage = QStringLiteral("standard output was closed; stopping");
+                             connection.stop();
+                         }
+                     });
+    QObject::connect(&connection, &worker::Connection::stopped, qApp, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
 
-    bool stoppedBySignal = false;
+#ifdef Q_OS_UNIX
+    IgnoreSigpipe ignoreSigpipe;
+#endif
+    if (!connection.start(*config, options))
+        return cli::fail(io, inv,
+                         startError.isEmpty() ? QStringLiteral("the connection did not start") : startError);
+
 #ifdef Q_OS_UNIX
     if (::pipe(signalPipe) != 0)
         return cli::fail(io, inv, QStringLiteral("cannot set up signal handling"));
     QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
-        char c;
+        char c = 0;
         [[maybe_unused]] const auto n = ::read(signalPipe[0], &c, 1);
-        stoppedBySignal = true;
-        worker->cancel();
+        if (endMessage.isEmpty()) {
+            endMessage = QStringLiteral("stopped by %1")
+                             .arg(QString::fromLatin1(c == SIGHUP   ? "SIGHUP (the terminal was closed)"
+                                                      : c == SIGINT ? "SIGINT"
+                                                                    : "SIGTERM"));
+            clean = true;
+        }
+        if (const int dropped = connection.stop())
+            console.log(QStringLiteral("%1 value(s) not typed: the connection was stopped").arg(dropped),
+                        true);
     });
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
+    std::signal(SIGHUP, onSignal);
 #endif
-    QObject::connect(worker.get(), &worker::WeightWorker::finished, qApp, &QCoreApplication::quit,
-                     Qt::QueuedConnection);
-    worker->execute();
     QCoreApplication::exec();
 #ifdef Q_OS_UNIX
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
+    std::signal(SIGHUP, SIG_DFL);
 #endif
-    if (keybot) {
-        view.setKeybot(nullptr);
-        // Values not typed yet are dropped: typing them after the stop would hit whatever window has
-        // the focus by then.
-        if (const int dropped = keybot->stop())
-            view.logImportantEvent(
-                QStringLiteral("%1 value(s) not typed: the connection was stopped").arg(dropped));
-    }
-    // Stopped by a signal: a clean end. Ended by itself (the port went away): a failure.
-    return stoppedBySignal ? cli::Ok : cli::Failure;
+    // The value being typed is finished (a cut one is logged); values not typed yet are dropped: typing them
+    // after the stop would hit whatever window has the focus by then.
+    if (const int dropped = connection.stop())
+        console.log(QStringLiteral("%1 value(s) not typed: the connection was stopped").arg(dropped), true);
+    if (!endMessage.isEmpty())
+        console.log(endMessage, !clean);
+    // Stopped by a signal: a clean end. Ended by itself (the port went away, output closed): a failure.
+    return clean ? cli::Ok : cli::Failure;
 }
 
-cli::Register reg{{"run", "run [--port NAME] [--print] [--preset NAME] [--set KEY=VALUE]...",
-                   "a headless connection: read the port and type (or print) each value until stopped",
-                   &runRun}};
+cli::Register reg{
+    {"run",
+     "run [--port NAME] [--print] [--verbose] [--no-reconnect] [--log FILE] [--request-every SECONDS] "
+     "[--preset NAME] [--set KEY=VALUE]...",
+     "a headless connection: read the port and type (or print) each value until stopped", &runRun}};
 
 } // namespace

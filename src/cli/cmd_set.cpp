@@ -1,5 +1,6 @@
 // vornal-cli set KEY=VALUE...: changes stored settings, all of them or none.
 #include "Cli.h"
+#include "SettingsArgs.h"
 #include "Store.h"
 
 namespace {
@@ -34,6 +35,7 @@ int runSet(cli::Invocation& inv, cli::Io& io) {
         // The stored form ("TRUE" is stored as "true").
         toStore.append({key, checked.getByKey(key)});
     }
+    cli::warnAboutCustomRegex(inv, io, checked);
 
     auto node = cli::openSettingsNode(inv);
     try {

@@ -50,6 +50,7 @@ int runType(cli::Invocation& inv, cli::Io& io) {
     const auto layoutName = cli::takeValue(inv.args, QStringLiteral("--layout"), &error);
     const auto keymapName = cli::takeValue(inv.args, QStringLiteral("--keymap"), &error);
     const auto delayText = cli::takeValue(inv.args, QStringLiteral("--delay"), &error);
+    const auto backendName = cli::takeValue(inv.args, QStringLiteral("--backend"), &error);
     if (!error.isEmpty())
         return cli::fail(io, inv, error, cli::Usage);
     const auto rest = cli::positional(inv.args, &error);
@@ -97,10 +98,27 @@ int runType(cli::Invocation& inv, cli::Io& io) {
                              cli::Usage);
     }
 
+    // The backend: forced with --backend, else chosen from the session; the choice goes to stderr.
+    std::unique_ptr<platform::KeyInjector> injector;
+    platform::KeyInjectorChoice choice;
+    try {
+        injector =
+            worker::Keybot::createInjector(layout, backendName.value_or(QStringLiteral("auto")), &choice);
+    } catch (const std::invalid_argument& e) {
+        return cli::fail(io, inv, QString::fromUtf8(e.what()), cli::Usage);
+    } catch (const std::exception& e) {
+        return cli::fail(io, inv, QString::fromUtf8(e.what()));
+    }
+    for (const auto& n : choice.notTaken)
+        io.err << "vornal-cli type: not typing through " << QString::fromStdString(n) << Qt::endl;
+    io.err << "vornal-cli type: typing through " << QString::fromStdString(injector->name()) << Qt::endl;
+    if (!choice.warning.empty())
+        io.err << "vornal-cli type: warning: " << QString::fromStdString(choice.warning) << Qt::endl;
+
     ProblemView view(io);
     std::unique_ptr<worker::Keybot> bot;
     try {
-        bot = std::make_unique<worker::Keybot>(delay, 0, 0, 0, 0, layout, keymap, &view);
+        bot = std::make_unique<worker::Keybot>(delay, 0, 0, 0, 0, layout, keymap, &view, std::move(injector));
     } catch (const std::exception& e) {
         return cli::fail(io, inv, QString::fromUtf8(e.what()));
     }
@@ -115,8 +133,11 @@ int runType(cli::Invocation& inv, cli::Io& io) {
     return view.count() == 0 ? cli::Ok : cli::Failure;
 }
 
-cli::Register reg{{"type", "type [--layout NAME] [--keymap NAME] [--delay MS] [--] TEXT",
-                   "type TEXT into the focused window as key presses (layout and delay: stored settings)",
-                   &runType}};
+cli::Register reg{
+    {"type",
+     "type [--layout NAME] [--keymap NAME] [--delay MS] [--backend auto|wayland|portal|x11] [--] TEXT",
+     "type TEXT into the focused window as key presses (layout and delay: stored settings; "
+     "the backend is chosen from the session unless --backend names one)",
+     &runType}};
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "Cli.h"
+#include "vornal/Version.h"
 
 namespace {
 int runVersion(vornal::cli::Invocation&, vornal::cli::Io& io) {

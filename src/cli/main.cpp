@@ -1,6 +1,7 @@
 // vornal-cli: the headless companion of the window program. Subcommands live in cmd_*.cpp and
 // register themselves; this file handles the options every subcommand shares.
 #include "Cli.h"
+#include "vornal/Version.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -126,6 +127,36 @@ static void printHelp(QTextStream& out) {
         << "  --                  end of options\n";
 }
 
+// `vornal-cli COMMAND --help`: the command's usage, what it does, and its common options.
+static void printCommandHelp(QTextStream& out, const Command& c) {
+    const QString usage = QString::fromLatin1(c.usage);
+    out << "Usage: vornal-cli " << usage << "\n\n" << c.summary << "\n";
+    struct Option {
+        const char* name;
+        const char* text;
+    };
+    static const Option options[] = {
+        {"--port NAME", "the serial port (see vornal-cli ports); default: the stored port"},
+        {"--print", "print each value on standard output instead of typing it"},
+        {"--verbose", "say why a line gave no value, and mark values of lines with parity or framing errors"},
+        {"--no-reconnect", "end when the port goes away instead of waiting for it to come back"},
+        {"--preset NAME",
+         "the instrument preset NAME with all of its port settings: bit rate, data bits, parity, stop bits, "
+         "handshake and input terminator (see vornal-cli presets)"},
+        {"--set KEY=VALUE", "one setting for this run (see vornal-cli settings); applied after --preset"},
+    };
+    bool header = false;
+    for (const Option& o : options) {
+        const QString name = QString::fromLatin1(o.name).section(u' ', 0, 0);
+        if (!usage.contains(name))
+            continue;
+        if (!header)
+            out << "\nOptions:\n";
+        header = true;
+        out << "  " << QString::fromLatin1(o.name).leftJustified(18) << ' ' << o.text << '\n';
+    }
+}
+
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vornal-cli"));
@@ -157,6 +188,12 @@ int main(int argc, char** argv) {
             continue;
         }
         if (a == u"--help" || a == u"-h") {
+            if (!inv.command.isEmpty()) {
+                if (const Command* c = Registry::find(inv.command)) {
+                    printCommandHelp(out, *c);
+                    return Ok;
+                }
+            }
             printHelp(out);
             return Ok;
         }

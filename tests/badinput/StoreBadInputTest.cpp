@@ -4,6 +4,7 @@
 // fails with a message in bounded time.
 
 #include "vornal/config/Config.h"
+#include "vornal/config/SettingsXml.h"
 #include "vornal/prefs/AbstractPreferences.h"
 #include "vornal/prefs/PreferencesStore.h"
 #include "vornal/prefs/PreferencesXml.h"
@@ -166,7 +167,7 @@ TEST(DamagedExport, TruncatedOrMangledFilesAreRefusedAndChangeNothing) {
     exported.setRemoveCharacters(QStringLiteral("g<&>\"'"));
     exported.setDecimalPlaces(QStringLiteral("3"));
     const QString exportFile = dir.filePath(QStringLiteral("settings.xml"));
-    ASSERT_TRUE(prefs::SettingsXml::exportSettings(exported, exportFile).ok);
+    ASSERT_TRUE(config::SettingsXml::exportSettings(exported, exportFile).ok);
     const QByteArray whole = readAll(exportFile);
     ASSERT_GT(whole.size(), 200);
 
@@ -190,8 +191,8 @@ TEST(DamagedExport, TruncatedOrMangledFilesAreRefusedAndChangeNothing) {
     const QString file = dir.filePath(QStringLiteral("damaged.xml"));
     for (const QByteArray& bytes : damaged) {
         writeAll(file, bytes);
-        prefs::SettingsXml::Result r;
-        ASSERT_NO_THROW(r = prefs::SettingsXml::importSettings(*node, file));
+        config::SettingsXml::Result r;
+        ASSERT_NO_THROW(r = config::SettingsXml::importSettings(*node, file));
         if (r.ok) {
             // A flipped byte may land in a value and still give valid settings: then they are stored
             // completely. Put the reference back for the next round.
@@ -206,7 +207,7 @@ TEST(DamagedExport, TruncatedOrMangledFilesAreRefusedAndChangeNothing) {
     }
     EXPECT_GE(refused, int(damaged.size()) / 2);
     // The intact file still imports.
-    const auto ok = prefs::SettingsXml::importSettings(*node, exportFile);
+    const auto ok = config::SettingsXml::importSettings(*node, exportFile);
     EXPECT_TRUE(ok.ok) << ok.message.toStdString();
 }
 

@@ -7,7 +7,7 @@
 namespace {
 
 using vornal::config::ConfigHelper;
-using vornal::config::RoundingMode;
+using vornal::decimal::RoundingMode;
 using CH = ConfigHelper;
 
 // The stored index of an index-style set is the serial library's setting code: it must never move.
@@ -173,6 +173,18 @@ TEST(DisplayTexts, FollowTheLanguage) {
     EXPECT_EQ(CH::KeyboardType::AZERTY.toString(), QString::fromUtf8("AZERTY (Französisch)"));
     EXPECT_EQ(CH::StartWith::ESCAPE.toString(), "Esc");
     EXPECT_EQ(CH::Instrument::AND.toPlainString(), "A&D");
+    // Every rounding method is translated, none shows its English text.
+    vornal::util::ResourceBundle::setLocale("en");
+    CH::reloadTexts();
+    QStringList english;
+    for (const auto& m : CH::RoundingMethod::values())
+        english << m.toString();
+    vornal::util::ResourceBundle::setLocale("de");
+    CH::reloadTexts();
+    EXPECT_EQ(CH::RoundingMethod::HALF_UP.toString(),
+              QString::fromUtf8("kaufmännisch (Halbe von der Null weg)"));
+    for (const auto& m : CH::RoundingMethod::values())
+        EXPECT_FALSE(english.contains(m.toString())) << m.toString().toStdString();
 
     vornal::util::ResourceBundle::setLocale(QString());
     CH::reloadTexts();

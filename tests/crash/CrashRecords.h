@@ -52,6 +52,7 @@ inline config::Config crashRecord(bool second) {
     set("ignoreDuplicates", "false", "true", second);
     set("ignoreTimeLimit", "", "500", second);
     set("ignoreDifference", "", "0.01", second);
+    set("reconnect", "true", "false", second);
     return c;
 }
 

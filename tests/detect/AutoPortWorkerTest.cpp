@@ -171,7 +171,9 @@ TEST(AutoPortWorker, PortsThatFailShowTheirErrorAndTheOthersAreStillTried) {
     RecordingView view;
     detect(view, {QStringLiteral("BUSY"), QStringLiteral("NO_SUCH_PORT"), QStringLiteral("CTSONLY")},
            AutoPortWorker::Outcome::Found);
-    EXPECT_TRUE(view.log.contains("text: BUSY: SerOpenPort failed: Port is in use"))
+    EXPECT_TRUE(view.log.contains(
+        "text: BUSY: SerOpenPort failed: Port is in use (BUSY: the script makes this port fail to "
+        "open)"))
         << view.log.join('\n').toStdString();
     const auto missing = view.log.filter("NO_SUCH_PORT");
     ASSERT_EQ(missing.size(), 2) << view.log.join('\n').toStdString();

@@ -198,6 +198,8 @@ TEST_F(OptionDialogsTest, TestAreaFollowsTheTyping) {
     // Empty: the instrument's own expression is shown at work.
     EXPECT_TRUE(area().contains(t("CustomRegExDialog.test.presetUsed")));
     EXPECT_TRUE(area().contains(QStringLiteral("+0.120"))) << area().toStdString();
+    // Lines verbatim: runs of blanks are not collapsed.
+    EXPECT_TRUE(area().contains(QStringLiteral("N    +0.120 kg<13><10>"))) << area().toStdString();
     EXPECT_TRUE(area().contains(QStringLiteral("<13><10>"))) << "control characters are shown as codes";
     EXPECT_TRUE(area().contains(t("CustomRegExDialog.test.noMatch")));
 

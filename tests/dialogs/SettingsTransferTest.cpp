@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -32,6 +33,7 @@ protected:
         FilePreferencesFactory::reset();
         node = FilePreferencesFactory::userRoot()->node(QStringLiteral("/halvorn/Vornal"));
         MessageBoxes::takeRecords();
+        SettingsTransferDialogs::forgetLastFolder();
         SettingsTransferDialogs::setFileChooser([this](QWidget*, bool save, const QString& suggested) {
             lastSave = save;
             lastSuggested = suggested;
@@ -102,6 +104,9 @@ TEST_F(SettingsTransferTest, ExportCancelledOrNotOverwritten) {
     EXPECT_EQ(records[0].kind, MessageBoxes::Kind::Question);
     EXPECT_EQ(records[0].text, t("file.already.exists.overwrite"));
     EXPECT_EQ(records[0].title, t("overwrite"));
+    // Replacing a file is never the default: Enter keeps it.
+    EXPECT_EQ(records[0].buttons, QMessageBox::Yes | QMessageBox::No);
+    EXPECT_EQ(records[0].defaultButton, QMessageBox::No);
 
     MessageBoxes::setNextAnswer(QMessageBox::Yes);
     EXPECT_EQ(SettingsTransferDialogs::exportSettings(nullptr, config, updateAndSave(QStringLiteral("7"))),
@@ -135,7 +140,7 @@ TEST_F(SettingsTransferTest, ImportAsksToExitAndStoresTheValues) {
               SettingsTransferDialogs::ExportOutcome::Exported);
     MessageBoxes::takeRecords();
 
-    MessageBoxes::setNextAnswer(QMessageBox::Yes);
+    MessageBoxes::setNextAnswer(QMessageBox::Ok);
     EXPECT_EQ(SettingsTransferDialogs::importSettings(nullptr, *node),
               SettingsTransferDialogs::ImportOutcome::ExitRequested);
     EXPECT_FALSE(lastSave);
@@ -145,9 +150,11 @@ TEST_F(SettingsTransferTest, ImportAsksToExitAndStoresTheValues) {
     EXPECT_EQ(records[0].kind, MessageBoxes::Kind::Question);
     EXPECT_EQ(records[0].text, QStringLiteral("Apply imported configuration and exit?"));
     EXPECT_EQ(records[0].title, QStringLiteral("Restart required"));
+    EXPECT_EQ(records[0].buttons, QMessageBox::Ok | QMessageBox::Cancel);
+    EXPECT_EQ(records[0].defaultButton, QMessageBox::Ok);
     EXPECT_EQ(SettingsTransferDialogs::EXIT_AFTER_IMPORT, 4);
 
-    MessageBoxes::setNextAnswer(QMessageBox::No);
+    MessageBoxes::setNextAnswer(QMessageBox::Cancel);
     EXPECT_EQ(SettingsTransferDialogs::importSettings(nullptr, *node),
               SettingsTransferDialogs::ImportOutcome::ImportedKeepRunning);
     MessageBoxes::takeRecords();
@@ -183,4 +190,23 @@ TEST_F(SettingsTransferTest, ImportOfAFileThatIsNoExportChangesNothing) {
     EXPECT_EQ(SettingsTransferDialogs::importSettings(nullptr, *node),
               SettingsTransferDialogs::ImportOutcome::Failed);
     EXPECT_EQ(MessageBoxes::takeRecords().size(), 1);
+}
+
+TEST_F(SettingsTransferTest, FileDialogsOpenInTheLastFolderUsed) {
+    chosen.clear();
+    SettingsTransferDialogs::importSettings(nullptr, *node);
+    EXPECT_EQ(lastSuggested, QDir::homePath());
+    SettingsTransferDialogs::exportSettings(nullptr, config, updateAndSave(QStringLiteral("5")));
+    EXPECT_EQ(lastSuggested, QDir::home().filePath(QStringLiteral("Vornal.xml")));
+    // A cancelled dialog changes nothing; a chosen file's folder is where the next dialog opens.
+    QDir(dir.path()).mkdir(QStringLiteral("sub"));
+    chosen = dir.filePath(QStringLiteral("sub/mine.xml"));
+    ASSERT_EQ(SettingsTransferDialogs::exportSettings(nullptr, config, updateAndSave(QStringLiteral("5"))),
+              SettingsTransferDialogs::ExportOutcome::Exported);
+    chosen.clear();
+    SettingsTransferDialogs::importSettings(nullptr, *node);
+    EXPECT_EQ(lastSuggested, QFileInfo(dir.filePath(QStringLiteral("sub"))).absoluteFilePath());
+    SettingsTransferDialogs::exportSettings(nullptr, config, updateAndSave(QStringLiteral("5")));
+    EXPECT_EQ(lastSuggested, QFileInfo(dir.filePath(QStringLiteral("sub"))).absoluteFilePath() +
+                                 QStringLiteral("/Vornal.xml"));
 }

@@ -146,5 +146,13 @@ VAZ_API int32_t vazSerUnregisterDeviceNotification(VazDeviceNotificationFn, void
     state.notify = nullptr;
     return 0;
 }
+VAZ_API int32_t vazSerWaitRx(VazHandle, int32_t) {
+    if (state.hangup)
+        return VAZ_HANGUP;
+    return state.rxData.empty() ? 0 : 1;
+}
+VAZ_API int32_t vazSerWakeWait(VazHandle) {
+    return 0;
+}
 
 } // extern "C"

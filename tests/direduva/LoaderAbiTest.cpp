@@ -11,7 +11,7 @@ TEST(LoaderAbi, MismatchedDriverIsRefused) {
     EXPECT_FALSE(Direduva::SerialPortLocal::isLibraryLoaded());
     const std::string error = Direduva::SerialPortLocal::libraryLoadError();
     EXPECT_NE(error.find("interface version 99"), std::string::npos) << error;
-    EXPECT_NE(error.find("needs version 1"), std::string::npos) << error;
+    EXPECT_NE(error.find("needs version 2"), std::string::npos) << error;
     EXPECT_EQ(Direduva::SerialPortLocal::libraryPath(), "");
     EXPECT_THROW(Direduva::SerialPortLocal::getPortList(), Direduva::PortError);
 }

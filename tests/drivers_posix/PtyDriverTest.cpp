@@ -225,11 +225,14 @@ TEST(PtyDriver, OpenFailures) {
     Pty pty;
     SerialPortLocal first(SerialConfig(pty.name));
     EXPECT_EQ(portError([&] { SerialPortLocal second(SerialConfig(pty.name)); }),
-              pty.name + ": SerOpenPort failed: Port is already open");
+              pty.name + ": SerOpenPort failed: Port is already open (" + pty.name +
+                  ": already open in this program)");
     EXPECT_EQ(portError([] { SerialPortLocal p(SerialConfig(std::string("/dev/ttyVornalMissing"))); }),
-              "/dev/ttyVornalMissing: SerOpenPort failed: 2: No such device");
+              "/dev/ttyVornalMissing: SerOpenPort failed: 2: No such device (/dev/ttyVornalMissing: No such "
+              "file or "
+              "directory)");
     EXPECT_EQ(portError([] { SerialPortLocal p(SerialConfig(std::string("/dev/null"))); }),
-              "/dev/null: SerOpenPort failed: Port not valid");
+              "/dev/null: SerOpenPort failed: Port not valid (/dev/null: not a serial port)");
     first.close();
     // Another program holding the advisory lock on the device.
     {
@@ -237,7 +240,8 @@ TEST(PtyDriver, OpenFailures) {
         ASSERT_GE(other, 0);
         ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
         EXPECT_EQ(portError([&] { SerialPortLocal p(SerialConfig(pty.name)); }),
-                  pty.name + ": SerOpenPort failed: Port is in use");
+                  pty.name + ": SerOpenPort failed: Port is in use (" + pty.name +
+                      ": Resource temporarily unavailable)");
         ::close(other);
     }
     // Closed: the port can be opened again.
@@ -294,4 +298,52 @@ TEST(PtyDriver, DeviceNotificationsFromDev) {
         std::this_thread::sleep_for(10ms);
     SerialPortLocal::unregisterDeviceNotification();
     EXPECT_EQ(calls.load(), 2); // arrival and removal
+}
+
+TEST(PtyDriver, WaitingReadEndsOnDataOnAWakeUpOnTheTimeOutAndOnAHangUp) {
+    Pty pty;
+    SerialPortLocal port(SerialConfig(pty.name));
+    pty.dropSlave();
+    // Nothing comes: the time-out.
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_FALSE(port.waitRx(50));
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, 45ms);
+    // A byte arrives while waiting: the wait ends and the byte is there, in order with the rest.
+    std::thread writer([&] {
+        std::this_thread::sleep_for(30ms);
+        [[maybe_unused]] auto n = ::write(pty.master, "ab", 2);
+    });
+    t0 = std::chrono::steady_clock::now();
+    EXPECT_TRUE(port.waitRx(5000));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 2000ms);
+    writer.join();
+    EXPECT_EQ(readPort(port, 2, 1000ms), (std::vector<int>{'a', 'b'}));
+    // Bytes read ahead by the driver count as waiting.
+    [[maybe_unused]] auto n = ::write(pty.master, "cd", 2);
+    ASSERT_TRUE(port.waitRx(1000));
+    EXPECT_EQ(port.getByte(), 'c');
+    EXPECT_TRUE(port.waitRx(0)) << "'d' is in the read-ahead";
+    EXPECT_EQ(port.getByte(), 'd');
+    // Another thread ends an endless wait at once; a wake-up before the wait ends the next one.
+    std::thread waker([&] {
+        std::this_thread::sleep_for(30ms);
+        port.wakeWait();
+    });
+    t0 = std::chrono::steady_clock::now();
+    EXPECT_FALSE(port.waitRx(-1));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 2000ms);
+    waker.join();
+    port.wakeWait();
+    EXPECT_FALSE(port.waitRx(-1));
+    // The far side goes: the wait ends and the read reports the hang-up.
+    pty.closeMaster();
+    bool hungUp = false;
+    try {
+        if (port.waitRx(5000))
+            port.getByte();
+        port.waitRx(5000);
+    } catch (const PortHangupError&) {
+        hungUp = true;
+    }
+    EXPECT_TRUE(hungUp);
 }

@@ -257,7 +257,9 @@ TEST(SimDriver, PortInUseFailsWithTheLibrarysMessage) {
         SerialPortLocal port(configFor("BUSY"));
         FAIL() << "opened a port that is in use";
     } catch (const PortError& e) {
-        EXPECT_STREQ(e.what(), "BUSY: SerOpenPort failed: Port is in use");
+        EXPECT_STREQ(
+            e.what(),
+            "BUSY: SerOpenPort failed: Port is in use (BUSY: the script makes this port fail to open)");
     }
     // The port is still listed: it exists, another program holds it.
     auto list = SerialPortLocal::getPortList();
@@ -269,14 +271,17 @@ TEST(SimDriver, UnknownAndDoubleOpens) {
         SerialPortLocal port(configFor("NOSUCH"));
         FAIL() << "opened a port the script does not have";
     } catch (const PortError& e) {
-        EXPECT_STREQ(e.what(), "NOSUCH: SerOpenPort failed: 2: No such device");
+        EXPECT_STREQ(
+            e.what(),
+            "NOSUCH: SerOpenPort failed: 2: No such device (NOSUCH: the simulator script has no such port)");
     }
     SerialPortLocal first(configFor("HIGH"));
     try {
         SerialPortLocal second(configFor("high"));
         FAIL() << "opened a port twice";
     } catch (const PortError& e) {
-        EXPECT_STREQ(e.what(), "high: SerOpenPort failed: Port is already open");
+        EXPECT_STREQ(e.what(),
+                     "high: SerOpenPort failed: Port is already open (high: the port is open already)");
     }
 }
 
@@ -331,7 +336,9 @@ TEST(SimDriver, UnplugDeliversTheRestThenHangsUpAndLeavesThePortList) {
         SerialPortLocal again(configFor("UNPLUG"));
         FAIL() << "opened an unplugged port";
     } catch (const PortError& e) {
-        EXPECT_STREQ(e.what(), "UNPLUG: SerOpenPort failed: 2: No such device");
+        EXPECT_STREQ(
+            e.what(),
+            "UNPLUG: SerOpenPort failed: 2: No such device (UNPLUG: the simulated device was unplugged)");
     }
 }
 

@@ -1,5 +1,6 @@
 // The settings export document: what it looks like, what the reader refuses, and that a refused import
 // stores nothing.
+#include "vornal/config/SettingsXml.h"
 #include "vornal/config/Config.h"
 #include "vornal/prefs/FilePreferences.h"
 #include "vornal/prefs/PreferencesStore.h"
@@ -11,9 +12,9 @@
 #include <gtest/gtest.h>
 
 using namespace vornal;
+using config::SettingsXml;
 using prefs::InvalidPreferencesFormatException;
 using prefs::PreferencesXml;
-using prefs::SettingsXml;
 
 namespace {
 

@@ -3,6 +3,7 @@
 
 #include "EventLog.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
@@ -62,6 +63,40 @@ TEST_F(ConnectionTest, SettingsTabsGoWhileConnectedAndComeBackAfter) {
     // A second connection after the first.
     start(w);
     stop(w);
+}
+
+TEST_F(ConnectionTest, ALostConnectionStaysInTheStatusUntilTheUserActs) {
+    auto& w = open();
+    w.findChild<QCheckBox*>(QStringLiteral("reconnectCheckBox"))->setChecked(false);
+    auto* ports = qobject_cast<QComboBox*>(w.control(QStringLiteral("portList")));
+    ports->addItem(QStringLiteral("GONE"), QStringLiteral("GONE"));
+    ports->setCurrentIndex(ports->count() - 1);
+    w.startStopJButtonActionPerformed();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.isConnected(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.isConnected() && w.tabs()->count() == 7; }, 5000));
+    QTest::qWait(300);
+    const QString status = w.statusLabel()->text();
+    EXPECT_TRUE(status.contains(QStringLiteral("GONE")) && status.contains(QStringLiteral("was lost")))
+        << status.toStdString();
+    EXPECT_NE(status, tr("VororaZeZovFrame2.statusJLabel.text"));
+    // The user acts: the next start clears it.
+    w.findChild<QCheckBox*>(QStringLiteral("reconnectCheckBox"))->setChecked(true);
+    w.startStopJButtonActionPerformed();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.isConnected(); }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return !w.statusLabel()->text().contains(QStringLiteral("then press Start")); }, 2000));
+    // With reconnecting on, the window stays connected and says it waits for the port, then reconnects.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return w.statusLabel()->text().contains(QStringLiteral("Waiting for the port")); }, 5000));
+    EXPECT_TRUE(w.isConnected());
+    EXPECT_EQ(w.tabs()->count(), 3);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return logText().contains(QStringLiteral("reconnected: GONE")); }, 5000))
+        << logText().toStdString();
+    // Stop, also while waiting, ends it.
+    w.startStopJButtonActionPerformed();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.isConnected() && w.tabs()->count() == 7; }, 5000));
+    dialogs();
 }
 
 TEST_F(ConnectionTest, APortThatCannotBeOpenedLeavesTheWindowIdle) {
@@ -131,6 +166,46 @@ TEST_F(ConnectionTest, DuplicatesAreShownIgnoredAndCountedInTheStatus) {
     }
     EXPECT_EQ(typed, 1);
     EXPECT_GE(ignoredWhole, 2);
+}
+
+TEST_F(ConnectionTest, TheRequestButtonAsksTheInstrumentAndUnstableLinesShowAsUnknown) {
+    auto& w = open();
+    auto* request = w.findChild<QPushButton*>(QStringLiteral("requestButton"));
+    ASSERT_TRUE(request);
+    // Choosing the preset brings its request command and enables the stability options.
+    qobject_cast<QComboBox*>(w.control(QStringLiteral("instrumentBox")))
+        ->setCurrentIndex(ConfigHelper::Instrument::AND.ordinal());
+    auto* stable = w.findChild<QAbstractButton*>(QStringLiteral("typeOnlyStableCheckBox"));
+    ASSERT_TRUE(stable && stable->isEnabled());
+    stable->setChecked(true);
+    EXPECT_FALSE(request->isEnabled());
+    start(w);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return request->isEnabled(); }, 5000));
+    QTest::mouseClick(request, Qt::LeftButton);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return logText().contains(QStringLiteral("ST,+00001.25 kg<13>")); }, 5000))
+        << logText().toStdString();
+    EXPECT_TRUE(logText().contains(QStringLiteral("request sent: S<13><10>")));
+    stop(w);
+    EXPECT_FALSE(request->isEnabled());
+    EXPECT_EQ(w.config().getRequestCommand(), QStringLiteral("S<13><10>"));
+    EXPECT_TRUE(w.config().getTypeOnlyStable());
+    // The unstable line is shown whole in the unknown style, the stable one with its value typed.
+    const QTextDocument* doc = w.eventLog()->document();
+    bool unstableUnknown = false, stableTyped = false;
+    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
+        for (auto it = b.begin(); !it.atEnd(); ++it) {
+            const QTextCharFormat f = it.fragment().charFormat();
+            if (b.text().contains(QStringLiteral("US,+00001.20")) && f.fontItalic())
+                unstableUnknown = true;
+            if (b.text().contains(QStringLiteral("ST,+00001.25")) &&
+                it.fragment().text() == QStringLiteral("1.25") &&
+                f.foreground() == w.eventLog()->style(QStringLiteral("typed")).foreground())
+                stableTyped = true;
+        }
+    }
+    EXPECT_TRUE(unstableUnknown) << logText().toStdString();
+    EXPECT_TRUE(stableTyped) << logText().toStdString();
 }
 
 TEST_F(ConnectionTest, AutoStartIsRefusedWhenThePreviousPortIsGone) {

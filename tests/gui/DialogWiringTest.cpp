@@ -232,6 +232,9 @@ TEST_F(DialogWiringTest, CustomizeOpensTheExpressionDialogWithPresetAndReceivedL
     EXPECT_EQ(shownPattern, instrument.getPattern());
     EXPECT_TRUE(testText.contains(QStringLiteral("77.125"))) << testText.toStdString();
     EXPECT_TRUE(w.config().getCustomRegEx().isEmpty()) << "the preset's own expression is no custom one";
+    QWidget* marker = w.control(QStringLiteral("customRegExMarker"));
+    ASSERT_NE(marker, nullptr);
+    EXPECT_TRUE(marker->isHidden());
 
     whenOpen<CustomRegExDialog>([](CustomRegExDialog* d) {
         d->regExTextArea()->setPlainText(QStringLiteral("([0-9]+)"));
@@ -239,6 +242,9 @@ TEST_F(DialogWiringTest, CustomizeOpensTheExpressionDialogWithPresetAndReceivedL
     });
     w.customizeButtonActionPerformed();
     EXPECT_EQ(w.config().getCustomRegEx(), QStringLiteral("([0-9]+)"));
+    // The marker says that the preset's expression is replaced.
+    EXPECT_FALSE(marker->isHidden());
+    EXPECT_EQ(qobject_cast<QLabel*>(marker)->text(), tr("custom.regex.in.use"));
 
     // Cancel keeps it.
     whenOpen<CustomRegExDialog>([](CustomRegExDialog* d) {
@@ -409,6 +415,34 @@ TEST_F(DialogWiringTest, TrayMinimisationFollowsTheSettingAndTheConnectionMode) 
     EXPECT_FALSE(w.trayMinimizer()->isInstalled());
     w.showMinimized();
     EXPECT_FALSE(tray->last->visible);
+}
+
+TEST_F(DialogWiringTest, ALostConnectionShowsATrayMessageWhileTheWindowIsInTheTray) {
+    auto& plain = open();
+    plain.findChild<QCheckBox*>(QStringLiteral("minimizeToTrayCheckBox"))->setChecked(true);
+    plain.findChild<QRadioButton*>(QStringLiteral("autoConnectButton"))->click();
+    closeWindow();
+    window_.reset();
+    auto tray = std::make_shared<FakeTray>();
+    adjustOptions_ = [tray](VororaZeZovFrame2::Options& o) { o.systemTray = tray; };
+    auto& w = open({}, true); // auto-start: the window goes to the tray
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.isConnected(); }, 5000));
+    ASSERT_NE(tray->last, nullptr);
+    ASSERT_TRUE(tray->last->visible);
+    w.startStopJButtonActionPerformed();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.isConnected(); }, 5000));
+    // The instrument of the next connection goes away while the window is in the tray.
+    auto* ports = qobject_cast<QComboBox*>(w.control(QStringLiteral("portList")));
+    ports->addItem(QStringLiteral("GONE"), QStringLiteral("GONE"));
+    ports->setCurrentIndex(ports->count() - 1);
+    w.findChild<QCheckBox*>(QStringLiteral("reconnectCheckBox"))->setChecked(false);
+    w.startStopJButtonActionPerformed();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.isConnected(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !tray->last->balloons.isEmpty(); }, 5000));
+    EXPECT_TRUE(tray->last->balloons.last().startsWith(QStringLiteral("Connection lost|")))
+        << tray->last->balloons.join(u'\n').toStdString();
+    EXPECT_TRUE(tray->last->balloons.last().contains(QStringLiteral("GONE")));
+    dialogs();
 }
 
 TEST_F(DialogWiringTest, UpdateCheckRunsOnlyWhenDueAndReportsInTheStatusLabel) {

@@ -16,6 +16,15 @@ port SIM1
 description "Test scale"
 value w 12.345
 every 100ms send "ST,GS,{w:+9} kg\r\n"
+
+# Asked for a reading, it answers with a settling and a stable line.
+on "S\r\n" send "US,+00001.20 kg\rST,+00001.25 kg\r"
+
+# An instrument that is unplugged soon after each open and comes back (not in the port list)
+port GONE
+unplug after 300ms
+replug after 200ms
+every 50ms send "ST,GS,+  1.000 kg\r\n"
 )";
 
 struct Cleanup : ::testing::Environment {

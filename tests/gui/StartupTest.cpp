@@ -37,8 +37,34 @@ TEST(CommandLineTest, OptionsNeverCountAsThePort) {
     EXPECT_TRUE(c.version);
     EXPECT_TRUE(c.positional.isEmpty());
 
+    // A word after --simulate that is named like a script is the script, and must exist.
+    c = VororaZeZov::parseArguments({QStringLiteral("--simulate"), QStringLiteral("/no/demo.VSIM")});
+    EXPECT_EQ(c.simulateScript, QStringLiteral("/no/demo.VSIM"));
+    EXPECT_TRUE(c.error.contains(QStringLiteral("/no/demo.VSIM"))) << c.error.toStdString();
+    EXPECT_TRUE(c.positional.isEmpty());
+    c = VororaZeZov::parseArguments({QStringLiteral("--simulate"), QStringLiteral("sim/scale.txt")});
+    EXPECT_TRUE(c.error.contains(QStringLiteral("sim/scale.txt"))) << c.error.toStdString();
+    c = VororaZeZov::parseArguments({QStringLiteral("--simulate"), QStringLiteral("/dev/ttyUSB9")});
+    EXPECT_TRUE(c.error.isEmpty()) << c.error.toStdString();
+    EXPECT_EQ(c.positional, QStringList{QStringLiteral("/dev/ttyUSB9")}); // an unplugged port
+    c = VororaZeZov::parseArguments({QStringLiteral("--simulate"), QStringLiteral("SIM2")});
+    EXPECT_TRUE(c.error.isEmpty() && c.simulateScript.isEmpty());
+    EXPECT_EQ(c.positional, QStringList{QStringLiteral("SIM2")});
+
     EXPECT_FALSE(VororaZeZov::parseArguments({QStringLiteral("--frobnicate")}).error.isEmpty());
     EXPECT_FALSE(VororaZeZov::parseArguments({QStringLiteral("--store")}).error.isEmpty());
+}
+
+TEST(CommandLineTest, TheToolkitsOptionsAreSetAsideBeforeTheCheck) {
+    QString platform;
+    const QStringList rest = VororaZeZov::withoutToolkitOptions(
+        {QStringLiteral("--platform"), QStringLiteral("offscreen"), QStringLiteral("-style=Fusion"),
+         QStringLiteral("-reverse"), QStringLiteral("--bogus"), QStringLiteral("COM3"), QStringLiteral("--"),
+         QStringLiteral("-style")},
+        &platform);
+    EXPECT_EQ(platform, QStringLiteral("offscreen"));
+    EXPECT_EQ(rest, (QStringList{QStringLiteral("--bogus"), QStringLiteral("COM3"), QStringLiteral("--"),
+                                 QStringLiteral("-style")}));
 }
 
 TEST(CommandLineTest, ProcessPropertiesNameTheRealPlatform) {

@@ -1,14 +1,25 @@
 // The main window's controls: validation rules, the instrument question, saving when leaving a tab.
+#include "../support/OtherSettings.h"
 #include "GuiTestMain.h"
 
 #include "EventLog.h"
+#include "VororaZeZov.h"
+#include "vornal/util/ResourceBundle.h"
 
+#include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFile>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTest>
+
+#include <map>
 
 namespace vornal::test {
 namespace {
@@ -28,6 +39,105 @@ void typeInto(QLineEdit* field, const QString& text) {
 }
 
 class WindowTest : public WindowFixture {};
+
+// The Input tab: Tab walks the fields in the order they are laid out, every label gives its field an
+// Alt shortcut of its own, and the 53 instruments open as a scrolling list.
+TEST_F(WindowTest, InputTabFollowsItsLayoutWithAltShortcutsAndAScrollingInstrumentList) {
+    auto& w = open();
+    w.tabs()->setCurrentWidget(w.panel(VororaZeZovFrame2::InputTab));
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    const QStringList expected = {"portList",       "refreshPortsButton", "instrumentBox", "defaultButton",
+                                  "bitRateBox",     "dataBitsBox",        "stopBitsBox",   "parityBox",
+                                  "flowControlBox", "inputTerminatorBox", "autoButton",    "customizeButton"};
+    const auto focused = [] {
+        QWidget* f = QApplication::focusWidget();
+        // An editable selection list has its text field in focus.
+        while (f && f->objectName().isEmpty())
+            f = f->parentWidget();
+        return f ? f->objectName() : QString();
+    };
+    w.control(expected.first())->setFocus();
+    QStringList walked{focused()};
+    for (qsizetype i = 1; i < expected.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        walked << focused();
+    }
+    EXPECT_EQ(walked, expected);
+
+    // Each label of the tab names a field and carries its own Alt letter.
+    QString letters;
+    for (auto* l : w.panel(VororaZeZovFrame2::InputTab)->findChildren<QLabel*>()) {
+        if (l->objectName() == QStringLiteral("customRegExMarker"))
+            continue;
+        EXPECT_NE(l->buddy(), nullptr) << l->text().toStdString();
+        const qsizetype amp = l->text().indexOf(u'&');
+        ASSERT_GE(amp, 0) << l->text().toStdString();
+        const QChar letter = l->text().at(amp + 1).toUpper();
+        EXPECT_FALSE(letters.contains(letter)) << l->text().toStdString();
+        letters += letter;
+    }
+    EXPECT_EQ(letters.size(), 10);
+    // Alt and the instrument label's letter go to the instrument list.
+    auto* device = find<QLabel>(w, "deviceLabel");
+    const QChar letter = device->text().at(device->text().indexOf(u'&') + 1);
+    w.control(QStringLiteral("portList"))->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), letter.toLower().toLatin1(), Qt::AltModifier);
+    EXPECT_EQ(focused(), QStringLiteral("instrumentBox"));
+
+    // The labels of the processing and output fields too, each tab with letters of its own.
+    for (const auto tab : {VororaZeZovFrame2::ProcessingTab, VororaZeZovFrame2::OutputTab}) {
+        QString used;
+        int named = 0;
+        for (auto* l : w.panel(tab)->findChildren<QLabel*>()) {
+            if (!l->buddy())
+                continue;
+            ++named;
+            const qsizetype amp = l->text().indexOf(u'&');
+            ASSERT_GE(amp, 0) << l->text().toStdString();
+            EXPECT_FALSE(used.contains(l->text().at(amp + 1).toUpper())) << l->text().toStdString();
+            used += l->text().at(amp + 1).toUpper();
+        }
+        EXPECT_GE(named, 7);
+    }
+
+    auto* instruments = find<QComboBox>(w, "instrumentBox");
+    ASSERT_EQ(instruments->count(), 53);
+    instruments->showPopup();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return instruments->view()->isVisible(); }, 2000));
+    const int row = instruments->view()->sizeHintForRow(0);
+    EXPECT_LE(instruments->view()->height(), 21 * row + 20) << "about 20 rows, not all 53";
+    EXPECT_GT(instruments->view()->verticalScrollBar()->maximum(), 0);
+    instruments->hidePopup();
+}
+
+// The worker's "no port" message sends the user to the tab where the port is chosen.
+TEST_F(WindowTest, TheNoPortMessageNamesTheTabOfThePortInEachLanguage) {
+    for (const QString lang : {QStringLiteral("en"), QStringLiteral("de")}) {
+        const auto& frame = util::ResourceBundle::get(QStringLiteral("vornal.Vornal"), lang);
+        const auto& worker = util::ResourceBundle::get(QStringLiteral("vornal.worker.WorkerBundle"), lang);
+        const QString input = frame.getString(QStringLiteral("VororaZeZovFrame2.inputPanel.tab.title"));
+        const QString start = frame.getString(QStringLiteral("VororaZeZovFrame2.panel1.tab.title"));
+        const QString message = worker.getString(QStringLiteral("null.port.error"));
+        EXPECT_TRUE(message.contains(input)) << lang.toStdString() << ": " << message.toStdString();
+        EXPECT_FALSE(message.contains(start)) << lang.toStdString() << ": " << message.toStdString();
+    }
+}
+
+// The toolkit's own texts (standard buttons, file dialogs) follow the program's language.
+TEST_F(WindowTest, TheToolkitsOwnTextsFollowTheLanguage) {
+    const QString dir = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    if (!QFile::exists(dir + QStringLiteral("/qtbase_de.qm")))
+        GTEST_SKIP() << "Qt's translations are not installed (qt6-translations-l10n)";
+    const auto cancel = [] {
+        QDialogButtonBox box(QDialogButtonBox::Yes | QDialogButtonBox::Cancel);
+        return box.button(QDialogButtonBox::Cancel)->text();
+    };
+    ASSERT_TRUE(VororaZeZov::loadToolkitTranslations(QStringLiteral("de")));
+    EXPECT_EQ(cancel(), QStringLiteral("Abbrechen"));
+    EXPECT_FALSE(VororaZeZov::loadToolkitTranslations(QStringLiteral("en")));
+    EXPECT_EQ(cancel(), QStringLiteral("Cancel"));
+}
 
 TEST_F(WindowTest, WindowShowsTitleTabsAndIdleState) {
     auto& w = open();
@@ -161,11 +271,13 @@ TEST_F(WindowTest, ChangingTheInstrumentAsksBeforeDroppingTheCustomExpression) {
     EXPECT_EQ(shown[0].title, QStringLiteral("Confirm"));
     EXPECT_EQ(w.config().getInstrument(), ConfigHelper::Instrument::KERN_572);
     EXPECT_EQ(w.config().getCustomRegEx(), QStringLiteral("W:(\\d+)"));
+    EXPECT_FALSE(find<QLabel>(w, "customRegExMarker")->isHidden());
 
     MessageBoxes::setNextAnswer(QMessageBox::Yes);
     instruments->setCurrentIndex(ConfigHelper::Instrument::OHAUS.ordinal());
     EXPECT_EQ(dialogs().size(), 1);
     EXPECT_TRUE(w.config().getCustomRegEx().isEmpty());
+    EXPECT_TRUE(find<QLabel>(w, "customRegExMarker")->isHidden()) << "the preset's expression applies again";
     // Without an expression there is nothing to ask.
     instruments->setCurrentIndex(ConfigHelper::Instrument::MARS.ordinal());
     EXPECT_TRUE(dialogs().isEmpty());
@@ -274,6 +386,32 @@ TEST_F(WindowTest, AFailingStoreIsLoggedWhenLeavingATab) {
     const auto shown = dialogs();
     ASSERT_EQ(shown.size(), 1);
     EXPECT_TRUE(shown[0].text.startsWith(tr("access.error.while.saving.settings")));
+}
+
+TEST_F(WindowTest, EverySettingAtANonDefaultValueSurvivesCloseAndReload) {
+    // A value for every key that is neither the record's nor the load's default.
+    const std::map<QString, QString> other =
+        test::otherSettings(QStringLiteral("NOPE"), QStringLiteral("NOPE"));
+    ASSERT_EQ(other.size(), std::size_t(config::Config::keys().size()));
+    {
+        auto& first = open();
+        for (const auto& [key, value] : other) {
+            QString why;
+            ASSERT_TRUE(first.config().setByKey(key, value, &why)) << why.toStdString();
+        }
+        ASSERT_TRUE(first.saveConfig().isEmpty());
+        window_.reset(); // gone without closing: the store holds the record above
+    }
+    // Shown in the controls, read back from them when the window closes, saved, and shown again.
+    open();
+    closeWindow();
+    EXPECT_TRUE(dialogTitles().isEmpty());
+    VororaZeZovFrame2::setClosing(false);
+    auto& again = open();
+    for (const auto& [key, value] : other)
+        EXPECT_EQ(again.config().getByKey(key), value) << key.toStdString();
+    EXPECT_EQ(find<QLineEdit>(again, "delayTextField")->text(), QStringLiteral("21"));
+    EXPECT_TRUE(dialogTitles().isEmpty());
 }
 
 } // namespace

@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -24,6 +25,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <memory>
+#include <utility>
 
 namespace vornal::test {
 namespace {
@@ -67,7 +70,9 @@ protected:
     }
 
     // Settings of a previous run: port SIM1, connect at start, 5 ms between keys, ENTER after each value.
-    void writeSettings(bool autoConnect) {
+    void writeSettings(bool autoConnect,
+                       ConfigHelper::OutputTerminator terminator = ConfigHelper::OutputTerminator::ENTER,
+                       const char* delay = "5") {
         prefs::PreferencesStore::select(store());
         auto node =
             prefs::PreferencesStore::userRoot()->node(QString::fromLatin1(config::Config::SETTINGS_NODE));
@@ -77,8 +82,8 @@ protected:
         c.setBitRate(ConfigHelper::BitRates::BR_9600.ordinal());
         c.setDataBits(ConfigHelper::DataBits::LN_8BITS.ordinal());
         c.setInputTerminator(13);
-        c.setDelay(QStringLiteral("5"));
-        c.setOutputTerminator(ConfigHelper::OutputTerminator::ENTER);
+        c.setDelay(QString::fromLatin1(delay));
+        c.setOutputTerminator(terminator);
         c.setDecimalSeparator(ConfigHelper::DecimalSeparator::DOT);
         c.setConnect(autoConnect ? ConfigHelper::Connect::AUTO : ConfigHelper::Connect::MANUAL);
         c.minimizeToTray = false;
@@ -87,6 +92,33 @@ protected:
     }
 
     QString store() const { return dir_.filePath(QStringLiteral("prefs.txt")); }
+
+    // The window (in this process, top left) and a receiving edit field (bottom right), both on screen;
+    // none when one cannot be shown.
+    std::pair<std::unique_ptr<VororaZeZovFrame2>, std::unique_ptr<QPlainTextEdit>> windowAndReceiver() {
+        VororaZeZovFrame2::Options o;
+        o.storeFile = store();
+        auto window = std::make_unique<VororaZeZovFrame2>(o);
+        auto receiver = std::make_unique<QPlainTextEdit>();
+        window->move(0, 0);
+        receiver->resize(300, 200);
+        receiver->move(800, 500);
+        receiver->show();
+        if (window->fatalExitCode() != 0 || !QTest::qWaitForWindowExposed(window.get()) ||
+            !QTest::qWaitForWindowExposed(receiver.get()))
+            return {};
+        return {std::move(window), std::move(receiver)};
+    }
+
+    // For a window in this process: the simulated scale, English, manual start, dialogs recorded.
+    void inProcess(ConfigHelper::OutputTerminator terminator, const char* delay = "5") {
+        qputenv("VAZ_DRIVER_DIR", QByteArray(VORNAL_LIB_DIR) + "/drivers/sim");
+        qputenv("VAZ_SIM_SCRIPT", script_.toLocal8Bit());
+        util::ResourceBundle::setLocale(QStringLiteral("en"));
+        VororaZeZov::setDefaultProperties();
+        writeSettings(false, terminator, delay);
+        MessageBoxes::setRecording(true);
+    }
 
     // Keeps the receiver focused until `done` holds or the time is up.
     bool receive(QPlainTextEdit& receiver, const std::function<bool()>& done, int ms) {
@@ -147,12 +179,7 @@ TEST_F(EndToEndTest, TheProgramTypesTheScalesValuesIntoAnotherWindow) {
 }
 
 TEST_F(EndToEndTest, TheWindowLogsWhatItTypes) {
-    qputenv("VAZ_DRIVER_DIR", QByteArray(VORNAL_LIB_DIR) + "/drivers/sim");
-    qputenv("VAZ_SIM_SCRIPT", script_.toLocal8Bit());
-    util::ResourceBundle::setLocale(QStringLiteral("en"));
-    VororaZeZov::setDefaultProperties();
-    writeSettings(false);
-    MessageBoxes::setRecording(true);
+    inProcess(ConfigHelper::OutputTerminator::ENTER);
 
     VororaZeZovFrame2::Options o;
     o.storeFile = store();
@@ -196,6 +223,84 @@ TEST_F(EndToEndTest, TheWindowLogsWhatItTypes) {
 
     window.startStopJButtonActionPerformed();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !window.isConnected() && window.tabs()->count() == 7; }, 5000));
+}
+
+// With SPACE as terminator and the window itself focused after Start, nothing is typed into it (SPACE
+// would press its focused Start/Stop button): the values wait, the status says where to switch, and they
+// arrive whole once the receiver has the focus.
+TEST_F(EndToEndTest, NothingIsTypedIntoTheWindowItselfValuesWaitForTheTarget) {
+    inProcess(ConfigHelper::OutputTerminator::SPACE);
+    auto [windowPtr, receiverPtr] = windowAndReceiver();
+    ASSERT_TRUE(windowPtr && receiverPtr);
+    auto& window = *windowPtr;
+    auto& receiver = *receiverPtr;
+
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    window.startStopJButtonActionPerformed();
+    window.startStopButton()->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.isConnected(); }, 5000));
+    // Four values arrive while the window keeps the focus.
+    QTest::qWait(1200);
+    EXPECT_TRUE(window.isConnected())
+        << "typed into itself: " << window.eventLog()->toPlainText().toStdString();
+    EXPECT_TRUE(window.statusLabel()->text().startsWith(
+        QStringLiteral("Vornal has the focus: switch to the window that should receive the values.")))
+        << window.statusLabel()->text().toStdString();
+    EXPECT_EQ(
+        window.eventLog()->toPlainText().count(QStringLiteral("The Vornal window has the keyboard focus")),
+        1);
+    EXPECT_EQ(receiver.toPlainText(), QString());
+
+    const bool typed = receive(
+        receiver, [&] { return receiver.toPlainText().count(QStringLiteral("12.345 ")) >= 6; }, 20000);
+    EXPECT_TRUE(typed) << "received: " << receiver.toPlainText().toStdString();
+    EXPECT_TRUE(window.statusLabel()->text().startsWith(QStringLiteral("Lines received: ")));
+    // Whole values only, none lost or joined.
+    for (const QString& v : receiver.toPlainText().split(u' ', Qt::SkipEmptyParts))
+        EXPECT_EQ(v, QStringLiteral("12.345"));
+
+    window.startStopJButtonActionPerformed();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window.isConnected() && window.tabs()->count() == 7; }, 5000));
+}
+
+// A delay too long for the scale's rate: the log says so once and the status shows it; Stop in the
+// middle of a value (the receiver keeps the focus) finishes that value with its ENTER.
+TEST_F(EndToEndTest, TypingBehindIsShownAndStopFinishesTheValueBeingTyped) {
+    inProcess(ConfigHelper::OutputTerminator::ENTER, "150");
+    auto [windowPtr, receiverPtr] = windowAndReceiver();
+    ASSERT_TRUE(windowPtr && receiverPtr);
+    auto& window = *windowPtr;
+    auto& receiver = *receiverPtr;
+
+    window.startStopJButtonActionPerformed();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.isConnected(); }, 5000));
+    const QString behind = QStringLiteral("Typing falls behind");
+    // "12.345" and ENTER take 2.1 s, a new value comes every 250 ms.
+    ASSERT_TRUE(receive(
+        receiver, [&] { return window.eventLog()->toPlainText().contains(behind); }, 15000))
+        << window.eventLog()->toPlainText().toStdString();
+    ASSERT_TRUE(receive(
+        receiver,
+        [&] {
+            return window.statusLabel()->text().contains(
+                QStringLiteral("Typing falls behind (see the event log)."));
+        },
+        2000))
+        << window.statusLabel()->text().toStdString();
+    // In the middle of a value.
+    ASSERT_TRUE(receive(
+        receiver,
+        [&] { return receiver.toPlainText().size() > 0 && !receiver.toPlainText().endsWith(u'\n'); }, 10000));
+    window.startStopJButtonActionPerformed();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window.isConnected(); }, 10000));
+    QTest::qWait(300);
+    const QString typed = receiver.toPlainText();
+    EXPECT_TRUE(typed.endsWith(u'\n')) << typed.toStdString();
+    for (const QString& line : typed.split(u'\n', Qt::SkipEmptyParts))
+        EXPECT_EQ(line, QStringLiteral("12.345"));
+    EXPECT_EQ(window.eventLog()->toPlainText().count(behind), 1);
+    EXPECT_FALSE(window.eventLog()->toPlainText().contains(QStringLiteral("was being typed")));
 }
 
 } // namespace

@@ -232,6 +232,134 @@ TEST_F(KeybotTest, StopEndsAPausePromptlyReleasesHeldKeysAndDropsWaitingValues) 
     EXPECT_EQ(b.bot->pendingCount(), 0);
 }
 
+// Waits until the fake has recorded at least `n` events.
+bool waitForEvents(const RecordingInjector& fake, std::size_t n, int ms = 5000) {
+    for (int i = 0; i < ms / 2 && fake.events().size() < n; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return fake.events().size() >= n;
+}
+
+TEST_F(KeybotTest, TheEndOfAConnectionFinishesTheValueBeingTypedOrNamesItWhenCut) {
+    // The value in progress is finished, terminator included; the waiting ones are dropped unread.
+    {
+        RecordingView view;
+        auto b = makeBot(40, 0, 10, 0, 0, KT::QUERTY, MT::NUMERIC, &view, true);
+        b.bot->add(QStringLiteral("12,3"));
+        b.bot->add(QStringLiteral("45,6"));
+        b.bot->add(QStringLiteral("78,9"));
+        b.bot->start();
+        ASSERT_TRUE(waitForEvents(*b.fake, 1));
+        const auto ended = b.bot->finishAndStop();
+        EXPECT_EQ(ended.discarded, 2);
+        EXPECT_FALSE(ended.cut.has_value());
+        EXPECT_EQ(b.fake->trace(),
+                  "P49 ~40 R49 ~40 P50 ~40 R50 ~40 P44 ~40 R44 ~40 P51 ~40 R51 ~40 P10 ~40 R10 ~40");
+        EXPECT_TRUE(view.lines().isEmpty()) << view.lines().join(u'|').toStdString();
+        EXPECT_EQ(b.bot->pendingCount(), 0);
+        // Idle: nothing to finish.
+        EXPECT_EQ(b.bot->finishAndStop().discarded, 0);
+    }
+    // A value that cannot finish within the grace time is cut, keys let go, and the log names it.
+    {
+        RecordingView view;
+        auto b = makeBot(10000, 0, 10, 0, 0, KT::QUERTY, MT::ALPHANUMERIC_COMPLETE, &view, true);
+        b.bot->add(QStringLiteral("Ab"));
+        b.bot->start();
+        ASSERT_TRUE(waitForEvents(*b.fake, 1));
+        const auto t0 = std::chrono::steady_clock::now();
+        const auto ended = b.bot->finishAndStop(200);
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
+        EXPECT_EQ(ended.cut, QStringLiteral("Ab"));
+        EXPECT_EQ(ended.discarded, 0);
+        EXPECT_EQ(b.fake->trace(), "P16 ~10000 R16");
+        ASSERT_EQ(view.lines().size(), 2) << "the backlog warning, then the cut value";
+        EXPECT_EQ(view.lines()[1],
+                  QStringLiteral("The connection ended while Ab was being typed: only part of it "
+                                 "reached the target window. Check the value there."));
+    }
+}
+
+TEST_F(KeybotTest, WhileHeldNothingIsTypedValuesWaitAndTypingGoesOnWhereItStopped) {
+    RecordingView view;
+    auto b = makeBot(0, 0, 10, 0, 0, KT::QUERTY, MT::NUMERIC, &view);
+    b.bot->setHeld(true);
+    b.bot->add(QStringLiteral("1"));
+    b.bot->add(QStringLiteral("2"));
+    b.bot->start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_EQ(b.fake->trace(), "");
+    EXPECT_EQ(b.bot->pendingCount(), 2) << "nothing is lost while held";
+    ASSERT_EQ(view.lines().size(), 1) << "one log line per hold";
+    EXPECT_TRUE(view.lines()[0].startsWith(QStringLiteral("The Vornal window has the keyboard focus")));
+    b.bot->setHeld(false);
+    ASSERT_TRUE(b.bot->waitUntilIdle(5000));
+    EXPECT_EQ(b.fake->trace(), "P49 ~0 R49 ~0 P10 ~0 R10 ~0 P50 ~0 R50 ~0 P10 ~0 R10 ~0");
+
+    // Held in the middle of a value: it stops between characters with every key up, and goes on.
+    RecordingView view2;
+    auto slow = makeBot(30, 0, 10, 0, 0, KT::QUERTY, MT::ALPHANUMERIC_COMPLETE, &view2, true);
+    slow.bot->add(QStringLiteral("ABC"));
+    slow.bot->start();
+    ASSERT_TRUE(waitForEvents(*slow.fake, 1));
+    slow.bot->setHeld(true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    const auto whileHeld = slow.fake->events();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(slow.fake->events(), whileHeld) << "no key while held";
+    ASSERT_FALSE(whileHeld.empty());
+    EXPECT_EQ(whileHeld.size() % 8, 0u) << "whole characters only: " << slow.fake->trace();
+    EXPECT_LT(whileHeld.size(), 24u);
+    EXPECT_EQ(view2.lines().size(), 1);
+    slow.bot->setHeld(false);
+    ASSERT_TRUE(slow.bot->waitUntilIdle(5000));
+    EXPECT_EQ(slow.fake->trace(), "P16 ~30 P65 ~30 R65 ~30 R16 ~30 P16 ~30 P66 ~30 R66 ~30 R16 ~30 "
+                                  "P16 ~30 P67 ~30 R67 ~30 R16 ~30 P10 ~30 R10 ~30");
+
+    // Stopped while held in the middle of a value: cut at once (the rest would reach this program).
+    slow.fake->clear();
+    slow.bot->add(QStringLiteral("DE"));
+    ASSERT_TRUE(waitForEvents(*slow.fake, 1));
+    slow.bot->setHeld(true);
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(slow.bot->finishAndStop().cut, QStringLiteral("DE"));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(Keybot::FINISH_VALUE_MS));
+}
+
+TEST_F(KeybotTest, ABacklogOfMoreThanFiveSecondsIsReportedOnceUntilTheQueueDrains) {
+    RecordingView view;
+    // "12.345" and ENTER: 7 keys, 14 pauses of 100 ms = 1.4 s each.
+    auto b = makeBot(100, 0, 10, 0, 0, KT::QUERTY, MT::NUMERIC, &view);
+    for (int i = 0; i < 3; ++i)
+        b.bot->add(QStringLiteral("12.345"));
+    EXPECT_EQ(b.bot->backlogMs(), 4200);
+    EXPECT_FALSE(b.bot->isBehind());
+    EXPECT_TRUE(view.lines().isEmpty());
+    b.bot->add(QStringLiteral("12.345"));
+    b.bot->add(QStringLiteral("12.345"));
+    EXPECT_TRUE(b.bot->isBehind());
+    ASSERT_EQ(view.lines().size(), 1) << "once";
+    EXPECT_EQ(
+        view.lines()[0],
+        QStringLiteral("Typing falls behind: 4 values wait, about 6 s of typing. Choose a shorter delay "
+                       "between keys on the Output tab or switch on \"Ignore repeated values\" on the "
+                       "Processing tab; no value is dropped."));
+    EXPECT_EQ(b.bot->pendingCount(), 5) << "nothing dropped";
+    // Drained (the fake does not really wait): reported again on the next backlog.
+    b.bot->start();
+    ASSERT_TRUE(b.bot->waitUntilIdle(5000));
+    EXPECT_FALSE(b.bot->isBehind());
+    EXPECT_EQ(b.bot->backlogMs(), 0);
+    b.bot->stop();
+    for (int i = 0; i < 4; ++i)
+        b.bot->add(QStringLiteral("12.345"));
+    EXPECT_EQ(view.lines().size(), 2);
+    // No delay: never behind.
+    auto fast = makeBot(0, 0, 10, 0, 0, KT::QUERTY, MT::NUMERIC, &view);
+    for (int i = 0; i < 1000; ++i)
+        fast.bot->add(QStringLiteral("12.345"));
+    EXPECT_FALSE(fast.bot->isBehind());
+}
+
 TEST_F(KeybotTest, CapsLockAndConstructionFromSettings) {
     auto fake = std::make_unique<RecordingInjector>();
     fake->setCapsLock(true);
@@ -266,4 +394,56 @@ TEST_F(KeybotTest, WithoutABackendCreationFailsWithTheReason) {
     }
     if (!display.isNull())
         qputenv("DISPLAY", display);
+}
+
+TEST_F(KeybotTest, AllTypesCharactersBeyondAsciiAsThemselvesOtherLayoutsReportThem) {
+    RecordingView view;
+    auto all = makeBot(2, 0, 0, 0, 0, KT::ALL, MT::ALPHANUMERIC_COMPLETE, &view);
+    // Units, the euro sign, accented letters and a character outside the basic plane; ASCII keeps its
+    // ALT codes.
+    EXPECT_EQ(typeValue(all, QString::fromUtf8("\xC2\xB0"
+                                               "C\xC2\xB1\xC2\xB5\xE2\x82\xAC\xC3\xA9\xF0\x9F\x98\x80")),
+              "C176 ~2 P18 ~2 P102 ~2 R102 ~2 P103 ~2 R103 ~2 R18 ~2 ~2 C177 ~2 C181 ~2 C8364 ~2 C233 ~2 "
+              "C128512 ~2");
+    // Control characters are no text: still reported.
+    EXPECT_EQ(typeValue(all, QString::fromUtf8("\xC2\x85\x01")), "");
+    EXPECT_EQ(view.lines().size(), 2) << view.lines().join(u'\n').toStdString();
+    // Numeric presets on ALL: non-ASCII is typed, letters stay outside the key map.
+    auto numeric = makeBot(0, 0, 0, 0, 0, KT::ALL, MT::NUMERIC, &view);
+    EXPECT_EQ(typeValue(numeric, QString::fromUtf8("x\xC2\xB0")), "C176 ~0");
+    EXPECT_EQ(view.lines().size(), 3);
+    // Other layouts keep their character sets.
+    RecordingView deView;
+    auto de = makeBot(0, 0, 0, 0, 0, KT::GERMAN, MT::ALPHANUMERIC_COMPLETE, &deView);
+    EXPECT_EQ(typeValue(de, QString::fromUtf8("\xC3\xA9")), "");
+    EXPECT_EQ(deView.lines().size(), 1);
+}
+
+TEST_F(KeybotTest, AtDelayZeroADeadKeyChordWaitsOneMillisecondFirst) {
+    auto us = makeBot(0, 0, 0, 0, 0, KT::US_INTERNATIONAL, MT::ALPHANUMERIC_COMPLETE);
+    EXPECT_EQ(typeValue(us, QStringLiteral("a'")), "P65 ~0 R65 ~0 ~1 P129 ~0 R129 ~0 P32 ~0 R32 ~0");
+    auto slow = makeBot(1, 0, 0, 0, 0, KT::US_INTERNATIONAL, MT::ALPHANUMERIC_COMPLETE);
+    EXPECT_EQ(typeValue(slow, QStringLiteral("'")), "P129 ~1 R129 ~1 P32 ~1 R32 ~1");
+}
+
+TEST_F(KeybotTest, ALostBackendStopsTypingAndNamesEveryValueNotTyped) {
+    RecordingView view;
+    auto b = makeBot(0, 0, 10, 0, 0, KT::QUERTY, MT::NUMERIC, &view);
+    b.fake->loseAfter(3); // "1", "2" and half of "3"
+    b.bot->add(QStringLiteral("1"));
+    b.bot->add(QStringLiteral("23"));
+    b.bot->add(QStringLiteral("4"));
+    b.bot->start();
+    ASSERT_TRUE(b.bot->waitUntilIdle(5000));
+    EXPECT_TRUE(b.bot->lost());
+    b.bot->add(QStringLiteral("5"));
+    const QString log = view.lines().join(u'\n');
+    EXPECT_TRUE(log.contains(QStringLiteral("Cannot type: the test ended the session"))) << log.toStdString();
+    for (const char* v : {"23", "4", "5"})
+        EXPECT_TRUE(log.contains(QStringLiteral("Not typed (keyboard output stopped): ") + QLatin1String(v)))
+            << v << '\n'
+            << log.toStdString();
+    EXPECT_FALSE(log.contains(QStringLiteral("Not typed (keyboard output stopped): 1\n")));
+    EXPECT_EQ(b.bot->pendingCount(), 0);
+    b.bot->stop();
 }

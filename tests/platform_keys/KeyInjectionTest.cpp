@@ -181,6 +181,46 @@ TEST(KeyInjectorFactory, SaysWhyThereIsNoX11) {
 }
 #endif
 
+#if !defined(_WIN32)
+TEST(KeyInjectorFactory, ForcedAndAutomaticChoicesSayWhatWasTried) {
+    const char* display = std::getenv("DISPLAY");
+    const std::string saved = display ? display : "";
+    ::unsetenv("DISPLAY");
+    ::unsetenv("WAYLAND_DISPLAY");
+    ::setenv("XDG_SESSION_TYPE", "wayland", 1);
+    EXPECT_THROW(createKeyInjector({}, {"telepathy", {}}), std::invalid_argument);
+    // A Wayland session with nothing reachable: each backend tried gives its reason, the portal too.
+    KeyInjectorChoice choice;
+    try {
+        createKeyInjector({}, {}, &choice);
+        ADD_FAILURE() << "an injector without any display";
+    } catch (const KeyInjectorUnavailable& e) {
+        const std::string why = e.what();
+        EXPECT_NE(why.find("WAYLAND_DISPLAY is not set"), std::string::npos) << why;
+        EXPECT_NE(why.find("desktop portal: this program has no desktop-portal support"), std::string::npos)
+            << why;
+        EXPECT_NE(why.find("DISPLAY is not set"), std::string::npos) << why;
+    }
+    EXPECT_EQ(choice.notTaken.size(), 3u);
+    // The portal handed in by the caller is asked (and only where forced or in a Wayland session).
+    int asked = 0;
+    KeyInjectorRequest request{"portal",
+                               [&](const CharChords&, std::string* why) -> std::unique_ptr<KeyInjector> {
+                                   ++asked;
+                                   *why = "refused by test";
+                                   return nullptr;
+                               }};
+    EXPECT_THROW(createKeyInjector({}, request), KeyInjectorUnavailable);
+    ::setenv("XDG_SESSION_TYPE", "x11", 1);
+    request.backend = "auto";
+    EXPECT_THROW(createKeyInjector({}, request), KeyInjectorUnavailable);
+    EXPECT_EQ(asked, 1) << "an X11 session does not ask the desktop portal";
+    ::unsetenv("XDG_SESSION_TYPE");
+    if (display)
+        ::setenv("DISPLAY", saved.c_str(), 1);
+}
+#endif
+
 #if defined(_WIN32)
 TEST(KeyInjectorFactory, WindowsAlwaysHasSendInput) {
     auto injector = createKeyInjector({{U'a', {65}}});

@@ -1,6 +1,7 @@
 #include "vornal/config/Config.h"
+#include "../support/OtherSettings.h"
+#include "vornal/decimal/Decimal.h"
 #include "vornal/prefs/FilePreferences.h"
-#include "vornal/worker/Decimal.h"
 
 #include <QDir>
 #include <QFile>
@@ -301,41 +302,17 @@ TEST(ConfigTest, CopyAndHasChangedCompareEveryFieldButPrevPort) {
     EXPECT_FALSE(Config::hasChanged(c, copy));
 
     // A different valid value for every key, one at a time.
-    const std::map<QString, QString> other = {{"port", "COM7"},
-                                              {"instrument", "BARCODE"},
-                                              {"bitRate", "8"},
-                                              {"dataBits", "2"},
-                                              {"stopBits", "1"},
-                                              {"parity", "2"},
-                                              {"inputTerminator", "10"},
-                                              {"handshake", "1"},
-                                              {"decimalSeparator", "COMMA"},
-                                              {"sound", "COWBELL"},
-                                              {"startWith", "TAB"},
-                                              {"outputTerminator", "ENTER"},
-                                              {"outputTerminator2", "F1"},
-                                              {"everyXValues", "2"},
-                                              {"connect", "AUTO"},
-                                              {"mathOperation", "MULTIPLY"},
-                                              {"mathOperand", "1.5"},
-                                              {"decimalPlaces", "2"},
-                                              {"roundingMethod", "UP"},
-                                              {"keyboardType", "GERMAN"},
-                                              {"delay", "21"},
-                                              {"minimizeToTray", "false"},
-                                              {"notifyWhenMinimizedToTray", "false"},
-                                              {"checkForUpdates", "false"},
-                                              {"abortAutoStartWhenPrevPortNotAvailable", "false"},
-                                              {"ignoreDuplicates", "true"},
-                                              {"editOperation", "KEEP"},
-                                              {"editPosition", "LAST"},
-                                              {"editNumCharacters", "3"},
-                                              {"removeCharacters", "x"},
-                                              {"customRegEx", "(\\d+)"},
-                                              {"ignoreTimeLimit", "100"},
-                                              {"ignoreDifference", "0.5"},
-                                              {"prevPort", "COM8"}};
+    const std::map<QString, QString> other =
+        test::otherSettings(QStringLiteral("COM7"), QStringLiteral("COM8"));
     ASSERT_EQ(other.size(), std::size_t(Config::keys().size()));
+    {
+        // The keyboard output is one of the backends' names.
+        Config k;
+        QString why;
+        EXPECT_FALSE(k.setByKey(QStringLiteral("keyBackend"), QStringLiteral("carrier-pigeon"), &why));
+        EXPECT_TRUE(why.contains(QStringLiteral("auto wayland portal x11"))) << why.toStdString();
+        EXPECT_EQ(k.getKeyBackend(), QStringLiteral("auto"));
+    }
     for (const QString& key : Config::keys()) {
         Config changed = c;
         QString why;

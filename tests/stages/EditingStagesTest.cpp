@@ -1,11 +1,11 @@
-#include "vornal/worker/Decimal.h"
+#include "vornal/decimal/Decimal.h"
 #include "vornal/worker/Editor.h"
 #include "vornal/worker/Remover.h"
 
 #include <gtest/gtest.h>
 
+using vornal::decimal::ProcessingError;
 using vornal::worker::Editor;
-using vornal::worker::ProcessingError;
 using vornal::worker::Remover;
 using Op = Editor::Operation;
 using Pos = Editor::Position;

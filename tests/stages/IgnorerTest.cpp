@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
+using vornal::decimal::Decimal;
 using vornal::worker::DataLine;
-using vornal::worker::Decimal;
 using vornal::worker::Ignorer;
 
 namespace {

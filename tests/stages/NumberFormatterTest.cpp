@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
-using vornal::worker::Decimal;
+using vornal::decimal::Decimal;
+using vornal::decimal::ProcessingError;
+using vornal::decimal::RoundingMode;
 using vornal::worker::NumberFormat;
 using vornal::worker::NumberFormatter;
-using vornal::worker::ProcessingError;
-using vornal::worker::RoundingMode;
 using Op = NumberFormat::MathOperation;
 
 namespace {

@@ -8,6 +8,7 @@
 
 using vornal::config::Config;
 using namespace vornal::worker;
+using vornal::decimal::ProcessingError;
 
 TEST(StagesFromSettings, FormatterTakesRoundingAndMathOnlyWhenEnabled) {
     Config config;

@@ -231,6 +231,8 @@ void loadDriver(Library& lib) {
     resolve(h, api.getPortList, "vazSerGetPortList", &missing);
     resolve(h, api.registerDeviceNotification, "vazSerRegisterDeviceNotification", &missing);
     resolve(h, api.unregisterDeviceNotification, "vazSerUnregisterDeviceNotification", &missing);
+    resolve(h, api.waitRx, "vazSerWaitRx", &missing);
+    resolve(h, api.wakeWait, "vazSerWakeWait", &missing);
     resolve(h, api.getName, "vazSerGetName", nullptr);
     resolve(h, api.getLibVer, "vazSerGetLibVer", nullptr);
     resolve(h, api.getLastErrorText, "vazSerGetLastErrorText", nullptr);
@@ -253,18 +255,18 @@ void loadDriver(Library& lib) {
 }
 
 void start(Library& lib) {
-    // 1-2: platform
+    // The platform: the operating system name (a process property may set it) and architecture.
     const auto osProp = ProcessProperties::get("VAZ_OSNAME");
     lib.osName = osProp ? *osProp : hostOsName();
     lib.osArch = hostOsArch();
-    // 3: banner
+    // The banner on the diagnostic output.
     {
         const std::string banner1 = "Direduva Library: version 10.2.3: build " + std::to_string(9233);
         const std::string banner2 = "Copyright (c) Halvorn. Serial port library of Vornal.";
         diag(banner1 + "\r\n" + banner2);
         diag("os.name=\"" + lib.osName + "\"  os.arch=\"" + lib.osArch + "\"");
     }
-    // 4: capabilities, then the driver's name
+    // The capabilities, then the driver library's name for this platform.
     lib.caps["sendBreak"] = true;
     setUpCapabilities(lib);
     if (!selectLibraryName(lib)) {
@@ -272,7 +274,7 @@ void start(Library& lib) {
         diag("Platform not supported, check VM properties os.name & os.arch");
         std::exit(-1);
     }
-    // 6-7: load
+    // Load the driver library and report the outcome.
     loadDriver(lib);
     if (lib.vazLibLoaded)
         diag("SerialPort class loaded: " + lib.vazLib + " (" + lib.loadedPath + ")");

@@ -44,6 +44,8 @@ struct DriverApi {
     int32_t(VAZ_CALL* getPortList)(VazAddPortNameFn, VazAddPortInfoFn, void*) = nullptr;
     int32_t(VAZ_CALL* registerDeviceNotification)(VazDeviceNotificationFn, void*) = nullptr;
     int32_t(VAZ_CALL* unregisterDeviceNotification)(VazDeviceNotificationFn, void*) = nullptr;
+    int32_t(VAZ_CALL* waitRx)(VazHandle, int32_t) = nullptr;
+    int32_t(VAZ_CALL* wakeWait)(VazHandle) = nullptr;
     // optional
     int32_t(VAZ_CALL* getName)(VazHandle, char*, int32_t) = nullptr;
     int32_t(VAZ_CALL* getLibVer)(char*, int32_t) = nullptr;

@@ -225,12 +225,19 @@ void SerialPortLocal::open() {
     const auto& api = lib.api;
     VazConfig vc = toVaz(config_);
     int code;
+    std::string driverText;
     {
         std::lock_guard lock(NativeHandleMutex::getInstance());
         code = api.openPort(&vc);
+        // The driver's own reason ("not a serial port", the system's error text), when it keeps one.
+        if (code != 0 && api.getLastErrorText) {
+            char text[512] = {};
+            if (api.getLastErrorText(text, int32_t(sizeof text)) > 0)
+                driverText = text;
+        }
     }
     if (code != 0)
-        throw PortError(prefix + openFailureText(code));
+        throw PortError(prefix + openFailureText(code) + (driverText.empty() ? "" : " (" + driverText + ")"));
     if (vc.port <= 0)
         throw PortError(prefix + "the driver returned no port number");
     config_.port_ = vc.port;
@@ -409,6 +416,24 @@ int SerialPortLocal::getByte() {
         throw PortHangupError("getByte: Port hung up (device closed or unplugged)");
     }
     return (b >= 0 && b <= 255) ? b : -1;
+}
+
+bool SerialPortLocal::waitRx(int ms) {
+    if (port_ < 0)
+        throw PortError("waitRx: Port not open");
+    const int r = driver().waitRx(port_, ms);
+    if (r == VAZ_HANGUP) {
+        hungUp_ = true;
+        throw PortHangupError("waitRx: Port hung up (device closed or unplugged)");
+    }
+    if (r < 0)
+        throw PortError("waitRx: failed");
+    return r > 0;
+}
+
+void SerialPortLocal::wakeWait() {
+    if (port_ >= 0)
+        driver().wakeWait(port_);
 }
 
 int SerialPortLocal::getData(std::span<std::uint8_t> buffer) {

@@ -38,7 +38,7 @@ extern "C" {
 #endif
 
 /* Version of this interface. Raise it on any incompatible change. */
-#define VAZ_ABI_VERSION 1
+#define VAZ_ABI_VERSION 2
 
 /* ---- Result codes ------------------------------------------------------------------------------ */
 
@@ -117,6 +117,16 @@ VAZ_API int32_t VAZ_CALL vazSerClosePort(VazHandle h);                          
  * VAZ_HANGUP when the device hung up and nothing is left to read. */
 VAZ_API int32_t VAZ_CALL vazSerGetByte(VazHandle h);
 VAZ_API int32_t VAZ_CALL vazSerGetData(VazHandle h, uint8_t* buffer, int32_t n);
+
+/* Waiting. vazSerWaitRx blocks until bytes can be read, a line condition arrived with them, the
+ * device hung up, vazSerWakeWait was called for the handle, or ms milliseconds passed (ms < 0: no
+ * limit). Returns 1 when a read would find something (bytes, or the hang-up to report), 0 on time-out
+ * or wake-up, VAZ_HANGUP when the device hung up and nothing is left to read, -1 on failure. It reads
+ * nothing the caller would miss: bytes the driver takes from the device meanwhile are delivered by
+ * the next read, in order. vazSerWakeWait ends the handle's current wait at once, or the next one
+ * when none is running; 0, -1 on failure. Both may be called from any thread. (Since version 2.) */
+VAZ_API int32_t VAZ_CALL vazSerWaitRx(VazHandle h, int32_t ms);
+VAZ_API int32_t VAZ_CALL vazSerWakeWait(VazHandle h);
 
 /* Writes. vazSerPutByte: 0 or a code. vazSerPutData: bytes sent from the start of buffer (within the
  * transmit timeout), -1 on failure. */

@@ -79,6 +79,16 @@ struct Port {
     int rxPos = 0;
     int rxLen = 0;
     int buffered() const { return rxLen - rxPos; }
+
+    // vazSerWaitRx: a pipe whose read end joins the poll, so that vazSerWakeWait can end the wait.
+    std::mutex wakeMutex;
+    int wakePipe[2] = {-1, -1};
+    std::atomic<bool> wakePending{false};
+    ~Port() {
+        for (int fd : wakePipe)
+            if (fd >= 0)
+                ::close(fd);
+    }
 };
 
 std::mutex tableMutex;
@@ -803,6 +813,66 @@ VAZ_API int32_t vazSerGetLibVer(char* buffer, int32_t n) {
 
 VAZ_API int32_t vazSerGetLastErrorText(char* buffer, int32_t n) {
     return copyText(tlsLastError, buffer, n);
+}
+
+// Waits for input with poll() on the port and on the handle's wake pipe: no wake-up while nothing
+// arrives. A hang-up (POLLHUP, POLLERR) counts as "something to read": the read reports it.
+VAZ_API int32_t vazSerWaitRx(VazHandle h, int32_t ms) {
+    auto p = lookup(h);
+    if (!p) {
+        setLastError("invalid port handle");
+        return VAZ_FAIL;
+    }
+    {
+        std::lock_guard rx(p->rxMutex);
+        if (p->rxPos < p->rxLen)
+            return 1;
+        if (p->hungUp)
+            return VAZ_HANGUP;
+    }
+    int wakeFd = -1;
+    {
+        std::lock_guard lock(p->wakeMutex);
+        if (p->wakePipe[0] < 0 && pipe(p->wakePipe) == 0) {
+            for (int fd : p->wakePipe) {
+                fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+                fcntl(fd, F_SETFD, FD_CLOEXEC);
+            }
+        }
+        wakeFd = p->wakePipe[0];
+    }
+    if (p->wakePending.exchange(false))
+        return 0;
+    pollfd fds[2] = {{p->fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    const int r = poll(fds, wakeFd >= 0 ? 2 : 1, ms < 0 ? -1 : ms);
+    if (r < 0) {
+        if (errno == EINTR)
+            return 0;
+        setLastErrno("poll " + p->path, errno);
+        return VAZ_FAIL;
+    }
+    if (wakeFd >= 0 && (fds[1].revents & POLLIN)) {
+        char drain[64];
+        while (read(wakeFd, drain, sizeof drain) > 0) {
+        }
+        p->wakePending = false;
+    }
+    return (fds[0].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) ? 1 : 0;
+}
+
+VAZ_API int32_t vazSerWakeWait(VazHandle h) {
+    auto p = lookup(h);
+    if (!p) {
+        setLastError("invalid port handle");
+        return VAZ_FAIL;
+    }
+    p->wakePending = true;
+    std::lock_guard lock(p->wakeMutex);
+    if (p->wakePipe[1] >= 0) {
+        const char c = 1;
+        [[maybe_unused]] const ssize_t n = write(p->wakePipe[1], &c, 1);
+    }
+    return VAZ_OK;
 }
 
 } // extern "C"

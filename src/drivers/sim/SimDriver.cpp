@@ -74,6 +74,16 @@ struct Device {
         auto at = unplugAt();
         return at && *at <= now;
     }
+    // `replug after`: once the time has passed and no handle is open on it, the device is back as a
+    // new one (its program and its unplug schedule start again at the next open).
+    void replugIfDue(std::int64_t now) {
+        const auto at = unplugAt();
+        if (!desc->replugScheduled || open || !at || now < *at + desc->replugAfterMs)
+            return;
+        firstOpen.reset();
+        programUnplugAt.reset();
+        removalNotified = false;
+    }
 };
 
 struct Handle {
@@ -81,6 +91,7 @@ struct Handle {
     std::unique_ptr<SimPort> port;
     std::int32_t timeoutRx = 0;
     std::int32_t timeoutTx = 0;
+    bool wake = false; // vazSerWakeWait: the current or next vazSerWaitRx returns at once
 };
 
 struct Driver {
@@ -306,6 +317,7 @@ VAZ_API int32_t VAZ_CALL vazSerOpenPort(VazConfig* config) {
     const std::int64_t now = nowMs();
     if (!dev)
         return failWith(VAZ_ERR_NO_SUCH_FILE, name + ": the simulator script has no such port");
+    dev->replugIfDue(now);
     if (dev->unplugged(now))
         return failWith(VAZ_ERR_NO_SUCH_FILE, name + ": the simulated device was unplugged");
     if (dev->open)
@@ -517,9 +529,11 @@ VAZ_API int32_t VAZ_CALL vazSerGetPortList(VazAddPortNameFn addPortName, VazAddP
         const std::int64_t now = nowMs();
         for (auto& [h, hd] : d.handles)
             d.advance(hd, now);
-        for (const Device& dev : d.devices)
+        for (Device& dev : d.devices) {
+            dev.replugIfDue(now);
             if (!dev.unplugged(now))
                 list.push_back({dev.desc->name, dev.desc->manufacturer, dev.desc->description});
+        }
     }
     // The callbacks run without the lock: they may call back into the driver.
     for (const Entry& e : list) {
@@ -591,6 +605,57 @@ VAZ_API int32_t VAZ_CALL vazSerGetLastErrorText(char* buffer, int32_t n) {
     if (lastError.empty())
         return 0;
     return copyText(lastError, buffer, n);
+}
+
+// Waits on the driver's condition variable until the next scripted byte falls due, the device goes,
+// the handle is woken or the time is up; nothing wakes it in between.
+VAZ_API int32_t VAZ_CALL vazSerWaitRx(VazHandle h, int32_t ms) {
+    Driver& d = driver();
+    std::unique_lock lock(d.mu);
+    Handle* hd = d.handle(h);
+    if (!hd)
+        return failWith(VAZ_FAIL, "the port is not open (handle " + std::to_string(h) + ")");
+    const std::int64_t start = nowMs();
+    const std::optional<std::int64_t> deadline =
+        ms < 0 ? std::nullopt : std::optional<std::int64_t>(start + ms);
+    for (;;) {
+        const std::int64_t now = nowMs();
+        d.advance(*hd, now);
+        if (hd->port->rxReady() > 0)
+            return 1;
+        if (hangup(*hd, now))
+            return VAZ_HANGUP;
+        if (hd->wake) {
+            hd->wake = false;
+            return 0;
+        }
+        if (deadline && now >= *deadline)
+            return 0;
+        std::optional<std::int64_t> until = deadline;
+        auto sooner = [&](std::int64_t t) { until = until ? std::min(*until, t) : t; };
+        if (auto next = hd->port->nextEventAt())
+            sooner(std::max(*next, now + 1));
+        if (auto gone = hd->device->unplugAt())
+            sooner(std::max(*gone, now + 1));
+        if (until)
+            d.changed.wait_for(lock, std::chrono::milliseconds(*until - now));
+        else
+            d.changed.wait(lock);
+        hd = d.handle(h);
+        if (!hd)
+            return failWith(VAZ_FAIL, "the port was closed during the wait");
+    }
+}
+
+VAZ_API int32_t VAZ_CALL vazSerWakeWait(VazHandle h) {
+    Driver& d = driver();
+    std::lock_guard lock(d.mu);
+    Handle* hd = d.handle(h);
+    if (!hd)
+        return failWith(VAZ_FAIL, "the port is not open (handle " + std::to_string(h) + ")");
+    hd->wake = true;
+    d.changed.notify_all();
+    return VAZ_OK;
 }
 
 } // extern "C"

@@ -619,6 +619,16 @@ private:
             p.replies.push_back(std::move(r));
             return;
         }
+        if (kw == "replug") {
+            if (tokens_.size() < 2 || tokens_[1].text != "after")
+                fail("'replug' must be followed by after DURATION");
+            PortDescription& p = currentPort(script, kw);
+            attributeOnly("replug after");
+            p.replugScheduled = true;
+            p.replugAfterMs = duration(word(2, "duration after 'replug after'"));
+            noMore(3);
+            return;
+        }
         if (kw == "unplug") {
             if (tokens_.size() >= 2 && tokens_[1].text == "after") {
                 PortDescription& p = currentPort(script, kw);
@@ -709,7 +719,8 @@ private:
             return;
         }
         fail("unknown keyword '" + tokens_[0].text +
-             "' (known: port, description, manufacturer, modem, in-use, open-error, unplug, record, echo, "
+             "' (known: port, description, manufacturer, modem, in-use, open-error, unplug, replug, record, "
+             "echo, "
              "gate, "
              "seed, settings, value, on, wait, send, every, repeat, loop, end)");
     }
@@ -758,32 +769,35 @@ std::string formatValue(std::int64_t scaled, int decimals, bool plusSign, bool z
 }
 
 const char* builtinScriptText() {
-    return R"(# Built-in demo instruments of the Vornal simulator.
+    return R"vsim(# Built-in demo instruments of the Vornal simulator.
 
 # A scale that sends its weight a few times a second; the weight drifts a little.
+# Lines end with CR: preset "Generic (any scale)" (GENERIC, the default).
 port SIM1
 description "Simulated scale"
 manufacturer "Vornal simulator"
 modem dsr=high cts=high
 value w 12.345 drift=0.004 min=0 max=30
-every 300ms send "ST,GS,{w:+9} kg\r\n"
+every 300ms send "ST,GS,{w:+9} kg\r"
 
 # A barcode scanner: a few EAN-13 codes, one every two seconds, over and over.
+# Lines end with CR: preset "Barcode reader (numeric)" (BARCODE).
 port SIM2
 description "Simulated barcode scanner"
 manufacturer "Vornal simulator"
 modem dsr=high cts=high
 loop
   wait 2s
-  send "4006381333931\r\n"
+  send "4006381333931\r"
   wait 2s
-  send "9780201633610\r\n"
+  send "9780201633610\r"
   wait 2s
-  send "5012345678900\r\n"
+  send "5012345678900\r"
 end
 
 # An A&D-style balance at 2400/7/E/1 with handshake: DSR follows DTR, CTS follows RTS,
-# and it sends only while the computer holds DTR and RTS high. Lines end with LF.
+# and it sends only while the computer holds DTR and RTS high.
+# Lines end with LF: preset "A&D" (AND) with its port settings (the Defaults button).
 port SIM3
 description "Simulated handshaking balance"
 manufacturer "Vornal simulator"
@@ -792,7 +806,7 @@ modem dsr=dtr cts=rts
 gate dtr rts
 value w 101.25 drift=0.03 min=0
 every 500ms send "ST, {w:+09} g\n"
-)";
+)vsim";
 }
 
 Script builtinScript() {

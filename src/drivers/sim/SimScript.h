@@ -109,6 +109,8 @@ struct PortDescription {
     int openError = 0; // driver code returned by every open; 0: the port opens
     bool unplugScheduled = false;
     std::int64_t unplugAfterMs = 0; // after the first open
+    bool replugScheduled = false;
+    std::int64_t replugAfterMs = 0; // after the unplug: the device is back as if new
     std::string recordPath;         // every byte the program writes is appended here
     bool echo = false;
     bool gateDtr = false; // the instrument sends only while DTR is high

@@ -124,6 +124,12 @@ struct Port {
     std::atomic<bool> rts{true};
     std::mutex stateMu; // SetCommState / SetCommTimeouts
     int32_t handshake = 0;
+    // vazSerWaitRx: the byte its timed read took, handed out first by the next read, and the
+    // waiting thread, whose read vazSerWakeWait cancels.
+    std::mutex waitMu;
+    int peeked = -1;
+    HANDLE waiter = nullptr;
+    std::atomic<bool> wakePending{false};
 
     ~Port() {
         if (h != INVALID_HANDLE_VALUE)
@@ -261,6 +267,14 @@ int32_t applySettings(Port& p, const VazConfig* c) {
     return VAZ_OK;
 }
 
+// The byte a wait read ahead, or -1.
+int32_t takePeeked(Port& p) {
+    std::lock_guard lock(p.waitMu);
+    const int32_t b = p.peeked;
+    p.peeked = -1;
+    return b;
+}
+
 int32_t readBytes(VazHandle h, uint8_t* buffer, int32_t n) {
     if (n < 0 || (n > 0 && !buffer))
         return failWith(VAZ_FAIL, "bad read buffer");
@@ -271,6 +285,10 @@ int32_t readBytes(VazHandle h, uint8_t* buffer, int32_t n) {
         return VAZ_HANGUP;
     if (n == 0)
         return 0;
+    if (const int32_t first = takePeeked(*p); first >= 0) {
+        buffer[0] = uint8_t(first);
+        return 1;
+    }
     p->collect();
     DWORD got = 0;
     if (!ReadFile(p->h, buffer, DWORD(n), &got, nullptr)) {
@@ -586,7 +604,8 @@ VAZ_API int32_t VAZ_CALL vazSerRxReadyCount(VazHandle h) {
     COMSTAT st{};
     if (!p->collect(&st))
         return p->hungUp ? VAZ_HANGUP : failWin(VAZ_FAIL, p->name + ": ClearCommError");
-    return int32_t(std::min<DWORD>(st.cbInQue, 0x7FFFFFFF));
+    std::lock_guard lock(p->waitMu);
+    return int32_t(std::min<DWORD>(st.cbInQue, 0x7FFFFFFE)) + (p->peeked >= 0 ? 1 : 0);
 }
 
 VAZ_API int32_t VAZ_CALL vazSerTxBufCount(VazHandle h) {
@@ -600,6 +619,8 @@ VAZ_API int32_t VAZ_CALL vazSerTxBufCount(VazHandle h) {
 }
 
 VAZ_API int32_t VAZ_CALL vazSerRxFlush(VazHandle h) {
+    if (auto p = find(h))
+        takePeeked(*p);
     return purge(h, PURGE_RXCLEAR, "PurgeComm");
 }
 VAZ_API int32_t VAZ_CALL vazSerTxFlush(VazHandle h) {
@@ -761,6 +782,96 @@ VAZ_API int32_t VAZ_CALL vazSerGetLastErrorText(char* buffer, int32_t n) {
     if (lastError.empty())
         return 0;
     return copyText(lastError, buffer, n);
+}
+
+// Waits with a timed read of one byte (read time-outs "MAXDWORD, MAXDWORD, t": returns as soon as a
+// byte arrives), kept for the next read. The port is not opened for overlapped I/O, so the wait is
+// ended early by cancelling that read (CancelSynchronousIo); waits are cut into slices so that a
+// wake-up that comes just before the read starts is noticed within a slice.
+VAZ_API int32_t VAZ_CALL vazSerWaitRx(VazHandle h, int32_t ms) {
+    constexpr DWORD kSliceMs = 250;
+    auto p = find(h);
+    if (!p)
+        return VAZ_FAIL;
+    const ULONGLONG deadline = ms < 0 ? 0 : GetTickCount64() + ULONGLONG(ms);
+    for (;;) {
+        {
+            std::lock_guard lock(p->waitMu);
+            if (p->peeked >= 0)
+                return 1;
+        }
+        if (p->hungUp)
+            return VAZ_HANGUP;
+        COMSTAT st{};
+        if (!p->collect(&st))
+            return p->hungUp ? VAZ_HANGUP : failWin(VAZ_FAIL, p->name + ": ClearCommError");
+        if (st.cbInQue > 0)
+            return 1;
+        if (p->wakePending.exchange(false))
+            return 0;
+        const ULONGLONG now = GetTickCount64();
+        if (ms >= 0 && now >= deadline)
+            return 0;
+        const DWORD slice = ms < 0 ? kSliceMs : DWORD(std::min<ULONGLONG>(deadline - now, kSliceMs));
+        HANDLE self = nullptr;
+        DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, 0, FALSE,
+                        DUPLICATE_SAME_ACCESS);
+        uint8_t b = 0;
+        DWORD got = 0;
+        BOOL ok = FALSE;
+        DWORD err = 0;
+        {
+            std::lock_guard state(p->stateMu);
+            COMMTIMEOUTS t{};
+            t.ReadIntervalTimeout = MAXDWORD;
+            t.ReadTotalTimeoutMultiplier = MAXDWORD;
+            t.ReadTotalTimeoutConstant = slice;
+            const int32_t tx = p->timeoutTx;
+            t.WriteTotalTimeoutConstant = tx > 0 ? std::min<DWORD>(DWORD(tx), kTxTimeoutCapMs) : 0;
+            SetCommTimeouts(p->h, &t);
+        }
+        {
+            std::lock_guard lock(p->waitMu);
+            p->waiter = self;
+        }
+        if (!p->wakePending.load()) {
+            ok = ReadFile(p->h, &b, 1, &got, nullptr);
+            err = ok ? 0 : GetLastError();
+        }
+        {
+            std::lock_guard lock(p->waitMu);
+            p->waiter = nullptr;
+            if (ok && got == 1)
+                p->peeked = b;
+        }
+        if (self)
+            CloseHandle(self);
+        {
+            std::lock_guard state(p->stateMu);
+            p->applyTimeouts();
+        }
+        if (!ok && err != ERROR_OPERATION_ABORTED && err != 0) {
+            if (deviceGone(err)) {
+                p->hungUp = true;
+                return VAZ_HANGUP;
+            }
+            SetLastError(err);
+            return failWin(VAZ_FAIL, p->name + ": ReadFile");
+        }
+        if (ok && got == 1)
+            return 1;
+    }
+}
+
+VAZ_API int32_t VAZ_CALL vazSerWakeWait(VazHandle h) {
+    auto p = find(h);
+    if (!p)
+        return VAZ_FAIL;
+    p->wakePending = true;
+    std::lock_guard lock(p->waitMu);
+    if (p->waiter)
+        CancelSynchronousIo(p->waiter);
+    return VAZ_OK;
 }
 
 } // extern "C"

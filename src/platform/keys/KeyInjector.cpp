@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <mutex>
 
 namespace vornal::platform {
@@ -25,6 +26,16 @@ void KeyInjector::keyPress(int code) {
 void KeyInjector::keyRelease(int code) {
     check(code);
     releaseKey(code);
+}
+
+void KeyInjector::typeCharacter(char32_t ch) {
+    typeChar(ch);
+}
+
+void KeyInjector::typeChar(char32_t ch) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "U+%04X", static_cast<unsigned>(ch));
+    throw std::runtime_error(name() + " cannot type the character " + hex);
 }
 
 bool KeyInjector::pause(int ms, std::stop_token stop) {

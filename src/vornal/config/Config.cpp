@@ -1,11 +1,13 @@
 #include "vornal/config/Config.h"
+#include "platform/keys/KeyInjector.h"
 
+#include "vornal/decimal/Decimal.h"
 #include "vornal/prefs/AbstractPreferences.h"
 #include "vornal/util/WholeNumber.h"
-#include "vornal/worker/Decimal.h"
 
 #include <QLoggingCategory>
 
+#include <algorithm>
 #include <limits>
 
 namespace vornal::config {
@@ -36,23 +38,36 @@ QString quoted(const QString& text) {
 
 } // namespace
 
-// One settings key: its stored form, how a stored form is checked and applied, and the default the
-// load falls back to.
+// One settings key: its stored form, its place in the load, how a stored form is checked and applied,
+// and the default the load falls back to. Copy, compare, load, save and the access by key all run over
+// the table of these rows (keyDefs), so a setting is added by adding its row there.
 struct Config::KeyDef {
     enum Kind { Text, Integer, Boolean, Choice, Port };
     QString key;
     Kind kind;
+    int loadPosition;    // the load reads the keys by ascending position (ties: table order)
     QString loadDefault; // the load's fallback, in stored form
     QString acceptable;  // what the key accepts, for messages
     std::function<QString(const Config&)> get;
     std::function<bool(Config&, const QString&)> set; // false (and no change) when refused
+    std::function<void(Config&, const Config&)> copy; // the field from the second record into the first
+    // Part of copyConfig and hasChanged; only prevPort, the port of the previous run, is not.
+    bool compared = true;
 };
+
+namespace {
+// A path the store can hold: no character code 0 and no line breaks.
+bool validDataLogFile(const QString& text) {
+    return !text.contains(QChar(0)) && !text.contains(u'\n') && !text.contains(u'\r');
+}
+} // namespace
 
 const std::vector<Config::KeyDef>& Config::keyDefs() {
     using K = KeyDef;
-    auto text = [](const char* key, QString Config::*m, QString loadDefault, QString acceptable,
-                   bool (*valid)(const QString&)) {
-        return K{QString::fromLatin1(key), K::Text, loadDefault, acceptable,
+    auto copyOf = [](auto Config::*m) { return [m](Config& to, const Config& from) { to.*m = from.*m; }; };
+    auto text = [&](const char* key, int loadPosition, QString Config::*m, QString loadDefault,
+                    QString acceptable, bool (*valid)(const QString&)) {
+        return K{QString::fromLatin1(key), K::Text, loadPosition, loadDefault, acceptable,
                  // A text is stored as typed; "no text" is stored as the empty text.
                  [m](const Config& c) { return (c.*m).isNull() ? QStringLiteral("") : c.*m; },
                  [m, valid](Config& c, const QString& t) {
@@ -60,12 +75,14 @@ const std::vector<Config::KeyDef>& Config::keyDefs() {
                          return false;
                      c.*m = t;
                      return true;
-                 }};
+                 },
+                 copyOf(m)};
     };
-    auto integer = [](const char* key, int Config::*m, int loadDefault, QString acceptable,
-                      bool (*valid)(int)) {
+    auto integer = [&](const char* key, int loadPosition, int Config::*m, int loadDefault, QString acceptable,
+                       bool (*valid)(int)) {
         return K{QString::fromLatin1(key),
                  K::Integer,
+                 loadPosition,
                  QString::number(loadDefault),
                  acceptable,
                  [m](const Config& c) { return QString::number(c.*m); },
@@ -75,12 +92,15 @@ const std::vector<Config::KeyDef>& Config::keyDefs() {
                          return false;
                      c.*m = *v;
                      return true;
-                 }};
+                 },
+                 copyOf(m)};
     };
-    auto boolean = [](const char* key, bool Config::*m) {
+    // An absent key or any text but "true"/"false" loads as `loadDefault`.
+    auto boolean = [&](const char* key, int loadPosition, bool Config::*m, bool loadDefault) {
         return K{QString::fromLatin1(key),
                  K::Boolean,
-                 QStringLiteral("false"),
+                 loadPosition,
+                 loadDefault ? QStringLiteral("true") : QStringLiteral("false"),
                  QStringLiteral("true or false"),
                  [m](const Config& c) { return c.*m ? QStringLiteral("true") : QStringLiteral("false"); },
                  [m](Config& c, const QString& t) {
@@ -91,11 +111,14 @@ const std::vector<Config::KeyDef>& Config::keyDefs() {
                      else
                          return false;
                      return true;
-                 }};
+                 },
+                 copyOf(m)};
     };
-    auto choice = []<class E>(const char* key, E Config::*m) {
+    // A constant of an option set, stored by name; the load falls back to the set's default.
+    auto choice = [&]<class E>(const char* key, int loadPosition, E Config::*m) {
         return K{QString::fromLatin1(key),
                  K::Choice,
+                 loadPosition,
                  E::getDefault().name(),
                  constantNames<E>(),
                  [m](const Config& c) { return (c.*m).name(); },
@@ -105,25 +128,33 @@ const std::vector<Config::KeyDef>& Config::keyDefs() {
                          return false;
                      c.*m = *v;
                      return true;
-                 }};
+                 },
+                 copyOf(m)};
     };
-    auto port = [](const char* key, QString Config::*m) {
+    auto port = [&](const char* key, int loadPosition, QString Config::*m) {
         return K{QString::fromLatin1(key),
                  K::Port,
+                 loadPosition,
                  QString(),
                  QStringLiteral("a port name"),
                  [m](const Config& c) { return c.*m; },
                  [m](Config& c, const QString& t) {
                      c.*m = t;
                      return true;
-                 }};
+                 },
+                 copyOf(m)};
+    };
+    auto notCompared = [](K def) {
+        def.compared = false;
+        return def;
     };
 
-    // In save order.
+    // The settings table, in save order. The second column is the position in the load (port and
+    // prevPort first, then the rest in that order); a new setting takes the next free position.
     static const std::vector<KeyDef> defs = {
-        port("port", &Config::port_),
-        port("prevPort", &Config::prevPort_),
-        K{QStringLiteral("instrument"), K::Choice, CH::Instrument::getDefault().name(),
+        port("port", 1, &Config::port_),
+        notCompared(port("prevPort", 2, &Config::prevPort_)),
+        K{QStringLiteral("instrument"), K::Choice, 3, CH::Instrument::getDefault().name(),
           QStringLiteral("the name of an instrument preset, e.g. GENERIC or KERN_572"),
           [](const Config& c) { return c.instrument_ ? c.instrument_->name() : QString(); },
           [](Config& c, const QString& t) {
@@ -132,61 +163,107 @@ const std::vector<Config::KeyDef>& Config::keyDefs() {
                   return false;
               c.instrument_ = *v;
               return true;
-          }},
-        integer("bitRate", &Config::bitRate_, CH::BitRates::getDefault(),
+          },
+          copyOf(&Config::instrument_)},
+        integer("bitRate", 4, &Config::bitRate_, CH::BitRates::getDefault(),
                 indexRange<CH::BitRates>() + QStringLiteral(" (7 is 9600 bit/s)"), &CH::BitRates::valid),
-        integer("dataBits", &Config::dataBits_, CH::DataBits::getDefault(),
+        integer("dataBits", 5, &Config::dataBits_, CH::DataBits::getDefault(),
                 indexRange<CH::DataBits>() + QStringLiteral(" (3 is 8 data bits)"), &CH::DataBits::valid),
-        integer("stopBits", &Config::stopBits_, CH::StopBits::getDefault(),
+        integer("stopBits", 6, &Config::stopBits_, CH::StopBits::getDefault(),
                 indexRange<CH::StopBits>() + QStringLiteral(" (0 is 1 stop bit)"), &CH::StopBits::valid),
-        integer("parity", &Config::parity_, CH::Parity::getDefault(),
+        integer("parity", 7, &Config::parity_, CH::Parity::getDefault(),
                 indexRange<CH::Parity>() + QStringLiteral(" (0 NONE, 1 ODD, 2 EVEN, 3 MARK, 4 SPACE)"),
                 &CH::Parity::valid),
-        integer("inputTerminator", &Config::inputTerminator_, CH::InputTerminator::getDefault(),
+        integer("inputTerminator", 9, &Config::inputTerminator_, CH::InputTerminator::getDefault(),
                 QStringLiteral("a character code from 0 to 255"), &CH::InputTerminator::valid),
-        integer("handshake", &Config::handshake_, CH::Handshake::getDefault(),
+        integer("handshake", 10, &Config::handshake_, CH::Handshake::getDefault(),
                 indexRange<CH::Handshake>() + QStringLiteral(" (0 NONE, 1 XON/XOFF, 2 RTS/CTS)"),
                 &CH::Handshake::valid),
-        choice("decimalSeparator", &Config::decimalSeparator_),
-        choice("sound", &Config::sound_),
-        choice("startWith", &Config::startWith_),
-        choice("outputTerminator", &Config::outputTerminator_),
-        choice("outputTerminator2", &Config::outputTerminator2_),
-        text("everyXValues", &Config::everyXValues_, CH::EveryXValues::getDefault(),
+        choice("decimalSeparator", 8, &Config::decimalSeparator_),
+        choice("sound", 20, &Config::sound_),
+        choice("startWith", 11, &Config::startWith_),
+        choice("outputTerminator", 12, &Config::outputTerminator_),
+        choice("outputTerminator2", 13, &Config::outputTerminator2_),
+        text("everyXValues", 14, &Config::everyXValues_, CH::EveryXValues::getDefault(),
              QStringLiteral("empty, or a whole number from 2 to 99"), &CH::EveryXValues::valid),
-        choice("connect", &Config::connect_),
-        choice("mathOperation", &Config::mathOperation_),
-        text("mathOperand", &Config::mathOperand_, CH::MathOperand::getDefault(),
+        choice("connect", 15, &Config::connect_),
+        choice("mathOperation", 17, &Config::mathOperation_),
+        text("mathOperand", 16, &Config::mathOperand_, CH::MathOperand::getDefault(),
              QStringLiteral("empty, or a decimal number with \".\" as the point, other than \"0\""),
              &CH::MathOperand::valid),
-        text("decimalPlaces", &Config::decimalPlaces_, CH::DecimalPlaces::getDefault(),
+        text("decimalPlaces", 18, &Config::decimalPlaces_, CH::DecimalPlaces::getDefault(),
              QStringLiteral("empty, or a whole number from 0 to 7"), &CH::DecimalPlaces::valid),
-        choice("roundingMethod", &Config::roundingMethod_),
-        choice("keyboardType", &Config::keyboardType_),
-        text("delay", &Config::delay_, CH::Delay::getDefault(),
+        choice("roundingMethod", 19, &Config::roundingMethod_),
+        choice("keyboardType", 21, &Config::keyboardType_),
+        text("delay", 22, &Config::delay_, CH::Delay::getDefault(),
              QStringLiteral("empty, or a whole number of milliseconds from 0 to 1000"), &CH::Delay::valid),
-        boolean("minimizeToTray", &Config::minimizeToTray),
-        boolean("notifyWhenMinimizedToTray", &Config::notifyWhenMinimizedToTray),
-        boolean("checkForUpdates", &Config::checkForUpdates),
-        boolean("abortAutoStartWhenPrevPortNotAvailable", &Config::abortAutoStartWhenPrevPortNotAvailable),
-        boolean("ignoreDuplicates", &Config::ignoreDuplicates),
-        choice("editOperation", &Config::editOperation_),
-        choice("editPosition", &Config::editPosition_),
-        text("editNumCharacters", &Config::editNumCharacters_, CH::EditNumCharacters::getDefault(),
+        boolean("minimizeToTray", 23, &Config::minimizeToTray, false),
+        boolean("notifyWhenMinimizedToTray", 24, &Config::notifyWhenMinimizedToTray, false),
+        boolean("checkForUpdates", 25, &Config::checkForUpdates, false),
+        boolean("abortAutoStartWhenPrevPortNotAvailable", 26, &Config::abortAutoStartWhenPrevPortNotAvailable,
+                false),
+        boolean("ignoreDuplicates", 27, &Config::ignoreDuplicates, false),
+        choice("editOperation", 28, &Config::editOperation_),
+        choice("editPosition", 29, &Config::editPosition_),
+        text("editNumCharacters", 30, &Config::editNumCharacters_, CH::EditNumCharacters::getDefault(),
              QStringLiteral("empty, or a whole number from 1 to 99"), &CH::EditNumCharacters::valid),
-        text("removeCharacters", &Config::removeCharacters_, CH::RemoveCharacters::getDefault(),
+        text("removeCharacters", 31, &Config::removeCharacters_, CH::RemoveCharacters::getDefault(),
              QStringLiteral("characters with codes 0 to 255 only"), &CH::RemoveCharacters::valid),
-        text("customRegEx", &Config::customRegEx_, CH::CustomRegEx::getDefault(),
+        text("customRegEx", 34, &Config::customRegEx_, CH::CustomRegEx::getDefault(),
              QStringLiteral("empty, or a regular expression that compiles and has a capture group \"(...)\""),
              &CH::CustomRegEx::valid),
-        text("ignoreTimeLimit", &Config::ignoreTimeLimit_, CH::IgnoreTimeLimit::getDefault(),
+        text("ignoreTimeLimit", 32, &Config::ignoreTimeLimit_, CH::IgnoreTimeLimit::getDefault(),
              QStringLiteral("empty, or a whole number of milliseconds greater than 0"),
              &CH::IgnoreTimeLimit::valid),
-        text("ignoreDifference", &Config::ignoreDifference_, CH::IgnoreDifference::getDefault(),
+        text("ignoreDifference", 33, &Config::ignoreDifference_, CH::IgnoreDifference::getDefault(),
              QStringLiteral("empty, or a decimal number greater than 0 with \".\" as the point"),
              &CH::IgnoreDifference::valid),
+        boolean("reconnect", 35, &Config::reconnect_, true),
+        boolean("typeOnlyStable", 36, &Config::typeOnlyStable_, false),
+        boolean("oncePerPlacement", 37, &Config::oncePerPlacement_, false),
+        text("requestCommand", 38, &Config::requestCommand_, CH::RequestCommand::getDefault(),
+             QStringLiteral("empty, or characters with codes 0 to 255, control characters as <code> (e.g. "
+                            "S<13><10>)"),
+             &CH::RequestCommand::valid),
+        text("requestHotkey", 39, &Config::requestHotkey_, CH::RequestHotkey::getDefault(),
+             QStringLiteral("empty, or modifiers and a key such as Ctrl+Alt+R or Shift+F9"),
+             &CH::RequestHotkey::valid),
+        text("requestEverySeconds", 40, &Config::requestEverySeconds_, CH::RequestEverySeconds::getDefault(),
+             QStringLiteral("empty, or a whole number of seconds from 1 to 86400"),
+             &CH::RequestEverySeconds::valid),
+        text("dataLogFile", 41, &Config::dataLogFile_, QString(""),
+             QStringLiteral("empty (no data log), or the path of a CSV file"), &validDataLogFile),
+        integer("dataLogMaxBytes", 42, &Config::dataLogMaxBytes_, 10 * 1024 * 1024,
+                QStringLiteral("a whole number of bytes, 0 for no limit or at least 1024"),
+                [](int v) { return v == 0 || v >= 1024; }),
+        integer("dataLogKeep", 43, &Config::dataLogKeep_, 5,
+                QStringLiteral("a whole number of older files kept, from 0 to 99"),
+                [](int v) { return v >= 0 && v <= 99; }),
+        text("keyBackend", 44, &Config::keyBackend_, QStringLiteral("auto"),
+             QStringLiteral("auto, or the keyboard output to use: ") + QString::fromStdString([] {
+                 std::string n;
+                 for (const auto& b : platform::keyBackendNames())
+                     n += (n.empty() ? "" : " ") + b;
+                 return n;
+             }()),
+             [](const QString& t) {
+                 const auto names = platform::keyBackendNames();
+                 return std::find(names.begin(), names.end(), t.toStdString()) != names.end();
+             }),
     };
     return defs;
+}
+
+const std::vector<const Config::KeyDef*>& Config::loadOrder() {
+    static const std::vector<const KeyDef*> order = [] {
+        std::vector<const KeyDef*> o;
+        for (const KeyDef& d : keyDefs())
+            o.push_back(&d);
+        std::stable_sort(o.begin(), o.end(),
+                         [](const KeyDef* a, const KeyDef* b) { return a->loadPosition < b->loadPosition; });
+        return o;
+    }();
+    return order;
 }
 
 const Config::KeyDef* Config::findKey(const QString& key) {
@@ -268,8 +345,8 @@ int Config::getEveryXValuesAsInt() const {
     return util::parseWholeNumber(everyXValues_).value_or(0);
 }
 
-worker::Decimal Config::getMathOperandAsBigDecimal() const {
-    return worker::Decimal::fromString(mathOperand_);
+decimal::Decimal Config::getMathOperandAsBigDecimal() const {
+    return decimal::Decimal::fromString(mathOperand_);
 }
 
 bool Config::roundingEnabled() const {
@@ -286,33 +363,18 @@ bool Config::mathOperationEnabled() const {
 }
 
 Config Config::copyConfig(const Config& c) {
-    return Config(c.port_, c.instrument_, c.bitRate_, c.dataBits_, c.stopBits_, c.parity_, c.inputTerminator_,
-                  c.handshake_, c.connect_, c.keyboardType_, c.delay_, c.decimalSeparator_, c.startWith_,
-                  c.outputTerminator_, c.outputTerminator2_, c.everyXValues_, c.mathOperation_,
-                  c.mathOperand_, c.decimalPlaces_, c.roundingMethod_, c.sound_, c.minimizeToTray,
-                  c.notifyWhenMinimizedToTray, c.checkForUpdates, c.abortAutoStartWhenPrevPortNotAvailable,
-                  c.editOperation_, c.editPosition_, c.editNumCharacters_, c.removeCharacters_,
-                  c.customRegEx_, c.ignoreDuplicates, c.ignoreTimeLimit_, c.ignoreDifference_);
+    Config copy;
+    for (const KeyDef& d : keyDefs())
+        if (d.compared)
+            d.copy(copy, c);
+    return copy;
 }
 
 bool Config::hasChanged(const Config& a, const Config& b) {
-    return a.port_ != b.port_ || a.instrument_ != b.instrument_ || a.bitRate_ != b.bitRate_ ||
-           a.dataBits_ != b.dataBits_ || a.stopBits_ != b.stopBits_ || a.parity_ != b.parity_ ||
-           a.inputTerminator_ != b.inputTerminator_ || a.handshake_ != b.handshake_ ||
-           a.decimalSeparator_ != b.decimalSeparator_ || a.startWith_ != b.startWith_ ||
-           a.outputTerminator_ != b.outputTerminator_ || a.outputTerminator2_ != b.outputTerminator2_ ||
-           a.everyXValues_ != b.everyXValues_ || a.connect_ != b.connect_ ||
-           a.mathOperation_ != b.mathOperation_ || a.mathOperand_ != b.mathOperand_ ||
-           a.decimalPlaces_ != b.decimalPlaces_ || a.roundingMethod_ != b.roundingMethod_ ||
-           a.sound_ != b.sound_ || a.keyboardType_ != b.keyboardType_ || a.delay_ != b.delay_ ||
-           a.editOperation_ != b.editOperation_ || a.editPosition_ != b.editPosition_ ||
-           a.editNumCharacters_ != b.editNumCharacters_ || a.removeCharacters_ != b.removeCharacters_ ||
-           a.customRegEx_ != b.customRegEx_ || a.ignoreTimeLimit_ != b.ignoreTimeLimit_ ||
-           a.ignoreDifference_ != b.ignoreDifference_ || a.minimizeToTray != b.minimizeToTray ||
-           a.notifyWhenMinimizedToTray != b.notifyWhenMinimizedToTray ||
-           a.checkForUpdates != b.checkForUpdates ||
-           a.abortAutoStartWhenPrevPortNotAvailable != b.abortAutoStartWhenPrevPortNotAvailable ||
-           a.ignoreDuplicates != b.ignoreDuplicates;
+    for (const KeyDef& d : keyDefs())
+        if (d.compared && d.get(a) != d.get(b))
+            return true;
+    return false;
 }
 
 Config::LoadResult Config::loadConfig(prefs::AbstractPreferences& node, const QStringList& availablePorts) {
@@ -328,7 +390,8 @@ Config::LoadResult Config::loadConfig(prefs::AbstractPreferences& node, const QS
                 .arg(e.message());
     }
 
-    // 1, 2: the port only when the system has ports; prevPort tells whether the port changed since.
+    // The port first, and only when the system has ports; then prevPort, which tells whether the port
+    // changed since the last save.
     if (!availablePorts.isEmpty())
         port_ = node.get(QStringLiteral("port"), availablePorts.first());
     prevPort_ = node.get(QStringLiteral("prevPort"), port_);
@@ -341,40 +404,10 @@ Config::LoadResult Config::loadConfig(prefs::AbstractPreferences& node, const QS
         }
     }
 
-    static const char* const loadOrder[] = {"instrument",
-                                            "bitRate",
-                                            "dataBits",
-                                            "stopBits",
-                                            "parity",
-                                            "decimalSeparator",
-                                            "inputTerminator",
-                                            "handshake",
-                                            "startWith",
-                                            "outputTerminator",
-                                            "outputTerminator2",
-                                            "everyXValues",
-                                            "connect",
-                                            "mathOperand",
-                                            "mathOperation",
-                                            "decimalPlaces",
-                                            "roundingMethod",
-                                            "sound",
-                                            "keyboardType",
-                                            "delay",
-                                            "minimizeToTray",
-                                            "notifyWhenMinimizedToTray",
-                                            "checkForUpdates",
-                                            "abortAutoStartWhenPrevPortNotAvailable",
-                                            "ignoreDuplicates",
-                                            "editOperation",
-                                            "editPosition",
-                                            "editNumCharacters",
-                                            "removeCharacters",
-                                            "ignoreTimeLimit",
-                                            "ignoreDifference",
-                                            "customRegEx"};
-    for (const char* name : loadOrder) {
-        const KeyDef& d = *findKey(QString::fromLatin1(name));
+    for (const KeyDef* def : loadOrder()) {
+        const KeyDef& d = *def;
+        if (d.kind == KeyDef::Port)
+            continue; // read above
         QString text;
         switch (d.kind) {
         case KeyDef::Integer:
@@ -382,8 +415,9 @@ Config::LoadResult Config::loadConfig(prefs::AbstractPreferences& node, const QS
             text = QString::number(node.getInt(d.key, d.loadDefault.toInt()));
             break;
         case KeyDef::Boolean:
-            // No validity check: anything but "true"/"false" reads as false.
-            text = node.getBoolean(d.key, false) ? QStringLiteral("true") : QStringLiteral("false");
+            // No validity check: anything but "true"/"false" reads as the load default.
+            text = node.getBoolean(d.key, d.loadDefault == u"true") ? QStringLiteral("true")
+                                                                    : QStringLiteral("false");
             break;
         default:
             text = node.get(d.key, d.loadDefault);
@@ -499,6 +533,7 @@ Config ConfigHelper::Instrument::getDefaultConfig() const {
     c.setParity(d.parity);
     c.setInputTerminator(d.inputTerminator);
     c.setHandshake(d.handshake);
+    c.setRequestCommand(getRequestCommand());
     return c;
 }
 

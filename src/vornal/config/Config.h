@@ -14,7 +14,7 @@
 namespace vornal::prefs {
 class AbstractPreferences;
 }
-namespace vornal::worker {
+namespace vornal::decimal {
 class Decimal;
 }
 
@@ -24,6 +24,10 @@ namespace vornal::config {
 // processing and output options, window behaviour switches. Port parameters are indices of the serial
 // value sets, the input terminator a character code 0..255, choices are option constants, free options
 // texts exactly as typed.
+//
+// Each setting is a member with its accessors here and one row of the settings table in Config.cpp
+// (key, load position, load default, check, member); load, save, copy, compare and the access by key
+// run over that table. docs/architecture.md says how to add a setting.
 //
 // Not synchronised: changed on the user-interface thread only; workers read it while a connection runs
 // (the settings tabs are hidden then).
@@ -53,7 +57,8 @@ public:
 
     // The record's own defaults (see the field comments); instrument none, prevPort none.
     Config();
-    // Every field but prevPort (which stays none).
+    // The settings the record had from the start, every one but prevPort (which stays none); settings
+    // added later keep their defaults here and are set with their setters.
     Config(const QString& port, std::optional<Instrument> instrument, int bitRate, int dataBits, int stopBits,
            int parity, int inputTerminator, int handshake, Connect connect, KeyboardType keyboardType,
            const QString& delay, DecimalSeparator decimalSeparator, StartWith startWith,
@@ -133,10 +138,36 @@ public:
     void setRemoveCharacters(const QString& v) { removeCharacters_ = v; }
     QString getCustomRegEx() const { return customRegEx_; }
     void setCustomRegEx(const QString& v) { customRegEx_ = v; }
+    // Wait for a port that went away (adapter unplugged) and open it again.
+    bool getReconnect() const { return reconnect_; }
+    void setReconnect(bool v) { reconnect_ = v; }
+    // Which key-injection backend types: "auto" (chosen from the session) or one named backend.
+    QString getKeyBackend() const { return keyBackend_; }
+    void setKeyBackend(const QString& v) { keyBackend_ = v; }
     QString getIgnoreTimeLimit() const { return ignoreTimeLimit_; }
     void setIgnoreTimeLimit(const QString& v) { ignoreTimeLimit_ = v; }
     QString getIgnoreDifference() const { return ignoreDifference_; }
     void setIgnoreDifference(const QString& v) { ignoreDifference_ = v; }
+    // Stable readings only, and one value per placement (both need a preset with a stability rule).
+    bool getTypeOnlyStable() const { return typeOnlyStable_; }
+    void setTypeOnlyStable(bool v) { typeOnlyStable_ = v; }
+    bool getOncePerPlacement() const { return oncePerPlacement_; }
+    void setOncePerPlacement(bool v) { oncePerPlacement_ = v; }
+    // Readings on request: the command (ConfigHelper::RequestCommand notation), the global shortcut and
+    // the seconds between automatic requests ("" none).
+    QString getRequestCommand() const { return requestCommand_; }
+    void setRequestCommand(const QString& v) { requestCommand_ = v; }
+    QString getRequestHotkey() const { return requestHotkey_; }
+    void setRequestHotkey(const QString& v) { requestHotkey_ = v; }
+    QString getRequestEverySeconds() const { return requestEverySeconds_; }
+    void setRequestEverySeconds(const QString& v) { requestEverySeconds_ = v; }
+    // The data log: the CSV file ("" off), its size limit in bytes (0 none) and the rotated files kept.
+    QString getDataLogFile() const { return dataLogFile_; }
+    void setDataLogFile(const QString& v) { dataLogFile_ = v; }
+    int getDataLogMaxBytes() const { return dataLogMaxBytes_; }
+    void setDataLogMaxBytes(int v) { dataLogMaxBytes_ = v; }
+    int getDataLogKeep() const { return dataLogKeep_; }
+    void setDataLogKeep(int v) { dataLogKeep_ = v; }
 
     // ---- change notification ----
     ListenerId addPropertyChangeListener(const QString& propertyName, PropertyChangeListener listener);
@@ -152,8 +183,8 @@ public:
     int getEditNumCharactersAsInt() const;
     int getEveryXValuesAsInt() const;
     // mathOperand as an exact decimal. Only meaningful when mathOperationEnabled() holds; throws
-    // worker::ProcessingError when the text is no decimal number.
-    worker::Decimal getMathOperandAsBigDecimal() const;
+    // decimal::ProcessingError when the text is no decimal number.
+    decimal::Decimal getMathOperandAsBigDecimal() const;
 
     // decimalPlaces is a whole number from 0 to 7.
     bool roundingEnabled() const;
@@ -161,9 +192,10 @@ public:
     // fixed number of decimal places); never for NONE or an empty operand.
     bool mathOperationEnabled() const;
 
-    // A new record from the full constructor: prevPort is not copied, listeners are not carried over.
+    // A new record with every setting of `config` but prevPort (which stays none); listeners are not
+    // carried over.
     static Config copyConfig(const Config& config);
-    // True when any field but prevPort differs (texts by content, choices by identity).
+    // True when any setting but prevPort differs (by stored form: texts by content, choices by identity).
     static bool hasChanged(const Config& a, const Config& b);
 
     // ---- persistence ----
@@ -207,6 +239,8 @@ private:
     struct KeyDef;
     static const std::vector<KeyDef>& keyDefs();
     static const KeyDef* findKey(const QString& key);
+    // The rows of keyDefs in the order the load reads them.
+    static const std::vector<const KeyDef*>& loadOrder();
 
     QString port_ = QStringLiteral("");
     std::optional<Instrument> instrument_;
@@ -235,8 +269,18 @@ private:
     QString editNumCharacters_ = QStringLiteral("");
     QString removeCharacters_ = QStringLiteral("");
     QString customRegEx_ = QStringLiteral("");
+    bool reconnect_ = true;
+    QString keyBackend_ = QStringLiteral("auto");
     QString ignoreTimeLimit_ = QStringLiteral("");
     QString ignoreDifference_ = QStringLiteral("");
+    bool typeOnlyStable_ = false;
+    bool oncePerPlacement_ = false;
+    QString requestCommand_ = QStringLiteral("");
+    QString requestHotkey_ = QStringLiteral("");
+    QString requestEverySeconds_ = QStringLiteral("");
+    QString dataLogFile_ = QStringLiteral("");
+    int dataLogMaxBytes_ = 10 * 1024 * 1024;
+    int dataLogKeep_ = 5;
 
     // The listeners by property name; never copied with the record.
     struct Listeners {

@@ -117,13 +117,13 @@ constexpr std::array<Entry, 5> kKeyboardType{{{"QUERTY", "keyboardType.default",
                                               {"ALL", "keyboardType.all", true}}};
 constexpr std::array<Entry, 3> kMathOperation{
     {{"NONE", "math.none", true}, {"MULTIPLY", "multiply", true}, {"DIVIDE", "divide", true}}};
-constexpr std::array<Entry, 7> kRoundingMethod{{{"CEILING", "ceiling", false},
-                                                {"DOWN", "down", false},
-                                                {"FLOOR", "floor", false},
-                                                {"HALF_DOWN", "half down", false},
-                                                {"HALF_EVEN", "half even", false},
-                                                {"HALF_UP", "half up", false},
-                                                {"UP", "up", false}}};
+constexpr std::array<Entry, 7> kRoundingMethod{{{"CEILING", "rounding.ceiling", true},
+                                                {"DOWN", "rounding.down", true},
+                                                {"FLOOR", "rounding.floor", true},
+                                                {"HALF_DOWN", "rounding.half_down", true},
+                                                {"HALF_EVEN", "rounding.half_even", true},
+                                                {"HALF_UP", "rounding.half_up", true},
+                                                {"UP", "rounding.up", true}}};
 constexpr std::array<Entry, 2> kEditOperation{{{"REMOVE", "edit.remove", true}, {"KEEP", "edit.keep", true}}};
 constexpr std::array<Entry, 2> kEditPosition{{{"FIRST", "edit.first", true}, {"LAST", "edit.last", true}}};
 constexpr std::array<Entry, 2> kInstrumentType{{{"NUMBER", "NUMBER", false}, {"TEXT", "TEXT", false}}};
@@ -563,6 +563,90 @@ std::vector<TestString> ownSamples(int ordinal) {
     }
 }
 
+// The stability rule of the presets whose instruments mark stable readings (by the ordinal of the
+// preset that owns the pattern), with sample lines in the instrument's documented format.
+struct StabilityRule {
+    const char* pattern;
+    std::vector<std::pair<const char*, bool>> samples;
+};
+
+std::optional<StabilityRule> stabilityRule(int ordinal) {
+    using CH = ConfigHelper;
+    switch (ordinal) {
+    case CH::Instrument::AND.ordinal():
+        // Header ST stable, QT stable count, US unstable, OL overload.
+        return StabilityRule{R"(^\s*(ST|QT),)",
+                             {{"ST, +00012.34 kg", true},
+                              {"US, -00012,45 g", false},
+                              {"ST, +00000101 PC", true},
+                              {"QT,+00000101 PC", true},
+                              {"US,+00012.31 kg", false},
+                              {"OL,+9999999 kg", false},
+                              {"\nST,+00001.25 kg\r", true},
+                              {"\nUS,+00001.20 kg\r", false}}};
+    case CH::Instrument::DINI_ARGEO.ordinal():
+        // Header ST stable, US unstable, OL overload.
+        return StabilityRule{R"(^\s*ST,)",
+                             {{"ST,GS, 0.0,kg", true},
+                              {"ST,NT,1,   2.000,kg,PT,     1.000kg", true},
+                              {"US,GS,   1.254,kg", false},
+                              {"OL,GS,        ,kg", false}}};
+    case CH::Instrument::DINI_ARGEO_DFW.ordinal():
+        // Scale number, then ST stable or US unstable.
+        return StabilityRule{R"(^\s*\d*,ST,)",
+                             {{"1,ST,     2.000,       0.000,         0,kg\r\n", true},
+                              {"1,ST,    -2.000,       2.005,         0,kg\r\n", true},
+                              {"1,US,     1.950,       0.000,         0,kg\r\n", false}}};
+    case CH::Instrument::METTLER_SICS.ordinal():
+        // "S S" stable weight, "S D" dynamic (unstable), "S I" busy.
+        return StabilityRule{R"(^\s*S S\s)",
+                             {{"S S       16.7 g\r\n", true},
+                              {"S S      -16.7 g\n", true},
+                              {"S D       16.3 g\r\n", false},
+                              {"S I\r\n", false},
+                              {"\nS S      1.25 g\r", true}}};
+    case CH::Instrument::SMA_SCP.ordinal():
+        // Status, range, gross/net/tare, then M while the scale is in motion.
+        return StabilityRule{R"(^[\r\n]*[ A-Z][0-9][GNT][^M])",
+                             {{" 2GM      -7.650kg ", false},
+                              {" 1N    100000lb ", true},
+                              {"\n 1G       7.650kg \r", true},
+                              {"Z1G       0.000kg ", true},
+                              {"\n 1GM      7.412kg \r", false}}};
+    default:
+        return std::nullopt;
+    }
+}
+
+// The request command of the presets whose instruments answer one (the notation of requestCommand).
+const char* requestCommand(int ordinal) {
+    using CH = ConfigHelper;
+    switch (ordinal) {
+    case CH::Instrument::AND.ordinal():
+    case CH::Instrument::AND_SIMPLE.ordinal():
+    case CH::Instrument::AND_EM.ordinal():
+        return "S<13><10>"; // stable weight
+    case CH::Instrument::DINI_ARGEO.ordinal():
+    case CH::Instrument::DINI_ARGEO_DFW.ordinal():
+        return "READ<13><10>";
+    case CH::Instrument::METTLER_SICS.ordinal():
+    case CH::Instrument::SARTORIUS_SICS.ordinal():
+        return "S<13><10>"; // stable weight
+    case CH::Instrument::SARTORIUS_SBI.ordinal():
+        return "<27>P<13><10>"; // print
+    case CH::Instrument::SMA_SCP.ordinal():
+        return "<10>W<13>"; // weight
+    case CH::Instrument::OHAUS.ordinal():
+        return "P<13><10>"; // print
+    case CH::Instrument::RADWAG.ordinal():
+        return "S<13><10>"; // stable weight
+    case CH::Instrument::KEYENCE_IL.ordinal():
+        return "M0<13><10>"; // measured value
+    default:
+        return "";
+    }
+}
+
 } // namespace
 
 // ---- names and display texts ----
@@ -747,6 +831,68 @@ bool ConfigHelper::CustomRegEx::valid(const QString& text) {
     return firstUnescaped(text, u'(') < firstUnescaped(text, u')');
 }
 
+std::optional<QByteArray> ConfigHelper::RequestCommand::toBytes(const QString& text, QString* error) {
+    QByteArray out;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c == u'<') {
+            qsizetype end = i + 1;
+            while (end < text.size() && end - i <= 3 && text[end] >= u'0' && text[end] <= u'9')
+                ++end;
+            const int code = text.mid(i + 1, end - i - 1).toInt();
+            if (end > i + 1 && end < text.size() && text[end] == u'>' && code <= 255) {
+                out += char(code);
+                i = end;
+                continue;
+            }
+        }
+        if (c > 255) {
+            if (error)
+                *error = QStringLiteral("the character '%1' cannot be sent: use characters with codes 0 to "
+                                        "255, written as <code> where needed, e.g. <13> for CR")
+                             .arg(text[i]);
+            return std::nullopt;
+        }
+        out += char(c);
+    }
+    return out;
+}
+
+std::optional<ConfigHelper::RequestHotkey::Parsed> ConfigHelper::RequestHotkey::parse(const QString& text) {
+    const QStringList parts = text.split(u'+');
+    Parsed p{0, QString()};
+    for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
+        const QString m = parts[i].trimmed().toLower();
+        const unsigned bit = m == u"ctrl" || m == u"control" ? Ctrl
+                             : m == u"alt"                   ? Alt
+                             : m == u"shift"                 ? Shift
+                             : m == u"meta" || m == u"super" ? Meta
+                                                             : 0u;
+        if (bit == 0 || (p.modifiers & bit))
+            return std::nullopt;
+        p.modifiers |= bit;
+    }
+    const QString key = parts.last().trimmed().toUpper();
+    if (key.size() == 1 && ((key[0] >= u'A' && key[0] <= u'Z') || (key[0] >= u'0' && key[0] <= u'9'))) {
+        // A letter or digit alone would take that key from every application.
+        if (p.modifiers == 0 || p.modifiers == Shift)
+            return std::nullopt;
+    } else if (!(key.size() >= 2 && key[0] == u'F' && key[1] >= u'1' && key[1] <= u'9' &&
+                 wholeInRange(key.mid(1), 1, 24))) {
+        return std::nullopt;
+    }
+    // Ctrl+Alt+F1..F12 switch to the text consoles on Linux desktops: the program would never see them.
+    if ((p.modifiers & (Ctrl | Alt)) == (Ctrl | Alt) && key.size() >= 2 && key[0] == u'F' &&
+        key.mid(1).toInt() <= 12)
+        return std::nullopt;
+    p.key = key;
+    return p;
+}
+
+bool ConfigHelper::RequestEverySeconds::valid(const QString& text) {
+    return text.isEmpty() || (text[0] >= u'1' && text[0] <= u'9' && wholeInRange(text, 1, 86400));
+}
+
 // ---- instrument presets ----
 
 QString ConfigHelper::Instrument::nameOf(int o) {
@@ -802,6 +948,34 @@ std::vector<TestString> ConfigHelper::Instrument::getTestStrings() const {
     return ownSamples(patternSource(ordinal()));
 }
 
+QString ConfigHelper::Instrument::getStabilityPattern() const {
+    const auto rule = stabilityRule(patternSource(ordinal()));
+    return rule ? QString::fromUtf8(rule->pattern) : QString("");
+}
+
+const QRegularExpression& ConfigHelper::Instrument::getStabilityExpression() const {
+    static const std::vector<QRegularExpression> compiled = [] {
+        std::vector<QRegularExpression> v;
+        for (const Instrument& i : values())
+            v.push_back(i.hasStabilityRule() ? compileInstrumentPattern(i.getStabilityPattern())
+                                             : QRegularExpression(QStringLiteral("(")));
+        return v;
+    }();
+    return compiled.at(std::size_t(ordinal()));
+}
+
+std::vector<StabilitySample> ConfigHelper::Instrument::getStabilitySamples() const {
+    std::vector<StabilitySample> v;
+    if (const auto rule = stabilityRule(patternSource(ordinal())))
+        for (const auto& [line, stable] : rule->samples)
+            v.push_back({QString::fromUtf8(line), stable});
+    return v;
+}
+
+QString ConfigHelper::Instrument::getRequestCommand() const {
+    return QString::fromLatin1(requestCommand(ordinal()));
+}
+
 QString ConfigHelper::Instrument::toString() const {
     const QString name = toPlainString();
     if (getInstrumentType() == InstrumentType::TEXT)
@@ -831,6 +1005,8 @@ QStringList ConfigHelper::bundleKeys() {
     for (const auto& e : kKeyboardType)
         add(e);
     for (const auto& e : kMathOperation)
+        add(e);
+    for (const auto& e : kRoundingMethod)
         add(e);
     for (const auto& k : kKeys)
         add(k.entry);

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "RoundingMode.h"
+#include "vornal/decimal/RoundingMode.h"
 
+#include <QByteArray>
 #include <QChar>
 #include <QRegularExpression>
 #include <QString>
@@ -125,6 +126,12 @@ struct PortDefaults {
 struct TestString {
     QString line;
     QString expected;
+};
+
+// One sample data line and whether the instrument marked it as stable.
+struct StabilitySample {
+    QString line;
+    bool stable;
 };
 
 // The value sets of every option, the text rules of the free options and the instrument presets.
@@ -254,7 +261,9 @@ public:
         VORNAL_OPTION_SET(RoundingMethod, NameStyle, 7, 5)
         static const RoundingMethod CEILING, DOWN, FLOOR, HALF_DOWN, HALF_EVEN, HALF_UP, UP;
         // The rounding mode of the same name.
-        RoundingMode getRoundingMode() const { return static_cast<RoundingMode>(ordinal()); }
+        decimal::RoundingMode getRoundingMode() const {
+            return static_cast<decimal::RoundingMode>(ordinal());
+        }
     };
 
     // What the editing stage does with the counted characters. Default REMOVE.
@@ -318,6 +327,33 @@ public:
         static bool valid(const QString& text);
     };
 
+    // The command that asks the instrument for a reading: characters 0-255 as they are, and "<code>"
+    // (decimal 0-255) for any byte, as the event log shows control characters: "S<13><10>" is S, CR, LF.
+    // A "<" that does not start such a code is itself. Default: the preset's command.
+    struct RequestCommand {
+        static QString getDefault() { return QString(""); }
+        static bool valid(const QString& text) { return toBytes(text).has_value(); }
+        // The bytes to send; none (with the reason) for characters above 255.
+        static std::optional<QByteArray> toBytes(const QString& text, QString* error = nullptr);
+    };
+    // The global shortcut that sends the request: empty, or modifiers and a key joined by "+", as in
+    // "Ctrl+Alt+R" or "Shift+F9". Modifiers Ctrl, Alt, Shift, Meta (any case); keys A-Z, 0-9, F1-F24.
+    struct RequestHotkey {
+        enum Modifier : unsigned { Ctrl = 1, Alt = 2, Shift = 4, Meta = 8 };
+        struct Parsed {
+            unsigned modifiers;
+            QString key; // "R", "7", "F9"
+        };
+        static QString getDefault() { return QString(""); }
+        static bool valid(const QString& text) { return text.isEmpty() || parse(text).has_value(); }
+        static std::optional<Parsed> parse(const QString& text);
+    };
+    // Seconds between automatic requests: empty (none), or a whole number 1..86400.
+    struct RequestEverySeconds {
+        static QString getDefault() { return QString(""); }
+        static bool valid(const QString& text);
+    };
+
     // ---- instrument presets ----
 
     // Whether a preset's value is a number (numeric stages, plain worker) or free text (barcode worker).
@@ -363,6 +399,19 @@ public:
         const QRegularExpression& getRegularExpression() const;
         // Sample data lines and the value each must give; one pair of empty texts when the preset has none.
         std::vector<TestString> getTestStrings() const;
+        // The stability rule: an expression (instruments' dialect) that finds a match in a line the
+        // instrument marked as stable, e.g. the "ST," header of a balance; "" when the instrument marks
+        // no stability (the stable-reading options are then off).
+        QString getStabilityPattern() const;
+        bool hasStabilityRule() const { return !getStabilityPattern().isEmpty(); }
+        // getStabilityPattern() compiled once for this process; an invalid expression when there is none.
+        const QRegularExpression& getStabilityExpression() const;
+        // Sample lines and whether the instrument marked each as stable; empty without a rule.
+        std::vector<StabilitySample> getStabilitySamples() const;
+        // The command that asks the instrument for a reading, in the notation of requestCommand
+        // ("S<13><10>");
+        // "" when the instrument sends only on its own.
+        QString getRequestCommand() const;
         // The display name.
         QString toPlainString() const { return displayOf(ordinal()); }
         // The text of the instrument list: the display name; text presets in italics through HTML.

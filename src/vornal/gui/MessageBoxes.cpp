@@ -24,14 +24,24 @@ void MessageBoxes::warning(QWidget* parent, const QString& text, const QString& 
 void MessageBoxes::information(QWidget* parent, const QString& text, const QString& title) {
     show(Kind::Information, parent, text, title);
 }
-bool MessageBoxes::confirm(QWidget* parent, const QString& text, const QString& title) {
-    return show(Kind::Question, parent, text, title) == QMessageBox::Yes;
+bool MessageBoxes::confirm(QWidget* parent, const QString& text, const QString& title, Choice choice) {
+    const auto answer = show(Kind::Question, parent, text, title, choice);
+    return answer == QMessageBox::Yes || answer == QMessageBox::Ok;
 }
 
 QMessageBox::StandardButton MessageBoxes::show(Kind kind, QWidget* parent, const QString& text,
-                                               const QString& title) {
+                                               const QString& title, Choice choice) {
     State& s = state();
-    s.records.append({kind, title, text});
+    QMessageBox::StandardButtons buttons = QMessageBox::Ok;
+    QMessageBox::StandardButton defaultButton = QMessageBox::Ok;
+    if (kind == Kind::Question) {
+        buttons = choice == Choice::OkCancel ? QMessageBox::Ok | QMessageBox::Cancel
+                                             : QMessageBox::Yes | QMessageBox::No;
+        defaultButton = choice == Choice::YesNo   ? QMessageBox::Yes
+                        : choice == Choice::NoYes ? QMessageBox::No
+                                                  : QMessageBox::Ok;
+    }
+    s.records.append({kind, title, text, buttons, defaultButton});
     if (s.recording) {
         if (kind != Kind::Question)
             return QMessageBox::Ok;
@@ -56,9 +66,8 @@ QMessageBox::StandardButton MessageBoxes::show(Kind kind, QWidget* parent, const
         icon = QMessageBox::Question;
         break;
     }
-    const auto buttons = kind == Kind::Question ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok;
     QMessageBox box(icon, title, text, buttons, parent);
-    box.setDefaultButton(kind == Kind::Question ? QMessageBox::Yes : QMessageBox::Ok);
+    box.setDefaultButton(defaultButton);
     ++s.open;
     const int result = box.exec();
     --s.open;

@@ -16,17 +16,22 @@ namespace vornal {
 class MessageBoxes {
 public:
     enum class Kind { Error, Warning, Information, Question };
+    // The buttons of a confirmation; the first named is the default button.
+    enum class Choice { YesNo, NoYes, OkCancel };
     struct Record {
         Kind kind;
         QString title;
         QString text;
+        QMessageBox::StandardButtons buttons = QMessageBox::Ok;
+        QMessageBox::StandardButton defaultButton = QMessageBox::Ok;
     };
 
     static void error(QWidget* parent, const QString& text, const QString& title);
     static void warning(QWidget* parent, const QString& text, const QString& title);
     static void information(QWidget* parent, const QString& text, const QString& title);
-    // Yes/No question; true for Yes.
-    static bool confirm(QWidget* parent, const QString& text, const QString& title);
+    // A question; true for Yes (or OK).
+    static bool confirm(QWidget* parent, const QString& text, const QString& title,
+                        Choice choice = Choice::YesNo);
 
     // ---- for tests ----
     static void setRecording(bool on);
@@ -40,7 +45,7 @@ public:
 
 private:
     static QMessageBox::StandardButton show(Kind kind, QWidget* parent, const QString& text,
-                                            const QString& title);
+                                            const QString& title, Choice choice = Choice::YesNo);
 };
 
 } // namespace vornal

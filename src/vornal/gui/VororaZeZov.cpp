@@ -2,20 +2,25 @@
 
 #include "VororaZeZovFrame2.h"
 
+#include "vornal/util/ResourceBundle.h"
+
 #include <Direduva/ProcessProperties.h>
 #include <Direduva/SerialPortLocal.h>
 
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLibraryInfo>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QSysInfo>
+#include <QTranslator>
 
 #include <QSocketNotifier>
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -28,6 +33,11 @@ namespace vornal {
 
 namespace {
 std::unique_ptr<VororaZeZovFrame2> mainWindow;
+
+const char* const noDisplayMessage =
+    "vornal: the window needs a desktop session (no display: DISPLAY and WAYLAND_DISPLAY are not "
+    "set or cannot be reached); without one, use vornal-cli run, which reads the instrument and "
+    "types or prints its values headless (see vornal-cli --help)\n";
 
 #ifdef Q_OS_UNIX
 int terminationPipe[2] = {-1, -1};
@@ -79,6 +89,18 @@ QString VororaZeZov::usage() {
         "  --version           show the version\n");
 }
 
+namespace {
+// Whether the word after --simulate is the script rather than the port: a file, a name ending in
+// ".vsim", or a path that is not a device path ("/dev/ttyUSB0", "\\.\COM10") and does not exist.
+bool namesScript(const QString& word) {
+    const QFileInfo info(word);
+    if (info.isFile() || word.endsWith(u".vsim", Qt::CaseInsensitive))
+        return true;
+    const bool path = word.contains(u'/') || word.contains(u'\\');
+    return path && !word.startsWith(u"/dev/") && !word.startsWith(u"\\\\.\\") && !info.exists();
+}
+} // namespace
+
 VororaZeZov::CommandLine VororaZeZov::parseArguments(const QStringList& args) {
     CommandLine cl;
     bool literal = false;
@@ -104,7 +126,7 @@ VororaZeZov::CommandLine VororaZeZov::parseArguments(const QStringList& args) {
             cl.storeFile = a.mid(8);
         } else if (a == u"--simulate") {
             cl.simulate = true;
-            if (i + 1 < args.size() && !args[i + 1].startsWith(u'-') && QFileInfo(args[i + 1]).isFile())
+            if (i + 1 < args.size() && !args[i + 1].startsWith(u'-') && namesScript(args[i + 1]))
                 cl.simulateScript = args[++i];
         } else if (a.startsWith(u"--simulate=")) {
             cl.simulate = true;
@@ -114,7 +136,74 @@ VororaZeZov::CommandLine VororaZeZov::parseArguments(const QStringList& args) {
             return cl;
         }
     }
+    if (!cl.simulateScript.isEmpty() && !QFileInfo(cl.simulateScript).isFile())
+        cl.error = QStringLiteral("the simulator script %1 does not exist or is not a file")
+                       .arg(QDir::toNativeSeparators(cl.simulateScript));
     return cl;
+}
+
+QStringList VororaZeZov::withoutToolkitOptions(const QStringList& args, QString* platform) {
+    // The toolkit's own options, written with one dash or two, "-name VALUE" or "-name=VALUE".
+    static const QStringList withValue{QStringLiteral("platform"),
+                                       QStringLiteral("platformpluginpath"),
+                                       QStringLiteral("platformtheme"),
+                                       QStringLiteral("plugin"),
+                                       QStringLiteral("qwindowgeometry"),
+                                       QStringLiteral("geometry"),
+                                       QStringLiteral("qwindowtitle"),
+                                       QStringLiteral("title"),
+                                       QStringLiteral("qwindowicon"),
+                                       QStringLiteral("icon"),
+                                       QStringLiteral("session"),
+                                       QStringLiteral("display"),
+                                       QStringLiteral("name"),
+                                       QStringLiteral("style"),
+                                       QStringLiteral("stylesheet"),
+                                       QStringLiteral("qmljsdebugger")};
+    static const QStringList flags{QStringLiteral("reverse"),     QStringLiteral("nograb"),
+                                   QStringLiteral("dograb"),      QStringLiteral("sync"),
+                                   QStringLiteral("widgetcount"), QStringLiteral("testability")};
+    QStringList rest;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (a == u"--") {
+            rest += args.mid(i);
+            break;
+        }
+        if (!a.startsWith(u'-')) {
+            rest += a;
+            continue;
+        }
+        const QString option = a.mid(a.startsWith(u"--") ? 2 : 1);
+        const QString name = option.section(u'=', 0, 0);
+        if (flags.contains(name))
+            continue;
+        if (!withValue.contains(name)) {
+            rest += a;
+            continue;
+        }
+        const bool inline_ = option.contains(u'=');
+        const QString value =
+            inline_ ? option.section(u'=', 1) : (i + 1 < args.size() ? args[i + 1] : QString());
+        if (!inline_)
+            ++i;
+        if (platform && name == u"platform")
+            *platform = value;
+    }
+    return rest;
+}
+
+bool VororaZeZov::displayMissing(const QString& platformOption) {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    // A platform named on the command line or in QT_QPA_PLATFORM ("offscreen", "wayland", ...) is the
+    // toolkit's business; otherwise it needs an X or Wayland display.
+    if (!platformOption.isEmpty() || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        return false;
+    return qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+#else
+    (void)platformOption;
+    return false;
+#endif
 }
 
 void VororaZeZov::setDefaultProperties() {
@@ -158,6 +247,25 @@ void VororaZeZov::useSimulation(const QString& script) {
         qputenv("VAZ_SIM_SCRIPT", QFileInfo(script).absoluteFilePath().toLocal8Bit());
 }
 
+bool VororaZeZov::loadToolkitTranslations(const QString& language) {
+    static QTranslator* installed = nullptr;
+    if (installed) {
+        QCoreApplication::removeTranslator(installed);
+        delete installed;
+        installed = nullptr;
+    }
+    const QString lang = (language.isEmpty() ? util::ResourceBundle::locale() : language).left(2);
+    if (lang.isEmpty() || lang == QLatin1String("en"))
+        return false;
+    auto translator = std::make_unique<QTranslator>();
+    if (!translator->load(QStringLiteral("qtbase_") + lang,
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return false;
+    installed = translator.release();
+    QCoreApplication::installTranslator(installed);
+    return true;
+}
+
 int VororaZeZov::createGUI(const CommandLine& commandLine) {
     VororaZeZovFrame2::Options options;
     options.args = commandLine.positional;
@@ -181,17 +289,44 @@ int VororaZeZov::main(int argc, char** argv) {
     QStringList rawArgs;
     for (int i = 1; i < argc; ++i)
         rawArgs += QString::fromLocal8Bit(argv[i]);
-    const CommandLine early = parseArguments(rawArgs);
-    if (early.help && early.error.isEmpty()) {
+    // The command line is checked before the toolkit starts, so that a mistake is reported as such
+    // also where no window can open.
+    QString platformOption;
+    const CommandLine early = parseArguments(withoutToolkitOptions(rawArgs, &platformOption));
+    if (!early.error.isEmpty()) {
+        std::fprintf(stderr, "vornal: %s\n\n%s", qPrintable(early.error), qPrintable(usage()));
+        return 64;
+    }
+    if (early.help) {
         std::fputs(qPrintable(usage()), stdout);
         return 0;
     }
-    if (early.version && early.error.isEmpty()) {
+    if (early.version) {
         std::printf("vornal %s (%s)\n", VERSION, RELEASEDATE);
         return 0;
     }
-
+    if (displayMissing(platformOption)) {
+        std::fputs(noDisplayMessage, stderr);
+        return 1;
+    }
+    // A display that is set but cannot be reached: the toolkit gives up with a fatal message; one line
+    // saying what to do instead of its abort.
+    static QtMessageHandler toolkitHandler = nullptr;
+    toolkitHandler =
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& message) {
+            if (type != QtFatalMsg) {
+                if (toolkitHandler)
+                    toolkitHandler(type, context, message);
+                else
+                    std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+                return;
+            }
+            // The toolkit's warnings before this name the display it tried.
+            std::fputs(noDisplayMessage, stderr);
+            std::_Exit(1);
+        });
     QApplication app(argc, argv);
+    qInstallMessageHandler(toolkitHandler);
     QApplication::setApplicationName(QStringLiteral("Vornal"));
     QApplication::setOrganizationName(QStringLiteral("Halvorn"));
     QApplication::setApplicationVersion(QString::fromLatin1(VERSION));
@@ -205,6 +340,7 @@ int VororaZeZov::main(int argc, char** argv) {
     }
     setDefaultProperties();
     setNativeLook();
+    loadToolkitTranslations();
     if (cl.simulate)
         useSimulation(cl.simulateScript);
     // The serial library's diagnostics are for the console, not the user.

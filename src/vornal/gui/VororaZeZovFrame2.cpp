@@ -2,7 +2,7 @@
 
 #include "EventLog.h"
 #include "MessageBoxes.h"
-#include "OutputBots.h"
+#include "ReadingsBox.h"
 #include "dialogs/CustomRegExDialog.h"
 #include "dialogs/DialogTexts.h"
 #include "dialogs/FieldVerifiers.h"
@@ -17,6 +17,7 @@
 #include "vornal/util/Links.h"
 #include "vornal/util/MessageFormat.h"
 #include "vornal/util/Queued.h"
+#include "vornal/worker/Connection.h"
 #include "vornal/worker/WeightWorker.h"
 
 #include <Direduva/Errors.h>
@@ -47,9 +48,12 @@
 #include <QToolTip>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWindow>
 
+#include <algorithm>
 #include <functional>
 #include <iostream>
+#include <tuple>
 
 namespace vornal {
 
@@ -65,9 +69,15 @@ QString prop(const char* name) {
     return QString::fromStdString(Direduva::ProcessProperties::get(name).value_or(std::string()));
 }
 
+// Each item carries the setting's stored form as its data: the constant's name, or for the port value
+// sets (whose settings hold indices) the index.
 template <class E> void fillCombo(QComboBox* box) {
     for (const auto& v : E::values())
-        box->addItem(v.toString());
+        box->addItem(v.toString(), v.name());
+}
+template <class E> void fillIndexCombo(QComboBox* box) {
+    for (const auto& v : E::values())
+        box->addItem(v.toString(), QString::number(box->count()));
 }
 
 // The tab titles and mnemonic keys in tab order.
@@ -93,45 +103,10 @@ const char* const kLabels[] = {
     "label26", "label27",     "label33", "label34", "label35", "label13", "label28"};
 
 // Controls with a tooltip.
-const char* const kToolTips[] = {"startStopJButton",
-                                 "portList",
-                                 "instrumentBox",
-                                 "bitRateBox",
-                                 "dataBitsBox",
-                                 "stopBitsBox",
-                                 "parityBox",
-                                 "flowControlBox",
-                                 "inputTerminatorBox",
-                                 "autoButton",
-                                 "defaultButton",
-                                 "refreshPortsButton",
-                                 "customizeButton",
-                                 "mathOperationBox",
-                                 "mathOperandTextField",
-                                 "decimalTextField",
-                                 "roundingMethodBox",
-                                 "editOperationComboBox",
-                                 "editPositionComboBox",
-                                 "editNumCharactersTextField",
-                                 "removeCharactersTextField",
-                                 "ignoreDuplicatesCheckBox",
-                                 "adjustIgnoreButton",
-                                 "decimalSeparatorBox",
-                                 "outputTerminatorBox",
-                                 "outputTerminatorBox2",
-                                 "startWithBox",
-                                 "soundComboBox",
-                                 "keyboardTypeBox",
-                                 "delayTextField",
-                                 "everyXValuesTextField",
-                                 "manualConnectButton",
-                                 "autoConnectButton",
-                                 "minimizeToTrayCheckBox",
-                                 "notifyWhenMinimizedToTrayCheckBox",
-                                 "checkForUpdatesCheckBox",
-                                 "abortAutoStartCheckBox",
-                                 "importSettingsButton",
-                                 "exportSettingsButton"};
+// The controls with a tool tip that show no setting (those that do are in settingControls()).
+const char* const kButtonToolTips[] = {"startStopJButton",     "autoButton",          "defaultButton",
+                                       "refreshPortsButton",   "customizeButton",     "adjustIgnoreButton",
+                                       "importSettingsButton", "exportSettingsButton"};
 
 // Buttons and check boxes with a caption.
 const char* const kCaptions[] = {"startStopJButton",
@@ -147,6 +122,7 @@ const char* const kCaptions[] = {"startStopJButton",
                                  "notifyWhenMinimizedToTrayCheckBox",
                                  "checkForUpdatesCheckBox",
                                  "abortAutoStartCheckBox",
+                                 "reconnectCheckBox",
                                  "importSettingsButton",
                                  "exportSettingsButton"};
 
@@ -181,6 +157,9 @@ const char* const kMessages[] = {"error",
                                  "switch.to.target.application",
                                  "line.count",
                                  "values.waiting.0",
+                                 "typing.held.status",
+                                 "typing.behind.status",
+                                 "custom.regex.in.use",
                                  "checking.for.update",
                                  "update.available",
                                  "update.check.failed",
@@ -199,6 +178,9 @@ const char* const kWorkerKeys[] = {"port.opened",
                                    "interrupted",
                                    "execution.exception",
                                    "stopped",
+                                   "typing.held",
+                                   "typing.behind.0.1",
+                                   "value.cut.0",
                                    "and.error.unusual",
                                    "and.error.dataset.not.ready",
                                    "and.error.not.connected",
@@ -210,14 +192,6 @@ const char* const kWorkerKeys[] = {"port.opened",
                                    "could.not.auto.detect.port"};
 
 } // namespace
-
-// The choice in `box` (listing the values of E in order) goes straight into the settings record.
-template <class E, class Setter> void VororaZeZovFrame2::bindCombo(QComboBox* box, Setter set) {
-    connect(box, &QComboBox::currentIndexChanged, this, [this, set](int i) {
-        if (const auto v = E::fromOrdinal(i))
-            std::invoke(set, config_, *v);
-    });
-}
 
 bool VororaZeZovFrame2::closing() {
     return closingFlag;
@@ -234,8 +208,10 @@ QList<QPair<QString, QStringList>> VororaZeZovFrame2::requiredKeys(const QString
     }
     for (const char* l : kLabels)
         window += kFrame + QString::fromLatin1(l) + QStringLiteral(".text");
-    for (const char* c : kToolTips)
+    for (const char* c : kButtonToolTips)
         window += kFrame + QString::fromLatin1(c) + QStringLiteral(".toolTipText");
+    for (const SettingControl& row : settingControls())
+        window += kFrame + QString::fromLatin1(row.control) + QStringLiteral(".toolTipText");
     for (const char* c : kCaptions)
         window += kFrame + QString::fromLatin1(c) + QStringLiteral(".text");
     for (const char* m : kMessages)
@@ -267,9 +243,9 @@ VororaZeZovFrame2::VororaZeZovFrame2(Options options, QWidget* parent)
     // quiet while the window closes.
     DesktopLinks::install();
     FieldVerifier::setClosingCheck(&VororaZeZovFrame2::closing);
-    // 1. A fresh record with defaults; the window's bundle.
+    // The record starts with its defaults; the window's texts come from its bundle.
     bundle_ = &util::ResourceBundle::get(options_.windowBundle);
-    // 2. Every text the program needs must be there.
+    // Every text the program needs must be there.
     if (!checkResources()) {
         MessageBoxes::error(
             nullptr,
@@ -279,47 +255,41 @@ VororaZeZovFrame2::VororaZeZovFrame2(Options options, QWidget* parent)
         fatalExitCode_ = 4;
         return;
     }
-    // 3. Ports.
+    // The serial ports; without a driver library the program ends.
     if (!readPorts()) {
         fatalExitCode_ = 2;
         return;
     }
-    // 4-5. Settings; a port from the command line wins.
+    // The settings; a port from the command line wins.
     loadSettings();
     if (portFromCommandLine_)
         config_.setPort(ports_.first());
-    // 6.
+    // What was loaded is what is stored: no save until something changes.
     oldConfig_ = config_;
-    // 7.
     initComponents();
-    // 8. The occasional update check (one start in four, when the setting allows it).
+    // The occasional update check (one start in four, when the setting allows it).
     startUpdateCheck();
-    // 9. Icons, visible, tooltips for 10 s (each control's tooltip duration, see initComponents).
+    // Icons, visible, tooltips for 10 s (each control's tooltip duration, see initComponents).
     loadIcons();
     if (options_.show)
         show();
-    // 10.
+    // The record takes what the controls show (a refused stored value shows its replacement).
     updateConfigFromTabs();
-    // 11.
+    // Minimisation to the tray, when the setting asks for it.
     trayMinimizer_ = new TrayMinimizer(options_.systemTray, this);
     if (config_.minimizeToTray)
         trayInstalled_ = installTrayMinimization();
-    // 12.
+    // A connection at once, when the settings ask for it.
     if (options_.autoStart)
         autoStart();
 }
 
 VororaZeZovFrame2::~VororaZeZovFrame2() {
-    if (weightWorker_) {
-        weightWorker_->disconnect(this);
-        weightWorker_->cancel();
-        delete weightWorker_;
-        weightWorker_ = nullptr;
+    if (connection_) {
+        connection_->disconnect(this);
+        delete connection_; // ends the reading and the typing
+        connection_ = nullptr;
     }
-    if (keyBot_)
-        keyBot_->stop();
-    if (soundBot_)
-        soundBot_->close();
 }
 
 QString VororaZeZovFrame2::text(const QString& key) const {
@@ -544,11 +514,27 @@ void VororaZeZovFrame2::initComponents() {
     showStatusIdle();
 
     // Tooltips: key-based texts, visible for 10 s.
-    for (const char* c : kToolTips) {
-        if (QWidget* w = control(QString::fromLatin1(c))) {
-            w->setToolTip(tip(QString::fromLatin1(c)));
+    QStringList withTip;
+    for (const char* c : kButtonToolTips)
+        withTip += QString::fromLatin1(c);
+    for (const SettingControl& row : settingControls())
+        withTip += QString::fromLatin1(row.control);
+    for (const QString& name : withTip) {
+        if (QWidget* w = control(name)) {
+            w->setToolTip(tip(name));
             w->setToolTipDuration(10000);
         }
+    }
+    // A change of a combo box or check box goes straight into the record (the other controls are read
+    // when they are left, or have handlers of their own).
+    for (const SettingControl& row : settingControls()) {
+        if (row.read)
+            continue;
+        QWidget* w = control(QString::fromLatin1(row.control));
+        if (auto* box = qobject_cast<QComboBox*>(w))
+            connect(box, &QComboBox::currentIndexChanged, this, [this, &row] { readSetting(row); });
+        else if (auto* check = qobject_cast<QCheckBox*>(w))
+            connect(check, &QCheckBox::toggled, this, [this, &row] { readSetting(row); });
     }
     fillFromConfig();
 
@@ -558,6 +544,22 @@ void VororaZeZovFrame2::initComponents() {
     backlogTimer_ = new QTimer(this);
     backlogTimer_->setInterval(250);
     connect(backlogTimer_, &QTimer::timeout, this, &VororaZeZovFrame2::refreshLineStatus);
+    // Keys typed while this window has the focus would press its own buttons: typing waits meanwhile.
+    connect(qApp, &QApplication::focusChanged, this, &VororaZeZovFrame2::updateTypingHold);
+    connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, &VororaZeZovFrame2::updateTypingHold);
+}
+
+bool VororaZeZovFrame2::hasKeyboardFocus() const {
+    const QWidget* active = QApplication::activeWindow();
+    return isVisible() && active && (active == this || isAncestorOf(active));
+}
+
+void VororaZeZovFrame2::updateTypingHold() {
+    if (!connection_)
+        return;
+    if (!connection_->setTypingHeld(hasKeyboardFocus()))
+        return;
+    refreshLineStatus();
 }
 
 void VororaZeZovFrame2::addTabs() {
@@ -597,9 +599,22 @@ QWidget* VororaZeZovFrame2::buildStartPanel() {
     row->addWidget(startStopJButton_);
     row->addStretch(1);
     layout->addLayout(row);
+    requestButton_ = new QPushButton(text(QStringLiteral("readings.request")), panel);
+    requestButton_->setObjectName(QStringLiteral("requestButton"));
+    requestButton_->setToolTip(text(QStringLiteral("readings.request.toolTip")));
+    requestButton_->setEnabled(false);
+    auto* requestRow = new QHBoxLayout;
+    requestRow->addStretch(1);
+    requestRow->addWidget(requestButton_);
+    requestRow->addStretch(1);
+    layout->addLayout(requestRow);
     layout->addStretch(1);
     connect(startStopJButton_, &QPushButton::clicked, this,
             &VororaZeZovFrame2::startStopJButtonActionPerformed);
+    connect(requestButton_, &QPushButton::clicked, this, [this] {
+        if (connection_)
+            connection_->request();
+    });
     return panel;
 }
 
@@ -634,6 +649,8 @@ QWidget* VororaZeZovFrame2::buildInputPanel() {
     portList_->setMinimumContentsLength(53); // room for 53 "X"
     instrumentBox_ = makeCombo(panel, "instrumentBox");
     instrumentBox_->setMaxVisibleItems(20);
+    // A scrolling list also under styles whose pop-up would otherwise show all 53 presets at once.
+    instrumentBox_->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
     bitRateBox_ = makeCombo(panel, "bitRateBox");
     dataBitsBox_ = makeCombo(panel, "dataBitsBox");
     stopBitsBox_ = makeCombo(panel, "stopBitsBox");
@@ -674,18 +691,24 @@ QWidget* VororaZeZovFrame2::buildInputPanel() {
     grid->addWidget(label(QStringLiteral("label14")), r, 0);
     grid->addWidget(autoButton_, r++, 1);
     grid->addWidget(label(QStringLiteral("label36")), r, 0);
-    grid->addWidget(customizeButton_, r++, 1);
+    grid->addWidget(customizeButton_, r, 1);
+    customRegExMarker_ = new QLabel(text(QStringLiteral("custom.regex.in.use")), panel);
+    customRegExMarker_->setObjectName(QStringLiteral("customRegExMarker"));
+    customRegExMarker_->setStyleSheet(QStringLiteral("QLabel { font-weight: bold; color: #8a5a00; }"));
+    customRegExMarker_->setVisible(false);
+    grid->addWidget(customRegExMarker_, r++, 2, 1, 2);
     grid->setColumnStretch(2, 1);
     grid->setRowStretch(r, 1);
+    followLayout(grid);
 
-    fillCombo<ConfigHelper::BitRates>(bitRateBox_);
-    fillCombo<ConfigHelper::DataBits>(dataBitsBox_);
-    fillCombo<ConfigHelper::StopBits>(stopBitsBox_);
-    fillCombo<ConfigHelper::Parity>(parityBox_);
-    fillCombo<ConfigHelper::Handshake>(flowControlBox_);
+    fillIndexCombo<ConfigHelper::BitRates>(bitRateBox_);
+    fillIndexCombo<ConfigHelper::DataBits>(dataBitsBox_);
+    fillIndexCombo<ConfigHelper::StopBits>(stopBitsBox_);
+    fillIndexCombo<ConfigHelper::Parity>(parityBox_);
+    fillIndexCombo<ConfigHelper::Handshake>(flowControlBox_);
     fillCombo<ConfigHelper::InputTerminator>(inputTerminatorBox_);
     for (const auto& i : ConfigHelper::Instrument::values()) {
-        instrumentBox_->addItem(i.toPlainString());
+        instrumentBox_->addItem(i.toPlainString(), i.name());
         if (i.getInstrumentType() == ConfigHelper::InstrumentType::TEXT) {
             QFont italic = instrumentBox_->font();
             italic.setItalic(true);
@@ -696,26 +719,6 @@ QWidget* VororaZeZovFrame2::buildInputPanel() {
     connect(portList_, &QComboBox::activated, this, &VororaZeZovFrame2::portListItemStateChanged);
     connect(instrumentBox_, &QComboBox::currentIndexChanged, this,
             &VororaZeZovFrame2::instrumentBoxItemStateChanged);
-    connect(bitRateBox_, &QComboBox::currentIndexChanged, this, [this](int i) {
-        if (i >= 0)
-            config_.setBitRate(i);
-    });
-    connect(dataBitsBox_, &QComboBox::currentIndexChanged, this, [this](int i) {
-        if (i >= 0)
-            config_.setDataBits(i);
-    });
-    connect(stopBitsBox_, &QComboBox::currentIndexChanged, this, [this](int i) {
-        if (i >= 0)
-            config_.setStopBits(i);
-    });
-    connect(parityBox_, &QComboBox::currentIndexChanged, this, [this](int i) {
-        if (i >= 0)
-            config_.setParity(i);
-    });
-    connect(flowControlBox_, &QComboBox::currentIndexChanged, this, [this](int i) {
-        if (i >= 0)
-            config_.setHandshake(i);
-    });
     connect(inputTerminatorBox_, &QComboBox::activated, this,
             &VororaZeZovFrame2::inputTerminatorBoxItemStateChanged);
     connect(inputTerminatorBox_->lineEdit(), &QLineEdit::editingFinished, this,
@@ -767,6 +770,8 @@ QWidget* VororaZeZovFrame2::buildProcessingPanel() {
     grid->addWidget(label(QStringLiteral("label32")), r, 0);
     grid->addWidget(ignoreDuplicatesCheckBox_, r, 1);
     grid->addWidget(adjustIgnoreButton_, r++, 2);
+    readingsBox_ = new ReadingsBox([this](const QString& key) { return text(key); }, panel);
+    grid->addWidget(readingsBox_, r++, 0, 1, 5);
     grid->setColumnStretch(4, 1);
     grid->setRowStretch(r, 1);
 
@@ -777,14 +782,10 @@ QWidget* VororaZeZovFrame2::buildProcessingPanel() {
 
     connect(mathOperationBox_, &QComboBox::currentIndexChanged, this,
             &VororaZeZovFrame2::mathOperationBoxItemStateChanged);
-    bindCombo<ConfigHelper::RoundingMethod>(roundingMethodBox_, &config::Config::setRoundingMethod);
-    bindCombo<ConfigHelper::EditOperation>(editOperationComboBox_, &config::Config::setEditOperation);
-    bindCombo<ConfigHelper::EditPosition>(editPositionComboBox_, &config::Config::setEditPosition);
-    connect(ignoreDuplicatesCheckBox_, &QCheckBox::clicked, this,
-            [this](bool on) { config_.ignoreDuplicates = on; });
     connect(adjustIgnoreButton_, &QPushButton::clicked, this,
             &VororaZeZovFrame2::adjustIgnoreButtonActionPerformed);
     // The four text fields are checked when they are left (installVerifiers).
+    followLayout(grid);
     return panel;
 }
 
@@ -830,14 +831,10 @@ QWidget* VororaZeZovFrame2::buildOutputPanel() {
     fillCombo<ConfigHelper::Sound>(soundComboBox_);
     fillCombo<ConfigHelper::KeyboardType>(keyboardTypeBox_);
 
-    bindCombo<ConfigHelper::DecimalSeparator>(decimalSeparatorBox_, &config::Config::setDecimalSeparator);
-    bindCombo<ConfigHelper::OutputTerminator>(outputTerminatorBox_, &config::Config::setOutputTerminator);
-    bindCombo<ConfigHelper::OutputTerminator>(outputTerminatorBox2_, &config::Config::setOutputTerminator2);
-    bindCombo<ConfigHelper::StartWith>(startWithBox_, &config::Config::setStartWith);
-    bindCombo<ConfigHelper::Sound>(soundComboBox_, &config::Config::setSound);
     connect(keyboardTypeBox_, &QComboBox::currentIndexChanged, this,
             &VororaZeZovFrame2::keyboardTypeBoxItemStateChanged);
     connect(delayTextField_, &QLineEdit::textChanged, this, &VororaZeZovFrame2::delayTextFieldCaretUpdate);
+    followLayout(grid);
     return panel;
 }
 
@@ -862,6 +859,7 @@ QWidget* VororaZeZovFrame2::buildSettingsPanel() {
     check(notifyWhenMinimizedToTrayCheckBox_, "notifyWhenMinimizedToTrayCheckBox");
     check(checkForUpdatesCheckBox_, "checkForUpdatesCheckBox");
     check(abortAutoStartCheckBox_, "abortAutoStartCheckBox");
+    check(reconnectCheckBox_, "reconnectCheckBox");
     importSettingsButton_ = makeButton(panel, "importSettingsButton", caption("importSettingsButton"));
     exportSettingsButton_ = makeButton(panel, "exportSettingsButton", caption("exportSettingsButton"));
 
@@ -870,6 +868,7 @@ QWidget* VororaZeZovFrame2::buildSettingsPanel() {
     grid->addWidget(manualConnectButton_, r++, 1);
     grid->addWidget(autoConnectButton_, r++, 1);
     grid->addWidget(abortAutoStartCheckBox_, r++, 1);
+    grid->addWidget(reconnectCheckBox_, r++, 1);
     grid->addWidget(label(QStringLiteral("label28")), r, 0);
     grid->addWidget(minimizeToTrayCheckBox_, r++, 1);
     grid->addWidget(notifyWhenMinimizedToTrayCheckBox_, r++, 1);
@@ -889,14 +888,6 @@ QWidget* VororaZeZovFrame2::buildSettingsPanel() {
             &VororaZeZovFrame2::connectButtonActionPerformed);
     connect(autoConnectButton_, &QRadioButton::clicked, this,
             &VororaZeZovFrame2::connectButtonActionPerformed);
-    connect(minimizeToTrayCheckBox_, &QCheckBox::toggled, this,
-            [this](bool on) { config_.minimizeToTray = on; });
-    connect(notifyWhenMinimizedToTrayCheckBox_, &QCheckBox::toggled, this,
-            [this](bool on) { config_.notifyWhenMinimizedToTray = on; });
-    connect(checkForUpdatesCheckBox_, &QCheckBox::toggled, this,
-            [this](bool on) { config_.checkForUpdates = on; });
-    connect(abortAutoStartCheckBox_, &QCheckBox::toggled, this,
-            [this](bool on) { config_.abortAutoStartWhenPrevPortNotAvailable = on; });
     connect(importSettingsButton_, &QPushButton::clicked, this,
             &VororaZeZovFrame2::importSettingsButtonActionPerformed);
     connect(exportSettingsButton_, &QPushButton::clicked, this,
@@ -972,6 +963,75 @@ void VororaZeZovFrame2::fillPortList() {
         portList_->setCurrentIndex(0);
 }
 
+namespace {
+// The widgets of `layout` in reading order: grid cells row by row, left to right; other layouts in
+// their own order.
+void collectWidgets(QLayout* layout, QList<QWidget*>& out) {
+    QList<std::tuple<int, int, QLayoutItem*>> items;
+    auto* grid = qobject_cast<QGridLayout*>(layout);
+    for (int i = 0; i < layout->count(); ++i) {
+        int row = 0, col = i, rowSpan = 1, colSpan = 1;
+        if (grid)
+            grid->getItemPosition(i, &row, &col, &rowSpan, &colSpan);
+        items.append({row, col, layout->itemAt(i)});
+    }
+    std::stable_sort(items.begin(), items.end(), [](const auto& a, const auto& b) {
+        return std::tie(std::get<0>(a), std::get<1>(a)) < std::tie(std::get<0>(b), std::get<1>(b));
+    });
+    for (const auto& [row, col, item] : items) {
+        if (QWidget* w = item->widget())
+            out.append(w);
+        else if (QLayout* inner = item->layout())
+            collectWidgets(inner, out);
+    }
+}
+
+bool takesFocus(const QWidget* w) {
+    return !qobject_cast<const QLabel*>(w) && (w->focusPolicy() & Qt::TabFocus);
+}
+} // namespace
+
+void VororaZeZovFrame2::followLayout(QLayout* layout) {
+    QList<QWidget*> widgets;
+    collectWidgets(layout, widgets);
+    // The Tab key follows the layout.
+    QWidget* previous = nullptr;
+    for (QWidget* w : widgets) {
+        if (!takesFocus(w))
+            continue;
+        if (previous)
+            QWidget::setTabOrder(previous, w);
+        previous = w;
+    }
+    // Each label names the field after it and gives it an Alt shortcut: a letter of its text that no
+    // other label of this panel uses and, where the text allows, no tab either.
+    QString tabLetters;
+    for (const auto& tab : kTabs)
+        tabLetters += text(QString::fromLatin1(tab.mnemonic)).left(1).toUpper();
+    QString used;
+    for (qsizetype i = 0; i + 1 < widgets.size(); ++i) {
+        auto* l = qobject_cast<QLabel*>(widgets[i]);
+        if (!l || l->buddy() || l->textFormat() == Qt::RichText || !takesFocus(widgets[i + 1]))
+            continue;
+        const QString caption = l->text();
+        QChar letter;
+        // Word starts first, then any letter, then a letter that a tab uses too.
+        for (int pass = 0; pass < 3 && letter.isNull(); ++pass)
+            for (qsizetype k = 0; k < caption.size() && letter.isNull(); ++k) {
+                const QChar c = caption.at(k).toUpper();
+                const bool wordStart = k == 0 || !caption.at(k - 1).isLetter();
+                if (c.isLetter() && c.unicode() < 128 && !used.contains(c) &&
+                    (pass == 2 || !tabLetters.contains(c)) && (pass > 0 || wordStart))
+                    letter = c;
+            }
+        l->setBuddy(widgets[i + 1]);
+        if (letter.isNull())
+            continue;
+        used += letter;
+        l->setText(withMnemonic(caption, letter));
+    }
+}
+
 void VororaZeZovFrame2::fillFromConfig() {
     // Filling is not editing: no handler runs.
     QList<QObject*> blocked;
@@ -980,40 +1040,12 @@ void VororaZeZovFrame2::fillFromConfig() {
             o->blockSignals(true);
             blocked.append(o);
         }
-    fillPortList();
-    if (const auto i = config_.getInstrument())
-        instrumentBox_->setCurrentIndex(i->ordinal());
-    bitRateBox_->setCurrentIndex(config_.getBitRate());
-    dataBitsBox_->setCurrentIndex(config_.getDataBits());
-    stopBitsBox_->setCurrentIndex(config_.getStopBits());
-    parityBox_->setCurrentIndex(config_.getParity());
-    flowControlBox_->setCurrentIndex(config_.getHandshake());
-    ConfigHelper::InputTerminator::setSelectedItem(*inputTerminatorBox_, config_.getInputTerminator());
-    mathOperationBox_->setCurrentIndex(config_.getMathOperation().ordinal());
-    mathOperandTextField_->setText(config_.getMathOperand());
-    decimalTextField_->setText(config_.getDecimalPlaces());
-    roundingMethodBox_->setCurrentIndex(config_.getRoundingMethod().ordinal());
-    editOperationComboBox_->setCurrentIndex(config_.getEditOperation().ordinal());
-    editPositionComboBox_->setCurrentIndex(config_.getEditPosition().ordinal());
-    editNumCharactersTextField_->setText(config_.getEditNumCharacters());
-    removeCharactersTextField_->setText(config_.getRemoveCharacters());
-    ignoreDuplicatesCheckBox_->setChecked(config_.ignoreDuplicates);
-    decimalSeparatorBox_->setCurrentIndex(config_.getDecimalSeparator().ordinal());
-    outputTerminatorBox_->setCurrentIndex(config_.getOutputTerminator().ordinal());
-    outputTerminatorBox2_->setCurrentIndex(config_.getOutputTerminator2().ordinal());
-    startWithBox_->setCurrentIndex(config_.getStartWith().ordinal());
-    soundComboBox_->setCurrentIndex(config_.getSound().ordinal());
-    keyboardTypeBox_->setCurrentIndex(config_.getKeyboardType().ordinal());
-    delayTextField_->setText(config_.getDelay());
-    everyXValuesTextField_->setText(config_.getEveryXValues());
-    (config_.getConnect() == ConfigHelper::Connect::AUTO ? autoConnectButton_ : manualConnectButton_)
-        ->setChecked(true);
-    minimizeToTrayCheckBox_->setChecked(config_.minimizeToTray);
-    notifyWhenMinimizedToTrayCheckBox_->setChecked(config_.notifyWhenMinimizedToTray);
-    checkForUpdatesCheckBox_->setChecked(config_.checkForUpdates);
-    abortAutoStartCheckBox_->setChecked(config_.abortAutoStartWhenPrevPortNotAvailable);
+    for (const SettingControl& row : settingControls())
+        fillSetting(row);
+    readingsBox_->fill(config_);
     for (QObject* o : blocked)
         o->blockSignals(false);
+    showCustomRegExMarker();
 }
 
 // ======================================================================== handlers
@@ -1032,10 +1064,13 @@ void VororaZeZovFrame2::instrumentBoxItemStateChanged(int index) {
         return;
     const auto before = config_.getInstrument();
     config_.setInstrument(*chosen);
+    // The stability options follow the preset; a new preset brings its request command.
+    readingsBox_->setInstrument(*chosen, before && *before != *chosen);
     if (before && *before != *chosen && !config_.getCustomRegEx().isEmpty() && !closing()) {
         if (MessageBoxes::confirm(this, QStringLiteral("Overwrite custom regular expression?"),
                                   QStringLiteral("Confirm")))
             config_.setCustomRegEx(QString());
+        showCustomRegExMarker();
     }
 }
 
@@ -1198,6 +1233,12 @@ void VororaZeZovFrame2::autoButtonActionPerformed() {
 void VororaZeZovFrame2::customizeButtonActionPerformed() {
     // The expression is tried on the instrument's samples and on the lines received last.
     CustomRegExDialog::edit(this, config_, lastReceivedLines());
+    showCustomRegExMarker();
+}
+
+void VororaZeZovFrame2::showCustomRegExMarker() {
+    customRegExMarker_->setVisible(!config_.getCustomRegEx().isEmpty());
+    customRegExMarker_->setToolTip(config_.getCustomRegEx());
 }
 
 void VororaZeZovFrame2::adjustIgnoreButtonActionPerformed() {
@@ -1221,7 +1262,7 @@ void VororaZeZovFrame2::importSettingsButtonActionPerformed() {
         return;
     // The next start loads the imported settings; closing normally would save the window's over them.
     exitAfterImport_ = true;
-    if (weightWorker_)
+    if (connection_ && connection_->isActive())
         stopConnection();
     emit exitRequested(SettingsTransferDialogs::EXIT_AFTER_IMPORT);
 }
@@ -1245,59 +1286,137 @@ void VororaZeZovFrame2::aboutPaneHyperlinkUpdate(const QUrl& url) {
 
 // ======================================================================== settings
 
-void VororaZeZovFrame2::updateConfigFromTabs() {
-    if (!instrumentBox_)
+// The settings shown in the window, each with its control (by object name), in the order the window
+// reads them back. A control without its own `fill`/`read` is handled by its kind (fillSetting,
+// readSetting); the same name with ".toolTipText" is its tool tip's key.
+const std::vector<VororaZeZovFrame2::SettingControl>& VororaZeZovFrame2::settingControls() {
+    using W = VororaZeZovFrame2;
+    static const std::vector<SettingControl> rows = {
+        {.key = "port", .control = "portList", .fill = &W::fillPortList, .read = &W::readPort},
+        {.key = "instrument", .control = "instrumentBox", .read = &W::readInstrument},
+        {.key = "bitRate", .control = "bitRateBox"},
+        {.key = "dataBits", .control = "dataBitsBox"},
+        {.key = "stopBits", .control = "stopBitsBox"},
+        {.key = "parity", .control = "parityBox"},
+        {.key = "handshake", .control = "flowControlBox"},
+        {.key = "inputTerminator",
+         .control = "inputTerminatorBox",
+         .fill = &W::fillInputTerminator,
+         .read = &W::readInputTerminator},
+        {.key = "mathOperand", .control = "mathOperandTextField"},
+        {.key = "decimalPlaces", .control = "decimalTextField"},
+        {.key = "editNumCharacters", .control = "editNumCharactersTextField"},
+        {.key = "removeCharacters", .control = "removeCharactersTextField"},
+        {.key = "everyXValues", .control = "everyXValuesTextField"},
+        {.key = "mathOperation", .control = "mathOperationBox"},
+        {.key = "roundingMethod", .control = "roundingMethodBox"},
+        {.key = "editOperation", .control = "editOperationComboBox"},
+        {.key = "editPosition", .control = "editPositionComboBox"},
+        {.key = "ignoreDuplicates", .control = "ignoreDuplicatesCheckBox"},
+        {.key = "decimalSeparator", .control = "decimalSeparatorBox"},
+        {.key = "outputTerminator", .control = "outputTerminatorBox"},
+        {.key = "outputTerminator2", .control = "outputTerminatorBox2"},
+        {.key = "startWith", .control = "startWithBox"},
+        {.key = "sound", .control = "soundComboBox"},
+        {.key = "keyboardType", .control = "keyboardTypeBox"},
+        {.key = "delay", .control = "delayTextField", .read = &W::readDelay},
+        {.key = "connect", .control = "manualConnectButton", .value = "MANUAL"},
+        {.key = "connect", .control = "autoConnectButton", .value = "AUTO"},
+        {.key = "minimizeToTray", .control = "minimizeToTrayCheckBox"},
+        {.key = "notifyWhenMinimizedToTray", .control = "notifyWhenMinimizedToTrayCheckBox"},
+        {.key = "checkForUpdates", .control = "checkForUpdatesCheckBox"},
+        {.key = "abortAutoStartWhenPrevPortNotAvailable", .control = "abortAutoStartCheckBox"},
+        {.key = "reconnect", .control = "reconnectCheckBox"},
+    };
+    return rows;
+}
+
+void VororaZeZovFrame2::fillSetting(const SettingControl& row) {
+    if (row.fill) {
+        (this->*row.fill)();
         return;
+    }
+    const QString stored = config_.getByKey(QString::fromLatin1(row.key));
+    QWidget* w = control(QString::fromLatin1(row.control));
+    if (auto* box = qobject_cast<QComboBox*>(w)) {
+        const int at = box->findData(stored);
+        if (at >= 0)
+            box->setCurrentIndex(at);
+    } else if (auto* field = qobject_cast<QLineEdit*>(w)) {
+        field->setText(stored);
+    } else if (auto* radio = qobject_cast<QRadioButton*>(w)) {
+        if (stored == QLatin1String(row.value))
+            radio->setChecked(true);
+    } else if (auto* check = qobject_cast<QCheckBox*>(w)) {
+        check->setChecked(stored == u"true");
+    }
+}
+
+void VororaZeZovFrame2::readSetting(const SettingControl& row) {
+    if (row.read) {
+        (this->*row.read)();
+        return;
+    }
+    const QString key = QString::fromLatin1(row.key);
+    const QString name = QString::fromLatin1(row.control);
+    QWidget* w = control(name);
+    if (auto* box = qobject_cast<QComboBox*>(w)) {
+        if (box->currentIndex() >= 0)
+            config_.setByKey(key, box->currentData().toString());
+    } else if (auto* field = qobject_cast<QLineEdit*>(w)) {
+        // A validated field by its verifier's rule: an acceptable text is stored, a refused one is
+        // reported and emptied.
+        if (FieldVerifier* v = verifier(name))
+            v->shouldYieldFocus(field);
+        else
+            config_.setByKey(key, field->text());
+    } else if (auto* radio = qobject_cast<QRadioButton*>(w)) {
+        if (radio->isChecked())
+            config_.setByKey(key, QString::fromLatin1(row.value));
+    } else if (auto* check = qobject_cast<QCheckBox*>(w)) {
+        config_.setByKey(key, check->isChecked() ? QStringLiteral("true") : QStringLiteral("false"));
+    }
+}
+
+void VororaZeZovFrame2::readPort() {
     if (portList_->currentIndex() >= 0)
         portListItemStateChanged();
+}
+
+void VororaZeZovFrame2::readInstrument() {
+    // Through setInstrument, and only on a change: its listeners hear of every new choice.
     if (const auto i = ConfigHelper::Instrument::fromOrdinal(instrumentBox_->currentIndex()))
         if (config_.getInstrument() != i)
             config_.setInstrument(*i);
-    config_.setBitRate(qMax(0, bitRateBox_->currentIndex()));
-    config_.setDataBits(qMax(0, dataBitsBox_->currentIndex()));
-    config_.setStopBits(qMax(0, stopBitsBox_->currentIndex()));
-    config_.setParity(qMax(0, parityBox_->currentIndex()));
-    config_.setHandshake(qMax(0, flowControlBox_->currentIndex()));
-    acceptInputTerminator(false);
+}
 
+void VororaZeZovFrame2::fillInputTerminator() {
+    ConfigHelper::InputTerminator::setSelectedItem(*inputTerminatorBox_, config_.getInputTerminator());
+}
+
+void VororaZeZovFrame2::readInputTerminator() {
+    acceptInputTerminator(false);
+}
+
+void VororaZeZovFrame2::readDelay() {
+    if (acceptDelay(delayTextField_->text()))
+        return;
+    if (!closing())
+        MessageBoxes::error(this, text(QStringLiteral("error.intercharacter.delay")),
+                            text(QStringLiteral("error")));
+    delayTextField_->setText(QStringLiteral("20"));
+}
+
+void VororaZeZovFrame2::updateConfigFromTabs() {
+    if (!instrumentBox_)
+        return;
+    // In table order; a refused text is reported (not while closing) and the setting keeps its last
+    // valid value.
+    for (const SettingControl& row : settingControls())
+        readSetting(row);
     config::Config& c = config_;
-    // The validated fields by their verifiers' rule: an acceptable text is stored; a refused one is
-    // reported (not while closing) and emptied, and the setting keeps its last valid value.
-    for (FieldVerifier* v : verifiers_)
-        v->shouldYieldFocus(v->field());
-    if (const auto v = ConfigHelper::MathOperation::fromOrdinal(mathOperationBox_->currentIndex()))
-        c.setMathOperation(*v);
-    if (const auto v = ConfigHelper::RoundingMethod::fromOrdinal(roundingMethodBox_->currentIndex()))
-        c.setRoundingMethod(*v);
-    if (const auto v = ConfigHelper::EditOperation::fromOrdinal(editOperationComboBox_->currentIndex()))
-        c.setEditOperation(*v);
-    if (const auto v = ConfigHelper::EditPosition::fromOrdinal(editPositionComboBox_->currentIndex()))
-        c.setEditPosition(*v);
-    c.ignoreDuplicates = ignoreDuplicatesCheckBox_->isChecked();
-    if (const auto v = ConfigHelper::DecimalSeparator::fromOrdinal(decimalSeparatorBox_->currentIndex()))
-        c.setDecimalSeparator(*v);
-    if (const auto v = ConfigHelper::OutputTerminator::fromOrdinal(outputTerminatorBox_->currentIndex()))
-        c.setOutputTerminator(*v);
-    if (const auto v = ConfigHelper::OutputTerminator::fromOrdinal(outputTerminatorBox2_->currentIndex()))
-        c.setOutputTerminator2(*v);
-    if (const auto v = ConfigHelper::StartWith::fromOrdinal(startWithBox_->currentIndex()))
-        c.setStartWith(*v);
-    if (const auto v = ConfigHelper::Sound::fromOrdinal(soundComboBox_->currentIndex()))
-        c.setSound(*v);
-    if (const auto v = ConfigHelper::KeyboardType::fromOrdinal(keyboardTypeBox_->currentIndex()))
-        c.setKeyboardType(*v);
-    if (!acceptDelay(delayTextField_->text())) {
-        if (!closing())
-            MessageBoxes::error(this, text(QStringLiteral("error.intercharacter.delay")),
-                                text(QStringLiteral("error")));
-        delayTextField_->setText(QStringLiteral("20"));
-    }
-    c.setConnect(autoConnectButton_->isChecked() ? ConfigHelper::Connect::AUTO
-                                                 : ConfigHelper::Connect::MANUAL);
-    c.minimizeToTray = minimizeToTrayCheckBox_->isChecked();
-    c.notifyWhenMinimizedToTray = notifyWhenMinimizedToTrayCheckBox_->isChecked();
-    c.checkForUpdates = checkForUpdatesCheckBox_->isChecked();
-    c.abortAutoStartWhenPrevPortNotAvailable = abortAutoStartCheckBox_->isChecked();
+    if (const QString refused = readingsBox_->store(c); !refused.isEmpty() && !closing())
+        MessageBoxes::error(this, refused, text(QStringLiteral("error")));
 
     // An operation without operand does nothing: say so in the record and the control.
     if (c.getMathOperation() != ConfigHelper::MathOperation::NONE && c.getMathOperand().isEmpty()) {
@@ -1367,8 +1486,13 @@ void VororaZeZovFrame2::closeEvent(QCloseEvent* event) {
 
 void VororaZeZovFrame2::thisWindowClosed() {
     setClosing(true);
-    if (weightWorker_)
+    if (connection_ && connection_->isActive()) {
+        // Gone from the screen first: the focus goes back to the target, and the value being typed
+        // can finish there.
+        hide();
+        updateTypingHold();
         stopConnection();
+    }
     // After a confirmed import the store holds the imported settings: nothing is saved over them.
     if (exitAfterImport_)
         return;
@@ -1384,99 +1508,107 @@ void VororaZeZovFrame2::thisWindowClosed() {
 // ======================================================================== connection
 
 void VororaZeZovFrame2::startStopJButtonActionPerformed() {
-    if (connected_)
+    connectionLost_.clear();
+    if (connection_ && connection_->isWaitingForPort())
         stopConnection();
-    else if (!weightWorker_)
+    else if (connected_)
+        stopConnection();
+    else if (!connection_ || !connection_->isActive())
         startConnection();
     // else: a connection is still shutting down; its end switches the window to idle.
+}
+
+void VororaZeZovFrame2::createConnection() {
+    using worker::Connection;
+    connection_ = new Connection(this);
+    // Log lines come from the reading and typing threads too; the event log takes them from any thread.
+    connect(
+        connection_, &Connection::logEvent, this,
+        [this](const QString& t, bool important) { important ? logImportantEvent(t) : logEvent(t); },
+        Qt::DirectConnection);
+    connect(
+        connection_, &Connection::connectedChanged, this, [this](bool on) { setConnectedInGUI(on); },
+        Qt::DirectConnection);
+    connect(connection_, &Connection::warning, this, &VororaZeZovFrame2::showWarning);
+    connect(
+        connection_, &Connection::outputFailed, this, [this](Connection::Output output, const QString& why) {
+            if (output == Connection::Output::Keys)
+                MessageBoxes::error(this, text(QStringLiteral("error.initializing.keyboard.output")) + why,
+                                    text(QStringLiteral("error")));
+            else
+                MessageBoxes::error(this, text(QStringLiteral("error.while.initializing.sound.output")) + why,
+                                    text(QStringLiteral("sound.output.error")));
+        });
+    connect(connection_, &Connection::capsLockOn, this, [this] {
+        MessageBoxes::warning(this, text(QStringLiteral("please.turn.off.caps.lock")),
+                              text(QStringLiteral("warning")));
+    });
+    connect(connection_, &Connection::startFailed, this,
+            [this](Connection::StartFailure kind, const QString& why) {
+                MessageBoxes::error(this, why,
+                                    text(kind == Connection::StartFailure::InvalidSetting
+                                             ? QStringLiteral("invalid.setting")
+                                             : QStringLiteral("error.opening.port")));
+            });
+    connect(connection_, &Connection::started, this, [this] {
+        const auto instrument = config_.getInstrument().value_or(ConfigHelper::Instrument::getDefault());
+        logEvent(text(kFrame + QStringLiteral("deviceLabel.text")) + u' ' + instrument.toPlainString());
+        if (!config_.getCustomRegEx().isEmpty())
+            logEvent(QStringLiteral("Custom regEx: ") + config_.getCustomRegEx());
+        logEvent(text(QStringLiteral("keyboard.output.started.type")) + u' ' +
+                 config_.getKeyboardType().toString());
+    });
+    connect(
+        connection_, &Connection::line, this,
+        [this](const worker::DataLine& line, const worker::DataLine& received) { showLine(line, received); });
+    connect(connection_, &Connection::waitingForPort, this, [this](const QString& port, const QString& why) {
+        const QString status = QStringLiteral("The connection to %1 was lost (%2). Waiting for the port; "
+                                              "press Stop to end.")
+                                   .arg(port, why);
+        statusJLabel_->setText(status);
+        notifyWhenHidden(QStringLiteral("Connection lost"), status);
+    });
+    connect(connection_, &Connection::reconnected, this, [this](const QString& port) {
+        statusJLabel_->setText(QStringLiteral("Reconnected to %1.").arg(port));
+        notifyWhenHidden(QStringLiteral("Reconnected"), QStringLiteral("Reconnected to %1.").arg(port));
+    });
+    connect(connection_, &Connection::stopped, this,
+            [this](Connection::StopReason reason, const QString& why) {
+                if (reason == Connection::StopReason::Stopped)
+                    return;
+                // Kept until the user acts (Start), so that a lost instrument is not missed.
+                connectionLost_ =
+                    QStringLiteral("The connection to %1 was lost: %2. Check the instrument and its "
+                                   "cable, then press Start.")
+                        .arg(config_.getPort(), why);
+                statusJLabel_->setText(connectionLost_);
+                notifyWhenHidden(QStringLiteral("Connection lost"), connectionLost_);
+            });
+}
+
+void VororaZeZovFrame2::notifyWhenHidden(const QString& caption, const QString& message) {
+    if (isVisible() && !isMinimized())
+        return;
+    if (trayMinimizer_ && trayMinimizer_->trayIcon() && trayMinimizer_->trayIcon()->isVisible())
+        trayMinimizer_->trayIcon()->showMessage(caption, message);
 }
 
 void VororaZeZovFrame2::startConnection() {
     // 1.
     updateConfigFromTabs();
-    // 2. Keystroke output (its own thread).
-    keyBot_.reset();
-    try {
-        keyBot_ = KeyOutput::create(config_, this);
-    } catch (const std::exception& e) {
-        MessageBoxes::error(
-            this, text(QStringLiteral("error.initializing.keyboard.output")) + QString::fromUtf8(e.what()),
-            text(QStringLiteral("error")));
-    }
-    // 3. Caps Lock would turn typed letters upside down.
-    if (keyBot_ && keyBot_->capsLockOn().value_or(false))
-        MessageBoxes::warning(this, text(QStringLiteral("please.turn.off.caps.lock")),
-                              text(QStringLiteral("warning")));
-    // 4. Sound.
-    soundBot_.reset();
-    if (config_.getSound() != ConfigHelper::Sound::NONE) {
-        try {
-            soundBot_ = SoundOutput::create(config_.getSound());
-        } catch (const std::exception& e) {
-            MessageBoxes::error(this,
-                                text(QStringLiteral("error.while.initializing.sound.output")) +
-                                    QString::fromUtf8(e.what()),
-                                text(QStringLiteral("sound.output.error")));
-        }
-    }
-    // 5. Duplicate filter.
-    ignorer_.reset();
-    if (config_.ignoreDuplicates)
-        ignorer_ = worker::Ignorer::fromConfig(config_);
-    // 6. The reading worker opens the port.
-    std::unique_ptr<worker::WeightWorker> created;
-    QString failure, title;
-    try {
-        created = worker::createWorker(config_, this, this);
-    } catch (const Direduva::InvalidSettingError& e) {
-        failure = QString::fromUtf8(e.what());
-        title = text(QStringLiteral("invalid.setting"));
-    } catch (const std::exception& e) {
-        failure = QString::fromUtf8(e.what());
-        title = text(QStringLiteral("error.opening.port"));
-    }
-    if (!created) {
-        // Nothing half-open stays behind: no typing thread, no sound device, the idle look.
-        if (keyBot_)
-            keyBot_->stop();
-        keyBot_.reset();
-        if (soundBot_)
-            soundBot_->close();
-        soundBot_.reset();
-        ignorer_.reset();
-        if (connected_)
-            setConnectedInGUI(false);
-        MessageBoxes::error(this, failure, title);
-        return;
-    }
-    weightWorker_ = created.release();
-    connect(weightWorker_, &worker::WeightWorker::finished, this, [this, w = weightWorker_] {
-        if (weightWorker_ == w)
-            weightWorker_ = nullptr;
-        w->deleteLater();
-    });
-    // 8. What runs.
-    const auto instrument = config_.getInstrument().value_or(ConfigHelper::Instrument::getDefault());
-    logEvent(text(kFrame + QStringLiteral("deviceLabel.text")) + u' ' + instrument.toPlainString());
-    if (!config_.getCustomRegEx().isEmpty())
-        logEvent(QStringLiteral("Custom regEx: ") + config_.getCustomRegEx());
-    logEvent(text(QStringLiteral("keyboard.output.started.type")) + u' ' +
-             config_.getKeyboardType().toString());
+    if (!connection_)
+        createConnection();
+    // 2.-9. Typing, Caps Lock, sound, duplicate filter, the port, the reading.
+    worker::Connection::Options options;
+    options.reconnect = config_.getReconnect();
+    updateTypingHold();
     lastLineCount_ = -1;
-    // 9.
-    weightWorker_->execute();
+    connection_->start(config_, options);
 }
 
 void VororaZeZovFrame2::stopConnection() {
-    if (weightWorker_)
-        weightWorker_->cancel();
-    if (keyBot_)
-        keyBot_->stop();
-    keyBot_.reset();
-    if (soundBot_)
-        soundBot_->close();
-    soundBot_.reset();
-    ignorer_.reset();
+    if (connection_)
+        connection_->stop();
 }
 
 void VororaZeZovFrame2::setConnectedInGUI(bool connected) {
@@ -1492,7 +1624,9 @@ void VororaZeZovFrame2::applyConnectedState(bool connected) {
                                         : kFrame + QStringLiteral("statusJLabel.text");
     bool missing = !bundle_->contains(buttonKey) || !bundle_->contains(statusKey);
     startStopJButton_->setText(withMnemonic(text(buttonKey), connected ? u'P' : u'T'));
-    statusJLabel_->setText(text(statusKey));
+    // A lost connection stays in the status until the user acts.
+    statusJLabel_->setText(!connected && !connectionLost_.isEmpty() ? connectionLost_ : text(statusKey));
+    requestButton_->setEnabled(connected && connection_ && connection_->canRequest());
     if (connected) {
         backlogTimer_->start();
         for (int pos = SettingsTab; pos >= InputTab; --pos) {
@@ -1521,34 +1655,38 @@ void VororaZeZovFrame2::showStatusIdle() {
     statusJLabel_->setText(text(kFrame + QStringLiteral("statusJLabel.text")));
 }
 
-void VororaZeZovFrame2::update(const worker::DataLine& received) {
-    worker::DataLine line = received;
-    // 1. Duplicates lose their value.
-    if (ignorer_)
-        ignorer_->process(line);
-    // 2.
-    if (soundBot_ && line.hasValue())
-        soundBot_->beep();
-    // 3.
-    eventLog_->appendDataLine(line);
+void VororaZeZovFrame2::update(const worker::DataLine& line) {
+    showLine(line, line);
+}
+
+void VororaZeZovFrame2::showLine(const worker::DataLine& line, const worker::DataLine& received) {
+    // 3. (1. duplicate filter, 2. sound and 5. typing are the connection's.) A reading held back as
+    // unstable is shown as a line without a known value.
+    if (connection_ && connection_->lastOutcome() == worker::Connection::Outcome::Unstable)
+        eventLog_->eventLogAppend(EventLog::timePrefix(received.getDateTime()) + received.getRawData() +
+                                      u'\n',
+                                  QStringLiteral("unknown"));
+    else
+        eventLog_->appendDataLine(line);
     lastLines_.push_back(received.rawData());
     while (lastLines_.size() > static_cast<size_t>(kLastReceivedLines))
         lastLines_.pop_front();
     // 4.
     lastLineCount_ = line.getCount();
-    // 5. Typed on the keystroke thread; without it the value cannot be typed.
-    if (keyBot_)
-        keyBot_->add(line.getProcessedData());
     refreshLineStatus();
 }
 
 void VororaZeZovFrame2::refreshLineStatus() {
     if (lastLineCount_ < 0)
         return;
-    QString status = text(QStringLiteral("line.count")) + QString::number(lastLineCount_);
-    const int waiting = keyBot_ ? keyBot_->waiting() : 0;
+    const bool held = connection_ && connection_->typingHeld();
+    QString status = held ? text(QStringLiteral("typing.held.status"))
+                          : text(QStringLiteral("line.count")) + QString::number(lastLineCount_);
+    const int waiting = connection_ ? connection_->waitingValues() : 0;
     if (waiting > 0)
         status += u' ' + MessageFormat::format(text(QStringLiteral("values.waiting.0")), waiting);
+    if (connection_ && connection_->typingBehind())
+        status += u' ' + text(QStringLiteral("typing.behind.status"));
     if (statusJLabel_->text() != status)
         statusJLabel_->setText(status);
 }

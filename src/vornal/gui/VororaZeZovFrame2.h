@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QAbstractButton;
 class QButtonGroup;
@@ -33,15 +34,14 @@ namespace vornal::prefs {
 class AbstractPreferences;
 }
 namespace vornal::worker {
-class WeightWorker;
+class Connection;
 }
 
 namespace vornal {
 
 class EventLog;
 class FieldVerifier;
-class KeyOutput;
-class SoundOutput;
+class ReadingsBox;
 class SystemTray;
 class TrayMinimizer;
 
@@ -171,15 +171,34 @@ private:
     QWidget* buildStartPanel();
     QWidget* buildInputPanel();
     QWidget* buildProcessingPanel();
-    template <class E, class Setter> void bindCombo(QComboBox* box, Setter set);
     QWidget* buildOutputPanel();
     QWidget* buildSettingsPanel();
     QWidget* buildEventLogPanel();
     QWidget* buildAboutPanel();
     void fillFromConfig();
+
+    // One setting (its key in the settings record) and the control that shows it (its object name).
+    // Without `fill`/`read` the control's kind decides: a combo box finds the stored form among its
+    // item data, a text field holds the text (read through its verifier when it has one), a check box
+    // is "true"/"false", a radio button stands for the stored form `value`.
+    struct SettingControl {
+        const char* key;
+        const char* control;
+        const char* value = nullptr;
+        void (VororaZeZovFrame2::*fill)() = nullptr;
+        void (VororaZeZovFrame2::*read)() = nullptr;
+    };
+    static const std::vector<SettingControl>& settingControls();
+    void fillSetting(const SettingControl& row);
+    void readSetting(const SettingControl& row);
+    void readPort();
+    void readInstrument();
+    void fillInputTerminator();
+    void readInputTerminator();
+    void readDelay();
     void loadIcons();
     void autoStart();
-    // Hooks of later work: the occasional update check and tray minimisation.
+    // The occasional update check and tray minimisation.
     void startUpdateCheck();
     bool installTrayMinimization();
     void removeTrayMinimization();
@@ -189,13 +208,23 @@ private:
     QString tip(const QString& field) const;
     QLabel* label(const QString& field, const QString& key = QString());
     static QString withMnemonic(const QString& text, QChar mnemonic);
+    // Tab order in reading order of `layout`; each label becomes its field's buddy with an Alt letter.
+    void followLayout(QLayout* layout);
+    // The marker next to "Customize..." shows while a custom expression replaces the preset's.
+    void showCustomRegExMarker();
 
     // Connection.
     void startConnection();
     void stopConnection();
+    void createConnection();
+    void showLine(const worker::DataLine& line, const worker::DataLine& received);
+    void notifyWhenHidden(const QString& caption, const QString& message);
     void applyConnectedState(bool connected);
     void showStatusIdle();
     void refreshLineStatus();
+    // This window (or one of its dialogs) has the keyboard focus: typing is held.
+    bool hasKeyboardFocus() const;
+    void updateTypingHold();
 
     // Handlers.
     void portListItemStateChanged();
@@ -230,10 +259,10 @@ private:
 
     // Connection.
     std::atomic<bool> connected_{false};
-    std::unique_ptr<KeyOutput> keyBot_;
-    std::unique_ptr<SoundOutput> soundBot_;
-    std::optional<worker::Ignorer> ignorer_;
-    worker::WeightWorker* weightWorker_ = nullptr;
+    // The connection (reading, typing, sound, duplicate filter); created at the first start.
+    worker::Connection* connection_ = nullptr;
+    // Why the last connection was lost; shown in the status until the user acts.
+    QString connectionLost_;
     qint32 lastLineCount_ = -1;
     QTimer* backlogTimer_ = nullptr;
     bool mathRoundingErrorWarningDisplayed_ = false;
@@ -252,6 +281,7 @@ private:
     QWidget* currentPanel_ = nullptr;
     QLabel* statusJLabel_ = nullptr;
     QPushButton* startStopJButton_ = nullptr;
+    QPushButton* requestButton_ = nullptr; // asks the instrument for a reading while connected
     QComboBox* portList_ = nullptr;
     QComboBox* instrumentBox_ = nullptr;
     QComboBox* bitRateBox_ = nullptr;
@@ -264,6 +294,7 @@ private:
     QPushButton* defaultButton_ = nullptr;
     QPushButton* refreshPortsButton_ = nullptr;
     QPushButton* customizeButton_ = nullptr;
+    QLabel* customRegExMarker_ = nullptr;
     QComboBox* mathOperationBox_ = nullptr;
     QLineEdit* mathOperandTextField_ = nullptr;
     QLineEdit* decimalTextField_ = nullptr;
@@ -273,6 +304,7 @@ private:
     QLineEdit* editNumCharactersTextField_ = nullptr;
     QLineEdit* removeCharactersTextField_ = nullptr;
     QCheckBox* ignoreDuplicatesCheckBox_ = nullptr;
+    ReadingsBox* readingsBox_ = nullptr; // stable readings, requests, data log
     QPushButton* adjustIgnoreButton_ = nullptr;
     QComboBox* decimalSeparatorBox_ = nullptr;
     QComboBox* outputTerminatorBox_ = nullptr;
@@ -289,6 +321,7 @@ private:
     QCheckBox* notifyWhenMinimizedToTrayCheckBox_ = nullptr;
     QCheckBox* checkForUpdatesCheckBox_ = nullptr;
     QCheckBox* abortAutoStartCheckBox_ = nullptr;
+    QCheckBox* reconnectCheckBox_ = nullptr;
     QPushButton* importSettingsButton_ = nullptr;
     QPushButton* exportSettingsButton_ = nullptr;
     EventLog* eventLog_ = nullptr;

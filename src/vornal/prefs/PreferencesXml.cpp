@@ -1,6 +1,5 @@
 #include "vornal/prefs/PreferencesXml.h"
 
-#include "vornal/config/Config.h"
 #include "vornal/prefs/AbstractPreferences.h"
 
 #include <QDir>
@@ -10,7 +9,6 @@
 #include <QXmlStreamReader>
 
 #include <optional>
-#include <set>
 
 namespace vornal::prefs {
 
@@ -449,92 +447,6 @@ void PreferencesXml::exportNode(AbstractPreferences& node, const QString& fileNa
         entries.emplace_back(k, node.get(k, QString()));
     writeFile(fileName, toDocument(node.absolutePath(), entries));
     node.flush();
-}
-
-PreferencesXml::Entries SettingsXml::checkSettings(const PreferencesXml::Document& document) {
-    const QString settingsNode = QString::fromLatin1(config::Config::SETTINGS_NODE);
-    if (document.nodePath != settingsNode)
-        refuse(QStringLiteral("it holds the preferences node \"%1\", not Vornal's settings (\"%2\")")
-                   .arg(document.nodePath, settingsNode));
-    if (document.entries.empty())
-        refuse(QStringLiteral("it holds no settings"));
-    config::Config checked;
-    std::set<QString> seen;
-    PreferencesXml::Entries out;
-    for (const auto& [key, value] : document.entries) {
-        if (!seen.insert(key).second)
-            refuse(QStringLiteral("the setting \"%1\" appears more than once").arg(key));
-        QString why;
-        if (!checked.setByKey(key, value, &why))
-            refuse(why);
-        out.emplace_back(key, checked.getByKey(key));
-    }
-    return out;
-}
-
-SettingsXml::Result SettingsXml::exportSettings(const config::Config& config, const QString& fileName) {
-    Result result;
-    const auto entries = config.storedEntries();
-    try {
-        PreferencesXml::writeFile(
-            fileName, PreferencesXml::toDocument(QString::fromLatin1(config::Config::SETTINGS_NODE),
-                                                 PreferencesXml::Entries(entries.begin(), entries.end())));
-    } catch (const std::exception& e) {
-        result.message = QString::fromUtf8(e.what());
-        return result;
-    }
-    for (const auto& e : entries)
-        result.keys += e.first;
-    result.ok = true;
-    return result;
-}
-
-SettingsXml::Result SettingsXml::importSettings(AbstractPreferences& settingsNode, const QString& fileName) {
-    Result result;
-    PreferencesXml::Entries entries;
-    try {
-        const auto document = PreferencesXml::readFile(fileName);
-        try {
-            entries = checkSettings(document);
-        } catch (const InvalidPreferencesFormatException& e) {
-            refuse(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(fileName), e.message()));
-        }
-    } catch (const InvalidPreferencesFormatException& e) {
-        result.message = e.message();
-        return result;
-    }
-
-    // What the node held before, to put back when the store cannot take the new values.
-    std::vector<std::pair<QString, std::optional<QString>>> previous;
-    try {
-        const QStringList present = settingsNode.keys();
-        for (const auto& e : entries)
-            previous.emplace_back(e.first, present.contains(e.first)
-                                               ? std::optional<QString>(settingsNode.get(e.first, QString()))
-                                               : std::nullopt);
-        for (const auto& [key, value] : entries)
-            settingsNode.put(key, value);
-        settingsNode.flush();
-    } catch (const std::exception& e) {
-        result.message =
-            QStringLiteral("the settings could not be stored: %1").arg(QString::fromUtf8(e.what()));
-        try {
-            for (const auto& [key, value] : previous) {
-                if (value)
-                    settingsNode.put(key, *value);
-                else
-                    settingsNode.remove(key);
-            }
-            settingsNode.flush();
-        } catch (const std::exception&) {
-            // The store is failing; the message above says so.
-        }
-        return result;
-    }
-    for (const auto& e : entries)
-        result.keys += e.first;
-    result.ok = true;
-    return result;
 }
 
 } // namespace vornal::prefs

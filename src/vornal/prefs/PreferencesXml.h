@@ -9,10 +9,6 @@
 #include <utility>
 #include <vector>
 
-namespace vornal::config {
-class Config;
-}
-
 namespace vornal::prefs {
 
 class AbstractPreferences;
@@ -83,36 +79,6 @@ public:
     // Every entry of `node` (keys sorted) written to `fileName`; the node is flushed first. Throws
     // BackingStoreException or InvalidPreferencesFormatException.
     static void exportNode(AbstractPreferences& node, const QString& fileName);
-};
-
-// Export and import of the program's settings (the node "/halvorn/Vornal") through the preferences
-// export document. The window shows "Import failed\n" + message (or "export.failed" + message) when ok
-// is false.
-class SettingsXml {
-public:
-    struct Result {
-        bool ok = false;
-        // Why it failed (empty when ok).
-        QString message;
-        // The keys written (export) or stored (import), in file order.
-        QStringList keys;
-    };
-
-    // Writes the settings as the record would save them (Config::storedEntries) to `fileName`,
-    // atomically. So the file holds exactly what the window shows and can always be imported again.
-    static Result exportSettings(const config::Config& config, const QString& fileName);
-
-    // Reads `fileName` and, only when every part of it is acceptable, stores its values in
-    // `settingsNode` (the settings node "/halvorn/Vornal") and flushes the node. Refused: a file that is
-    // not a settings export, entries of another node, unknown keys, a key given twice, and any value the
-    // settings' own rules refuse (Config::setByKey). A refused file leaves the store untouched. When the
-    // store cannot be written, the previous values are put back in the node (as far as the store allows)
-    // and the failure is returned.
-    static Result importSettings(AbstractPreferences& settingsNode, const QString& fileName);
-
-    // The checks of importSettings without storing: the entries to store, in stored form. Throws
-    // InvalidPreferencesFormatException with the reason.
-    static PreferencesXml::Entries checkSettings(const PreferencesXml::Document& document);
 };
 
 } // namespace vornal::prefs

@@ -1,7 +1,7 @@
 #include "vornal/worker/Editor.h"
 
 #include "vornal/config/Config.h"
-#include "vornal/worker/Decimal.h"
+#include "vornal/decimal/Decimal.h"
 
 namespace vornal::worker {
 
@@ -44,14 +44,14 @@ QString Editor::edit(const QString& value) const {
     const qsizetype length = characterCount(value);
     const qsizetype n = numCharacters_;
     if (n > length) {
-        throw ProcessingError(
+        throw decimal::ProcessingError(
             QStringLiteral(
                 "Cannot %1 the %2 %3 characters of the value %4: it has only %5. Lower the number of "
                 "characters to edit or check the extracted value.")
                 .arg(operation_ == Operation::KEEP ? QStringLiteral("keep") : QStringLiteral("remove"),
                      position_ == Position::FIRST ? QStringLiteral("first") : QStringLiteral("last"))
                 .arg(n)
-                .arg(quotedValue(value))
+                .arg(decimal::quotedValue(value))
                 .arg(length));
     }
     // The unit index where the first n, or the last n, characters begin or end.

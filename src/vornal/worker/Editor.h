@@ -23,7 +23,7 @@ public:
 
     // The edited value. Unchanged when the count is 0 (or less) or the value is empty (a null text stays
     // null). Removing or keeping exactly all characters gives the empty text or the value. Throws
-    // ProcessingError when the count is larger than the value.
+    // decimal::ProcessingError when the count is larger than the value.
     QString edit(const QString& value) const;
 
     // Whether the worker runs this stage at all.

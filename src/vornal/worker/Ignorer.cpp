@@ -8,12 +8,6 @@ namespace vornal::worker {
 
 namespace {
 
-std::optional<Decimal> numberOf(const QString& processed) {
-    QString text = processed;
-    text.replace(u',', u'.');
-    return Decimal::parse(text);
-}
-
 // A whole number as a whole: optional sign and ASCII digits, no blanks, within 32 bits.
 std::optional<qint32> wholeNumber(const QString& text) {
     qsizetype i = (text.startsWith(u'-') || text.startsWith(u'+')) ? 1 : 0;
@@ -37,12 +31,18 @@ std::optional<qint32> wholeNumber(const QString& text) {
 
 } // namespace
 
+std::optional<decimal::Decimal> Ignorer::numberOf(const QString& processed) {
+    QString text = processed;
+    text.replace(u',', u'.');
+    return decimal::Decimal::parse(text);
+}
+
 Ignorer Ignorer::fromSettings(const QString& ignoreTimeLimit, const QString& ignoreDifference,
                               bool textInstrument) {
     const qint32 timeLimit = wholeNumber(ignoreTimeLimit).value_or(0);
-    Decimal difference;
+    decimal::Decimal difference;
     if (!textInstrument) {
-        if (std::optional<Decimal> d = Decimal::parse(ignoreDifference))
+        if (std::optional<decimal::Decimal> d = decimal::Decimal::parse(ignoreDifference))
             difference = *std::move(d);
     }
     return Ignorer(timeLimit, difference);
@@ -80,8 +80,8 @@ bool Ignorer::inTolerance(const DataLine& line) const {
     const QString& last = lastData_->getProcessedData();
     if (difference_.isZero())
         return now == last;
-    const std::optional<Decimal> a = numberOf(now);
-    const std::optional<Decimal> b = numberOf(last);
+    const std::optional<decimal::Decimal> a = numberOf(now);
+    const std::optional<decimal::Decimal> b = numberOf(last);
     // Both are formatted numbers; should either not be one, only an identical text is a repeat.
     if (!a || !b)
         return now == last;

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "vornal/decimal/Decimal.h"
 #include "vornal/worker/DataLine.h"
-#include "vornal/worker/Decimal.h"
 
 #include <optional>
 
@@ -20,7 +20,7 @@ class Ignorer {
 public:
     // `timeLimitMs`: 0 for no limit. `difference`: 0 compares the texts exactly; otherwise the largest
     // difference of two numbers that still counts as a repeat.
-    Ignorer(qint32 timeLimitMs, Decimal difference)
+    Ignorer(qint32 timeLimitMs, decimal::Decimal difference)
         : timeLimit_(timeLimitMs), difference_(std::move(difference)) {}
 
     // From the settings' texts: an empty or non-integer time limit is 0, an empty or non-numeric
@@ -39,14 +39,17 @@ public:
     // The line's value equals the reference's, exactly or within the difference.
     bool inTolerance(const DataLine& line) const;
 
+    // A processed value as a number (a decimal comma read as a point), or none when it is no number.
+    static std::optional<decimal::Decimal> numberOf(const QString& processed);
+
     const std::optional<DataLine>& lastData() const { return lastData_; }
     qint32 timeLimit() const { return timeLimit_; }
-    const Decimal& difference() const { return difference_; }
+    const decimal::Decimal& difference() const { return difference_; }
 
 private:
     std::optional<DataLine> lastData_;
     qint32 timeLimit_;
-    Decimal difference_;
+    decimal::Decimal difference_;
 };
 
 } // namespace vornal::worker

@@ -10,6 +10,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -39,8 +40,19 @@ public:
     Keybot(int keyDelay, int startWith, int endWith, int endWith2, int everyXValues,
            KeyboardType keyboardType, KeyMapType keyMapType, WeightWorkerView* view,
            std::unique_ptr<platform::KeyInjector> injector = nullptr);
+    // The platform's key-injection backend for `keyboardType`: `backend` "auto" chooses from the session
+    // and what the desktop offers, or names one ("wayland", "portal", "x11"). `choice` receives the
+    // backends not taken and why, and the warning when only XWayland windows can receive keys. Throws
+    // platform::KeyInjectorUnavailable, std::invalid_argument for an unknown name.
+    static std::unique_ptr<platform::KeyInjector>
+    createInjector(KeyboardType keyboardType, const QString& backend, platform::KeyInjectorChoice* choice);
+    // createInjector, and the choice in `view`'s event log: the backend used and those not taken, and the
+    // XWayland warning as an important line.
+    static std::unique_ptr<platform::KeyInjector>
+    openInjector(KeyboardType keyboardType, const QString& backend, WeightWorkerView* view);
     // From the settings record: delay, start key, both terminators, every-X-values count, layout; the
-    // key map type of the record's instrument preset (ALPHANUMERIC_COMPLETE when none is set).
+    // key map type of the record's instrument preset (ALPHANUMERIC_COMPLETE when none is set); the
+    // backend the record's keyBackend names.
     static std::unique_ptr<Keybot> fromConfig(const config::Config& config, WeightWorkerView* view,
                                               std::unique_ptr<platform::KeyInjector> injector = nullptr);
     // Stops the typing thread (see stop()).
@@ -48,7 +60,14 @@ public:
     Keybot(const Keybot&) = delete;
     Keybot& operator=(const Keybot&) = delete;
 
-    // Queues one value; an empty text is ignored. Any thread.
+    // How long a stopping connection lets the value being typed finish (see finishAndStop()).
+    static constexpr int FINISH_VALUE_MS = 5000;
+    // Queued typing beyond this many milliseconds (estimated from the delay) means typing falls behind.
+    static constexpr int BEHIND_MS = 5000;
+
+    // Queues one value; an empty text is ignored. Any thread. When the queue first holds more than
+    // BEHIND_MS of typing, says so once in the log; again only after the queue has drained. Once the
+    // backend can type no more, the value is reported as not typed instead.
     void add(const QString& text);
     // Starts the typing thread (once).
     void start();
@@ -56,6 +75,25 @@ public:
     // holds and waits for it to end. Values still waiting are discarded, so that nothing of a stopped
     // connection is typed later into whatever has the focus; returns how many.
     int stop();
+    // What finishAndStop() did: values discarded unread, and the value cut in the middle (if any).
+    struct Ended {
+        int discarded = 0;
+        std::optional<QString> cut;
+    };
+    // The end of a connection: values still waiting are discarded at once, the value being typed is
+    // finished with its start and terminator keys within `graceMs`, then the thread stops as in stop().
+    // A value that could not finish in time, or that is held (see setHeld()), is cut; the log names
+    // it. Called on the owner's thread; blocks at most `graceMs` (plus the stop).
+    Ended finishAndStop(int graceMs = FINISH_VALUE_MS);
+    // The hold gate: while held (the program's own window has the keyboard focus) no key is typed;
+    // values stay queued and typing goes on where it stopped once released. The first value that waits
+    // for a hold is logged once per hold. Any thread.
+    void setHeld(bool held);
+    bool isHeld() const { return onHold_.load(); }
+    // Estimated time to type the values waiting, in milliseconds (from the delay and their keys).
+    long long backlogMs() const;
+    // The queue holds more than BEHIND_MS of typing (set by add(), cleared when the queue drains).
+    bool isBehind() const { return behind_.load(); }
     // Values waiting to be typed (not counting the one being typed).
     int pendingCount() const;
     // Waits until every queued value is typed (and its last key released). False on time-out or
@@ -65,6 +103,8 @@ public:
     std::optional<bool> capsLockOn();
     // The backend in use, e.g. "X11 (XTest) on :0".
     QString injectorName() const;
+    // True once the backend can type no more (the compositor or the desktop session went away).
+    bool lost() const;
 
     // ---- typing steps (on the typing thread) ----
     // The typing thread's body: until `stop` is requested, takes the next value and types it.
@@ -88,8 +128,21 @@ public:
 
 private:
     struct Interrupted {};
+    // The backend can type no more (platform::KeyInjectorLost): not a std::exception, so that no
+    // per-key handler takes it for one refused key.
+    struct Lost {
+        QString why;
+    };
+    void typeCharacter(char32_t cp, const QString& character);
+    void reportNotTyped(const QString& text);
     void report(const QString& withView, const QString& withoutView, const std::exception* e);
     void releaseHeld() noexcept;
+    // Waits while the hold gate is set; Interrupted when stopped meanwhile (typing thread only).
+    void waitWhileHeld();
+    // Logs the current hold once; called with `lock` on queueMutex_, released while logging.
+    void noteHold(std::unique_lock<std::mutex>& lock);
+    // Pauses one value costs: one per key event of the value, its start key and its terminator.
+    long long pausesOf(const QString& text) const;
     QString layoutName() const;
 
     // The values waiting, per connection.
@@ -97,6 +150,13 @@ private:
     std::condition_variable_any queueChanged_;
     std::deque<QString> queue_;
     bool typing_ = false;
+    bool finishing_ = false;          // finishAndStop() runs: no new value is taken
+    std::optional<QString> cutValue_; // the value the last stop interrupted
+    long long queuedPauses_ = 0;      // pausesOf() summed over queue_
+    std::atomic<bool> onHold_{false};
+    bool holdLogged_ = false; // the current hold was logged
+    std::atomic<bool> behind_{false};
+    QString lost_; // why the backend can type no more (empty while it can)
 
     WeightWorkerView* view_;
     int keyDelay_;

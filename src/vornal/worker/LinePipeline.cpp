@@ -42,9 +42,10 @@ namespace {
 QRegularExpression compiled(const QString& text) {
     QRegularExpression re = config::compileInstrumentPattern(text);
     if (!re.isValid())
-        throw ProcessingError(QStringLiteral("the regular expression \"%1\" does not compile: %2 (at %3)")
-                                  .arg(text, re.errorString())
-                                  .arg(re.patternErrorOffset()));
+        throw decimal::ProcessingError(
+            QStringLiteral("the regular expression \"%1\" does not compile: %2 (at %3)")
+                .arg(text, re.errorString())
+                .arg(re.patternErrorOffset()));
     return re;
 }
 
@@ -84,21 +85,23 @@ LinePipeline::LinePipeline(QRegularExpression pattern, int captureGroup, Mode mo
 QString LinePipeline::extract(const QString& rawLine) const {
     const QRegularExpressionMatch m = pattern_.match(rawLine);
     if (!m.isValid())
-        throw ProcessingError(QStringLiteral("the regular expression \"%1\" is too complex to evaluate on "
-                                             "this line of %2 characters (match limit reached)")
-                                  .arg(pattern_.pattern())
-                                  .arg(rawLine.size()));
+        throw decimal::ProcessingError(
+            QStringLiteral("the regular expression \"%1\" is too complex to evaluate on "
+                           "this line of %2 characters (match limit reached)")
+                .arg(pattern_.pattern())
+                .arg(rawLine.size()));
     if (!m.hasMatch())
         return QString();
     if (captureGroup_ > pattern_.captureCount())
-        throw ProcessingError(QStringLiteral("the regular expression \"%1\" has no group %2")
-                                  .arg(pattern_.pattern())
-                                  .arg(captureGroup_));
+        throw decimal::ProcessingError(QStringLiteral("the regular expression \"%1\" has no group %2")
+                                           .arg(pattern_.pattern())
+                                           .arg(captureGroup_));
     if (m.capturedStart(captureGroup_) < 0)
-        throw ProcessingError(QStringLiteral("group %1 of the regular expression \"%2\" took no part in the "
-                                             "match of this line")
-                                  .arg(captureGroup_)
-                                  .arg(pattern_.pattern()));
+        throw decimal::ProcessingError(
+            QStringLiteral("group %1 of the regular expression \"%2\" took no part in the "
+                           "match of this line")
+                .arg(captureGroup_)
+                .arg(pattern_.pattern()));
     return m.captured(captureGroup_);
 }
 

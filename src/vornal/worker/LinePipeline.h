@@ -69,7 +69,7 @@ public:
         Text,   // barcode readers: the edited text as it is, blanks and all
     };
 
-    // Throws ProcessingError for settings no connection can work with (an expression that does not
+    // Throws decimal::ProcessingError for settings no connection can work with (an expression that does not
     // compile, an operand that is no number).
     LinePipeline(const config::Config& config, Mode mode);
     LinePipeline(QRegularExpression pattern, int captureGroup, Mode mode, Editor editor, Remover remover,
@@ -80,9 +80,9 @@ public:
     // The expression a connection uses: the custom expression when set, else the preset's pattern.
     static QString patternText(const config::Config& config);
 
-    // Counts the line and returns its record. Throws ProcessingError (the count is still taken) when a
-    // stage fails: no such capture group, an expression too complex to evaluate on this line, an edit
-    // count larger than the value, a value that is not a number.
+    // Counts the line and returns its record. Throws decimal::ProcessingError (the count is still taken) when
+    // a stage fails: no such capture group, an expression too complex to evaluate on this line, an edit count
+    // larger than the value, a value that is not a number.
     DataLine process(const QString& rawLine, bool error);
 
     qint32 count() const { return count_; }

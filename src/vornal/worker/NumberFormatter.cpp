@@ -27,13 +27,13 @@ qsizetype signPosition(const QString& text) {
 NumberFormatter::NumberFormatter(NumberFormat settings) : settings_(std::move(settings)) {
     if (settings_.roundingPrecision &&
         (*settings_.roundingPrecision < 0 || *settings_.roundingPrecision > maxPrecision))
-        throw ProcessingError(QStringLiteral("Cannot round to %1 decimal places: use 0 to %2.")
-                                  .arg(*settings_.roundingPrecision)
-                                  .arg(maxPrecision));
+        throw decimal::ProcessingError(QStringLiteral("Cannot round to %1 decimal places: use 0 to %2.")
+                                           .arg(*settings_.roundingPrecision)
+                                           .arg(maxPrecision));
     mathEnabled_ = settings_.mathOperation != NumberFormat::MathOperation::NONE && settings_.mathOperand;
     if (mathEnabled_ && settings_.mathOperation == NumberFormat::MathOperation::DIVIDE &&
         !settings_.roundingPrecision)
-        throw ProcessingError(QStringLiteral(
+        throw decimal::ProcessingError(QStringLiteral(
             "Dividing the value needs a number of decimal places for the quotient: set the decimal places."));
 }
 
@@ -49,9 +49,9 @@ NumberFormatter NumberFormatter::fromConfig(const config::Config& config) {
                               ? NumberFormat::MathOperation::DIVIDE
                               : NumberFormat::MathOperation::MULTIPLY;
         QString error;
-        f.mathOperand = Decimal::parse(config.getMathOperand(), &error);
+        f.mathOperand = decimal::Decimal::parse(config.getMathOperand(), &error);
         if (!f.mathOperand)
-            throw ProcessingError(QStringLiteral("The math operand ") + error);
+            throw decimal::ProcessingError(QStringLiteral("The math operand ") + error);
     }
     f.decimalSeparator = config.getDecimalSeparator().getCharacter();
     return NumberFormatter(std::move(f));
@@ -71,14 +71,14 @@ QString NumberFormatter::format(QStringView value) {
         text = QLatin1Char('-') + text.mid(begin, end - begin);
     }
     QString error;
-    std::optional<Decimal> parsed = Decimal::parse(text, &error);
+    std::optional<decimal::Decimal> parsed = decimal::Decimal::parse(text, &error);
     if (!parsed) {
         if (text == value)
-            throw ProcessingError(QStringLiteral("The value ") + error);
-        throw ProcessingError(
-            QStringLiteral("The value %1 cannot be formatted: %2").arg(quotedValue(value), error));
+            throw decimal::ProcessingError(QStringLiteral("The value ") + error);
+        throw decimal::ProcessingError(
+            QStringLiteral("The value %1 cannot be formatted: %2").arg(decimal::quotedValue(value), error));
     }
-    Decimal number = *std::move(parsed);
+    decimal::Decimal number = *std::move(parsed);
 
     const std::optional<int>& precision = settings_.roundingPrecision;
     if (mathEnabled_) {
@@ -88,10 +88,11 @@ QString NumberFormatter::format(QStringView value) {
             break;
         case NumberFormat::MathOperation::DIVIDE:
             if (settings_.mathOperand->isZero())
-                throw ProcessingError(
+                throw decimal::ProcessingError(
                     QStringLiteral("Cannot divide the value %1 by the math operand %2: "
                                    "division by zero. Set an operand other than zero.")
-                        .arg(quotedValue(value), quotedValue(settings_.mathOperand->toPlainString())));
+                        .arg(decimal::quotedValue(value),
+                             decimal::quotedValue(settings_.mathOperand->toPlainString())));
             number = number.divide(*settings_.mathOperand, *precision, settings_.roundingMode);
             break;
         case NumberFormat::MathOperation::NONE:

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "vornal/worker/Decimal.h"
+#include "vornal/decimal/Decimal.h"
 
 #include <QChar>
 #include <QString>
@@ -20,11 +20,11 @@ struct NumberFormat {
 
     // Decimal places to round to (0 or more); none: rounding off.
     std::optional<int> roundingPrecision;
-    RoundingMode roundingMode = RoundingMode::HALF_UP;
+    decimal::RoundingMode roundingMode = decimal::RoundingMode::HALF_UP;
     // Applied only with an operand; a division also needs roundingPrecision (its quotient has exactly
     // that many decimals).
     MathOperation mathOperation = MathOperation::NONE;
-    std::optional<Decimal> mathOperand;
+    std::optional<decimal::Decimal> mathOperand;
     // "," for the comma setting, "." otherwise.
     QChar decimalSeparator = u'.';
 };
@@ -38,20 +38,20 @@ struct NumberFormat {
 // printed as zero without a minus sign ("-0.004" with 2 places gives "0.00"): the typed number is zero.
 class NumberFormatter {
 public:
-    // Throws ProcessingError for settings no connection can work with: negative or absurd decimal places,
-    // a division without decimal places.
+    // Throws decimal::ProcessingError for settings no connection can work with: negative or absurd decimal
+    // places, a division without decimal places.
     explicit NumberFormatter(NumberFormat settings);
     // From the settings record: decimal places and rounding mode only when rounding is enabled, the
-    // operation and operand only when the math operation is enabled. Throws ProcessingError when the
+    // operation and operand only when the math operation is enabled. Throws decimal::ProcessingError when the
     // operand is no decimal number.
     static NumberFormatter fromConfig(const config::Config& config);
 
-    // The processed text of `value`. Throws ProcessingError when the value is no decimal number or the
-    // divisor is zero; the message quotes the value and says why.
+    // The processed text of `value`. Throws decimal::ProcessingError when the value is no decimal number or
+    // the divisor is zero; the message quotes the value and says why.
     QString format(QStringView value);
 
     // The number of the last successful format().
-    const Decimal& number() const { return number_; }
+    const decimal::Decimal& number() const { return number_; }
     bool roundingEnabled() const { return settings_.roundingPrecision.has_value(); }
     bool mathEnabled() const { return mathEnabled_; }
     const NumberFormat& settings() const { return settings_; }
@@ -62,7 +62,7 @@ public:
 private:
     NumberFormat settings_;
     bool mathEnabled_ = false;
-    Decimal number_;
+    decimal::Decimal number_;
 };
 
 } // namespace vornal::worker

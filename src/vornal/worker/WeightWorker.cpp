@@ -7,6 +7,8 @@
 #include <Direduva/SerialConfig.h>
 #include <Direduva/SerialPortLocal.h>
 
+#include <QRegularExpression>
+
 #include <chrono>
 #include <stdexcept>
 
@@ -23,6 +25,10 @@ QString fromStd(const std::exception& e) {
 // How many times in a row a port read may fail before the connection gives up. A read that fails keeps
 // failing at full speed when the device is gone (and the driver could not tell a hang-up).
 constexpr int maxConsecutiveReadFailures = 50;
+
+// The longest wait for bytes in one go. cancel() wakes the wait, so this only bounds how long a lost
+// wake-up could delay the stop; an idle connection wakes once per period.
+constexpr int idleWaitMs = 1000;
 
 } // namespace
 
@@ -101,6 +107,8 @@ void WeightWorker::execute() {
 
 void WeightWorker::cancel() {
     cancelled_ = true;
+    if (sp_)
+        sp_->wakeWait();
 }
 
 bool WeightWorker::pause(int ms) {
@@ -151,7 +159,15 @@ void WeightWorker::doInBackground() {
             continue;
         }
         if (byte < 0) {
-            pause(idle(generator_));
+            // Nothing waiting: sleep in the driver until bytes arrive; cancel() ends the wait at once.
+            try {
+                sp_->waitRx(idleWaitMs);
+            } catch (const Direduva::PortHangupError& e) {
+                hangup_ = fromStd(e);
+                break;
+            } catch (const std::exception&) {
+                pause(idle(generator_) + 1); // the next read reports what is wrong
+            }
             continue;
         }
 
@@ -222,12 +238,14 @@ void WeightWorker::done() {
     process(); // anything still pending goes first
     if (failure_)
         view_->logImportantEvent(text("execution.exception") + *failure_);
-    else if (hangup_)
+    else if (hangup_ && !hangupByOwner_)
         view_->logImportantEvent(QStringLiteral("The port %1 is gone (%2); the connection was closed.")
                                      .arg(config_.getPort(), *hangup_));
     else if (cancelled_)
         view_->logEvent(text("stopped"));
-    if (assembler_.hasPending())
+    // What follows the last terminator of a CR LF instrument (its LF) is no unsent data.
+    static const QRegularExpression lineBreaksOnly(QStringLiteral("\\A[\\r\\n]*\\z"));
+    if (assembler_.hasPending() && !lineBreaksOnly.match(assembler_.pending()).hasMatch())
         view_->logImportantEvent(text("unsent.data") + u' ' +
                                  DataLine::transformControlChars(assembler_.pending()));
     try {

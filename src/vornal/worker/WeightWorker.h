@@ -54,6 +54,13 @@ public:
 
     Direduva::SerialPortLocal& port() { return *sp_; }
 
+    // Why the loop ended, once done() has run: the device went away (the driver's words), or another
+    // failure. Neither when it was cancelled.
+    const std::optional<QString>& hangupReason() const { return hangup_; }
+    const std::optional<QString>& failureReason() const { return failure_; }
+    // The owner reports a hang-up itself (it waits for the port to come back): done() does not log it.
+    void setHangupReportedByOwner(bool on) { hangupByOwner_ = on; }
+
 signals:
     // After done() has reported and closed the port.
     void finished(qint32 lines);
@@ -92,6 +99,7 @@ private:
     // How the loop ended (read by done() after the thread has been joined).
     std::optional<QString> failure_; // a failure before or outside the line loop
     std::optional<QString> hangup_;  // the device went away
+    bool hangupByOwner_ = false;
 };
 
 // The worker of text instruments (barcode readers): group 1, no white-space removal, no number

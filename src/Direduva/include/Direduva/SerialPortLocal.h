@@ -76,6 +76,12 @@ public:
     // ---- More of the port
     void configure(SerialConfig& config);
     bool isOpen() const { return isOpen_; }
+    // Blocks until a read would find bytes (or the hang-up), wakeWait() is called, or `ms`
+    // milliseconds pass (ms < 0: no limit). True when something can be read; throws PortHangupError
+    // when the device hung up and nothing is left, PortError on failure.
+    bool waitRx(int ms);
+    // Ends the current (or the next) waitRx at once. Safe from any thread while the port is open.
+    void wakeWait();
     // True after a read has reported that the device hung up.
     bool isHungUp() const { return hungUp_; }
     std::string getPortName() const { return config_.getPortName(); }

@@ -2,9 +2,26 @@
 
 namespace vornal::platform {
 
+void RecordingInjector::checkLost() const {
+    if (pressesLeft_ == 0)
+        throw KeyInjectorLost("the test ended the session");
+}
+
+void RecordingInjector::loseAfter(int keys) {
+    std::lock_guard lock(mutex_);
+    pressesLeft_ = keys;
+}
+
+void RecordingInjector::typeChar(char32_t ch) {
+    std::lock_guard lock(mutex_);
+    checkLost();
+    events_.push_back(character(ch));
+}
+
 bool RecordingInjector::pause(int ms, std::stop_token stop) {
     {
         std::lock_guard lock(mutex_);
+        checkLost();
         events_.push_back(pauseOf(ms));
     }
     if (realPauses_)
@@ -34,13 +51,17 @@ void RecordingInjector::failOnRelease(int code) {
 
 void RecordingInjector::pressKey(int code) {
     std::lock_guard lock(mutex_);
+    checkLost();
     if (failPress_.count(code))
         throw std::runtime_error("refused by test");
     events_.push_back(press(code));
+    if (pressesLeft_ > 0)
+        --pressesLeft_;
 }
 
 void RecordingInjector::releaseKey(int code) {
     std::lock_guard lock(mutex_);
+    checkLost();
     if (failRelease_.count(code))
         throw std::runtime_error("refused by test");
     events_.push_back(release(code));
@@ -74,6 +95,9 @@ std::string toTrace(const std::vector<RecordingInjector::Event>& events) {
             break;
         case RecordingInjector::Event::Kind::Pause:
             out += '~';
+            break;
+        case RecordingInjector::Event::Kind::Character:
+            out += 'C';
             break;
         }
         out += std::to_string(e.value);

@@ -15,14 +15,15 @@ namespace vornal::platform {
 class RecordingInjector : public KeyInjector {
 public:
     struct Event {
-        enum class Kind { Press, Release, Pause };
+        enum class Kind { Press, Release, Pause, Character };
         Kind kind;
-        int value; // key code, or milliseconds of a pause
+        int value; // key code, milliseconds of a pause, or the code point typed as itself
         friend bool operator==(const Event&, const Event&) = default;
     };
     static Event press(int code) { return {Event::Kind::Press, code}; }
     static Event release(int code) { return {Event::Kind::Release, code}; }
     static Event pauseOf(int ms) { return {Event::Kind::Pause, ms}; }
+    static Event character(char32_t ch) { return {Event::Kind::Character, static_cast<int>(ch)}; }
 
     // Pauses are recorded; they really wait only when `realPauses` is set (for interruption tests).
     explicit RecordingInjector(bool realPauses = false) : realPauses_(realPauses) {}
@@ -34,16 +35,21 @@ public:
     // Everything recorded so far (a copy: typing may go on in another thread).
     std::vector<Event> events() const;
     void clear();
-    // "P16 P65 R65 R16 ..." with pauses as "~20": short and readable in test failures.
+    // "P16 P65 R65 R16 ..." with pauses as "~20" and characters typed as themselves as "C233": short
+    // and readable in test failures.
     std::string trace() const;
     void setCapsLock(std::optional<bool> on);
     // Pressing / releasing this code fails with std::runtime_error("refused by test").
     void failOnPress(int code);
     void failOnRelease(int code);
+    // After `keys` more presses, every press, release and pause fails with KeyInjectorLost (the
+    // desktop session went away).
+    void loseAfter(int keys);
 
 protected:
     void pressKey(int code) override;
     void releaseKey(int code) override;
+    void typeChar(char32_t ch) override;
 
 private:
     mutable std::mutex mutex_;
@@ -51,6 +57,8 @@ private:
     std::optional<bool> caps_ = false;
     std::set<int> failPress_, failRelease_;
     bool realPauses_;
+    int pressesLeft_ = -1; // -1: never lost
+    void checkLost() const;
 };
 
 std::string toTrace(const std::vector<RecordingInjector::Event>& events);

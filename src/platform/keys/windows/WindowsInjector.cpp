@@ -214,6 +214,13 @@ void WindowsInjector::take(int code) {
         swallowSpace_ = true;
 }
 
+void WindowsInjector::typeChar(char32_t ch) {
+    std::lock_guard lock(mutex_);
+    swallowSpace_ = false;
+    sendUnicode(ch, true);
+    sendUnicode(ch, false);
+}
+
 std::optional<bool> WindowsInjector::capsLockOn() {
     return (GetKeyState(VK_CAPITAL) & 1) != 0;
 }

@@ -25,6 +25,8 @@ public:
 protected:
     void pressKey(int code) override;
     void releaseKey(int code) override;
+    // As a Unicode character (KEYEVENTF_UNICODE), whatever the foreground window's layout.
+    void typeChar(char32_t ch) override;
 
 private:
     struct Down {

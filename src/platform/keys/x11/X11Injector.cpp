@@ -1,11 +1,14 @@
 #include "X11Injector.h"
 
+#include "../Keysyms.h"
+
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <stdexcept>
@@ -18,117 +21,21 @@ namespace {
 // The Qt receiver (and others) re-read the keymap asynchronously after a mapping change: shorter
 // waits lost characters.
 constexpr auto kRemapWait = std::chrono::milliseconds(20);
+// Before a dead key: the keys typed before it reach the receiver first.
+constexpr auto kDeadKeyWait = std::chrono::milliseconds(5);
+// A character typed as itself is held this long: released at once, Qt receivers lost some.
+constexpr auto kCharacterHold = std::chrono::milliseconds(5);
 
 KeySym fixedKeysym(int code) {
-    switch (code) {
-    case key::ENTER:
-        return XK_Return;
-    case key::TAB:
-        return XK_Tab;
-    case key::RIGHT:
-        return XK_Right;
-    case key::DOWN:
-        return XK_Down;
-    case key::SPACE:
-        return XK_space;
-    case key::DELETE:
-        return XK_Delete;
-    case key::ESCAPE:
-        return XK_Escape;
-    case key::MULTIPLY:
-        return XK_KP_Multiply;
-    case key::ADD:
-        return XK_KP_Add;
-    case key::DIVIDE:
-        return XK_KP_Divide;
-    case key::SHIFT:
-        return XK_Shift_L;
-    case key::CONTROL:
-        return XK_Control_L;
-    case key::ALT:
-        return XK_Alt_L;
-    default:
-        break;
-    }
-    if (code >= key::F1 && code <= key::F1 + 11)
-        return XK_F1 + static_cast<KeySym>(code - key::F1);
-    if (auto d = numpadDigit(code))
-        return XK_KP_0 + static_cast<KeySym>(*d);
-    if (code >= key::LETTER_A && code <= key::LETTER_A + 25)
-        return XK_a + static_cast<KeySym>(code - key::LETTER_A);
-    if (code >= key::DIGIT_0 && code <= key::DIGIT_0 + 9)
-        return XK_0 + static_cast<KeySym>(code - key::DIGIT_0);
-    // The remaining keys by what they carry on a US keyboard.
-    switch (code) {
-    case key::COMMA:
-        return XK_comma;
-    case key::MINUS:
-        return XK_minus;
-    case key::PERIOD:
-        return XK_period;
-    case key::SLASH:
-        return XK_slash;
-    case key::SEMICOLON:
-        return XK_semicolon;
-    case key::EQUALS:
-        return XK_equal;
-    case key::OPEN_BRACKET:
-        return XK_bracketleft;
-    case key::BACK_SLASH:
-        return XK_backslash;
-    case key::CLOSE_BRACKET:
-        return XK_bracketright;
-    case key::BACK_QUOTE:
-        return XK_grave;
-    case key::QUOTE:
-        return XK_apostrophe;
-    case key::DEAD_GRAVE:
-        return XK_dead_grave;
-    case key::DEAD_ACUTE:
-        return XK_dead_acute;
-    case key::DEAD_CIRCUMFLEX:
-        return XK_dead_circumflex;
-    case key::LESS:
-        return XK_less;
-    case key::COLON:
-        return XK_colon;
-    case key::DOLLAR:
-        return XK_dollar;
-    case key::EXCLAMATION_MARK:
-        return XK_exclam;
-    case key::NUMBER_SIGN:
-        return XK_numbersign;
-    case key::PLUS:
-        return XK_plus;
-    case key::RIGHT_PARENTHESIS:
-        return XK_parenright;
-    default:
-        return NoSymbol;
-    }
+    return keysymOfKey(code);
 }
 
 KeySym charKeysym(char32_t ch) {
-    if ((ch >= 0x20 && ch <= 0x7E) || (ch >= 0xA0 && ch <= 0xFF))
-        return ch;
-    return 0x01000000 | ch;
+    return keysymOfChar(ch);
 }
 
-// The accent key whose accent followed by SPACE gives `ch`.
 KeySym deadKeysym(char32_t ch) {
-    switch (ch) {
-    case U'\'':
-        return XK_dead_acute;
-    case U'"':
-        return XK_dead_diaeresis;
-    case U'`':
-        return XK_dead_grave;
-    case U'~':
-        return XK_dead_tilde;
-    case U'^':
-        return XK_dead_circumflex;
-    default:
-        return charKeysym(ch);
-    }
+    return deadKeysymOf(ch);
 }
 
 // Xlib's default error handler ends the process. While we talk to the server, errors (a keycode the
@@ -286,11 +193,21 @@ struct X11Injector::Impl {
         XFree(map);
         if (!spare)
             return false;
+        // A letter with two cases gets both, so that its level is chosen like any other letter's (with
+        // Caps Lock taken into account) instead of the receiver capitalising a lone keysym.
+        KeySym lower = ks, upper = ks;
+        XConvertCase(ks, &lower, &upper);
         KeySym syms[4] = {ks, ks, ks, ks};
+        if (lower != upper)
+            syms[0] = syms[2] = lower, syms[1] = syms[3] = upper;
         XChangeKeyboardMapping(dpy, spare, 4, syms, 1);
         XSync(dpy, False);
         std::this_thread::sleep_for(kRemapWait);
-        out.keys = {spare};
+        Down found;
+        if (lower != upper && find(ks, found) && found.keys.back() == spare)
+            out.keys = found.keys;
+        else
+            out.keys = {spare};
         out.spare = spare;
         return true;
     }
@@ -366,7 +283,10 @@ std::unique_ptr<X11Injector> X11Injector::open(const CharChords& layout, std::st
 }
 
 X11Injector::X11Injector(std::unique_ptr<Impl> impl, const CharChords& layout)
-    : impl_(std::move(impl)), decoder_(layout) {}
+    : impl_(std::move(impl)), decoder_(layout),
+      typesBeyondAscii_(!layout.empty() && std::all_of(layout.begin(), layout.end(), [](const auto& entry) {
+          return entry.second.size() > 1 && entry.second.front() == key::ALT;
+      })) {}
 
 X11Injector::~X11Injector() {
     // Nothing may stay pressed when the connection goes.
@@ -384,11 +304,23 @@ std::string X11Injector::name() const {
 }
 
 std::optional<bool> X11Injector::capsLockOn() {
+    if (!typesBeyondAscii_)
+        return false;
     std::lock_guard lock(mutex_);
     XkbStateRec state{};
     if (XkbGetState(impl_->dpy, XkbUseCoreKbd, &state) != Success)
         return std::nullopt;
     return (state.locked_mods & LockMask) != 0;
+}
+
+void X11Injector::typeChar(char32_t ch) {
+    std::lock_guard lock(mutex_);
+    ErrorTrap trap(impl_->dpy);
+    impl_->put(-1, impl_->locate(charKeysym(ch), ch));
+    XSync(impl_->dpy, False);
+    std::this_thread::sleep_for(kCharacterHold);
+    impl_->take(-1);
+    trap.check("the character");
 }
 
 void X11Injector::flush() {
@@ -405,6 +337,12 @@ void X11Injector::pressKey(int code) {
     }
     if (decoder_.collectAltDigit(code))
         return;
+    if (code == key::SPACE && swallowSpace_ && decoder_.heldModifiers().empty()) {
+        swallowSpace_ = false;
+        impl_->down[code] = {};
+        return;
+    }
+    swallowSpace_ = false;
     ErrorTrap trap(impl_->dpy);
     if (impl_->down.count(code))
         impl_->take(code);
@@ -413,9 +351,24 @@ void X11Injector::pressKey(int code) {
     case ChordDecoder::Meaning::Kind::Character:
         impl_->put(code, impl_->locate(charKeysym(m.ch), m.ch));
         break;
-    case ChordDecoder::Meaning::Kind::DeadCharacter:
-        impl_->put(code, impl_->locate(deadKeysym(m.ch), m.ch));
+    case ChordDecoder::Meaning::Kind::DeadCharacter: {
+        // The plain character where the layout has it (French ~ on AltGr+2): typed at once, and the
+        // SPACE that would complete the accent is dropped. Else the accent key, else a lent keycode
+        // with the plain character.
+        Impl::Down d;
+        if (impl_->find(charKeysym(m.ch), d) || !impl_->find(deadKeysym(m.ch), d)) {
+            if (d.keys.empty())
+                d = impl_->locate(charKeysym(m.ch), m.ch);
+            swallowSpace_ = true;
+        } else {
+            // A real dead key: Qt receivers put it before the keys typed just earlier unless those
+            // have arrived first.
+            XSync(impl_->dpy, False);
+            std::this_thread::sleep_for(kDeadKeyWait);
+        }
+        impl_->put(code, std::move(d));
         break;
+    }
     case ChordDecoder::Meaning::Kind::Key: {
         Impl::Down d;
         for (int mod : m.modifiers)

@@ -2,8 +2,9 @@
 
 // Key injection on X11 through XTest, following the layout that is active in the X server (XKB): a
 // chord of the configured layout is decoded to its character, the character's keysym is searched in
-// the current group, and the real modifier keys of its shift level are pressed with it. Characters the
-// layout lacks are typed by lending a spare keycode for a moment.
+// the current group, and the real modifier keys of its shift level are pressed with it. An accent the
+// layout has as a plain character is typed as that character (no dead key, no SPACE). Only characters
+// the layout lacks are typed by lending a spare keycode for a moment.
 
 #include "../ChordDecoder.h"
 #include "../KeyInjector.h"
@@ -22,6 +23,9 @@ public:
     static std::unique_ptr<X11Injector> open(const CharChords& layout, std::string* whyNot);
     ~X11Injector() override;
 
+    // The shift level of every character is chosen with the locked modifiers taken into account, so
+    // Caps Lock changes no character of the key maps: false. With the keyboard type ALL (characters
+    // typed as themselves) a receiver may still capitalise letters beyond ASCII (µ): the Caps Lock state.
     std::optional<bool> capsLockOn() override;
     std::string name() const override;
 
@@ -29,12 +33,15 @@ protected:
     void pressKey(int code) override;
     void releaseKey(int code) override;
     void flush() override;
+    void typeChar(char32_t ch) override;
 
 private:
     struct Impl;
     X11Injector(std::unique_ptr<Impl> impl, const CharChords& layout);
     std::unique_ptr<Impl> impl_;
     ChordDecoder decoder_;
+    bool typesBeyondAscii_ = false; // the layout is ALL: every character an ALT code
+    bool swallowSpace_ = false;     // an accent typed as its plain character: the completing SPACE is dropped
     std::mutex mutex_;
 };
 

@@ -161,13 +161,14 @@ CustomRegExDialog::Extraction CustomRegExDialog::extract(const QString& pattern,
 }
 
 QString CustomRegExDialog::lineHtml(const QString& line, const Extraction& e) const {
-    QString html = QStringLiteral("<tr><td><code>");
+    // Verbatim: a run of blanks in a line stays as received.
+    QString html = QStringLiteral("<tr><td style=\"white-space:pre\"><code>");
     if (e.found) {
         html += visible(QStringView(line).left(e.start));
         html += QStringLiteral("<b style=\"background-color:#ffe27a\">") + visible(e.value) +
                 QStringLiteral("</b>");
         html += visible(QStringView(line).mid(e.start + e.value.size()));
-        html += QStringLiteral("</code></td><td>&rarr; <b>") + visible(e.value) +
+        html += QStringLiteral("</code></td><td style=\"white-space:pre\">&rarr; <b>") + visible(e.value) +
                 QStringLiteral("</b></td></tr>");
     } else {
         html += visible(line);

@@ -2,6 +2,7 @@
 
 #include "DialogTexts.h"
 #include "MessageBoxes.h"
+#include "vornal/config/SettingsXml.h"
 #include "vornal/prefs/PreferencesXml.h"
 
 #include <QDir>
@@ -16,6 +17,16 @@ SettingsTransferDialogs::FileChooser& fileChooser() {
     return chooser;
 }
 
+// The folder of the last file chosen in this run ("" before the first choice).
+QString& lastFolder() {
+    static QString folder;
+    return folder;
+}
+
+QString startFolder() {
+    return lastFolder().isEmpty() ? QDir::homePath() : lastFolder();
+}
+
 QString t(const char* key) {
     return DialogTexts::text(QString::fromLatin1(key));
 }
@@ -26,6 +37,17 @@ void SettingsTransferDialogs::setFileChooser(FileChooser chooser) {
 }
 
 QString SettingsTransferDialogs::chooseFile(QWidget* owner, bool save, const QString& suggested) {
+    const QString chosen = showFileDialog(owner, save, suggested);
+    if (!chosen.isEmpty())
+        lastFolder() = QFileInfo(chosen).absolutePath();
+    return chosen;
+}
+
+void SettingsTransferDialogs::forgetLastFolder() {
+    lastFolder().clear();
+}
+
+QString SettingsTransferDialogs::showFileDialog(QWidget* owner, bool save, const QString& suggested) {
     if (fileChooser())
         return fileChooser()(owner, save, suggested);
     const QString filter = t("settings.file.filter") + QStringLiteral(" (*.xml);;") + t("all.files.filter") +
@@ -40,11 +62,11 @@ QString SettingsTransferDialogs::chooseFile(QWidget* owner, bool save, const QSt
 SettingsTransferDialogs::ExportOutcome
 SettingsTransferDialogs::exportSettings(QWidget* owner, const config::Config& config,
                                         const std::function<QString()>& updateAndSave) {
-    const QString file = chooseFile(owner, true, QDir::home().filePath(DEFAULT_FILE_NAME));
+    const QString file = chooseFile(owner, true, QDir(startFolder()).filePath(DEFAULT_FILE_NAME));
     if (file.isEmpty())
         return ExportOutcome::Cancelled;
-    if (QFileInfo::exists(file) &&
-        !MessageBoxes::confirm(owner, t("file.already.exists.overwrite"), t("overwrite")))
+    if (QFileInfo::exists(file) && !MessageBoxes::confirm(owner, t("file.already.exists.overwrite"),
+                                                          t("overwrite"), MessageBoxes::Choice::NoYes))
         return ExportOutcome::Cancelled;
     if (updateAndSave) {
         const QString failure = updateAndSave();
@@ -53,7 +75,7 @@ SettingsTransferDialogs::exportSettings(QWidget* owner, const config::Config& co
             return ExportOutcome::Failed;
         }
     }
-    const prefs::SettingsXml::Result result = prefs::SettingsXml::exportSettings(config, file);
+    const config::SettingsXml::Result result = config::SettingsXml::exportSettings(config, file);
     if (!result.ok) {
         MessageBoxes::error(owner, t("export.failed") + result.message, t("error"));
         return ExportOutcome::Failed;
@@ -65,16 +87,16 @@ SettingsTransferDialogs::exportSettings(QWidget* owner, const config::Config& co
 
 SettingsTransferDialogs::ImportOutcome
 SettingsTransferDialogs::importSettings(QWidget* owner, prefs::AbstractPreferences& node) {
-    const QString file = chooseFile(owner, false, QDir::homePath());
+    const QString file = chooseFile(owner, false, startFolder());
     if (file.isEmpty())
         return ImportOutcome::Cancelled;
-    const prefs::SettingsXml::Result result = prefs::SettingsXml::importSettings(node, file);
+    const config::SettingsXml::Result result = config::SettingsXml::importSettings(node, file);
     if (!result.ok) {
         MessageBoxes::error(owner, QStringLiteral("Import failed\n") + result.message, t("error"));
         return ImportOutcome::Failed;
     }
     if (MessageBoxes::confirm(owner, QStringLiteral("Apply imported configuration and exit?"),
-                              QStringLiteral("Restart required")))
+                              QStringLiteral("Restart required"), MessageBoxes::Choice::OkCancel))
         return ImportOutcome::ExitRequested;
     return ImportOutcome::ImportedKeepRunning;
 }

@@ -50,9 +50,14 @@ public:
     // path or "" when the user cancelled. The default shows the platform's file dialog; tests replace it.
     using FileChooser = std::function<QString(QWidget* owner, bool save, const QString& suggested)>;
     static void setFileChooser(FileChooser chooser);
+    // File dialogs open in the folder of the last file chosen in this run (the home folder before);
+    // this starts over from the home folder.
+    static void forgetLastFolder();
 
 private:
+    // Shows the file dialog and remembers the chosen file's folder.
     static QString chooseFile(QWidget* owner, bool save, const QString& suggested);
+    static QString showFileDialog(QWidget* owner, bool save, const QString& suggested);
 };
 
 } // namespace vornal

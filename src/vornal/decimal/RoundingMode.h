@@ -1,6 +1,6 @@
 #pragma once
 
-namespace vornal::config {
+namespace vornal::decimal {
 
 // Rounding modes of the decimal arithmetic, the same names and meaning as the rounding choices the user
 // picks (ConfigHelper::RoundingMethod::getRoundingMode maps one to the other).
@@ -14,4 +14,4 @@ enum class RoundingMode {
     UP,        // away from zero
 };
 
-} // namespace vornal::config
+} // namespace vornal::decimal

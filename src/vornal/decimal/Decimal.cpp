@@ -1,11 +1,11 @@
-#include "vornal/worker/Decimal.h"
+#include "vornal/decimal/Decimal.h"
 
-#include "vornal/worker/DataLine.h"
+#include "vornal/util/ControlChars.h"
 
 #include <cstdint>
 #include <limits>
 
-namespace vornal::worker {
+namespace vornal::decimal {
 
 namespace {
 
@@ -56,7 +56,7 @@ bool isDigit(char16_t c) {
 
 QString quotedValue(QStringView text) {
     constexpr qsizetype limit = 40;
-    QString shown = DataLine::transformControlChars(text.size() > limit ? text.left(limit) : text);
+    QString shown = util::showControlChars(text.size() > limit ? text.left(limit) : text);
     if (text.size() > limit)
         shown += QStringLiteral("...");
     return u'"' + shown + u'"';
@@ -265,4 +265,4 @@ const char* roundingModeName(RoundingMode mode) {
     return "?";
 }
 
-} // namespace vornal::worker
+} // namespace vornal::decimal

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "vornal/config/RoundingMode.h"
+#include "vornal/decimal/RoundingMode.h"
 
 #include <gmpxx.h>
 
@@ -12,9 +12,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace vornal::worker {
-
-using config::RoundingMode;
+namespace vornal::decimal {
 
 // The failure of one processing stage for one line (a value that is not a number, a division by zero,
 // an edit count larger than the value). The reading worker reports what() after "Error [WW]: " and goes
@@ -34,9 +32,11 @@ QString quotedValue(QStringView text);
 // with survives parsing. No floating point is used anywhere.
 class Decimal {
 public:
-    // Largest exponent accepted by parse(), in either direction: "1E999999999" would need a gigabyte of
-    // digits once printed. No instrument sends exponents anywhere near this.
-    static constexpr int maxExponent = 10000;
+    // Largest exponent accepted by parse(), in either direction: "9E9999" would be typed as 10,000
+    // digits, "1E999999999" would need a gigabyte. No instrument sends exponents anywhere near this. The
+    // same bound as the settings' decimal numbers (operands, tolerances), so that a value and a setting
+    // accept the same exponents.
+    static constexpr int maxExponent = 1000;
     // Largest scale parse() accepts in either direction (decimals written plus exponent). Keeps every
     // power of ten the arithmetic needs small.
     static constexpr int maxScale = 100000;
@@ -94,4 +94,4 @@ private:
 // The name of a rounding mode as the user sees it in the settings ("HALF_UP").
 const char* roundingModeName(RoundingMode mode);
 
-} // namespace vornal::worker
+} // namespace vornal::decimal

@@ -1,0 +1,18 @@
+#pragma once
+
+// Keysyms (the X11 / XKB symbol numbers, the same in Xlib, libxkbcommon and the desktop portal) of the
+// key codes and characters: shared by the backends that type by keysym.
+
+#include <cstdint>
+
+namespace vornal::platform {
+
+// The keysym of a key code that means a key (ENTER, F5, SHIFT, ...), or of the key that carries it on
+// a US keyboard (letters, digits, punctuation, accent keys); 0 for none.
+std::uint32_t keysymOfKey(int code);
+// The keysym that types `ch` itself.
+std::uint32_t keysymOfChar(char32_t ch);
+// The accent key whose accent followed by SPACE gives `ch` (dead_acute for '), else keysymOfChar.
+std::uint32_t deadKeysymOf(char32_t ch);
+
+} // namespace vornal::platform

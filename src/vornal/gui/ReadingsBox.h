@@ -1,0 +1,59 @@
+#pragma once
+
+#include "vornal/config/Config.h"
+
+#include <QGroupBox>
+#include <QString>
+
+#include <functional>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSpinBox;
+
+namespace vornal {
+
+// The options of stable readings, readings on request and the data log, on the Processing tab. Fills
+// itself from the settings and writes its controls back; the two stability options are enabled only for
+// presets that mark stable readings.
+class ReadingsBox : public QGroupBox {
+    Q_OBJECT
+public:
+    // `text` looks up a bundle key of the window.
+    ReadingsBox(std::function<QString(const QString&)> text, QWidget* parent = nullptr);
+
+    void fill(const config::Config& config);
+    // Writes the controls into `config`. "" when every text was accepted; otherwise what was refused
+    // (the setting keeps its last valid value, the control shows it again).
+    QString store(config::Config& config);
+    // A preset was chosen: enables the stability options for it and, when `takeCommand`, puts its
+    // request command into the field.
+    void setInstrument(const config::ConfigHelper::Instrument& instrument, bool takeCommand);
+
+    // "" where the desktop offers global shortcuts, else the reason (shown under the hotkey field).
+    static QString hotkeyUnavailableReason();
+
+    QCheckBox* typeOnlyStable() const { return typeOnlyStable_; }
+    QCheckBox* oncePerPlacement() const { return oncePerPlacement_; }
+    QLineEdit* requestCommand() const { return requestCommand_; }
+    QLineEdit* requestHotkey() const { return requestHotkey_; }
+    QLineEdit* requestEverySeconds() const { return requestEvery_; }
+    QLineEdit* dataLogFile() const { return dataLogFile_; }
+
+private:
+    std::function<QString(const QString&)> text_;
+    QCheckBox* typeOnlyStable_;
+    QCheckBox* oncePerPlacement_;
+    QLineEdit* requestCommand_;
+    QLineEdit* requestHotkey_;
+    QLabel* hotkeyNote_;
+    QLineEdit* requestEvery_;
+    QLineEdit* dataLogFile_;
+    QPushButton* browse_;
+    QSpinBox* dataLogMaxMiB_;
+    QSpinBox* dataLogKeep_;
+};
+
+} // namespace vornal

@@ -1,0 +1,179 @@
+#pragma once
+
+#include "vornal/config/Config.h"
+#include "vornal/worker/DataLine.h"
+#include "vornal/worker/Ignorer.h"
+#include "vornal/worker/WeightWorkerView.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+class QTimer;
+
+namespace vornal::platform {
+class GlobalHotkey;
+class KeyInjector;
+} // namespace vornal::platform
+
+namespace vornal::worker {
+
+class DataLog;
+class Keybot;
+class RequestSender;
+class SoundBot;
+class StabilityFilter;
+class WeightWorker;
+
+// One connection to an instrument, shared by the window and `vornal-cli run`: owns the reading worker,
+// the keystroke output (Keybot), the sound (SoundBot) and the duplicate filter (Ignorer), runs the
+// start order (typing, Caps Lock check, sound, duplicate filter, opening the port, reading) and the
+// per-line dispatch (duplicate filter, sound, line report, typing), and reconnects when the port goes
+// away and comes back. It shows nothing itself: everything it has to say is a signal. Lives on the
+// thread that starts it (the user-interface thread).
+class Connection : public QObject {
+    Q_OBJECT
+public:
+    struct Options {
+        // Type the values (Keybot). Without it the values only reach line().
+        bool keys = true;
+        // A keystroke output that cannot start ends start() (the command line); otherwise the
+        // connection runs without typing and outputFailed() says why (the window).
+        bool keysRequired = false;
+        // Play the settings' sound for each value.
+        bool sound = true;
+        // Wait for a port that went away and reopen it.
+        bool reconnect = true;
+        // How often a port that went away is looked for, in milliseconds.
+        int reconnectPollMs = 500;
+        // The result the data log gives a value that passed every filter when nothing types it.
+        QString untypedResult = QStringLiteral("not typed");
+        // Take requests of `vornal-cli request` through the local socket.
+        bool requestServer = true;
+        // Grab the settings' request hotkey while connected.
+        bool hotkey = true;
+        // Tests: the global-shortcut backend (null: the desktop's, through createGlobalHotkey).
+        std::function<std::unique_ptr<platform::GlobalHotkey>(std::string* why)> hotkeyBackend;
+        // Tests: the key injector for the Keybot (null: the platform's).
+        std::function<std::unique_ptr<platform::KeyInjector>()> injector;
+    };
+
+    enum class Output { Keys, Sound };
+    enum class StartFailure { InvalidSetting, OpenFailed };
+    enum class StopReason { Stopped, PortGone, Failed };
+    // What became of a line's value (the data log's result column, the event log's style).
+    enum class Outcome { Typed, NotTyped, NoValue, Duplicate, Unstable, SamePlacement };
+
+    explicit Connection(QObject* parent = nullptr);
+    ~Connection() override;
+
+    // Runs the start order with a copy of `config`. False when the connection did not start; then
+    // startFailed() (or outputFailed() for a required keystroke output) has said why and nothing of
+    // it is left running.
+    bool start(const config::Config& config, const Options& options);
+    // Ends the connection: the reading stops, values still waiting to be typed are dropped (their
+    // number is returned). While waiting for the port, stopped() follows at once; otherwise once the
+    // worker has ended. Safe to call repeatedly.
+    int stop();
+
+    // From start() until stopped().
+    bool isActive() const { return active_; }
+    // The port is open and read (not while waiting for it to come back).
+    bool isConnected() const { return worker_ != nullptr && !waiting_; }
+    bool isWaitingForPort() const { return waiting_; }
+    // Values waiting to be typed.
+    int waitingValues() const;
+    // What became of the line that line() is reporting (valid during that signal).
+    Outcome lastOutcome() const { return lastOutcome_; }
+    // The data log's text of an outcome: "typed", "unstable", ...
+    static QString outcomeText(Outcome outcome, const QString& untyped);
+    // Asks the instrument for a reading with the request command (the Request button, the global
+    // shortcut, `vornal-cli request`). False, with the reason logged, when there is no command or the
+    // port is not open.
+    bool request();
+    // The settings have a request command.
+    bool canRequest() const;
+    // Typing waits while held (the program's own window has the keyboard focus): values stay queued.
+    // True when that changed the hold.
+    bool setTypingHeld(bool held);
+    // Held, and there is typing to hold.
+    bool typingHeld() const { return typingHeld_ && keybot_; }
+    // More typing waits than the key delay lets through in a few seconds.
+    bool typingBehind() const;
+    // The keystroke backend in use ("" without typing).
+    QString injectorName() const;
+    // The device a port name stands for: its /dev/serial/by-id link where there is one (the same
+    // adapter comes back under it even with another name), else the name itself.
+    static QString stableName(const QString& port);
+    // The current device name of what stableName() returned.
+    static QString currentName(const QString& stable);
+
+signals:
+    // An event-log line (important: highlighted). From any thread; connect queued or thread-safe.
+    void logEvent(const QString& text, bool important);
+    // The connected / idle look. From any thread.
+    void connectedChanged(bool connected);
+    // A warning the user must acknowledge (the A&D hand-shake check). On the starting thread, during
+    // start() or a reconnect.
+    void warning(const QString& title, const QString& message);
+    // An output could not start; the connection goes on without it unless it is required.
+    void outputFailed(Output output, const QString& reason);
+    // Caps Lock is on: typed letters would come out in the wrong case.
+    void capsLockOn();
+    // The port could not be opened (or the settings are unusable): the connection did not start.
+    void startFailed(StartFailure kind, const QString& reason);
+    // The port is open and the reading starts.
+    void started();
+    // One processed line, after the duplicate filter and before typing; `received` is the worker's line
+    // (before the duplicate filter; its rawData() is the line as received).
+    void line(const DataLine& line, const DataLine& received);
+    // The request command was written to the port.
+    void requestSent();
+    // A value was handed to the keystroke output; `waiting` values are queued now.
+    void valueQueued(int waiting);
+    // The port went away; the connection waits for it to come back (said once per loss).
+    void waitingForPort(const QString& port, const QString& reason);
+    // The port came back and was opened again with the same settings.
+    void reconnected(const QString& port);
+    // The connection has ended; `detail` says why for PortGone and Failed.
+    void stopped(StopReason reason, const QString& detail);
+
+private:
+    class View;
+    bool openWorker(bool reporting);
+    void workerFinished();
+    void tryReopen();
+    void finish(StopReason reason, const QString& detail);
+    void dispatch(const DataLine& received);
+    // The stable-reading filter, the data log and the request sender of the settings (start), and their end.
+    void startExtras();
+    void stopExtras();
+    void grabHotkey();
+    bool keepsConnectedLook() const;
+
+    config::Config config_;
+    Options options_;
+    std::unique_ptr<View> view_;
+    std::unique_ptr<Keybot> keybot_;
+    bool typingHeld_ = false;
+    std::unique_ptr<SoundBot> soundBot_;
+    std::optional<Ignorer> ignorer_;
+    std::unique_ptr<StabilityFilter> stability_;
+    std::unique_ptr<DataLog> dataLog_;
+    std::unique_ptr<RequestSender> requester_;
+    std::unique_ptr<platform::GlobalHotkey> hotkey_;
+    Outcome lastOutcome_ = Outcome::NoValue;
+    // The one owner of the reading worker.
+    std::unique_ptr<WeightWorker> worker_;
+    QTimer* reopenTimer_ = nullptr;
+    QString stablePort_;
+    bool active_ = false;
+    bool waiting_ = false;
+    bool stopRequested_ = false;
+};
+
+} // namespace vornal::worker
