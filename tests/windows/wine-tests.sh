@@ -76,6 +76,11 @@ if ! timeout 300 "$wine" wineboot --init >"$out/wineboot.log" 2>&1; then
   cat "$out/wineboot.log"; echo "FAIL setup: wine could not create its prefix"; exit 1
 fi
 "$wineserver" -w
+# A crashing program must not wait for someone to close wine's crash dialog: the debugger writes its
+# backtrace to the program's standard error and ends the program.
+"$wine" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+"$wine" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /d 1 /f >/dev/null 2>&1
+"$wineserver" -w
 appdata="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Local"
 [[ -d "$appdata" ]] || appdata=$(find "$WINEPREFIX/drive_c/users" -maxdepth 3 -type d -path '*/AppData/Local' | head -1)
 
