@@ -294,5 +294,10 @@ else
   fi
 fi
 
+# A program that crashed (wine writes "Unhandled page fault ..." and similar) fails the run even when
+# the check it was part of passed.
+crashed=$(grep -l 'Unhandled \(page fault\|exception\)' "$out"/*.err "$out"/*.out "$out"/*.log 2>/dev/null | xargs -r -n1 basename | xargs)
+[[ -z "$crashed" ]] && pass "no program crashed" || fail crash "wine reports a crash in: $crashed"
+
 echo "wine tests: $failures failed (artefacts in $out)"
 [[ $failures -eq 0 ]]
