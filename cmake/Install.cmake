@@ -36,7 +36,7 @@ foreach(_prog vornal vornal-cli)
     list(APPEND _vornal_programs ${_prog})
   endif()
 endforeach()
-if(_vornal_programs AND WIN32)
+if(_vornal_programs AND WIN32 AND NOT CMAKE_CROSSCOMPILING)
   # The DLLs they need besides Qt (GMP, compiler runtime) are collected into the set
   # vornal_runtime, installed by packaging/windows/Deploy.cmake.
   install(TARGETS ${_vornal_programs} RUNTIME_DEPENDENCY_SET vornal_runtime RUNTIME DESTINATION

@@ -2,6 +2,7 @@
 # Installs the Debian packages Vornal needs that are not installed yet. Quiet when nothing is missing.
 #   scripts/deps.sh          packages to build and run
 #   scripts/deps.sh test     also what the test suite needs (Xvfb, ptys, cross compiler, ...)
+#   scripts/deps.sh windows  also what the Windows build needs: cross-building Qt, the installer, wine
 set -euo pipefail
 
 packages=(
@@ -20,6 +21,12 @@ if [[ "${1:-}" == "test" ]]; then
     g++-mingw-w64-x86-64
     clang-format clang libclang-rt-14-dev
     desktop-file-utils appstream man-db debootstrap
+  )
+fi
+if [[ "${1:-}" == "windows" ]]; then
+  packages+=(
+    g++-mingw-w64-x86-64-posix qt6-base-dev-tools dpkg-dev ninja-build m4
+    nsis wine64 socat xvfb
   )
 fi
 

@@ -2,6 +2,7 @@
 // register themselves; this file handles the options every subcommand shares.
 #include "Cli.h"
 #include "vornal/Version.h"
+#include "vornal/util/RegexJit.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -158,6 +159,7 @@ static void printCommandHelp(QTextStream& out, const Command& c) {
 }
 
 int main(int argc, char** argv) {
+    vornal::util::avoidThreadExitCrashOnMingw();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vornal-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VORNAL_VERSION));

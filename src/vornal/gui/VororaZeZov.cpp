@@ -65,6 +65,7 @@ void installTerminationHandler(std::function<void()> handler) {
 #endif
 }
 
+#ifndef Q_OS_WIN
 std::string osArch() {
     const QString cpu = QSysInfo::currentCpuArchitecture();
     if (cpu == u"x86_64")
@@ -73,6 +74,7 @@ std::string osArch() {
         return "x86";
     return cpu.toStdString();
 }
+#endif
 } // namespace
 
 QString VororaZeZov::usage() {

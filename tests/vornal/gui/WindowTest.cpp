@@ -113,7 +113,7 @@ TEST_F(WindowTest, InputTabFollowsItsLayoutWithAltShortcutsAndAScrollingInstrume
 
 // The worker's "no port" message sends the user to the tab where the port is chosen.
 TEST_F(WindowTest, TheNoPortMessageNamesTheTabOfThePortInEachLanguage) {
-    for (const QString lang : {QStringLiteral("en"), QStringLiteral("de")}) {
+    for (const QString& lang : {QStringLiteral("en"), QStringLiteral("de")}) {
         const auto& frame = util::ResourceBundle::get(QStringLiteral("vornal.Vornal"), lang);
         const auto& worker = util::ResourceBundle::get(QStringLiteral("vornal.worker.WorkerBundle"), lang);
         const QString input = frame.getString(QStringLiteral("VororaZeZovFrame2.inputPanel.tab.title"));

@@ -97,8 +97,9 @@ TEST(DemoScripts, EveryDemoPortGivesCleanValuesWithItsPreset) {
         }
         for (const QString& entry : view.log()) {
             // A Stop in the middle of a line may leave part of it, never a terminator.
-            if (entry.startsWith(unsent))
+            if (entry.startsWith(unsent)) {
                 EXPECT_FALSE(entry.contains(u'<')) << d.port << ": " << entry.toStdString();
+            }
         }
     }
 }

@@ -178,8 +178,9 @@ TEST_F(ReadingsRunTest, SigkillDuringAThousandLineRunLeavesAParseableLog) {
         EXPECT_EQ(row[1], "SIMF");
         EXPECT_EQ(row[2], "AND");
         // Consecutive readings of the counting balance: nothing lost in between.
-        if (i > 1)
+        if (i > 1) {
             EXPECT_EQ(qRound(row[4].toDouble() * 1000) - qRound((*table)[i - 1][4].toDouble() * 1000), 1);
+        }
         EXPECT_EQ(row[5], "printed");
     }
 }
