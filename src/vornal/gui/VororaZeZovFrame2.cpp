@@ -285,6 +285,10 @@ VororaZeZovFrame2::VororaZeZovFrame2(Options options, QWidget* parent)
 }
 
 VororaZeZovFrame2::~VororaZeZovFrame2() {
+    // The application's focus signals fire while the widget base class hides this window: by then
+    // this class is gone, so its slots must be too.
+    QObject::disconnect(qApp, nullptr, this, nullptr);
+    QObject::disconnect(qGuiApp, nullptr, this, nullptr);
     if (connection_) {
         connection_->disconnect(this);
         delete connection_; // ends the reading and the typing
