@@ -147,16 +147,7 @@ bool Connection::openWorker(bool reporting) {
 
 int Connection::stop() {
     stopRequested_ = true;
-    int dropped = 0;
-    // The value being typed is finished (or named in the log when it cannot be); the rest is dropped.
-    if (keybot_)
-        dropped = keybot_->finishAndStop().discarded;
-    keybot_.reset();
-    if (soundBot_)
-        soundBot_->close();
-    soundBot_.reset();
-    ignorer_.reset();
-    stopExtras();
+    const int dropped = endOutputs();
     if (waiting_) {
         // Nothing is open: the end is now.
         finish(StopReason::Stopped, QString());
@@ -218,14 +209,7 @@ void Connection::finish(StopReason reason, const QString& detail) {
     reopenTimer_->stop();
     const bool wasWaiting = waiting_;
     waiting_ = false;
-    if (keybot_)
-        keybot_->finishAndStop();
-    keybot_.reset();
-    if (soundBot_)
-        soundBot_->close();
-    soundBot_.reset();
-    ignorer_.reset();
-    stopExtras();
+    endOutputs();
     if (wasWaiting) {
         emit logEvent(WeightWorker::text("stopped"), false);
         emit connectedChanged(false);
@@ -395,6 +379,20 @@ bool Connection::keepsConnectedLook() const {
     if (waiting_)
         return true;
     return options_.reconnect && !stopRequested_ && worker_ && worker_->hangupReason().has_value();
+}
+
+int Connection::endOutputs() {
+    // The value being typed is finished (or named in the log when it cannot be); the rest is dropped.
+    int dropped = 0;
+    if (keybot_)
+        dropped = keybot_->finishAndStop().discarded;
+    keybot_.reset();
+    if (soundBot_)
+        soundBot_->close();
+    soundBot_.reset();
+    ignorer_.reset();
+    stopExtras();
+    return dropped;
 }
 
 bool Connection::setTypingHeld(bool held) {

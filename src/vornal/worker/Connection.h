@@ -152,6 +152,8 @@ private:
     // The stable-reading filter, the data log and the request sender of the settings (start), and their end.
     void startExtras();
     void stopExtras();
+    // Ends typing, sound, the duplicate filter and the extras; the number of values dropped unread.
+    int endOutputs();
     void grabHotkey();
     bool keepsConnectedLook() const;
 
