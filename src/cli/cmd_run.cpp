@@ -187,6 +187,11 @@ int runRun(cli::Invocation& inv, cli::Io& io) {
                              connection.stop();
                          }
                      });
+    if (verbose && !print)
+        QObject::connect(&connection, &worker::Connection::valueTyped, &connection,
+                         [&](const QString& value, int waiting) {
+                             console.log(QStringLiteral("typed %1 (%2 waiting)").arg(value).arg(waiting));
+                         });
     QObject::connect(&connection, &worker::Connection::stopped, qApp, &QCoreApplication::quit,
                      Qt::QueuedConnection);
 

@@ -139,7 +139,8 @@ static void printCommandHelp(QTextStream& out, const Command& c) {
     static const Option options[] = {
         {"--port NAME", "the serial port (see vornal-cli ports); default: the stored port"},
         {"--print", "print each value on standard output instead of typing it"},
-        {"--verbose", "say why a line gave no value, and mark values of lines with parity or framing errors"},
+        {"--verbose", "say why a line gave no value, mark values of lines with parity or framing errors, and "
+                      "log each value once it has been typed"},
         {"--no-reconnect", "end when the port goes away instead of waiting for it to come back"},
         {"--preset NAME",
          "the instrument preset NAME with all of its port settings: bit rate, data bits, parity, stop bits, "

@@ -1565,6 +1565,8 @@ void VororaZeZovFrame2::createConnection() {
     connect(
         connection_, &Connection::line, this,
         [this](const worker::DataLine& line, const worker::DataLine& received) { showLine(line, received); });
+    // The waiting count in the status falls as values are typed.
+    connect(connection_, &Connection::valueTyped, this, &VororaZeZovFrame2::refreshLineStatus);
     connect(connection_, &Connection::waitingForPort, this, [this](const QString& port, const QString& why) {
         const QString status = QStringLiteral("The connection to %1 was lost (%2). Waiting for the port; "
                                               "press Stop to end.")

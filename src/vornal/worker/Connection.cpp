@@ -80,6 +80,8 @@ bool Connection::start(const config::Config& config, const Options& options) {
             keybot_ =
                 Keybot::fromConfig(config_, view_.get(), options_.injector ? options_.injector() : nullptr);
             keybot_->setHeld(typingHeld_);
+            keybot_->setTypedHandler(
+                [this](const QString& value, int waiting) { emit valueTyped(value, waiting); });
             keybot_->start();
         } catch (const std::exception& e) {
             keybot_.reset();

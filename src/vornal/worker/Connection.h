@@ -135,6 +135,9 @@ signals:
     void requestSent();
     // A value was handed to the keystroke output; `waiting` values are queued now.
     void valueQueued(int waiting);
+    // A value has been typed whole (start key, characters, terminator); `waiting` values are queued
+    // behind it. From the typing thread: connect queued (the default across threads).
+    void valueTyped(const QString& value, int waiting);
     // The port went away; the connection waits for it to come back (said once per loss).
     void waitingForPort(const QString& port, const QString& reason);
     // The port came back and was opened again with the same settings.

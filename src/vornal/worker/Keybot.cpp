@@ -286,6 +286,7 @@ void Keybot::run(std::stop_token stop) {
         }
         if (interrupted)
             releaseHeld();
+        int waiting = 0;
         {
             std::lock_guard lock(queueMutex_);
             typing_ = false;
@@ -293,8 +294,11 @@ void Keybot::run(std::stop_token stop) {
                 cutValue_ = text;
             if (queue_.empty())
                 behind_ = false; // drained: a new backlog is reported again
+            waiting = static_cast<int>(queue_.size());
         }
         queueChanged_.notify_all();
+        if (!interrupted && typedHandler_)
+            typedHandler_(text, waiting);
     }
     stop_ = std::stop_token();
 }

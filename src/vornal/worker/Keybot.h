@@ -13,6 +13,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -69,6 +70,11 @@ public:
     // BEHIND_MS of typing, says so once in the log; again only after the queue has drained. Once the
     // backend can type no more, the value is reported as not typed instead.
     void add(const QString& text);
+    // Called on the typing thread after each value has been typed whole, with its start and
+    // terminator keys; `waiting` values are queued behind it. Not for cut, failed or discarded values.
+    // Set before start().
+    using TypedHandler = std::function<void(const QString& value, int waiting)>;
+    void setTypedHandler(TypedHandler handler) { typedHandler_ = std::move(handler); }
     // Starts the typing thread (once).
     void start();
     // Interrupts the typing thread, also in the middle of a value or a pause, releases any key it still
@@ -159,6 +165,7 @@ private:
     QString lost_; // why the backend can type no more (empty while it can)
 
     WeightWorkerView* view_;
+    TypedHandler typedHandler_;
     int keyDelay_;
     int endWith_;
     int endWith2_;

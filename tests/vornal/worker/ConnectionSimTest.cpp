@@ -1,11 +1,17 @@
 // The connection object on simulated instruments: start order and failures, per-line dispatch with the
-// duplicate filter, and a device that is unplugged and plugged in again and again.
+// duplicate filter, the typed values, and a device that is unplugged and plugged in again and again.
 #include "support/SimEnvironment.h"
+
+#include "platform/keys/fake/RecordingInjector.h"
 
 #include "support/WaitFor.h"
 #include "vornal/worker/Connection.h"
 
+#include <QCoreApplication>
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 using namespace vornal;
 using test::waitFor;
@@ -21,6 +27,10 @@ port PLUG
 unplug after 250ms
 replug after 150ms
 every 20ms send "ST,GS,+  2.5 kg\r"
+
+port COUNT
+value n 1 step=1
+every 10ms send "ST,GS,+  {n} kg\r"
 
 port GONE
 unplug after 150ms
@@ -101,6 +111,33 @@ TEST(ConnectionSim, DuplicatesLoseTheirValueBeforeTheLineIsReported) {
     EXPECT_EQ(r.values.first(), "1.5");
     EXPECT_EQ(r.values.at(1), "") << "the same weight again is a duplicate";
     EXPECT_EQ(r.received.at(1), "1.5") << "the worker's own line keeps its value";
+}
+
+TEST(ConnectionSim, EveryTypedValueIsReportedOnceInTheOrderOfItsLines) {
+    Connection::Options o = quiet();
+    o.keys = true;
+    // Real pauses: with the delay, typing is slower than the instrument and values queue up.
+    o.injector = [] { return std::make_unique<platform::RecordingInjector>(true); };
+    config::Config config = configFor(QStringLiteral("COUNT"));
+    config.setDelay(QStringLiteral("3"));
+    Connection c;
+    Recorder r(c);
+    QStringList typed;
+    QList<int> waiting;
+    // Reported from the typing thread, received here on the test's thread.
+    QObject::connect(&c, &Connection::valueTyped, &c, [&](const QString& value, int behind) {
+        typed += value;
+        waiting += behind;
+    });
+    ASSERT_TRUE(c.start(config, o));
+    ASSERT_TRUE(waitFor([&] { return typed.size() >= 20; }));
+    c.stop();
+    ASSERT_TRUE(waitFor([&] { return r.stopped.has_value(); }));
+    QCoreApplication::processEvents(); // reports queued by the typing thread before the stop
+    ASSERT_LE(typed.size(), r.values.size());
+    EXPECT_EQ(typed, r.values.mid(0, typed.size())) << "typed whole, once, in the order received";
+    EXPECT_TRUE(std::any_of(waiting.begin(), waiting.end(), [](int w) { return w > 0; }))
+        << "values waited behind the one being typed";
 }
 
 TEST(ConnectionSim, AnUnpluggedDeviceIsReopenedWhenItComesBack) {
