@@ -22,10 +22,17 @@ if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
   exit 1
 fi
 
+qt_ready() { [[ -f "$prefix/vornal-qt-build.txt" && -f "$prefix/lib/cmake/Qt6/qt.toolchain.cmake" &&
+               -f "$prefix/lib/pkgconfig/gmpxx.pc" ]]; }
+# The Qt-free build as a test of its own is not needed when the whole program is built and tested
+# (scripts/test-windows.sh): exit status 77, skipped.
+if [[ "${VORNAL_WINDOWS_UNLESS_WHOLE:-0}" == 1 && "${VORNAL_WINDOWS_TESTS:-}" != 0 ]] && qt_ready; then
+  echo "cross-windows: skipped, the whole program is built and tested by scripts/test-windows.sh"
+  exit 77
+fi
 with_qt=0
 if [[ "${VORNAL_WINDOWS_QT_FREE:-0}" != 1 ]]; then
-  if [[ -f "$prefix/vornal-qt-build.txt" && -f "$prefix/lib/cmake/Qt6/qt.toolchain.cmake" &&
-        -f "$prefix/lib/pkgconfig/gmpxx.pc" ]]; then
+  if qt_ready; then
     with_qt=1
   else
     echo "cross-windows: no Qt for Windows in $prefix (scripts/qt-windows.sh builds it):" \

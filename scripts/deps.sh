@@ -3,7 +3,10 @@
 #   scripts/deps.sh          packages to build and run
 #   scripts/deps.sh test     also what the test suite needs (Xvfb, ptys, cross compiler, ...)
 #   scripts/deps.sh windows  also what the Windows build needs: cross-building Qt, the installer, wine
+# With Qt for Windows built (scripts/qt-windows.sh), `test` includes `windows`: the suite then runs the
+# Windows tests under wine.
 set -euo pipefail
+qt_windows=${VORNAL_QT_WINDOWS_PREFIX:-/opt/vornal/qt6-mingw}/vornal-qt-build.txt
 
 packages=(
   build-essential cmake ninja-build pkg-config git
@@ -23,7 +26,7 @@ if [[ "${1:-}" == "test" ]]; then
     desktop-file-utils appstream man-db debootstrap
   )
 fi
-if [[ "${1:-}" == "windows" ]]; then
+if [[ "${1:-}" == "windows" || ("${1:-}" == "test" && -f "$qt_windows" && "${VORNAL_WINDOWS_TESTS:-}" != 0) ]]; then
   packages+=(
     g++-mingw-w64-x86-64-posix qt6-base-dev-tools dpkg-dev ninja-build m4
     nsis wine64 socat xvfb

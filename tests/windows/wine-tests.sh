@@ -7,7 +7,8 @@
 #   store      the settings file without registry: per user under %LOCALAPPDATA%, shared under
 #              %ProgramData% (VORNAL_SHARED=1, or the marker file vornal.shared next to the program)
 #   com        COM1 mapped to one end of a socat pty pair: listed by `ports`; `run --print` prints the
-#              values written on the other end; the pty vanishing ends the run with a report
+#              values written on the other end; the pty vanishing is reported and a new pair under the
+#              same name is read again; with --no-reconnect the vanishing ends the run with a report
 #   window     vornal.exe --simulate shows its window (screenshot kept), connects to the simulated
 #              scale and types the values through SendInput into another window (wintarget.exe)
 #   installer  the NSIS installer runs silently (/S), the installed programs start, the uninstaller
@@ -137,58 +138,93 @@ else
 fi
 
 # ---- com ------------------------------------------------------------------------------------------
-# COM1 is one end of a pty pair; the test writes on the other. Wine takes serial ports from the
-# registry (HKLM\Software\Wine\Ports) and the dosdevices links; both name the pty.
-socat -d -d "pty,raw,echo=0,link=$out/instrument" "pty,raw,echo=0,link=$out/com1" 2>"$out/socat.log" &
-socat_pid=$!
-pids+=("$socat_pid")
-if ! wait_for 10 test -e "$out/com1"; then
+# COM1 is one end of a socat pty pair; the test writes on the other. Wine takes serial ports from the
+# registry (HKLM\Software\Wine\Ports) and the dosdevices links; both name the pair's link, not the
+# pty behind it, so that a new pair under the same link is the same COM1 again (the instrument
+# plugged in again). Wine reports a COM port whose pty has gone as "not ready".
+new_pair() { # a pty pair under the links $out/instrument and $out/com1
+  rm -f "$out/com1" "$out/instrument"
+  socat -d -d "pty,raw,echo=0,link=$out/instrument" "pty,raw,echo=0,link=$out/com1" 2>>"$out/socat.log" &
+  socat_pid=$!
+  pids+=("$socat_pid")
+  wait_for 10 test -e "$out/com1"
+}
+printed() { tr -d '\r' <"$out/run.out" | grep -qx -- "$1"; }
+# Writes the line again until its value is printed: the program opens the port some time after it
+# starts (or after the port came back).
+write_until_printed() { # LINE VALUE SECONDS
+  local _
+  for _ in $(seq "$3"); do
+    printf '%s\r' "$1" >&7
+    printed "$2" && return 0
+    sleep 1
+  done
+  return 1
+}
+run_ended() { ! kill -0 "$run_pid" 2>/dev/null; }
+if ! new_pair; then
   fail com "socat made no pty pair"
 else
-  com1=$(readlink "$out/com1")
-  "$wine" reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$com1" /f >/dev/null 2>&1
+  "$wine" reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$out/com1" /f >/dev/null 2>&1
   "$wineserver" -k; "$wineserver" -w
-  ln -sfn "$com1" "$WINEPREFIX/dosdevices/com1"
+  ln -sfn "$out/com1" "$WINEPREFIX/dosdevices/com1"
   ports=$(cli ports)
   grep -q '^COM1\b' <<<"$ports" && pass "com: ports lists COM1" || fail "com ports" "listed: $(xargs <<<"$ports")"
 
+  # Reconnecting (the default): the pty vanishes, the run says so and waits; a new pair under the same
+  # name is opened again and its values are printed.
   exec 7<>"$out/instrument"
   "$wine" "$stage/bin/vornal-cli.exe" --store "$store" run --port COM1 --print >"$out/run.out" 2>"$out/run.err" &
   run_pid=$!
   pids+=("$run_pid")
-  printed() { tr -d '\r' <"$out/run.out" | grep -qx -- "$1"; }
-  # Written again until it arrives: the program opens the port some time after its start.
-  first=0
-  for _ in $(seq 60); do
-    printf 'ST,GS,+  12.345 kg\r' >&7
-    printed 12.345 && { first=1; break; }
-    sleep 1
-  done
-  printf 'ST,GS,-   0.875 kg\r' >&7
-  if [[ $first == 1 ]] && wait_for 10 printed -0.875; then
+  if write_until_printed 'ST,GS,+  12.345 kg' 12.345 60 && write_until_printed 'ST,GS,-   0.875 kg' -0.875 10; then
     pass "com: run --print prints the values written to COM1"
   else
     fail "com run" "printed '$(xargs <"$out/run.out")'; log: $(tail -3 "$out/run.err" | xargs)"
   fi
-  # The device goes away: the pty pair closes.
-  running=0
-  kill -0 "$run_pid" 2>/dev/null && running=1
   exec 7>&-
   stop "$socat_pid"
-  if [[ $running == 0 ]]; then
-    fail "com vanish" "the run had ended before the pty vanished; log: $(tail -3 "$out/run.err" | xargs)"
-  elif wait_for 30 bash -c "! kill -0 $run_pid 2>/dev/null"; then
-    wait "$run_pid"; rc=$?
-    if [[ $rc -ne 0 ]] && grep -q . "$out/run.err"; then
-      pass "com: the vanished pty ends the run with status $rc and a report ($(tail -1 "$out/run.err" | tr -d '\r'))"
+  if run_ended; then
+    fail "com vanish" "the run ended when the pty vanished; log: $(tail -3 "$out/run.err" | xargs)"
+  elif wait_for 20 grep -q 'is gone.*waiting for it to come back' "$out/run.err"; then
+    pass "com: the vanished pty is reported ($(grep -m1 'is gone' "$out/run.err" | tr -d '\r' | cut -c1-100)...)"
+    if new_pair && exec 7<>"$out/instrument" && write_until_printed 'ST,GS,+   2.500 kg' 2.500 30 &&
+      grep -q 'reconnected: COM1' "$out/run.err"; then
+      pass "com: the same COM1 back again is reopened and read"
     else
-      fail "com vanish" "status $rc; log: $(xargs <"$out/run.err")"
+      fail "com reconnect" "printed '$(xargs <"$out/run.out")'; log: $(tail -3 "$out/run.err" | xargs)"
+    fi
+    exec 7>&-
+  else
+    fail "com vanish" "no report 20 s after the pty vanished; log: $(tail -3 "$out/run.err" | xargs)"
+  fi
+  stop "$run_pid"
+  stop "$socat_pid"
+
+  # --no-reconnect: the vanished pty ends the run with a failure status and says why.
+  if new_pair; then
+    exec 7<>"$out/instrument"
+    : >"$out/run.out"
+    "$wine" "$stage/bin/vornal-cli.exe" --store "$store" run --port COM1 --print --no-reconnect \
+      >"$out/run.out" 2>"$out/run2.err" &
+    run_pid=$!
+    pids+=("$run_pid")
+    write_until_printed 'ST,GS,+  12.345 kg' 12.345 60 || fail "com run --no-reconnect" "nothing printed"
+    exec 7>&-
+    stop "$socat_pid"
+    if wait_for 20 run_ended; then
+      wait "$run_pid"; rc=$?
+      if [[ $rc -ne 0 ]] && grep -q 'is gone\|lost\|hung up' "$out/run2.err"; then
+        pass "com: with --no-reconnect the vanished pty ends the run with status $rc ($(tail -1 "$out/run2.err" | tr -d '\r' | cut -c1-100))"
+      else
+        fail "com vanish --no-reconnect" "status $rc; log: $(xargs <"$out/run2.err")"
+      fi
+    else
+      fail "com vanish --no-reconnect" "the run goes on 20 s after the pty vanished; log: $(tail -3 "$out/run2.err" | xargs)"
+      stop "$run_pid"
     fi
   else
-    # Measured under wine 8: reads on the COM port go on returning nothing after the pty has gone
-    # (docs/building-windows.md, "Where wine differs from Windows").
-    skip "com vanish" "the run goes on 30 s after the pty vanished (wine reports no error on the COM port)"
-    stop "$run_pid"
+    fail com "socat made no second pty pair"
   fi
 fi
 

@@ -87,9 +87,12 @@ int32_t failWin(int32_t code, const std::string& what) {
     return failWith(code, what + ": " + systemText(GetLastError()));
 }
 
-// Errors after which the device is gone for good (adapter unplugged, driver removed).
+// Errors after which the device is gone for good (adapter unplugged, driver removed). A port that is
+// "not ready" is one whose device has hung up: wine says so for a COM port whose tty has gone, and reads
+// then return nothing at once, for ever.
 bool deviceGone(DWORD err) {
     switch (err) {
+    case ERROR_NOT_READY:
     case ERROR_ACCESS_DENIED:
     case ERROR_BAD_COMMAND:
     case ERROR_DEVICE_REMOVED:
