@@ -56,6 +56,7 @@ if(WIN32)
   # "Apps & features". The Qt runtime and the other DLLs are copied in by the install step
   # (packaging/windows/Deploy.cmake, included by cmake/Install.cmake).
   set(CPACK_GENERATOR "NSIS")
+  set(CPACK_PACKAGE_FILE_NAME "vornal-setup-${PROJECT_VERSION}-win64") # the installer's file name
   # A 64-bit installer for the 64-bit programs: it installs into the 64-bit "Program Files" and
   # writes the 64-bit registry view; it also runs under a 64-bit-only wine (the tests).
   set(CPACK_NSIS_DEFINES "  Target amd64-unicode")

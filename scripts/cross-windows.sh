@@ -2,7 +2,7 @@
 # Cross-builds Vornal for 64-bit Windows with mingw-w64 into ${VORNAL_WINDOWS_BUILD_DIR:-build-windows}.
 #   With Qt for Windows in ${VORNAL_QT_WINDOWS_PREFIX:-/opt/vornal/qt6-mingw} (scripts/qt-windows.sh):
 #     the whole program: bin/vornal.exe (GUI), bin/vornal-cli.exe (console), the Win32 and simulator
-#     drivers, the helpers of the wine tests, and the NSIS installer vornal-<version>-win64.exe
+#     drivers, the helpers of the wine tests, and the NSIS installer vornal-setup-<version>-win64.exe
 #     through CPack, with the Qt DLLs and plugins the programs load.
 #   Without it (or with VORNAL_WINDOWS_QT_FREE=1): the Qt-free parts (serial library Direduva, the
 #     driver DLLs, key and sound backends) and their tests, and says so.
@@ -95,10 +95,10 @@ if [[ -n "$wine" ]]; then
 fi
 
 if [[ $with_qt == 1 ]]; then
-  rm -f "$build"/vornal-*-win64.exe
+  rm -f "$build"/vornal-setup-*-win64.exe
   if ! (cd "$build" && cpack -G NSIS) >"$build/cpack.log" 2>&1; then
     tail -40 "$build/cpack.log" >&2
     echo "cross-windows: building the installer failed; full log: $build/cpack.log" >&2; exit 1
   fi
-  echo "cross-windows: $(ls "$build"/vornal-*-win64.exe)"
+  echo "cross-windows: $(ls "$build"/vornal-setup-*-win64.exe)"
 fi

@@ -275,9 +275,9 @@ stop "$vornal_pid"
 stop "$target_pid"
 
 # ---- installer ------------------------------------------------------------------------------------
-setup=$(ls "$build"/vornal-*-win64.exe 2>/dev/null | head -1)
+setup=$(ls "$build"/vornal-setup-*-win64.exe 2>/dev/null | head -1)
 if [[ -z "$setup" ]]; then
-  fail installer "no vornal-*-win64.exe in $build"
+  fail installer "no vornal-setup-*-win64.exe in $build"
 else
   timeout 300 "$wine" "$setup" /S >"$out/setup.log" 2>&1; rc=$?
   "$wineserver" -w
