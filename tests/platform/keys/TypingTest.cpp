@@ -62,10 +62,6 @@ QString printableAscii() {
     return s;
 }
 
-QString cliPath() {
-    return QStringLiteral(VORNAL_BIN_DIR "/vornal-cli");
-}
-
 class TypingTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -154,10 +150,9 @@ protected:
         edit_->activateWindow();
         edit_->setFocus();
         spin(100);
-        p.start(cliPath(), QStringList{"--store", dir.filePath("prefs.txt"), "--simulate", "run", "--port",
-                                       "SIM1", "--set", "outputTerminator=ENTER"} +
-                               settings);
-        ASSERT_TRUE(p.waitForStarted());
+        vornal::test::startCli(p, QStringList{"--store", dir.filePath("prefs.txt"), "--simulate", "run",
+                                              "--port", "SIM1", "--set", "outputTerminator=ENTER"} +
+                                      settings);
     }
 
     static inline QPlainTextEdit* edit_ = nullptr;
@@ -303,7 +298,7 @@ TEST_F(TypingTest, CommandLineTypesIntoTheFocusedWindowAndReturnsWhenDone) {
 TEST_F(TypingTest, CommandLineRunTypesTheValuesOfTheInstrument) {
     QTemporaryDir dir;
     QProcess p;
-    startRun(p, dir, {"--set", "startWith=SPACE", "--set", "delay=1"});
+    startRun(p, dir, {"--set", "startWith=SPACE", "--set", "delay=1", "--verbose"});
     ASSERT_EQ(p.state(), QProcess::Running);
     QElapsedTimer t;
     t.start();
@@ -312,11 +307,15 @@ TEST_F(TypingTest, CommandLineRunTypesTheValuesOfTheInstrument) {
     p.terminate();
     while (p.state() != QProcess::NotRunning && t.elapsed() < 30000)
         spin(10);
-    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    EXPECT_EQ(p.exitCode(), 0) << err.toStdString();
     const QStringList lines = edit_->toPlainText().split(u'\n');
     ASSERT_GE(lines.size(), 3) << edit_->toPlainText().toStdString();
     EXPECT_TRUE(lines[0].startsWith(QStringLiteral(" 12."))) << lines[0].toStdString();
     EXPECT_TRUE(lines[1].startsWith(QStringLiteral(" 12."))) << lines[1].toStdString();
+    // --verbose: each value is logged once it has been typed whole.
+    EXPECT_TRUE(err.contains(QStringLiteral("typed ") + lines[0].trimmed() + QStringLiteral(" (")))
+        << err.toStdString();
 }
 
 TEST(TypingCli, OnlyXWaylandInAWaylandSessionIsAWarning) {
@@ -325,16 +324,14 @@ TEST(TypingCli, OnlyXWaylandInAWaylandSessionIsAWarning) {
     // A Wayland compositor that cannot be reached for a virtual keyboard and no desktop portal: keys go
     // through the X server only, and the user is told that native Wayland windows get none.
     QTemporaryDir dir;
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment env = vornal::test::cliEnvironment();
     env.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("no-such-display"));
     env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
                QStringLiteral("unix:path=") + dir.filePath("no-bus"));
-    p.setProcessEnvironment(env);
-    p.start(cliPath(), {"--store", dir.filePath("prefs.txt"), "type", "--", ""});
-    ASSERT_TRUE(p.waitForFinished(20000));
-    const QString err = QString::fromUtf8(p.readAllStandardError());
-    EXPECT_EQ(p.exitCode(), 0) << err.toStdString();
+    const vornal::test::CliResult r =
+        vornal::test::runCli({"--store", dir.filePath("prefs.txt"), "type", "--", ""}, {}, 20000, env);
+    const QString& err = r.err;
+    EXPECT_EQ(r.exitCode, 0) << err.toStdString();
     EXPECT_TRUE(err.contains(QStringLiteral("typing through X11 (XTest)"))) << err.toStdString();
     EXPECT_TRUE(
         err.contains(QStringLiteral("warning: this is a Wayland session and keys go through XWayland")))
