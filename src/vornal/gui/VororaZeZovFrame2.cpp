@@ -11,6 +11,7 @@
 #include "dialogs/SettingsTransferDialogs.h"
 #include "dialogs/TrayMinimizer.h"
 
+#include "platform/keys/KeyInjector.h"
 #include "vornal/prefs/AbstractPreferences.h"
 #include "vornal/prefs/PreferencesStore.h"
 #include "vornal/util/FriendlyPortUtil.h"
@@ -100,7 +101,7 @@ const char* const kLabels[] = {
     "label2",  "deviceLabel", "label3",  "label6",  "label7",  "label8",  "label9",  "label10",
     "label14", "label36",     "label24", "label25", "label15", "label16", "label22", "label29",
     "label30", "label31",     "label32", "label4",  "label5",  "label17", "label18", "label23",
-    "label26", "label27",     "label33", "label34", "label35", "label13", "label28"};
+    "label26", "label27",     "label33", "label34", "label35", "label37", "label13", "label28"};
 
 // Controls with a tooltip.
 // The controls with a tool tip that show no setting (those that do are in settingControls()).
@@ -157,6 +158,11 @@ const char* const kMessages[] = {"error",
                                  "switch.to.target.application",
                                  "line.count",
                                  "values.waiting.0",
+                                 "VororaZeZovFrame2.keyBackendBox.auto",
+                                 "VororaZeZovFrame2.keyBackendBox.wayland",
+                                 "VororaZeZovFrame2.keyBackendBox.portal",
+                                 "VororaZeZovFrame2.keyBackendBox.x11",
+                                 "VororaZeZovFrame2.keyBackendBox.windows",
                                  "typing.held.status",
                                  "typing.behind.status",
                                  "custom.regex.in.use",
@@ -802,6 +808,7 @@ QWidget* VororaZeZovFrame2::buildOutputPanel() {
     startWithBox_ = makeCombo(panel, "startWithBox");
     soundComboBox_ = makeCombo(panel, "soundComboBox");
     keyboardTypeBox_ = makeCombo(panel, "keyboardTypeBox");
+    keyBackendBox_ = makeCombo(panel, "keyBackendBox");
     delayTextField_ = makeField(panel, "delayTextField");
     everyXValuesTextField_ = makeField(panel, "everyXValuesTextField");
 
@@ -825,6 +832,8 @@ QWidget* VororaZeZovFrame2::buildOutputPanel() {
     grid->addWidget(label(QStringLiteral("label12"), kFrame + QStringLiteral("label12.text_2")), r, 0);
     grid->addWidget(delayTextField_, r, 1);
     grid->addWidget(label(QStringLiteral("label35")), r++, 2, 1, 3);
+    grid->addWidget(label(QStringLiteral("label37")), r, 0);
+    grid->addWidget(keyBackendBox_, r++, 1);
     grid->setColumnStretch(5, 1);
     grid->setRowStretch(r, 1);
 
@@ -834,6 +843,11 @@ QWidget* VororaZeZovFrame2::buildOutputPanel() {
     fillCombo<ConfigHelper::StartWith>(startWithBox_);
     fillCombo<ConfigHelper::Sound>(soundComboBox_);
     fillCombo<ConfigHelper::KeyboardType>(keyboardTypeBox_);
+    // The keystroke backends of this platform, by their stored names.
+    for (const std::string& name : platform::keyBackendNames()) {
+        const QString n = QString::fromStdString(name);
+        keyBackendBox_->addItem(text(kFrame + QStringLiteral("keyBackendBox.") + n), n);
+    }
 
     connect(keyboardTypeBox_, &QComboBox::currentIndexChanged, this,
             &VororaZeZovFrame2::keyboardTypeBoxItemStateChanged);
@@ -1323,6 +1337,7 @@ const std::vector<VororaZeZovFrame2::SettingControl>& VororaZeZovFrame2::setting
         {.key = "startWith", .control = "startWithBox"},
         {.key = "sound", .control = "soundComboBox"},
         {.key = "keyboardType", .control = "keyboardTypeBox"},
+        {.key = "keyBackend", .control = "keyBackendBox"},
         {.key = "delay", .control = "delayTextField", .read = &W::readDelay},
         {.key = "connect", .control = "manualConnectButton", .value = "MANUAL"},
         {.key = "connect", .control = "autoConnectButton", .value = "AUTO"},

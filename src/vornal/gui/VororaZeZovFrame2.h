@@ -312,6 +312,7 @@ private:
     QComboBox* startWithBox_ = nullptr;
     QComboBox* soundComboBox_ = nullptr;
     QComboBox* keyboardTypeBox_ = nullptr;
+    QComboBox* keyBackendBox_ = nullptr;
     QLineEdit* delayTextField_ = nullptr;
     QLineEdit* everyXValuesTextField_ = nullptr;
     QButtonGroup* connectButtonGroup_ = nullptr;

@@ -411,6 +411,7 @@ TEST_F(WindowTest, EverySettingAtANonDefaultValueSurvivesCloseAndReload) {
     for (const auto& [key, value] : other)
         EXPECT_EQ(again.config().getByKey(key), value) << key.toStdString();
     EXPECT_EQ(find<QLineEdit>(again, "delayTextField")->text(), QStringLiteral("21"));
+    EXPECT_EQ(find<QComboBox>(again, "keyBackendBox")->currentData().toString(), QStringLiteral("x11"));
     EXPECT_TRUE(dialogTitles().isEmpty());
 }
 
