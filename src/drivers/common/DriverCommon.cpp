@@ -8,7 +8,17 @@ namespace vazcommon {
 
 namespace {
 
-thread_local std::string tlsLastError;
+// The calling thread's last error. Plain storage on purpose: mingw-w64's emulated thread-local storage
+// may free a thread's block before the destructors of its thread_local objects run, so an object with
+// a destructor here (a std::string) could crash every reading thread as it ends on Windows.
+constexpr std::size_t kLastErrorCapacity = 1024;
+thread_local char tlsLastError[kLastErrorCapacity];
+thread_local std::size_t tlsLastErrorLength = 0;
+
+void keepLastError(const std::string& text) {
+    tlsLastErrorLength = std::min(text.size(), kLastErrorCapacity);
+    std::memcpy(tlsLastError, text.data(), tlsLastErrorLength);
+}
 
 // The standard rates, in the order of the indexes VazConfig.bitRate may hold.
 constexpr int32_t kBitRates[] = {110,   150,   300,   600,    1200,   2400,   4800,  9600,
@@ -18,11 +28,11 @@ constexpr int32_t kLowestLiteralRate = 31;
 } // namespace
 
 void setLastError(std::string text) {
-    tlsLastError = std::move(text);
+    keepLastError(text);
 }
 
 int32_t failWith(int32_t code, std::string text) {
-    tlsLastError = std::move(text);
+    keepLastError(text);
     return code;
 }
 
@@ -40,12 +50,12 @@ int32_t copyText(const std::string& text, char* buffer, int32_t n) {
 }
 
 int32_t lastErrorText(char* buffer, int32_t n) {
-    if (tlsLastError.empty()) {
+    if (tlsLastErrorLength == 0) {
         if (buffer && n > 0)
             buffer[0] = '\0';
         return 0;
     }
-    return copyText(tlsLastError, buffer, n);
+    return copyText(std::string(tlsLastError, tlsLastErrorLength), buffer, n);
 }
 
 int32_t bitRateOf(int32_t code) {

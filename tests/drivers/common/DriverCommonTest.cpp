@@ -62,6 +62,11 @@ TEST(DriverCommon, LastErrorIsPerThreadAndCutToTheBuffer) {
     EXPECT_EQ(other, "");
     EXPECT_EQ(failWith(42, "x"), 42);
     EXPECT_EQ(lastText(), "x");
+    // A text longer than the kept kilobyte is cut, not overrun.
+    failWith(1, std::string(5000, 'e'));
+    std::vector<char> big(6000);
+    EXPECT_EQ(lastErrorText(big.data(), int32_t(big.size())), 1024);
+    EXPECT_EQ(std::string(big.data()), std::string(1024, 'e'));
 }
 
 namespace {
