@@ -2,7 +2,7 @@
 # Builds Vornal for Windows (scripts/cross-windows.sh) and runs the wine tests (tests/windows/wine-tests.sh)
 # on it: the programs from a staged installation, the installer, the Windows-only behaviour.
 # They run whenever Qt for Windows is in ${VORNAL_QT_WINDOWS_PREFIX:-/opt/vornal/qt6-mingw}; without it
-# the exit status is 77 (skipped): scripts/qt-windows.sh builds it (about an hour on two cores).
+# the exit status is 77 (skipped): scripts/qt-windows.sh builds it (about 25 minutes on two cores).
 # VORNAL_WINDOWS_TESTS=0 skips them anyway.
 #   scripts/test-windows.sh
 set -euo pipefail
