@@ -55,6 +55,18 @@ bool ChordDecoder::collectAltDigit(int code) {
     return true;
 }
 
+ChordDecoder::Press ChordDecoder::press(int code) {
+    if (isModifierCode(code)) {
+        modifierDown(code);
+        return Press::Modifier;
+    }
+    if (collectAltDigit(code))
+        return Press::AltDigit;
+    const bool drop = code == key::SPACE && dropSpace_ && held_.empty();
+    dropSpace_ = false;
+    return drop ? Press::DroppedSpace : Press::Key;
+}
+
 bool ChordDecoder::isFixedKey(int code) {
     switch (code) {
     case key::ENTER:

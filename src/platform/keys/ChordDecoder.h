@@ -32,6 +32,16 @@ public:
     std::optional<int> modifierUp(int code);
     // True when `code` is a numeric-pad digit typed under ALT alone: collected, nothing to press.
     bool collectAltDigit(int code);
+    // What a key press is before its meaning is decoded: a modifier (held logically: which real
+    // modifiers go down depends on the key that follows), an ALT + numeric-pad digit (collected), the
+    // SPACE that would complete an accent already typed as its own character (dropped; the backend
+    // still remembers it as down, so that its release is dropped too), or a key to type.
+    enum class Press { Modifier, AltDigit, DroppedSpace, Key };
+    Press press(int code);
+    // The accent was typed as its plain character: the SPACE that follows to complete it is dropped.
+    void dropNextSpace() { dropSpace_ = true; }
+    // Something else was typed meanwhile: the next SPACE is a SPACE again.
+    void keepNextSpace() { dropSpace_ = false; }
     // The meaning of pressing `code` (not a modifier) with the modifiers held now.
     Meaning decode(int code) const;
     const std::vector<int>& heldModifiers() const { return held_; }
@@ -52,6 +62,7 @@ private:
     std::vector<Entry> entries_;
     std::vector<int> held_;
     std::vector<int> altDigits_;
+    bool dropSpace_ = false;
 };
 
 } // namespace vornal::platform

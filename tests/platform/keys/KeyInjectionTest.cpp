@@ -147,6 +147,32 @@ TEST(ChordDecoder, AltAndNumericPadDigitsGiveACharacterCode) {
     EXPECT_EQ(d.modifierUp(18), 0x10FFFF);
 }
 
+TEST(ChordDecoder, TheSpaceCompletingAnAccentTypedAsItsCharacterIsDroppedOnce) {
+    using Press = ChordDecoder::Press;
+    ChordDecoder d(germanExcerpt());
+    EXPECT_EQ(d.press(32), Press::Key) << "a SPACE is a SPACE";
+    d.dropNextSpace();
+    EXPECT_EQ(d.press(16), Press::Modifier);
+    d.modifierUp(16);
+    EXPECT_EQ(d.press(32), Press::DroppedSpace) << "a modifier pressed and released meanwhile keeps it";
+    EXPECT_EQ(d.press(32), Press::Key) << "dropped once";
+    // Another key, SPACE under a modifier, or a character typed meanwhile: the SPACE is typed.
+    d.dropNextSpace();
+    EXPECT_EQ(d.press(65), Press::Key);
+    EXPECT_EQ(d.press(32), Press::Key);
+    d.dropNextSpace();
+    d.press(16);
+    EXPECT_EQ(d.press(32), Press::Key);
+    d.modifierUp(16);
+    EXPECT_EQ(d.press(32), Press::Key);
+    d.dropNextSpace();
+    d.keepNextSpace();
+    EXPECT_EQ(d.press(32), Press::Key);
+    // ALT + numeric-pad digits are collected.
+    EXPECT_EQ(d.press(18), Press::Modifier);
+    EXPECT_EQ(d.press(97), Press::AltDigit);
+}
+
 #if defined(VORNAL_KEYS_X11)
 TEST(KeyInjectorFactory, SaysWhyThereIsNoX11) {
     const char* display = std::getenv("DISPLAY");

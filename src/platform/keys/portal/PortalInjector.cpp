@@ -108,25 +108,22 @@ public:
 protected:
     void pressKey(int code) override {
         std::lock_guard lock(mutex_);
-        if (isModifierCode(code)) {
-            decoder_.modifierDown(code);
-            return;
-        }
-        if (decoder_.collectAltDigit(code))
-            return;
-        if (code == key::SPACE && swallowSpace_ && decoder_.heldModifiers().empty()) {
-            swallowSpace_ = false;
+        switch (decoder_.press(code)) {
+        case ChordDecoder::Press::Key:
+            break;
+        case ChordDecoder::Press::DroppedSpace:
             down_[code] = {};
             return;
+        default:
+            return;
         }
-        swallowSpace_ = false;
         if (down_.count(code))
             take(code);
         const auto m = decoder_.decode(code);
         std::vector<std::uint32_t> keysyms;
         switch (m.kind) {
         case ChordDecoder::Meaning::Kind::DeadCharacter:
-            swallowSpace_ = true; // the character itself: no SPACE to complete an accent
+            decoder_.dropNextSpace(); // the character itself: no SPACE to complete an accent
             [[fallthrough]];
         case ChordDecoder::Meaning::Kind::Character:
             keysyms.push_back(keysymOfChar(m.ch));
@@ -159,7 +156,7 @@ protected:
 
     void typeChar(char32_t ch) override {
         std::lock_guard lock(mutex_);
-        swallowSpace_ = false;
+        decoder_.keepNextSpace();
         send(keysymOfChar(ch), true);
         send(keysymOfChar(ch), false);
     }
@@ -201,7 +198,6 @@ private:
     std::shared_ptr<PortalSession> session_;
     ChordDecoder decoder_;
     std::map<int, std::vector<std::uint32_t>> down_;
-    bool swallowSpace_ = false;
     std::mutex mutex_;
 };
 

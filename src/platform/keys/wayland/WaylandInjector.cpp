@@ -296,26 +296,22 @@ void WaylandInjector::flush() {
 void WaylandInjector::pressKey(int code) {
     std::lock_guard lock(mutex_);
     impl_->checkConnection();
-    if (isModifierCode(code)) {
-        // Held logically: whether real modifiers go down depends on the key that follows.
-        decoder_.modifierDown(code);
-        return;
-    }
-    if (decoder_.collectAltDigit(code))
-        return;
-    if (code == key::SPACE && swallowSpace_ && decoder_.heldModifiers().empty()) {
-        swallowSpace_ = false;
+    switch (decoder_.press(code)) {
+    case ChordDecoder::Press::Key:
+        break;
+    case ChordDecoder::Press::DroppedSpace:
         impl_->down[code] = {};
         return;
+    default:
+        return;
     }
-    swallowSpace_ = false;
     if (impl_->down.count(code))
         impl_->take(code);
     const auto m = decoder_.decode(code);
     switch (m.kind) {
     case ChordDecoder::Meaning::Kind::DeadCharacter:
         // The keymap has the plain character: no accent key, and no SPACE to complete it.
-        swallowSpace_ = true;
+        decoder_.dropNextSpace();
         [[fallthrough]];
     case ChordDecoder::Meaning::Kind::Character: {
         const xkb_keysym_t ks = xkb_utf32_to_keysym(m.ch);

@@ -38,7 +38,6 @@ private:
     WaylandInjector(std::unique_ptr<Impl> impl, const CharChords& layout);
     std::unique_ptr<Impl> impl_;
     ChordDecoder decoder_;
-    bool swallowSpace_ = false; // an accent typed as its plain character: the completing SPACE is dropped
     std::mutex mutex_;
 };
 

@@ -330,19 +330,15 @@ void X11Injector::flush() {
 
 void X11Injector::pressKey(int code) {
     std::lock_guard lock(mutex_);
-    if (isModifierCode(code)) {
-        // Held logically: which real modifiers go down depends on the key that follows.
-        decoder_.modifierDown(code);
-        return;
-    }
-    if (decoder_.collectAltDigit(code))
-        return;
-    if (code == key::SPACE && swallowSpace_ && decoder_.heldModifiers().empty()) {
-        swallowSpace_ = false;
+    switch (decoder_.press(code)) {
+    case ChordDecoder::Press::Key:
+        break;
+    case ChordDecoder::Press::DroppedSpace:
         impl_->down[code] = {};
         return;
+    default:
+        return;
     }
-    swallowSpace_ = false;
     ErrorTrap trap(impl_->dpy);
     if (impl_->down.count(code))
         impl_->take(code);
@@ -359,7 +355,7 @@ void X11Injector::pressKey(int code) {
         if (impl_->find(charKeysym(m.ch), d) || !impl_->find(deadKeysym(m.ch), d)) {
             if (d.keys.empty())
                 d = impl_->locate(charKeysym(m.ch), m.ch);
-            swallowSpace_ = true;
+            decoder_.dropNextSpace();
         } else {
             // A real dead key: Qt receivers put it before the keys typed just earlier unless those
             // have arrived first.

@@ -41,7 +41,6 @@ private:
     std::unique_ptr<Impl> impl_;
     ChordDecoder decoder_;
     bool typesBeyondAscii_ = false; // the layout is ALL: every character an ALT code
-    bool swallowSpace_ = false;     // an accent typed as its plain character: the completing SPACE is dropped
     std::mutex mutex_;
 };
 
