@@ -1,6 +1,7 @@
 // A platform whose driver offers less (an old Unix): capability checks, index-only bit rates,
 // reads timed by the library, no port discovery.
 #include "FakeState.h"
+#include "PortErrorText.h"
 
 #include <Direduva/ProcessProperties.h>
 
@@ -9,20 +10,8 @@
 #include <chrono>
 #include <functional>
 
-using Direduva::PortError;
 using Direduva::SerialConfig;
 using Direduva::SerialPortLocal;
-
-namespace {
-std::string portError(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const PortError& e) {
-        return e.what();
-    }
-    return "";
-}
-} // namespace
 
 TEST(LegacyPlatform, Capabilities) {
     fake() = FakeDriverState{};

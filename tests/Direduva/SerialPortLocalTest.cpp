@@ -1,5 +1,6 @@
 // Port operations over a scripted driver, on the platform the application fixes ("Windows").
 #include "FakeState.h"
+#include "PortErrorText.h"
 #include "TestEnv.h"
 
 #include <Direduva/ProcessProperties.h>
@@ -14,15 +15,6 @@ using Direduva::SerialConfig;
 using Direduva::SerialPortLocal;
 
 namespace {
-
-std::string portError(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const PortError& e) {
-        return e.what();
-    }
-    return "";
-}
 
 class PortTest : public ::testing::Test {
 protected:
