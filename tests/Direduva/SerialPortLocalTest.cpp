@@ -9,7 +9,6 @@
 
 #include <functional>
 
-using Direduva::PortError;
 using Direduva::PortHangupError;
 using Direduva::SerialConfig;
 using Direduva::SerialPortLocal;
