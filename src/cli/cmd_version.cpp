@@ -2,7 +2,10 @@
 #include "vornal/Version.h"
 
 namespace {
-int runVersion(vornal::cli::Invocation&, vornal::cli::Io& io) {
+int runVersion(vornal::cli::Invocation& inv, vornal::cli::Io& io) {
+    if (!inv.args.isEmpty())
+        return vornal::cli::fail(io, inv, QStringLiteral("unexpected argument '%1'").arg(inv.args.first()),
+                                 vornal::cli::Usage);
     io.out << "vornal-cli " << VORNAL_VERSION << '\n';
     return vornal::cli::Ok;
 }

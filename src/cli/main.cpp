@@ -3,9 +3,13 @@
 #include "Cli.h"
 #include "vornal/Version.h"
 #include "vornal/util/RegexJit.h"
+#include "vornal/util/RegularFile.h"
+
+#include "SimScript.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <Direduva/SerialPortLocal.h>
@@ -242,6 +246,25 @@ int main(int argc, char** argv) {
     if (!c) {
         err << "vornal-cli: unknown command '" << inv.command << "' (see vornal-cli --help)\n";
         return Usage;
+    }
+    if (!inv.storeFile.isEmpty()) {
+        // A store that is no file (a FIFO would block the read, a device would be replaced by the save)
+        // or a name the system refuses (too long, no permission) is an error, not an empty store.
+        if (const QString why = vornal::util::notRegularFile(inv.storeFile); !why.isEmpty()) {
+            err << "vornal-cli: --store: cannot use the preferences file: " << why.left(300)
+                << (why.size() > 300 ? "..." : "") << '\n';
+            return Failure;
+        }
+    }
+    if (inv.simulate && !inv.simulateScript.isEmpty()) {
+        // A script with errors would leave the simulator without ports: say so and stop.
+        try {
+            vazsim::loadScript(QFile::encodeName(inv.simulateScript).toStdString());
+        } catch (const std::exception& e) {
+            err << "vornal-cli: --simulate: simulator script error: " << QString::fromLocal8Bit(e.what())
+                << '\n';
+            return Usage;
+        }
     }
     if (inv.simulate) {
         // The serial library loads its driver from VAZ_DRIVER_DIR when set; the simulation driver

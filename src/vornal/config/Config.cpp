@@ -1,5 +1,7 @@
 #include "vornal/config/Config.h"
+
 #include "platform/keys/KeyInjector.h"
+#include <QFileInfo>
 
 #include "vornal/decimal/Decimal.h"
 #include "vornal/prefs/AbstractPreferences.h"
@@ -56,9 +58,13 @@ struct Config::KeyDef {
 };
 
 namespace {
-// A path the store can hold: no character code 0 and no line breaks.
+// A path the store can hold (no character code 0, no line breaks) that does not name something other
+// than a file: a folder, a device or a FIFO is refused (QFileInfo::isFile is false for each of them).
 bool validDataLogFile(const QString& text) {
-    return !text.contains(QChar(0)) && !text.contains(u'\n') && !text.contains(u'\r');
+    if (text.contains(QChar(0)) || text.contains(u'\n') || text.contains(u'\r'))
+        return false;
+    const QFileInfo info(text);
+    return text.isEmpty() || !info.exists() || info.isFile();
 }
 } // namespace
 
@@ -232,7 +238,9 @@ const std::vector<Config::KeyDef>& Config::keyDefs() {
              QStringLiteral("empty, or a whole number of seconds from 1 to 86400"),
              &CH::RequestEverySeconds::valid),
         text("dataLogFile", 41, &Config::dataLogFile_, QString(""),
-             QStringLiteral("empty (no data log), or the path of a CSV file"), &validDataLogFile),
+             QStringLiteral("empty (no data log), or the path of a CSV file (a regular file, not a folder, a "
+                            "device or a FIFO)"),
+             &validDataLogFile),
         integer("dataLogMaxBytes", 42, &Config::dataLogMaxBytes_, 10 * 1024 * 1024,
                 QStringLiteral("a whole number of bytes, 0 for no limit or at least 1024"),
                 [](int v) { return v == 0 || v >= 1024; }),

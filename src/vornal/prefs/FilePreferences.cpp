@@ -1,6 +1,7 @@
 #include "vornal/prefs/FilePreferences.h"
 
 #include "vornal/util/Properties.h"
+#include "vornal/util/RegularFile.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -48,7 +49,11 @@ util::Properties readTable(const QString& file) {
 // was written. QSaveFile alone is not enough: a write error that shows up only when its buffer is
 // flushed at commit (a full disk, a file-size limit) would still commit a truncated file, so the
 // buffer is flushed and checked before the commit.
+//
+// The rename would replace whatever has the name: a device node ("/dev/null") or a FIFO is refused.
 void writeAtomically(const QString& file, const QByteArray& data) {
+    if (const QString why = util::notRegularFile(file); !why.isEmpty())
+        throw BackingStoreException(QStringLiteral("Cannot write %1").arg(why));
     QSaveFile f(file);
     auto failure = [&] {
         const QString reason = f.errorString();

@@ -1,6 +1,7 @@
 #include "vornal/prefs/PreferencesXml.h"
 
 #include "vornal/prefs/AbstractPreferences.h"
+#include "vornal/util/RegularFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -412,8 +413,10 @@ PreferencesXml::Document PreferencesXml::readFile(const QString& fileName) {
     QFile f(fileName);
     if (QFileInfo(fileName).isDir())
         refuse(QStringLiteral("%1 is a folder, not a file").arg(shown));
-    if (!f.open(QIODevice::ReadOnly))
-        refuse(QStringLiteral("cannot read %1: %2").arg(shown, f.errorString()));
+    // A FIFO or a device is refused before it is read: the read could block for ever.
+    QString why;
+    if (!util::openRegularFile(f, QIODevice::ReadOnly, &why))
+        refuse(QStringLiteral("cannot read %1").arg(why));
     // One byte more than allowed tells an oversized file without reading all of it.
     const QByteArray data = f.read(MAX_FILE_SIZE + 1);
     if (f.error() != QFileDevice::NoError)
@@ -427,6 +430,9 @@ PreferencesXml::Document PreferencesXml::readFile(const QString& fileName) {
 
 void PreferencesXml::writeFile(const QString& fileName, const QByteArray& document) {
     const QString shown = QDir::toNativeSeparators(fileName);
+    // The new file is renamed over the old one: never over a device node or a FIFO.
+    if (const QString why = util::notRegularFile(fileName); !why.isEmpty())
+        throw BackingStoreException(QStringLiteral("cannot write %1").arg(why));
     QSaveFile f(fileName);
     if (!f.open(QIODevice::WriteOnly))
         throw BackingStoreException(QStringLiteral("cannot write %1: %2").arg(shown, f.errorString()));

@@ -1,4 +1,5 @@
 #include "vornal/util/Properties.h"
+#include "vornal/util/RegularFile.h"
 
 #include <QFile>
 #include <QLocale>
@@ -163,13 +164,20 @@ Properties Properties::parse(const QByteArray& latin1, int* malformed) {
 }
 
 bool Properties::load(const QString& path, QString* error, int* malformed) {
+    // A FIFO or a device in the file's place is refused: reading it could block for ever.
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
+    QString why;
+    if (!openRegularFile(f, QIODevice::ReadOnly, &why)) {
+        if (error)
+            *error = QStringLiteral("Cannot read %1").arg(why);
+        return false;
+    }
+    *this = parse(f.readAll(), malformed);
+    if (f.error() != QFileDevice::NoError) {
         if (error)
             *error = QStringLiteral("Cannot read %1: %2").arg(path, f.errorString());
         return false;
     }
-    *this = parse(f.readAll(), malformed);
     return true;
 }
 
@@ -266,6 +274,12 @@ QByteArray Properties::serialize(const QString& comment, const QDateTime& when) 
 }
 
 bool Properties::save(const QString& path, const QString& comment, QString* error) const {
+    // The save renames a new file over the target: never over a device or a FIFO.
+    if (const QString why = notRegularFile(path); !why.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("Cannot write %1").arg(why);
+        return false;
+    }
     QSaveFile f(path);
     const QByteArray data = serialize(comment);
     // flush() before commit(): a write error that only shows when the buffer goes out (full disk,
