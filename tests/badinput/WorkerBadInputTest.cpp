@@ -134,11 +134,16 @@ TEST(BadInput, AMegabyteWithoutTerminatorIsDroppedOnceAndReadingGoesOn) {
     RecordingView view;
     const auto w = createWorker(settings(QStringLiteral("MEGABYTE")), &view);
     w->execute();
-    ASSERT_TRUE(waitFor([&] { return view.lines().size() >= 2; }, 30000)) << view.lines().size();
+    ASSERT_TRUE(waitFor([&] { return view.lines().size() >= 3; }, 30000)) << view.lines().size();
     QThread::msleep(50);
     ASSERT_TRUE(stopAndWait(*w));
-    EXPECT_EQ(view.values(), (QStringList{"1.5", "2.5"}))
+    EXPECT_EQ(view.values(), (QStringList{"1.5", "", "2.5"}))
         << "the line before is kept, the fragment of the long one never yields a value";
+    // The long line still has its record (and so its data-log row): its beginning, cut and marked.
+    const QString cut = view.lines()[1].getRawData();
+    EXPECT_TRUE(cut.endsWith(QStringLiteral(" [cut: no input terminator within 65536 bytes]")))
+        << cut.right(80).toStdString();
+    EXPECT_LE(cut.size(), 1024 + 60);
     EXPECT_EQ(view.countLog(QStringLiteral("important: Error [WW]")), 1) << "one report, not one per 64 KiB";
     EXPECT_EQ(view.countLog(QStringLiteral("important: Error [WW]: a line grew past 65536 bytes")), 1);
     expectNumberedInOrder(view.lines());

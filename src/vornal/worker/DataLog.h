@@ -15,8 +15,16 @@ namespace vornal::worker {
 // the size limit it is renamed to "NAME.1.csv" (older ones move up to "NAME.KEEP.csv", the oldest is
 // deleted) and a new file is begun.
 //
-// A file that cannot be written never stops typing: append() returns the reason once, then keeps trying
-// quietly with each row until the file can be written again.
+// Only a regular file is written: a FIFO, a device or a folder of that name is refused at once (no open
+// ever waits). A write that fails (a full disk) is undone: the file is cut back to the end of its last
+// whole row, and a file found ending in a cut-off row is cut back the same way when it is opened. A file
+// that cannot be written never stops typing: append() returns the reason (the system's own text) once,
+// then keeps trying quietly with each row. When a row can be written again, a marker row goes first that
+// says how many rows were not written, from when to when and why, and append() says that writing resumed.
+//
+// Spreadsheet safety: a field that would start a formula gets a leading apostrophe, except the value
+// column when the value is a plain number (sign, digits and separators only), which stays exactly the
+// typed value. A raw line longer than MAX_LINE_FIELD characters is cut and marked.
 class DataLog {
 public:
     struct Row {
@@ -34,8 +42,12 @@ public:
     DataLog(const DataLog&) = delete;
     DataLog& operator=(const DataLog&) = delete;
 
+    // The longest raw line written whole; longer ones are cut there and marked.
+    static constexpr qsizetype MAX_LINE_FIELD = 65536;
+
     // Writes the row. Returns an error message the first time writing fails after a success (or at the
-    // start); "" otherwise, also while the failure goes on.
+    // start), and a message when writing resumes after a failure; "" otherwise, also while the failure
+    // goes on.
     QString append(const Row& row);
 
     const QString& path() const { return path_; }
@@ -54,12 +66,19 @@ private:
     bool open(QString* error);
     bool rotate(QString* error);
     bool write(const QByteArray& bytes, QString* error);
+    void close();
 
     QString path_;
     qint64 maxBytes_;
     int keep_;
     std::unique_ptr<QFile> file_;
+    qint64 size_ = 0; // the end of the last whole row in the open file
     bool failing_ = false;
+    // Rows not written since the failure began: how many, the first and last reading's time, why.
+    qint64 missed_ = 0;
+    QDateTime missedFrom_;
+    QDateTime missedTo_;
+    QString missedReason_;
 };
 
 } // namespace vornal::worker

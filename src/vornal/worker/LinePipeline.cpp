@@ -18,6 +18,7 @@ LineAssembler::Step LineAssembler::add(quint8 byte) {
     if (byte == terminator_)
         return Step::Complete;
     if (buffer_.size() >= maxLineLength_) {
+        overflowHead_ = buffer_.left(overflowHeadLength);
         buffer_.clear();
         buffer_.squeeze();
         buffer_.reserve(30);
@@ -123,6 +124,12 @@ DataLine LinePipeline::process(const QString& rawLine, bool error) {
         processed = value;
     }
     return DataLine(rawLine, processed, count_, instant, error);
+}
+
+DataLine LinePipeline::cutOff(const QString& head, qsizetype maxLineLength, bool error) {
+    ++count_;
+    const QString mark = QStringLiteral(" [cut: no input terminator within %1 bytes]").arg(maxLineLength);
+    return DataLine(head + mark, QString(), count_, DataLine::now(), error);
 }
 
 } // namespace vornal::worker

@@ -19,10 +19,13 @@ namespace vornal::worker {
 // Collects received bytes into lines: one character per byte, the input terminator included, with the
 // parity and framing errors noted while the line arrived. A line that grows past `maxLineLength` without
 // a terminator (wrong terminator setting, binary noise) is dropped, and so is the rest of it up to the
-// next terminator: a fragment of such a line never yields a value that could be typed.
+// next terminator: a fragment of such a line never yields a value that could be typed; its beginning is
+// kept (overflowedHead()) so that the line can still be shown and logged, cut and marked.
 class LineAssembler {
 public:
     static constexpr qsizetype defaultMaxLineLength = 64 * 1024;
+    // How much of a dropped line overflowedHead() keeps.
+    static constexpr qsizetype overflowHeadLength = 1024;
 
     explicit LineAssembler(int terminator, qsizetype maxLineLength = defaultMaxLineLength)
         : terminator_(terminator), maxLineLength_(maxLineLength) {
@@ -48,6 +51,8 @@ public:
     // Bytes received after the last complete line.
     bool hasPending() const { return !buffer_.isEmpty(); }
     const QString& pending() const { return buffer_; }
+    // After Overflow: the first characters of the dropped line (at most overflowHeadLength).
+    const QString& overflowedHead() const { return overflowHead_; }
     int terminator() const { return terminator_; }
     qsizetype maxLineLength() const { return maxLineLength_; }
 
@@ -55,6 +60,7 @@ private:
     int terminator_;
     qsizetype maxLineLength_;
     QString buffer_;
+    QString overflowHead_;
     bool error_ = false;
     bool overflowed_ = false;
 };
@@ -84,6 +90,9 @@ public:
     // a stage fails: no such capture group, an expression too complex to evaluate on this line, an edit count
     // larger than the value, a value that is not a number.
     DataLine process(const QString& rawLine, bool error);
+    // Counts a line that was dropped for its length and returns its record: no value, the raw text `head`
+    // followed by a mark that says it was cut.
+    DataLine cutOff(const QString& head, qsizetype maxLineLength, bool error);
 
     qint32 count() const { return count_; }
     Mode mode() const { return mode_; }

@@ -196,6 +196,9 @@ void WeightWorker::doInBackground() {
                                "setting.")
                     .arg(assembler_.maxLineLength())
                     .arg(assembler_.terminator()));
+            // The line still gets its record (and its data-log row): cut, marked, without a value.
+            publish(pipeline->cutOff(assembler_.overflowedHead(), assembler_.maxLineLength(),
+                                     assembler_.lineHasError()));
             break;
         case LineAssembler::Step::Complete:
             try {
