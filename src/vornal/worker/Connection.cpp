@@ -1,5 +1,6 @@
 #include "vornal/worker/Connection.h"
 
+#include "vornal/util/DeviceUsers.h"
 #include "vornal/worker/DataLog.h"
 #include "vornal/worker/Keybot.h"
 #include "vornal/worker/RequestSender.h"
@@ -282,6 +283,12 @@ QString Connection::outcomeText(Outcome outcome, const QString& untyped) {
 }
 
 void Connection::startExtras() {
+    // A second reader of the same device (a terminal program, "cat") takes bytes meant for this one.
+    if (const QStringList others = util::otherProcessesUsing(config_.getPort()); !others.isEmpty())
+        emit logEvent(QStringLiteral("Another program has the port %1 open as well: %2. It may take readings "
+                                     "meant for Vornal; close it.")
+                          .arg(config_.getPort(), others.join(QStringLiteral(", "))),
+                      true);
     if (const auto filter = StabilityFilter::fromConfig(config_)) {
         stability_ = std::make_unique<StabilityFilter>(*filter);
         emit logEvent(filter->oncePerPlacement() ? QStringLiteral("typing one stable reading per placement")
@@ -298,14 +305,17 @@ void Connection::startExtras() {
                       false);
     }
     const auto command = ConfigHelper::RequestCommand::toBytes(config_.getRequestCommand());
-    if (!command || command->isEmpty())
+    const bool hasCommand = command && !command->isEmpty();
+    // Without a command the socket still answers vornal-cli request, with the reason.
+    if (!hasCommand && !options_.requestServer)
         return;
-    requester_ = std::make_unique<RequestSender>(*command, [this](const QByteArray& bytes) {
-        if (!worker_ || waiting_)
-            throw std::runtime_error("the port is not open");
-        worker_->port().putData(
-            std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size())));
-    });
+    requester_ = std::make_unique<RequestSender>(
+        hasCommand ? *command : QByteArray(), [this](const QByteArray& bytes) {
+            if (!worker_ || waiting_)
+                throw std::runtime_error("the port is not open");
+            worker_->port().putData(std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                              std::size_t(bytes.size())));
+        });
     connect(requester_.get(), &RequestSender::sent, this, [this](const QByteArray& bytes) {
         emit logEvent(QStringLiteral("request sent: %1").arg(RequestSender::formatCommand(bytes)), false);
         emit requestSent();
@@ -313,8 +323,10 @@ void Connection::startExtras() {
     connect(requester_.get(), &RequestSender::failed, this, [this](const QString& why) {
         emit logEvent(QStringLiteral("The request could not be sent: %1").arg(why), true);
     });
+    connect(requester_.get(), &RequestSender::serverMessage, this,
+            [this](const QString& message, bool important) { emit logEvent(message, important); });
     const QString every = config_.getRequestEverySeconds();
-    if (!every.isEmpty()) {
+    if (hasCommand && !every.isEmpty()) {
         requester_->setInterval(every.toInt());
         emit logEvent(QStringLiteral("a request every %1 s").arg(every), false);
     }
@@ -322,7 +334,7 @@ void Connection::startExtras() {
     if (options_.requestServer && !requester_->listen(&why))
         emit logEvent(QStringLiteral("vornal-cli request does not reach this connection: %1").arg(why),
                       false);
-    if (options_.hotkey && !config_.getRequestHotkey().isEmpty())
+    if (hasCommand && options_.hotkey && !config_.getRequestHotkey().isEmpty())
         grabHotkey();
 }
 
@@ -367,7 +379,7 @@ bool Connection::canRequest() const {
 }
 
 bool Connection::request() {
-    if (!requester_) {
+    if (!requester_ || requester_->command().isEmpty()) {
         emit logEvent(active_ ? QStringLiteral("No request command is set for this instrument: enter one on "
                                                "the Processing tab (vornal-cli set requestCommand=...).")
                               : QStringLiteral("Not connected: press Start first."),

@@ -2,19 +2,95 @@
 
 #include "vornal/worker/DataLine.h"
 
+#include <QDir>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 
+#include <cerrno>
+#include <cstring>
 #include <exception>
+#include <memory>
+#include <optional>
+
+#ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+#endif
 
 namespace vornal::worker {
+
+namespace {
+
+#ifdef Q_OS_UNIX
+// The user at the other end of a local socket, as the system tells it.
+std::optional<uid_t> peerUid(qintptr fd) {
+#if defined(SO_PEERCRED)
+    struct ucred cred {};
+    socklen_t length = sizeof cred;
+    if (::getsockopt(int(fd), SOL_SOCKET, SO_PEERCRED, &cred, &length) != 0)
+        return std::nullopt;
+    return cred.uid;
+#else
+    uid_t uid = 0;
+    gid_t gid = 0;
+    if (::getpeereid(int(fd), &uid, &gid) != 0)
+        return std::nullopt;
+    return uid;
+#endif
+}
+
+// True when `dir` is a folder (not a link) of this user that nobody else may enter; else `why` says.
+bool privateFolder(const QString& dir, QString* why) {
+    struct stat st {};
+    if (::lstat(QFile::encodeName(dir).constData(), &st) != 0) {
+        *why = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode))
+        *why = QStringLiteral("is not a folder");
+    else if (st.st_uid != ::getuid())
+        *why = QStringLiteral("belongs to another user");
+    else if (st.st_mode & 077)
+        *why = QStringLiteral("is open to other users");
+    else
+        return true;
+    return false;
+}
+#endif
+
+// True when the socket's other end is this user (always where the system cannot tell).
+bool sameUser(const QLocalSocket& socket, QString* who = nullptr) {
+#ifdef Q_OS_UNIX
+    const auto uid = peerUid(socket.socketDescriptor());
+    if (uid && *uid == ::getuid())
+        return true;
+    if (who)
+        *who = uid ? QStringLiteral("user id %1").arg(*uid) : QStringLiteral("an unknown user");
+    return false;
+#else
+    // Windows: the pipe is open only to this user (its access list, QLocalServer::UserAccessOption).
+    Q_UNUSED(socket);
+    Q_UNUSED(who);
+    return true;
+#endif
+}
+
+} // namespace
 
 RequestSender::RequestSender(QByteArray command, Write write, QObject* parent)
     : QObject(parent), command_(std::move(command)), write_(std::move(write)) {
     connect(&timer_, &QTimer::timeout, this, &RequestSender::request);
+    connect(&watch_, &QTimer::timeout, this, &RequestSender::checkServer);
 }
 
-RequestSender::~RequestSender() = default;
+RequestSender::~RequestSender() {
+    // The clients go with the server, while the count they keep still exists.
+    watch_.stop();
+    server_.reset();
+}
 
 QString RequestSender::formatCommand(const QByteArray& bytes) {
     return DataLine::transformControlChars(QString::fromLatin1(bytes));
@@ -29,6 +105,11 @@ void RequestSender::setInterval(int seconds) {
 }
 
 bool RequestSender::request() {
+    if (command_.isEmpty()) {
+        emit failed(QStringLiteral("this connection has no request command: set one on the Processing tab "
+                                   "(vornal-cli set requestCommand=...)"));
+        return false;
+    }
     try {
         write_(command_);
     } catch (const std::exception& e) {
@@ -40,68 +121,215 @@ bool RequestSender::request() {
     return true;
 }
 
-QString RequestSender::serverName() {
+QString RequestSender::serverName(QString* error) {
     const QString chosen = qEnvironmentVariable("VORNAL_REQUEST_SOCKET");
     if (!chosen.isEmpty())
         return chosen;
-    return QStringLiteral("vornal-request-") + qEnvironmentVariable("USER", qEnvironmentVariable("USERNAME"));
+    static const QString socket = QStringLiteral("vornal-request");
+#ifdef Q_OS_UNIX
+    QString why;
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && privateFolder(runtime, &why))
+        return runtime + u'/' + socket;
+    // No private runtime folder: one of our own in the temporary folder, for this user only.
+    const QString own = QDir::tempPath() + QStringLiteral("/vornal-") + QString::number(::getuid());
+    if (::mkdir(QFile::encodeName(own).constData(), 0700) != 0 && errno != EEXIST) {
+        why = QString::fromLocal8Bit(std::strerror(errno));
+    } else if (privateFolder(own, &why)) {
+        return own + u'/' + socket;
+    }
+    if (error)
+        *error = QStringLiteral("no private folder for the request socket: %1 %2 (set XDG_RUNTIME_DIR to a "
+                                "folder only you can enter, or remove %1)")
+                     .arg(own, why);
+    return QString();
+#else
+    Q_UNUSED(error);
+    // A named pipe: one name per user, open to that user only (QLocalServer::UserAccessOption).
+    QString user = qEnvironmentVariable("USERNAME", qEnvironmentVariable("USER"));
+    user.replace(u'\\', u'_').replace(u'/', u'_');
+    return socket + u'-' + user;
+#endif
 }
 
 bool RequestSender::listen(QString* error) {
+    wanted_ = true;
+    watch_.start(1000);
+    return openServer(error);
+}
+
+bool RequestSender::listening() const {
+    return server_ && server_->isListening();
+}
+
+bool RequestSender::openServer(QString* error) {
+    server_.reset();
+    serverName_ = serverName(error);
+    if (serverName_.isEmpty())
+        return false;
     // A live listener answers and is kept; a name left behind by a connection that crashed is taken over.
     {
         QLocalSocket probe;
-        probe.connectToServer(serverName());
+        probe.connectToServer(serverName_);
         if (probe.waitForConnected(500)) {
-            *error = QStringLiteral("another Vornal connection takes the requests of vornal-cli request");
+            QString who;
+            if (!sameUser(probe, &who))
+                *error =
+                    QStringLiteral("the request socket %1 is held by %2; vornal-cli request cannot reach "
+                                   "this connection")
+                        .arg(QDir::toNativeSeparators(serverName_), who);
+            else
+                *error = QStringLiteral("another Vornal connection takes the requests of vornal-cli request; "
+                                        "this one takes them over when that one ends");
             return false;
         }
     }
-    QLocalServer::removeServer(serverName());
+    QLocalServer::removeServer(serverName_);
     server_ = std::make_unique<QLocalServer>();
     server_->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!server_->listen(serverName())) {
-        *error = server_->errorString();
+    if (!server_->listen(serverName_)) {
+        *error = QStringLiteral("cannot listen on %1: %2")
+                     .arg(QDir::toNativeSeparators(serverName_), server_->errorString());
         server_.reset();
         return false;
     }
     connect(server_.get(), &QLocalServer::newConnection, this, [this] {
-        while (QLocalSocket* socket = server_->nextPendingConnection()) {
-            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-            connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-                if (!socket->canReadLine())
-                    return;
-                const QByteArray line = socket->readLine(64).trimmed();
-                if (line != "request") {
-                    socket->write("error: unknown command\n");
-                } else {
-                    QString reason;
-                    const auto keep = connect(this, &RequestSender::failed, socket,
-                                              [&reason](const QString& r) { reason = r; });
-                    const bool ok = request();
-                    disconnect(keep);
-                    socket->write(ok ? QByteArray("ok\n") : "error: " + reason.toUtf8() + '\n');
-                }
-                socket->flush();
-                socket->disconnectFromServer();
-            });
-        }
+        while (QLocalSocket* socket = server_->nextPendingConnection())
+            serve(socket);
     });
     return true;
 }
 
+// Once a second while listening is wanted: a listener that failed (the server closes itself when it
+// cannot accept, e.g. with no descriptors left) is reported and opened again; a name that another
+// connection held is taken over once that connection has ended.
+void RequestSender::checkServer() {
+    if (!wanted_ || listening())
+        return;
+    const bool failedHere = server_ != nullptr;
+    if (failedHere) {
+        emit serverMessage(QStringLiteral("The request socket %1 failed (%2); it is opened again as soon as "
+                                          "it can be.")
+                               .arg(QDir::toNativeSeparators(serverName_), server_->errorString()),
+                           true);
+        server_.reset();
+        broken_ = true;
+    }
+    QString why;
+    if (!openServer(&why))
+        return;
+    emit serverMessage(broken_
+                           ? QStringLiteral("The request socket is open again: vornal-cli request reaches "
+                                            "this connection.")
+                           : QStringLiteral("The connection that took the requests has ended: vornal-cli "
+                                            "request now reaches this one."),
+                       false);
+    broken_ = false;
+}
+
+void RequestSender::serve(QLocalSocket* socket) {
+    connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    // Only this user's own clients; a full house turns new clients away at once.
+    if (!sameUser(*socket)) {
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
+    if (clients_ >= MAX_CLIENTS) {
+        socket->write("error: too many clients at once, try again\n");
+        socket->flush();
+        socket->disconnectFromServer();
+        return;
+    }
+    ++clients_;
+    connect(socket, &QObject::destroyed, this, [this] { --clients_; });
+    // A client that keeps the line open without a whole line, or sends too much, is dropped.
+    auto* idle = new QTimer(socket);
+    idle->setSingleShot(true);
+    connect(idle, &QTimer::timeout, socket, [socket] {
+        socket->abort();
+        socket->deleteLater();
+    });
+    idle->start(CLIENT_IDLE_MS);
+    socket->setReadBufferSize(MAX_LINE + 1);
+    struct State {
+        QByteArray received;
+        bool answered = false; // one line per client
+    };
+    auto state = std::make_shared<State>();
+    connect(socket, &QLocalSocket::readyRead, this, [this, socket, state] {
+        if (state->answered)
+            return;
+        state->received += socket->read(MAX_LINE + 1 - state->received.size());
+        const Received what = judge(state->received);
+        if (what == Received::More)
+            return;
+        if (what == Received::TooLong) {
+            socket->abort();
+            socket->deleteLater();
+            return;
+        }
+        state->answered = true;
+        if (what == Received::Unknown) {
+            socket->write("error: unknown command\n");
+        } else {
+            QString reason;
+            const auto keep =
+                connect(this, &RequestSender::failed, socket, [&reason](const QString& r) { reason = r; });
+            const bool ok = request();
+            disconnect(keep);
+            socket->write(ok ? QByteArray("ok\n") : "error: " + reason.toUtf8() + '\n');
+        }
+        socket->flush();
+        socket->disconnectFromServer();
+    });
+}
+
+RequestSender::Received RequestSender::judge(const QByteArray& received) {
+    const qsizetype end = received.indexOf('\n');
+    if (end < 0)
+        return received.size() > MAX_LINE ? Received::TooLong : Received::More;
+    if (end > MAX_LINE)
+        return Received::TooLong;
+    return received.left(end).trimmed() == "request" ? Received::Request : Received::Unknown;
+}
+
 QString RequestSender::requestFromRunning(int timeoutMs) {
+    QString error;
+    const QString name = serverName(&error);
+    if (name.isEmpty())
+        return error;
+    const QString shown = QDir::toNativeSeparators(name);
     QLocalSocket socket;
-    socket.connectToServer(serverName());
-    if (!socket.waitForConnected(timeoutMs))
-        return QStringLiteral("no Vornal connection is running (start one with vornal-cli run or in the "
-                              "window, and connect)");
+    socket.connectToServer(name);
+    if (!socket.waitForConnected(timeoutMs)) {
+        switch (socket.error()) {
+        case QLocalSocket::ServerNotFoundError:
+            return QStringLiteral("no Vornal connection is running (start one with vornal-cli run or in the "
+                                  "window, and connect)");
+        case QLocalSocket::ConnectionRefusedError:
+            return QStringLiteral("no Vornal connection takes requests: the one that did has ended and left "
+                                  "%1 behind (start one with vornal-cli run or in the window, and connect)")
+                .arg(shown);
+        case QLocalSocket::SocketAccessError:
+            return QStringLiteral("cannot reach the Vornal connection at %1: permission denied (%2)")
+                .arg(shown, socket.errorString());
+        default:
+            return QStringLiteral("cannot reach the Vornal connection at %1: %2")
+                .arg(shown, socket.errorString());
+        }
+    }
+    QString who;
+    if (!sameUser(socket, &who))
+        return QStringLiteral("the request socket %1 is held by %2, not by a Vornal connection of yours; "
+                              "nothing was sent")
+            .arg(shown, who);
     socket.write("request\n");
     socket.flush();
     while (!socket.canReadLine())
         if (!socket.waitForReadyRead(timeoutMs))
             return QStringLiteral("the running connection did not answer");
-    const QByteArray answer = socket.readLine().trimmed();
+    const QByteArray answer = socket.readLine(MAX_LINE + 1).trimmed();
     if (answer == "ok")
         return QString();
     return QString::fromUtf8(answer.startsWith("error: ") ? answer.mid(7) : answer);
