@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <thread>
@@ -345,6 +346,8 @@ TEST(DataLog, AFullDiskLeavesWholeRowsAndWritingResumesWithAMarker) {
     EXPECT_TRUE(message.contains(QStringLiteral("No space left on device"))) << message.toStdString();
     const std::size_t rows = checkWholeRows(path);
     EXPECT_EQ(rows, std::size_t(written - 1));
+    std::printf("64 KiB tmpfs with 16 KiB taken: %zu whole rows, %lld bytes, then: %s\n", rows,
+                qlonglong(QFileInfo(path).size()), qPrintable(message));
     // More rows while the disk is full: quiet. Then room again.
     for (int i = 0; i < 10; ++i)
         EXPECT_EQ(log.append(row("ST,+9 kg", "9", "typed")), QString());

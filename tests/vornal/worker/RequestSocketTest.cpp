@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <future>
 
@@ -293,6 +294,7 @@ TEST(RequestSocket, ClientsAreBoundedTimedOutAndLimitedToALine) {
         },
         3000);
     EXPECT_TRUE(cut) << "a client sent " << flooded << " bytes without a line break and was kept";
+    std::printf("a client without a line break was dropped after it had sent %ld bytes\n", flooded);
     EXPECT_LT(flooded, 4L * 1024 * 1024);
     close(flood);
     int closedCount = 0;
