@@ -6,6 +6,8 @@
 #include "support/WaitFor.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -19,6 +21,14 @@ using Hotkey = vornal::config::ConfigHelper::RequestHotkey;
 using Every = vornal::config::ConfigHelper::RequestEverySeconds;
 
 namespace {
+
+// A socket of this program's own: connections of other tests running at the same time listen on the
+// user's default one.
+const QTemporaryDir socketDir;
+[[maybe_unused]] const bool privateSocket = [] {
+    qputenv("VORNAL_REQUEST_SOCKET", QFile::encodeName(socketDir.filePath(QStringLiteral("request.socket"))));
+    return true;
+}();
 
 TEST(RequestCommand, NotationOfControlCharacters) {
     EXPECT_EQ(Command::toBytes("S<13><10>"), QByteArray("S\r\n"));
