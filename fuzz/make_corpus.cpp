@@ -8,6 +8,8 @@
 #include "vornal/prefs/PreferencesXml.h"
 #include "vornal/util/Properties.h"
 
+#include "SimScript.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
@@ -101,6 +103,59 @@ int main(int argc, char** argv) {
             put("fuzz_pipeline", QStringLiteral("regex-%1-%2").arg(i).arg(ordinal),
                 header + '\1' + char(expression.size()) + expression + regexLines);
         }
+    }
+    // The later targets, after the first ones so that those keep their names.
+    int rowSeeds = 0;
+    for (const H::Instrument& preset : H::Instrument::values()) {
+        const QString name = preset.name().toLower();
+        const char terminator = char(preset.getDefaultConfig().getInputTerminator());
+        // A data-log row per sample line: port, instrument, line, value, result.
+        for (const auto& sample : preset.getTestStrings()) {
+            if (sample.line.isEmpty())
+                continue;
+            const QString row =
+                QStringList{QStringLiteral("COM1"), preset.name(), sample.line + QChar(terminator),
+                            sample.expected, QStringLiteral("typed")}
+                    .join(QChar(0x1F));
+            put("fuzz_datalog_row", name + u'-' + QString::number(rowSeeds++), row.toUtf8());
+        }
+        // The stability rules: every option with the preset's own sample lines, then a few of our own.
+        if (preset.hasStabilityRule()) {
+            for (const char options : {1, 2, 3}) {
+                QByteArray input;
+                input += char(preset.ordinal());
+                input += options;
+                input += char(2); // difference "0.01"
+                for (int i = 0; i < 24; ++i)
+                    input += char(i % 7);
+                input += char(250);
+                input += "\x05+0.00";
+                put("fuzz_stability", name + QStringLiteral("-%1").arg(int(options)), input);
+            }
+        }
+    }
+
+    // The request socket: the one command, blanks, other lines, long lines, in chunks of various sizes.
+    const QByteArray requests[] = {"request\n",
+                                   " request \r\n",
+                                   "requests\n",
+                                   "REQUEST\n",
+                                   "\n",
+                                   "request",
+                                   "request\nrequest\n",
+                                   QByteArray(300, 'r') + '\n',
+                                   QByteArray("\0request\n", 9)};
+    for (size_t i = 0; i < std::size(requests); ++i)
+        for (const char chunk : {0, 3, 63})
+            put("fuzz_request_protocol", QStringLiteral("request-%1-%2").arg(i).arg(int(chunk)),
+                QByteArray(1, chunk) + requests[i]);
+    // The simulator: its built-in instruments and the shipped scripts (read from the source tree).
+    put("fuzz_sim_script", QStringLiteral("builtin.vsim"), QByteArray(vazsim::builtinScriptText()));
+    const QString simDir = QStringLiteral(VORNAL_SOURCE_DIR "/resources/sim");
+    for (const QString& file : QDir(simDir).entryList({QStringLiteral("*.vsim")}, QDir::Files)) {
+        QFile f(simDir + u'/' + file);
+        if (f.open(QIODevice::ReadOnly))
+            put("fuzz_sim_script", file, f.readAll());
     }
     std::printf("%d seed files in %s\n", written, qPrintable(outDir));
     return 0;
