@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -13,8 +14,11 @@
 #include <chrono>
 
 #ifdef Q_OS_UNIX
+#include <pty.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -85,6 +89,36 @@ TEST_F(NotAFile, AFifoIsRefusedAtOnceAndStaysAFifo) {
                   "a FIFO as data log");
     expectRefused({"--store", path("prefs.txt"), "set", "dataLogFile=" + fifo}, fifo, "a FIFO as data log");
     EXPECT_EQ(typeOf(fifo), mode_t(S_IFIFO));
+}
+
+// A second reader of the port (a "cat" left running) takes bytes meant for Vornal: the run warns.
+TEST_F(NotAFile, APortThatAnotherProgramHoldsOpenIsWarnedAbout) {
+    int master = -1, slave = -1;
+    char name[256] = {};
+    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    const pid_t holder = fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        pause(); // keeps the port it inherited open
+        _exit(0);
+    }
+    close(slave);
+    QProcess run;
+    vornal::test::startCli(
+        run, {"--store", path("prefs.txt"), "run", "--print", "--port", QString::fromLocal8Bit(name)});
+    QByteArray err;
+    for (int i = 0; i < 100 && !err.contains("Another program"); ++i) {
+        run.waitForReadyRead(100);
+        err += run.readAllStandardError();
+    }
+    run.kill();
+    run.waitForFinished();
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
+    close(master);
+    EXPECT_TRUE(err.contains("Another program has the port " + QByteArray(name) +
+                             " open as well: " + QByteArray::number(holder)))
+        << err.toStdString();
 }
 
 TEST_F(NotAFile, ALinkToARegularFileIsFollowed) {
