@@ -204,27 +204,32 @@ bool RequestSender::openServer(QString* error) {
 // cannot accept, e.g. with no descriptors left) is reported and opened again; a name that another
 // connection held is taken over once that connection has ended.
 void RequestSender::checkServer() {
-    if (!wanted_ || listening())
+    if (!wanted_)
         return;
-    const bool failedHere = server_ != nullptr;
-    if (failedHere) {
-        emit serverMessage(QStringLiteral("The request socket %1 failed (%2); it is opened again as soon as "
-                                          "it can be.")
-                               .arg(QDir::toNativeSeparators(serverName_), server_->errorString()),
-                           true);
+    if (listening()) {
+        // Said once the listener has stayed open a whole interval, so that a listener that keeps failing
+        // (descriptors still short) gives two messages, not two a second.
+        if (broken_)
+            emit serverMessage(QStringLiteral("The request socket is open again: vornal-cli request reaches "
+                                              "this connection."),
+                               false);
+        broken_ = false;
+        return;
+    }
+    if (server_) {
+        if (!broken_)
+            emit serverMessage(QStringLiteral("The request socket %1 failed (%2); it is opened again as soon "
+                                              "as it can be.")
+                                   .arg(QDir::toNativeSeparators(serverName_), server_->errorString()),
+                               true);
         server_.reset();
         broken_ = true;
     }
     QString why;
-    if (!openServer(&why))
-        return;
-    emit serverMessage(broken_
-                           ? QStringLiteral("The request socket is open again: vornal-cli request reaches "
-                                            "this connection.")
-                           : QStringLiteral("The connection that took the requests has ended: vornal-cli "
-                                            "request now reaches this one."),
-                       false);
-    broken_ = false;
+    if (openServer(&why) && !broken_)
+        emit serverMessage(QStringLiteral("The connection that took the requests has ended: vornal-cli "
+                                          "request now reaches this one."),
+                           false);
 }
 
 void RequestSender::serve(QLocalSocket* socket) {

@@ -403,7 +403,11 @@ TEST(RequestSocket, AListenerOutOfDescriptorsIsReportedAndOpenedAgain) {
         if (!answer.startsWith("ok"))
             usleep(100000);
     }
-    collect();
+    // The listener says it is back once it has stayed open a whole second.
+    for (int i = 0; i < 300 && !messages.contains("open again"); ++i) {
+        collect();
+        usleep(10000);
+    }
     [[maybe_unused]] const auto n = write(control[1], "q", 1);
     int status = 0;
     waitpid(child, &status, 0);
@@ -411,6 +415,8 @@ TEST(RequestSocket, AListenerOutOfDescriptorsIsReportedAndOpenedAgain) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_TRUE(messages.contains("failed"))
         << "the listener's failure was not reported: " << messages.toStdString();
+    EXPECT_EQ(messages.count("failed"), 1) << "reported once: " << messages.toStdString();
+    EXPECT_TRUE(messages.contains("open again")) << messages.toStdString();
     EXPECT_TRUE(answer.startsWith("ok")) << "no answer after the clients left: " << answer.toStdString()
                                          << "; messages: " << messages.toStdString();
 }
