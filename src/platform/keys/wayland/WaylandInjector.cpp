@@ -208,8 +208,10 @@ struct WaylandInjector::Impl {
                                     press ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
     }
 
-    // Presses the keys of one of our codes: modifier keys (already placed) first, then the key with the
-    // modifiers of its level on top of those held. Confirmed by the compositor before it returns.
+    // Types one of our codes: modifier keys (already placed) go down and stay down until take(); the
+    // key itself, with the modifiers of its level on top of those held, is pressed and released at
+    // once, so that no receiver's auto-repeat ever sees it held, however long the pause after it.
+    // Confirmed by the compositor before it returns.
     void put(int code, const std::vector<TypingKeymap::Place>& modifierKeys,
              const std::vector<std::uint32_t>& masks, TypingKeymap::Place key) {
         std::vector<Down>& d = down[code]; // noted first: a failed press is still released
@@ -219,12 +221,14 @@ struct WaylandInjector::Impl {
             baseMods |= masks[i];
             sendMods(baseMods);
         }
-        d.push_back({key.key, 0});
         sendMods(baseMods | key.mods);
         sendKey(key.key, true);
+        sendKey(key.key, false);
+        sendMods(baseMods);
         confirm();
     }
 
+    // Releases what put() left down for `code` (its modifier keys).
     void take(int code) {
         auto it = down.find(code);
         if (it == down.end())
