@@ -44,6 +44,7 @@ struct WaylandInjector::Impl {
 
     xkb_context* context = nullptr;
     TypingKeymap keymap;
+    bool keymapStale = false;   // changed since the compositor last confirmed it
     std::uint32_t baseMods = 0; // modifier keys held down by chords that mean a key
     std::uint32_t sentMods = 0; // depressed modifiers the compositor has last
 
@@ -181,12 +182,15 @@ struct WaylandInjector::Impl {
                                        static_cast<std::uint32_t>(size));
         ::close(fd);
         confirm();
+        keymapStale = false;
     }
 
     // Where `ks` is, adding it to the keymap (and handing that over) when it is not there yet.
     TypingKeymap::Place placeOf(xkb_keysym_t ks) {
         if (ks == XKB_KEY_NoSymbol)
             throw std::runtime_error("no keysym for this key");
+        if (keymapStale)
+            upload();
         if (const auto p = keymap.find(ks))
             return *p;
         if (!down.empty())
@@ -321,6 +325,27 @@ bool WaylandInjector::isAvailable() const {
         return false;
     pollfd p{wl_display_get_fd(impl_->display), POLLIN, 0};
     return !(::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR)));
+}
+
+std::string WaylandInjector::cannotType(const std::u32string& text) {
+    std::lock_guard lock(mutex_);
+    if (!impl_->down.empty())
+        return {};
+    bool grown = false;
+    for (const char32_t ch : text) {
+        const xkb_keysym_t ks = xkb_utf32_to_keysym(ch);
+        if (ks != XKB_KEY_NoSymbol && ch >= 0x20 && !impl_->keymap.find(ks)) {
+            impl_->keymap.add(ks);
+            impl_->keymapStale = grown = true;
+        }
+    }
+    try {
+        if (grown)
+            impl_->upload();
+    } catch (const std::exception&) {
+        // A compositor that is gone is reported by the value's first key, as any other loss.
+    }
+    return {};
 }
 
 void WaylandInjector::flush() {

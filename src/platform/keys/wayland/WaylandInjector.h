@@ -6,7 +6,8 @@
 // mean themselves on their own codes, so that receivers that look at the physical key (Chromium,
 // Electron) read the same character as those that look at the keysym (GTK, Qt). The keymap is handed
 // over once, before the first key; only a character beyond it (rarer than Latin-1, Latin Extended-A and
-// the euro sign) makes it grow, and the grown keymap is confirmed by the compositor before its key.
+// the euro sign) makes it grow, before the value that needs it (cannotType), and the grown keymap is
+// confirmed by the compositor before the value's first key.
 // Levels are chosen with modifier state sent alongside the key; modifier keys are pressed only for
 // chords that mean a key (Ctrl+...).
 //
@@ -36,6 +37,9 @@ public:
     std::string name() const override;
     // False once the compositor has closed the connection (checked without waiting).
     bool isAvailable() const override;
+    // Before a value: every character of it that the keymap lacks is added now, and the keymap handed
+    // over and confirmed, so that the keymap does not change while the value is typed. Refuses nothing.
+    std::string cannotType(const std::u32string& text) override;
 
     // How long a key event may wait for the compositor's answer before it counts as gone.
     static constexpr int ANSWER_TIMEOUT_MS = 5000;
