@@ -214,3 +214,49 @@ TEST(ChromiumTyping, LongDelayTypesNoRepeatedCharacters) {
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(chromium.fieldOnce(QStringLiteral("aB")).toStdString(), "aB");
 }
+
+TEST(ChromiumTyping, CompositorKilledMidValueIsReportedExactlyAndEndsTheRun) {
+    if (chromiumPath().isEmpty())
+        GTEST_SKIP() << "Chromium is not installed (scripts/deps.sh test)";
+    Sway sway;
+    if (!sway.skipReason().empty())
+        GTEST_SKIP() << sway.skipReason();
+    Chromium chromium(sway);
+    ASSERT_TRUE(chromium.ready()) << "Chromium did not load the page:\n" << chromium.log().toStdString();
+
+    // A long value typed slowly, one more waiting behind it; the compositor dies in the middle.
+    const QString value = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789");
+    QProcess run;
+    vornal::test::startCli(run,
+                           {"--store", sway.filePath("prefs.txt"), "--simulate",
+                            scriptFor(sway, {value, QStringLiteral("second")}, "killed.vsim"), "run",
+                            "--port", "SIM1", "--preset", "BARCODE_ALPHA_COMPLETE", "--set",
+                            "customRegEx=(.*)\\r", "--set", "outputTerminator=ENTER", "--set", "delay=60",
+                            "--set", "keyBackend=wayland"},
+                           cliEnv(sway));
+    ASSERT_TRUE(vornal::test::waitUntil([&] { return chromium.field().size() >= 6; }, 30000))
+        << chromium.log().toStdString();
+    sway.kill();
+
+    // The run ends by itself, promptly, with a failure status (a service manager restarts it).
+    QElapsedTimer t;
+    t.start();
+    ASSERT_TRUE(run.waitForFinished(15000)) << "vornal-cli run went on after the compositor was gone";
+    EXPECT_LT(t.elapsed(), 10000);
+    const QString err = QString::fromUtf8(run.readAllStandardError());
+    EXPECT_EQ(run.exitStatus(), QProcess::NormalExit);
+    EXPECT_NE(run.exitCode(), 0) << err.toStdString();
+
+    // What the form got is exactly what the report calls typed; the rest and the value behind it are
+    // named as not typed.
+    const QString got = chromium.field();
+    ASSERT_GE(got.size(), 6);
+    ASSERT_LT(got.size(), value.size()) << "the value was typed whole before the compositor went";
+    EXPECT_TRUE(value.startsWith(got)) << got.toStdString();
+    EXPECT_TRUE(err.contains(QStringLiteral("typed '%1', not typed '%2'").arg(got, value.mid(got.size()))))
+        << "form got '" << got.toStdString() << "'; vornal-cli said:\n"
+        << err.toStdString();
+    EXPECT_TRUE(err.contains(QStringLiteral("compositor wayland-1"))) << err.toStdString();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("[Nn]ot typed[^\\n]*: second")).match(err).hasMatch())
+        << err.toStdString();
+}
