@@ -260,3 +260,40 @@ TEST(ChromiumTyping, CompositorKilledMidValueIsReportedExactlyAndEndsTheRun) {
     EXPECT_TRUE(QRegularExpression(QStringLiteral("[Nn]ot typed[^\\n]*: second")).match(err).hasMatch())
         << err.toStdString();
 }
+
+TEST(ChromiumTyping, CompositorThatStopsAnsweringIsGivenUp) {
+    if (chromiumPath().isEmpty())
+        GTEST_SKIP() << "Chromium is not installed (scripts/deps.sh test)";
+    Sway sway;
+    if (!sway.skipReason().empty())
+        GTEST_SKIP() << sway.skipReason();
+    Chromium chromium(sway);
+    ASSERT_TRUE(chromium.ready()) << "Chromium did not load the page:\n" << chromium.log().toStdString();
+
+    // The compositor stops (as a hung one would) in the middle of a value: typing gives up after the
+    // time limit instead of waiting for ever, and says how far it got.
+    const QString value = QStringLiteral("abcdefghijklmnopqrstuvwxyz0123456789");
+    QProcess type;
+    vornal::test::startCli(type,
+                           {"--store", sway.filePath("prefs.txt"), "type", "--layout", "QUERTY", "--delay",
+                            "100", "--backend", "wayland", "--", value},
+                           cliEnv(sway));
+    ASSERT_TRUE(vornal::test::waitUntil([&] { return chromium.field().size() >= 4; }, 30000))
+        << chromium.log().toStdString();
+    sway.pause(true);
+    QElapsedTimer t;
+    t.start();
+    const bool ended = type.waitForFinished(20000);
+    const qint64 took = t.elapsed();
+    sway.pause(false);
+    ASSERT_TRUE(ended) << "vornal-cli type waited for ever on a compositor that does not answer";
+    EXPECT_LT(took, 12000);
+    const QString err = QString::fromUtf8(type.readAllStandardError());
+    EXPECT_EQ(type.exitCode(), 1) << err.toStdString();
+    EXPECT_TRUE(err.contains(QStringLiteral("did not answer within 5 s"))) << err.toStdString();
+    const QString got = chromium.fieldOnce(chromium.field());
+    ASSERT_TRUE(value.startsWith(got)) << got.toStdString();
+    EXPECT_TRUE(err.contains(QStringLiteral("typed '%1', not typed '%2'").arg(got, value.mid(got.size()))))
+        << "form got '" << got.toStdString() << "'; vornal-cli said:\n"
+        << err.toStdString();
+}

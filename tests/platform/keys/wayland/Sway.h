@@ -116,6 +116,11 @@ public:
     }
     // Kills the compositor at once, as a crash would.
     void kill() { stop(*sway_); }
+    // Stops the compositor (SIGSTOP, as a hung one) or lets it go on.
+    void pause(bool paused) {
+        if (sway_ && sway_->processId() > 0)
+            ::kill(static_cast<pid_t>(sway_->processId()), paused ? SIGSTOP : SIGCONT);
+    }
 
     // Ends `p` and everything it started.
     static void stop(QProcess& p) {
