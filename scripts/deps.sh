@@ -19,7 +19,7 @@ if [[ "${1:-}" == "test" ]]; then
   packages+=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth x11-xkb-utils x11-utils
-    sway qt6-wayland wtype dbus dbus-x11
+    sway qt6-wayland wtype dbus dbus-x11 chromium
     socat openssl
     g++-mingw-w64-x86-64
     clang-format clang libclang-rt-14-dev

@@ -1,33 +1,28 @@
 #include "WaylandInjector.h"
 
 #include "../Keysyms.h"
+#include "TypingKeymap.h"
 
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 
 #include <wayland-client.h>
 #include <xkbcommon/xkbcommon.h>
 
+#include <poll.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace vornal::platform {
 
 namespace {
-
-// Keys of the keymap: evdev key n is XKB keycode n + 8. Key 0 does not exist.
-constexpr int kFirstKey = 1;
-constexpr int kLastKey = 247; // XKB keycode 255
-
-xkb_keysym_t fixedKeysym(int code) {
-    return keysymOfKey(code);
-}
 
 std::uint32_t nowMs() {
     using namespace std::chrono;
@@ -44,17 +39,21 @@ struct WaylandInjector::Impl {
     zwp_virtual_keyboard_manager_v1* manager = nullptr;
     zwp_virtual_keyboard_v1* keyboard = nullptr;
     std::string displayName;
+    std::string lost; // why the compositor can no longer be reached; empty while it can
+    std::uint32_t seatCapabilities = 0;
 
     xkb_context* context = nullptr;
-    // keys[i]: the keysym on evdev key i + kFirstKey. The fixed keys and printable ASCII come first and
-    // stay; characters added later (`firstExtra` on) give way, oldest first, when the keymap is full.
-    std::vector<xkb_keysym_t> keys;
-    std::size_t firstExtra = 0;
-    std::uint32_t shiftMask = 0, controlMask = 0, altMask = 0;
-    std::uint32_t mods = 0; // depressed modifiers sent last
+    TypingKeymap keymap;
+    bool keymapStale = false;   // changed since the compositor last confirmed it
+    std::uint32_t baseMods = 0; // modifier keys held down by chords that mean a key
+    std::uint32_t sentMods = 0; // depressed modifiers the compositor has last
 
-    // What one of our key codes put down, released in reverse.
-    std::map<int, std::vector<std::uint32_t>> down;
+    // What one of our key codes put down: the evdev keys in press order and the modifiers each added.
+    struct Down {
+        std::uint32_t key;
+        std::uint32_t modifierMask; // the key is a modifier key: its mask
+    };
+    std::map<int, std::vector<Down>> down;
 
     ~Impl() {
         if (keyboard)
@@ -66,7 +65,8 @@ struct WaylandInjector::Impl {
         if (registry)
             wl_registry_destroy(registry);
         if (display) {
-            wl_display_roundtrip(display);
+            if (lost.empty())
+                wl_display_roundtrip(display);
             wl_display_disconnect(display);
         }
         if (context)
@@ -76,63 +76,91 @@ struct WaylandInjector::Impl {
     static void global(void* data, wl_registry* registry, std::uint32_t id, const char* interface,
                        std::uint32_t) {
         auto* self = static_cast<Impl*>(data);
-        if (std::strcmp(interface, wl_seat_interface.name) == 0 && !self->seat)
+        if (std::strcmp(interface, wl_seat_interface.name) == 0 && !self->seat) {
             self->seat = static_cast<wl_seat*>(wl_registry_bind(registry, id, &wl_seat_interface, 1));
-        else if (std::strcmp(interface, zwp_virtual_keyboard_manager_v1_interface.name) == 0 &&
-                 !self->manager)
+            static const wl_seat_listener seatListener{[](void* data, wl_seat*, std::uint32_t caps) {
+                                                           static_cast<Impl*>(data)->seatCapabilities = caps;
+                                                       },
+                                                       nullptr};
+            wl_seat_add_listener(self->seat, &seatListener, self);
+        } else if (std::strcmp(interface, zwp_virtual_keyboard_manager_v1_interface.name) == 0 &&
+                   !self->manager)
             self->manager = static_cast<zwp_virtual_keyboard_manager_v1*>(
                 wl_registry_bind(registry, id, &zwp_virtual_keyboard_manager_v1_interface, 1));
     }
     static void globalRemove(void*, wl_registry*, std::uint32_t) {}
 
+    [[noreturn]] void fail(const std::string& why) {
+        if (lost.empty())
+            lost =
+                "the Wayland compositor " + displayName + " " + why + "; keys can no longer be typed there";
+        throw KeyInjectorLost(lost);
+    }
     void checkConnection() {
+        if (!lost.empty())
+            throw KeyInjectorLost(lost);
         if (const int err = wl_display_get_error(display))
-            throw KeyInjectorLost("the Wayland compositor " + displayName + " ended the connection (error " +
-                                  std::to_string(err) + "); keys can no longer be typed there");
+            fail("ended the connection (" + std::string(std::strerror(err)) + ")");
     }
 
-    std::string keymapText() const {
-        std::string s = "xkb_keymap {\nxkb_keycodes \"vornal\" {\n minimum = 8;\n maximum = 255;\n";
-        for (std::size_t i = 0; i < keys.size(); ++i)
-            s += " <K" + std::to_string(i + kFirstKey) + "> = " + std::to_string(i + kFirstKey + 8) + ";\n";
-        s += "};\nxkb_types \"vornal\" { include \"complete\" };\n"
-             "xkb_compatibility \"vornal\" { include \"complete\" };\n"
-             "xkb_symbols \"vornal\" {\n";
-        for (std::size_t i = 0; i < keys.size(); ++i) {
-            char name[64];
-            if (xkb_keysym_get_name(keys[i], name, sizeof name) < 0)
-                std::snprintf(name, sizeof name, "0x%08x", keys[i]);
-            s += " key <K" + std::to_string(i + kFirstKey) + "> { [ " + name + " ] };\n";
+    // Sends what is pending and waits until the compositor has processed it (a round trip with a time
+    // limit, unlike wl_display_roundtrip, which waits for ever on a compositor that hangs).
+    void confirm() {
+        checkConnection();
+        bool done = false;
+        wl_callback* callback = wl_display_sync(display);
+        static const wl_callback_listener listener{
+            [](void* data, wl_callback*, std::uint32_t) { *static_cast<bool*>(data) = true; }};
+        wl_callback_add_listener(callback, &listener, &done);
+        struct Destroy {
+            wl_callback* c;
+            ~Destroy() { wl_callback_destroy(c); }
+        } destroy{callback};
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ANSWER_TIMEOUT_MS);
+        while (!done) {
+            bool sent = wl_display_flush(display) >= 0;
+            if (!sent && errno != EAGAIN)
+                fail("ended the connection (" + std::string(std::strerror(errno)) + ")");
+            if (wl_display_prepare_read(display) != 0) {
+                if (wl_display_dispatch_pending(display) < 0)
+                    checkConnection();
+                continue;
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  deadline - std::chrono::steady_clock::now())
+                                  .count();
+            pollfd p{wl_display_get_fd(display), static_cast<short>(POLLIN | (sent ? 0 : POLLOUT)), 0};
+            const int n = left > 0 ? ::poll(&p, 1, static_cast<int>(left)) : 0;
+            if (n <= 0) {
+                wl_display_cancel_read(display);
+                if (n < 0 && errno == EINTR)
+                    continue;
+                fail("did not answer within " + std::to_string(ANSWER_TIMEOUT_MS / 1000) + " s");
+            }
+            if (!(p.revents & POLLIN)) {
+                wl_display_cancel_read(display);
+                if (p.revents & (POLLHUP | POLLERR))
+                    fail("ended the connection");
+                continue;
+            }
+            if (wl_display_read_events(display) < 0 || wl_display_dispatch_pending(display) < 0) {
+                checkConnection();
+                fail("ended the connection");
+            }
         }
-        auto modmap = [&](const char* mod, xkb_keysym_t ks) {
-            const auto it = std::find(keys.begin(), keys.end(), ks);
-            s += std::string(" modifier_map ") + mod + " { <K" +
-                 std::to_string(static_cast<std::size_t>(it - keys.begin()) + kFirstKey) + "> };\n";
-        };
-        modmap("Shift", XKB_KEY_Shift_L);
-        modmap("Control", XKB_KEY_Control_L);
-        modmap("Mod1", XKB_KEY_Alt_L);
-        s += "};\n};\n";
-        return s;
+        checkConnection();
     }
 
-    // Compiles the keymap with libxkbcommon, uploads the compiled text and waits until the compositor
-    // has it (a round trip), so that the key after it is not read with the old keymap.
+    // Compiles the keymap with libxkbcommon, hands the compiled text to the compositor and waits until
+    // it has it, so that the next key is read with this keymap.
     void upload() {
-        const std::string text = keymapText();
-        xkb_keymap* keymap = xkb_keymap_new_from_string(context, text.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1,
-                                                        XKB_KEYMAP_COMPILE_NO_FLAGS);
-        if (!keymap)
+        const std::string text = keymap.text();
+        xkb_keymap* compiledMap = xkb_keymap_new_from_string(context, text.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1,
+                                                             XKB_KEYMAP_COMPILE_NO_FLAGS);
+        if (!compiledMap)
             throw std::runtime_error("libxkbcommon could not compile the typing keymap");
-        auto mask = [&](const char* name) {
-            const xkb_mod_index_t i = xkb_keymap_mod_get_index(keymap, name);
-            return i == XKB_MOD_INVALID ? 0u : (1u << i);
-        };
-        shiftMask = mask(XKB_MOD_NAME_SHIFT);
-        controlMask = mask(XKB_MOD_NAME_CTRL);
-        altMask = mask(XKB_MOD_NAME_ALT);
-        char* compiled = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
-        xkb_keymap_unref(keymap);
+        char* compiled = xkb_keymap_get_as_string(compiledMap, XKB_KEYMAP_FORMAT_TEXT_V1);
+        xkb_keymap_unref(compiledMap);
         if (!compiled)
             throw std::runtime_error("libxkbcommon could not write the typing keymap");
         const std::size_t size = std::strlen(compiled) + 1;
@@ -145,77 +173,87 @@ struct WaylandInjector::Impl {
         }
         std::free(compiled);
         if (!written) {
+            const std::string why = std::strerror(errno);
             if (fd >= 0)
                 ::close(fd);
-            throw std::runtime_error("cannot hand the typing keymap to the compositor: " +
-                                     std::string(std::strerror(errno)));
+            throw std::runtime_error("cannot hand the typing keymap to the compositor: " + why);
         }
         zwp_virtual_keyboard_v1_keymap(keyboard, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd,
                                        static_cast<std::uint32_t>(size));
         ::close(fd);
-        if (wl_display_roundtrip(display) < 0)
-            checkConnection();
-        checkConnection();
+        confirm();
+        keymapStale = false;
     }
 
-    // The evdev key of `ks`, adding it to the keymap when it has none.
-    std::uint32_t keyOf(xkb_keysym_t ks) {
-        auto it = std::find(keys.begin(), keys.end(), ks);
-        if (it == keys.end()) {
-            if (!down.empty())
-                throw std::runtime_error("a new character cannot be added while keys are held");
-            if (keys.size() >= static_cast<std::size_t>(kLastKey - kFirstKey + 1))
-                keys.erase(keys.begin() + static_cast<std::ptrdiff_t>(firstExtra));
-            keys.push_back(ks);
+    // Where `ks` is, adding it to the keymap (and handing that over) when it is not there yet.
+    TypingKeymap::Place placeOf(xkb_keysym_t ks) {
+        if (ks == XKB_KEY_NoSymbol)
+            throw std::runtime_error("no keysym for this key");
+        if (keymapStale)
             upload();
-            it = keys.end() - 1;
-        }
-        return static_cast<std::uint32_t>(it - keys.begin()) + kFirstKey;
+        if (const auto p = keymap.find(ks))
+            return *p;
+        if (!down.empty())
+            throw std::runtime_error("a new character cannot be added while keys are held");
+        const TypingKeymap::Place p = keymap.add(ks);
+        upload();
+        return p;
     }
 
-    std::uint32_t maskOf(xkb_keysym_t ks) const {
-        if (ks == XKB_KEY_Shift_L)
-            return shiftMask;
-        if (ks == XKB_KEY_Control_L)
-            return controlMask;
-        if (ks == XKB_KEY_Alt_L)
-            return altMask;
-        return 0;
+    void sendMods(std::uint32_t mods) {
+        if (mods == sentMods)
+            return;
+        zwp_virtual_keyboard_v1_modifiers(keyboard, mods, 0, 0, 0);
+        sentMods = mods;
     }
 
-    void send(std::uint32_t evdevKey, bool press) {
-        zwp_virtual_keyboard_v1_key(keyboard, nowMs(), evdevKey,
+    void sendKey(std::uint32_t key, bool press) {
+        zwp_virtual_keyboard_v1_key(keyboard, nowMs(), key,
                                     press ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
-        const std::uint32_t m = maskOf(keys[evdevKey - kFirstKey]);
-        if (m) {
-            mods = press ? (mods | m) : (mods & ~m);
-            zwp_virtual_keyboard_v1_modifiers(keyboard, mods, 0, 0, 0);
+    }
+
+    // Types one of our codes: modifier keys (already placed) go down and stay down until take(); the
+    // key itself, with the modifiers of its level on top of those held, is pressed and released at
+    // once, so that no receiver's auto-repeat ever sees it held, however long the pause after it.
+    // Confirmed by the compositor before it returns.
+    void put(int code, const std::vector<TypingKeymap::Place>& modifierKeys,
+             const std::vector<std::uint32_t>& masks, TypingKeymap::Place key) {
+        std::vector<Down>& d = down[code]; // noted first: a failed press is still released
+        for (std::size_t i = 0; i < modifierKeys.size(); ++i) {
+            d.push_back({modifierKeys[i].key, masks[i]});
+            sendKey(modifierKeys[i].key, true);
+            baseMods |= masks[i];
+            sendMods(baseMods);
         }
-        if (wl_display_flush(display) < 0 && errno != EAGAIN)
-            checkConnection();
+        sendMods(baseMods | key.mods);
+        sendKey(key.key, true);
+        sendKey(key.key, false);
+        sendMods(baseMods);
+        confirm();
     }
 
-    void put(int code, std::vector<std::uint32_t> evdevKeys) {
-        down[code] = evdevKeys; // noted first: a failed press is still released
-        for (std::uint32_t k : evdevKeys)
-            send(k, true);
-    }
-
+    // Releases what put() left down for `code` (its modifier keys).
     void take(int code) {
         auto it = down.find(code);
         if (it == down.end())
             return;
-        const std::vector<std::uint32_t> evdevKeys = std::move(it->second);
+        const std::vector<Down> keys = std::move(it->second);
         down.erase(it);
-        for (auto k = evdevKeys.rbegin(); k != evdevKeys.rend(); ++k)
-            send(*k, false);
+        if (keys.empty())
+            return;
+        for (auto k = keys.rbegin(); k != keys.rend(); ++k) {
+            sendKey(k->key, false);
+            baseMods &= ~k->modifierMask;
+            sendMods(baseMods);
+        }
+        confirm();
     }
 
     void typeOnce(char32_t ch) {
         const xkb_keysym_t ks = xkb_utf32_to_keysym(ch);
         if (ks == XKB_KEY_NoSymbol)
             throw std::runtime_error("no keysym for the character U+" + std::to_string(ch));
-        put(-1, {keyOf(ks)});
+        put(-1, {}, {}, placeOf(ks));
         take(-1);
     }
 };
@@ -245,27 +283,21 @@ std::unique_ptr<WaylandInjector> WaylandInjector::open(const CharChords& layout,
             "GNOME and KDE keep it to themselves)");
     if (!impl->seat)
         return fail("the Wayland compositor has no seat to type on");
+    wl_display_roundtrip(impl->display); // the seat's capabilities
+    const bool seatHadKeyboard = impl->seatCapabilities & WL_SEAT_CAPABILITY_KEYBOARD;
     impl->context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
     if (!impl->context)
         return fail("libxkbcommon could not start");
     impl->keyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(impl->manager, impl->seat);
-    // The keys that mean themselves, the modifiers, then every printable ASCII character.
-    std::vector<int> fixed{key::ENTER,    key::TAB,    key::RIGHT, key::DOWN,    key::SPACE,
-                           key::DELETE,   key::ESCAPE, key::SHIFT, key::CONTROL, key::ALT,
-                           key::MULTIPLY, key::ADD,    key::DIVIDE};
-    for (int i = 0; i < 12; ++i)
-        fixed.push_back(key::F1 + i);
-    for (int d = 0; d < 10; ++d)
-        fixed.push_back(key::NUMPAD_0 + d);
-    for (int code : fixed)
-        impl->keys.push_back(fixedKeysym(code));
-    for (char32_t c = 0x21; c <= 0x7E; ++c)
-        impl->keys.push_back(xkb_utf32_to_keysym(c));
-    impl->firstExtra = impl->keys.size();
     try {
         impl->upload();
     } catch (const std::exception& e) {
         return fail(std::string("the virtual keyboard could not be set up: ") + e.what());
+    }
+    if (!seatHadKeyboard) {
+        // Ours is the seat's first keyboard: the windows learn of it only now and must ask for it
+        // before they can receive its first key (without this wait that key was often lost).
+        std::this_thread::sleep_for(std::chrono::milliseconds(FIRST_KEYBOARD_SETTLE_MS));
     }
     return std::unique_ptr<WaylandInjector>(new WaylandInjector(std::move(impl), layout));
 }
@@ -287,10 +319,39 @@ std::string WaylandInjector::name() const {
     return "Wayland (virtual keyboard) on " + impl_->displayName;
 }
 
-void WaylandInjector::flush() {
+bool WaylandInjector::isAvailable() const {
     std::lock_guard lock(mutex_);
-    if (wl_display_flush(impl_->display) < 0 && errno != EAGAIN)
-        impl_->checkConnection();
+    if (!impl_->lost.empty() || wl_display_get_error(impl_->display))
+        return false;
+    pollfd p{wl_display_get_fd(impl_->display), POLLIN, 0};
+    return !(::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR)));
+}
+
+std::string WaylandInjector::cannotType(const std::u32string& text) {
+    std::lock_guard lock(mutex_);
+    if (!impl_->down.empty())
+        return {};
+    bool grown = false;
+    for (const char32_t ch : text) {
+        const xkb_keysym_t ks = xkb_utf32_to_keysym(ch);
+        if (ks != XKB_KEY_NoSymbol && ch >= 0x20 && !impl_->keymap.find(ks)) {
+            impl_->keymap.add(ks);
+            impl_->keymapStale = grown = true;
+        }
+    }
+    try {
+        if (grown)
+            impl_->upload();
+    } catch (const std::exception&) {
+        // A compositor that is gone is reported by the value's first key, as any other loss.
+    }
+    return {};
+}
+
+void WaylandInjector::flush() {
+    // Every key is confirmed as it is sent; a pause only finds out whether the compositor is still there.
+    std::lock_guard lock(mutex_);
+    impl_->checkConnection();
 }
 
 void WaylandInjector::pressKey(int code) {
@@ -313,20 +374,21 @@ void WaylandInjector::pressKey(int code) {
         // The keymap has the plain character: no accent key, and no SPACE to complete it.
         decoder_.dropNextSpace();
         [[fallthrough]];
-    case ChordDecoder::Meaning::Kind::Character: {
-        const xkb_keysym_t ks = xkb_utf32_to_keysym(m.ch);
-        impl_->put(code, {impl_->keyOf(ks)});
+    case ChordDecoder::Meaning::Kind::Character:
+        impl_->put(code, {}, {}, impl_->placeOf(xkb_utf32_to_keysym(m.ch)));
         break;
-    }
     case ChordDecoder::Meaning::Kind::Key: {
-        std::vector<std::uint32_t> evdevKeys;
-        for (int mod : m.modifiers)
-            evdevKeys.push_back(impl_->keyOf(fixedKeysym(mod)));
-        const xkb_keysym_t ks = fixedKeysym(code);
+        const xkb_keysym_t ks = keysymOfKey(code);
         if (ks == XKB_KEY_NoSymbol)
             throw std::runtime_error("no key for key code " + std::to_string(code));
-        evdevKeys.push_back(impl_->keyOf(ks));
-        impl_->put(code, std::move(evdevKeys));
+        std::vector<TypingKeymap::Place> mods;
+        std::vector<std::uint32_t> masks;
+        for (int mod : m.modifiers) {
+            const xkb_keysym_t modKs = keysymOfKey(mod);
+            mods.push_back(impl_->placeOf(modKs));
+            masks.push_back(TypingKeymap::modifierMask(modKs));
+        }
+        impl_->put(code, mods, masks, impl_->placeOf(ks));
         break;
     }
     }

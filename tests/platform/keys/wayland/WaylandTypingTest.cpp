@@ -186,7 +186,7 @@ TEST(WaylandTyping, AllTypesTextBeyondAsciiOtherLayoutsNameWhatTheyCannotType) {
     auto r = s.type({"--layout", "ALL", "--delay", "0", "--", text});
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(s.received(text).toStdString(), text.toStdString());
-    // Many different characters: the keymap grows and is uploaded again on the way.
+    // Many different characters: beyond those the keymap has from the start, it grows before the value.
     QString many;
     for (char32_t c = 0xC0; c < 0x180; ++c)
         many += QString::fromUcs4(&c, 1);
