@@ -874,7 +874,8 @@ int32_t rxReadyCount(VazHandle h) {
     if (!p)
         return VAZ_FAIL;
     std::lock_guard lock(p->rxMutex);
-    fillLocked(*p);
+    if (p->buffered() < kChunk)
+        fillLocked(*p); // a count asked for again and again reads no further ahead than a chunk
     const std::size_t n = p->buffered();
     if (n == 0 && p->hungUp)
         return reportHangup(*p);

@@ -1,7 +1,7 @@
 // Network ports for the vazEdo drivers: "tcp://HOST:PORT" and "rfc2217://HOST:PORT" (NetPortName.h).
-// Linked into the termios and Win32 drivers, whose entry points hand a network name or handle to the
-// functions below; each has the meaning of the vazEdo.h entry point of the same name. Network handles
-// lie in a range of their own (isNetHandle), apart from the drivers' serial handles.
+// Linked into the termios, Win32 and simulator drivers, whose entry points hand a network name or handle to
+// the functions below; each has the meaning of the vazEdo.h entry point of the same name. Network handles lie
+// in a range of their own (isNetHandle), apart from the drivers' serial handles.
 //
 // Only outgoing connections: nothing here listens.
 #pragma once

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -274,6 +275,38 @@ TEST(NetworkPort, Ipv6Loopback) {
         ::close(conn);
     }
     ::close(fd);
+}
+
+TEST(NetworkPort, KeepAliveWatchesAnIdleConnection) {
+    // The kernel's table of TCP sockets shows the keep-alive timer (2) of the connection to the listener,
+    // due within 10 s (in hundredths): a dead link is noticed after 10 s of silence plus 3 probes 5 s
+    // apart.
+    Listener l;
+    SerialPortLocal port(config(l.name()));
+    const int conn = l.accept();
+    char remote[16];
+    std::snprintf(remote, sizeof remote, "0100007F:%04X", l.port);
+    std::FILE* f = std::fopen("/proc/net/tcp", "r");
+    if (!f)
+        GTEST_SKIP() << "no /proc/net/tcp";
+    char line[512];
+    int timer = -1;
+    unsigned long when = 0;
+    while (std::fgets(line, sizeof line, f)) {
+        char local[64], rem[64], state[8];
+        int tr = 0;
+        unsigned long w = 0;
+        if (std::sscanf(line, " %*d: %63s %63s %7s %*s %d:%lx", local, rem, state, &tr, &w) == 5 &&
+            std::string(rem) == remote && std::string(state) == "01") {
+            timer = tr;
+            when = w;
+        }
+    }
+    std::fclose(f);
+    EXPECT_EQ(timer, 2);
+    EXPECT_GT(when, 0u);
+    EXPECT_LE(when, 1000u);
+    ::close(conn);
 }
 
 TEST(NetworkPort, WakeWaitEndsAWaitingRead) {
