@@ -14,7 +14,10 @@ bool wanted(uint8_t opt) {
 } // namespace
 
 void Rfc2217Codec::send(std::vector<uint8_t>& out, uint8_t verb, uint8_t opt) {
-    out.insert(out.end(), {IAC, verb, opt});
+    // One at a time: g++ 12 warns (wrongly) about inserting an initializer list into a small vector.
+    out.push_back(IAC);
+    out.push_back(verb);
+    out.push_back(opt);
 }
 
 std::vector<uint8_t> Rfc2217Codec::greeting() {
@@ -41,7 +44,8 @@ void Rfc2217Codec::escape(const uint8_t* in, std::size_t n, std::vector<uint8_t>
 std::vector<uint8_t> Rfc2217Codec::command(uint8_t cmd, const std::vector<uint8_t>& value) {
     std::vector<uint8_t> out{IAC, SB, COM_PORT, cmd};
     escape(value.data(), value.size(), out);
-    out.insert(out.end(), {IAC, SE});
+    out.push_back(IAC);
+    out.push_back(SE);
     return out;
 }
 
