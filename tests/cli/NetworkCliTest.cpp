@@ -4,6 +4,7 @@
 //
 // The stop-and-start cycle of ser2net runs 100 times (about a minute); VORNAL_NET_CYCLES=N changes that.
 #include "support/Cli.h"
+#include "support/Ser2net.h"
 
 #include <QDir>
 #include <QFile>
@@ -32,26 +33,7 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
-bool accepts(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(uint16_t(port));
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
+    return vornal::test::freeLoopbackPort();
 }
 
 // A listening socket of the test on 127.0.0.1.
@@ -119,104 +101,36 @@ struct CliRun {
     int openFds() const { return int(QDir(QStringLiteral("/proc/%1/fd").arg(p.processId())).count()) - 2; }
 };
 
-// A socat pty pair (ttyA for ser2net, ttyB plays the instrument) and ser2net with a raw TCP and an
-// RFC 2217 accepter on ttyA.
+// ser2net in front of a socat pty pair (support/Ser2net.h).
 class Ser2net : public ::testing::Test {
 protected:
     void SetUp() override {
-        ser2net_ =
-            QStandardPaths::findExecutable(QStringLiteral("ser2net"), {"/usr/sbin", "/usr/bin", "/sbin"});
-        const QString socat = QStandardPaths::findExecutable(QStringLiteral("socat"));
-        if (ser2net_.isEmpty() || socat.isEmpty())
-            GTEST_SKIP() << "needs ser2net and socat (scripts/deps.sh test)";
-        ASSERT_TRUE(dir_.isValid());
-        ttyA_ = dir_.filePath("ttyA");
-        ttyB_ = dir_.filePath("ttyB");
-        socat_.start(socat, {"pty,raw,echo=0,link=" + ttyA_, "pty,raw,echo=0,link=" + ttyB_});
-        ASSERT_TRUE(socat_.waitForStarted());
-        for (int i = 0; i < 100 && !(QFile::exists(ttyA_) && QFile::exists(ttyB_)); ++i)
-            std::this_thread::sleep_for(20ms);
-        ASSERT_TRUE(QFile::exists(ttyB_));
-        instrument_ = ::open(ttyB_.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        ASSERT_GE(instrument_, 0);
-        rawPort_ = freePort();
-        rfcPort_ = freePort();
-        QFile conf(dir_.filePath("ser2net.yaml"));
-        ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
-        conf.write(QStringLiteral("connection: &raw\n"
-                                  "  accepter: tcp,127.0.0.1,%1\n"
-                                  "  connector: serialdev,%3,9600n81,local\n"
-                                  "connection: &rfc\n"
-                                  "  accepter: telnet(rfc2217),tcp,127.0.0.1,%2\n"
-                                  "  connector: serialdev,%3,9600n81,local\n"
-                                  "  options:\n"
-                                  "    kickolduser: true\n")
-                       .arg(rawPort_)
-                       .arg(rfcPort_)
-                       .arg(ttyA_)
-                       .toUtf8());
-        conf.close();
-        startServer();
-    }
-    void TearDown() override {
-        stopServer();
-        if (instrument_ >= 0)
-            ::close(instrument_);
-        if (socat_.state() != QProcess::NotRunning) {
-            socat_.terminate();
-            socat_.waitForFinished(3000);
+        const QString why = net_.start();
+        if (!why.isEmpty()) {
+            if (why.startsWith(QStringLiteral("needs")))
+                GTEST_SKIP() << why.toStdString();
+            FAIL() << why.toStdString();
         }
     }
-    void startServer() {
-        server_.setProcessChannelMode(QProcess::MergedChannels);
-        server_.start(ser2net_, {"-n", "-d", "-c", dir_.filePath("ser2net.yaml")});
-        ASSERT_TRUE(server_.waitForStarted());
-        for (int i = 0; i < 250 && !(accepts(rawPort_) && accepts(rfcPort_)); ++i)
-            std::this_thread::sleep_for(20ms);
-        ASSERT_TRUE(accepts(rfcPort_)) << server_.readAll().toStdString();
-    }
-    void stopServer() {
-        if (server_.state() == QProcess::NotRunning)
-            return;
-        server_.terminate();
-        if (!server_.waitForFinished(5000)) {
-            server_.kill();
-            server_.waitForFinished(3000);
-        }
-    }
-    void send(const QByteArray& bytes) {
-        ASSERT_EQ(::write(instrument_, bytes.constData(), size_t(bytes.size())), bytes.size());
-    }
+    void startServer() { ASSERT_TRUE(net_.startServer()); }
+    void stopServer() { net_.stopServer(); }
+    void send(const QByteArray& bytes) { ASSERT_TRUE(net_.send(bytes)); }
     QByteArray receive(int ms, const std::function<bool(const QByteArray&)>& done) {
-        QByteArray got;
-        const auto end = Clock::now() + std::chrono::milliseconds(ms);
-        while (!done(got) && Clock::now() < end) {
-            pollfd p{instrument_, POLLIN, 0};
-            if (poll(&p, 1, 50) > 0) {
-                char buf[512];
-                const ssize_t n = ::read(instrument_, buf, sizeof buf);
-                if (n > 0)
-                    got.append(buf, n);
-            }
-        }
-        return got;
+        return net_.receive(ms, done);
     }
-    QString rfc() const { return QStringLiteral("rfc2217://127.0.0.1:%1").arg(rfcPort_); }
-    QString raw() const { return QStringLiteral("tcp://127.0.0.1:%1").arg(rawPort_); }
-    QString store() const { return dir_.filePath("prefs.txt"); }
+    QString rfc() const { return net_.rfc(); }
+    QString raw() const { return net_.raw(); }
+    QString store() const { return net_.dir() + QStringLiteral("/prefs.txt"); }
     // The pty's bit rate as its termios says.
     QString ptySpeed() {
         QProcess stty;
-        stty.start(QStringLiteral("stty"), {"-F", ttyA_, "speed"});
+        stty.start(QStringLiteral("stty"), {"-F", net_.serialPort(), "speed"});
         stty.waitForFinished(5000);
         return QString::fromUtf8(stty.readAllStandardOutput()).trimmed();
     }
+    QString dirPath(const char* name) const { return net_.dir() + u'/' + QLatin1String(name); }
 
-    QTemporaryDir dir_;
-    QString ser2net_, ttyA_, ttyB_;
-    QProcess socat_, server_;
-    int instrument_ = -1;
-    int rawPort_ = 0, rfcPort_ = 0;
+    vornal::test::Ser2net net_;
 };
 
 } // namespace
@@ -224,7 +138,7 @@ protected:
 TEST_F(Ser2net, ValuesFlowFromThePtyInRawAndRfc2217Mode) {
     for (const QString& port : {raw(), rfc()}) {
         SCOPED_TRACE(port.toStdString());
-        const QString log = dir_.filePath("data.csv");
+        const QString log = dirPath("data.csv");
         CliRun run(store(), {"--port", port, "--print", "--preset", "GENERIC", "--log", log});
         ASSERT_TRUE(run.waitErr("opened")) << run.err.toStdString();
         send("ST,GS,+  12.345 kg\r");
