@@ -275,6 +275,15 @@ TEST(NetworkRun, InvalidNamesAreRefusedBeforeAnythingStarts) {
     EXPECT_EQ(good.exitCode, 0) << good.err.toStdString();
     const auto shown = vornal::test::runCli({"--store", dir.filePath("prefs.txt"), "settings"});
     EXPECT_TRUE(shown.out.contains(QStringLiteral("rfc2217://[::1]:4001"))) << shown.out.toStdString();
+    // Through a settings export and import into another store.
+    EXPECT_EQ(vornal::test::runCli({"--store", dir.filePath("prefs.txt"), "export", dir.filePath("v.xml")})
+                  .exitCode,
+              0);
+    EXPECT_EQ(vornal::test::runCli({"--store", dir.filePath("other.txt"), "import", dir.filePath("v.xml")})
+                  .exitCode,
+              0);
+    const auto imported = vornal::test::runCli({"--store", dir.filePath("other.txt"), "settings"});
+    EXPECT_TRUE(imported.out.contains(QStringLiteral("rfc2217://[::1]:4001"))) << imported.out.toStdString();
 }
 
 TEST(NetworkRun, ASilentServerKeepsTheConnectionAndAStopEndsIt) {
