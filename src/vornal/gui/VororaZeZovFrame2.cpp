@@ -1651,6 +1651,16 @@ void VororaZeZovFrame2::notifyWhenHidden(const QString& caption, const QString& 
 void VororaZeZovFrame2::startConnection() {
     // What the tabs show is what the connection uses.
     updateConfigFromTabs();
+    // A network port name typed wrong is said, not replaced by the port chosen before.
+    const std::string typed =
+        util::FriendlyPortUtil::getUnfriendlyPortName(portList_->currentText().trimmed()).toStdString();
+    if (Direduva::SerialPortLocal::isNetworkPortName(typed)) {
+        const std::string bad = Direduva::SerialPortLocal::checkPortName(typed);
+        if (!bad.empty()) {
+            MessageBoxes::error(this, QString::fromStdString(bad), text(QStringLiteral("error")));
+            return;
+        }
+    }
     if (!connection_)
         createConnection();
     // The connection sets up typing, the Caps Lock check, sound, the duplicate filter, the port and the

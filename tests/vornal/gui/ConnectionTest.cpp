@@ -94,6 +94,14 @@ TEST_F(ConnectionTest, ANetworkPortTypedIntoThePortBoxIsConnectedAndKeptInTheLis
     EXPECT_EQ(w.config().getPort(), before);
     EXPECT_TRUE(w.statusLabel()->text().contains(QStringLiteral("tcp://HOST:PORT")))
         << w.statusLabel()->text().toStdString();
+    // Start with it says so and connects to nothing (not to the port chosen before).
+    dialogs();
+    w.startStopJButtonActionPerformed();
+    const auto refused = dialogs();
+    ASSERT_EQ(refused.size(), 1);
+    EXPECT_TRUE(refused[0].text.contains(QStringLiteral("tcp://HOST:PORT"))) << refused[0].text.toStdString();
+    EXPECT_FALSE(w.isConnected());
+    EXPECT_EQ(w.tabs()->count(), 7);
     ports->lineEdit()->setText(name);
     QTest::keyClick(ports->lineEdit(), Qt::Key_Return);
     EXPECT_EQ(w.config().getPort(), name);
