@@ -73,6 +73,9 @@ constexpr int kKeepIdleS = 10, kKeepIntervalS = 5, kKeepCount = 3;
 constexpr int kUserTimeoutMs = 25000;
 constexpr std::size_t kMaxPorts = 256;
 constexpr std::size_t kChunk = 4096;
+constexpr int kOpenAttempts = 5;
+constexpr auto kRetryPause = std::chrono::milliseconds(300);
+constexpr int kSettleMs = 100;
 
 int connectTimeoutMs() {
     if (const char* v = std::getenv("VAZ_NET_CONNECT_TIMEOUT_MS")) {
@@ -613,6 +616,24 @@ std::string negotiate(Port& p) {
     return {};
 }
 
+// Whether the server ended the connection within kSettleMs of its start (what arrives meanwhile stays
+// in the receive buffer).
+bool endedAtOnce(Port& p) {
+    const auto end = Clock::now() + std::chrono::milliseconds(kSettleMs);
+    for (;;) {
+        {
+            std::lock_guard lock(p.rxMutex);
+            while (p.buffered() < kChunk * 16 && fillLocked(p) && !p.hungUp) {
+            }
+            if (p.hungUp)
+                return true;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+        if (left <= 0 || waitReadable(p.s, int(left)) <= 0)
+            return false;
+    }
+}
+
 int32_t noModemLines(const Port& p) {
     return failWith(VAZ_FAIL, p.name + ": a raw TCP port has no modem lines (an rfc2217:// port has)");
 }
@@ -665,25 +686,40 @@ int32_t openPort(VazConfig* config) {
         if (ports.handles.size() >= kMaxPorts)
             return failWith(VAZ_ERR_NET_CONNECT, "too many open network ports");
     }
-    const Socket s = connectTo(*addr, connectTimeoutMs(), &why);
-    if (s == kNoSocket)
-        return failWith(VAZ_ERR_NET_CONNECT, why);
-    setKeepAlive(s);
-    auto p = std::make_shared<Port>();
-    p->s = s;
-    p->name = name;
-    p->addr = *addr;
-    p->rfc = addr->scheme == Scheme::Rfc2217;
-    if (!setUpWake(*p))
-        return failWith(VAZ_ERR_NET_CONNECT, name + ": cannot set up waiting: " + errorText(socketError()));
-    if (p->rfc) {
-        why = negotiate(*p);
-        if (!why.empty())
-            return failWith(VAZ_ERR_NET_PROTOCOL, why);
+    // A device server that ends a new connection at once is busy, often still closing the previous
+    // one: a few more attempts within the connect time-out.
+    const auto deadline = Clock::now() + std::chrono::milliseconds(connectTimeoutMs());
+    for (int attempt = 1;; ++attempt) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const Socket s = connectTo(*addr, int(std::max<long long>(left, 100)), &why);
+        if (s == kNoSocket)
+            return failWith(VAZ_ERR_NET_CONNECT, why);
+        setKeepAlive(s);
+        auto p = std::make_shared<Port>();
+        p->s = s;
+        p->name = name;
+        p->addr = *addr;
+        p->rfc = addr->scheme == Scheme::Rfc2217;
+        if (!setUpWake(*p))
+            return failWith(VAZ_ERR_NET_CONNECT,
+                            name + ": cannot set up waiting: " + errorText(socketError()));
+        int32_t code = VAZ_ERR_NET_PROTOCOL;
+        why = p->rfc ? negotiate(*p) : std::string();
+        if (why.empty() && endedAtOnce(*p)) {
+            code = VAZ_ERR_NET_CONNECT;
+            std::lock_guard text(p->textMutex);
+            why = p->hangupText + " at once (is another program connected to it?)";
+        }
+        if (why.empty()) {
+            std::lock_guard lock(ports.mutex);
+            config->port = outward(ports.handles.add(std::move(p))) + 1;
+            return VAZ_OK;
+        }
+        if (!p->hungUp || attempt >= kOpenAttempts || Clock::now() + kRetryPause >= deadline)
+            return failWith(code, why);
+        std::this_thread::sleep_for(kRetryPause);
     }
-    std::lock_guard lock(ports.mutex);
-    config->port = outward(ports.handles.add(std::move(p))) + 1;
-    return VAZ_OK;
 }
 
 int32_t configure(VazHandle h, const VazConfig* cfg) {

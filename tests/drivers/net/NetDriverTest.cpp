@@ -199,6 +199,43 @@ TEST(NetworkPort, TheEndOfTheConnectionIsAHangUpWithItsReason) {
     EXPECT_TRUE(port.isHungUp());
 }
 
+TEST(NetworkPort, AServerThatEndsANewConnectionAtOnceIsTriedAgain) {
+    // A device server still busy with the previous client accepts and closes at once.
+    Listener l;
+    int kept = -1;
+    std::thread server([&] {
+        ::close(l.accept());
+        kept = l.accept();
+    });
+    {
+        SerialPortLocal port(config(l.name()));
+        server.join();
+        ASSERT_GE(kept, 0);
+        sendAll(kept, {'5'});
+        EXPECT_EQ(readPort(port, 1), Bytes{'5'});
+        ::close(kept);
+    }
+    // One that always does so is reported, within the connect time-out.
+    Listener busy;
+    std::atomic<bool> done{false};
+    std::thread closer([&] {
+        while (!done) {
+            const int c = busy.accept(100);
+            if (c >= 0)
+                ::close(c);
+        }
+    });
+    const auto start = Clock::now();
+    const std::string text = portError([&] { SerialPortLocal p(config(busy.name())); });
+    done = true;
+    closer.join();
+    EXPECT_LT(Clock::now() - start, 6s);
+    EXPECT_NE(text.find("No connection (the connection was closed by 127.0.0.1 port " +
+                        std::to_string(busy.port) + " at once"),
+              std::string::npos)
+        << text;
+}
+
 TEST(NetworkPort, RefusalNamesHostPortAndReason) {
     int freePort = 0;
     {
