@@ -4,9 +4,10 @@
 //   recording  the recording injector, timestamped at the first press (in-process, no display);
 //   x11        the XTest injector on $DISPLAY, timestamped when the press has been sent (flushed).
 // Prints median, 99th percentile and maximum, also split into the two hops (terminator -> dispatch,
-// dispatch -> press).
+// dispatch -> press). Transport pty (default) or tcp: the line comes over a TCP connection on the loopback
+// interface to a network port (tcp://127.0.0.1:PORT) instead of a pty.
 //
-//   build/bin/bench_latency [recording|x11] [lines]     (default: recording, 1000 lines)
+//   build/bin/bench_latency [recording|x11] [lines] [pty|tcp]     (default: recording, 1000 lines, pty)
 #include "PtyBench.h"
 
 #include "vornal/worker/KeyMaps.h"
@@ -31,6 +32,9 @@
 #include <thread>
 #include <vector>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 using namespace vornal;
@@ -107,18 +111,39 @@ Summary summarize(std::vector<double> v) {
 int main(int argc, char** argv) {
     const std::string backend = argc > 1 ? argv[1] : "recording";
     const long total = argc > 2 ? std::atol(argv[2]) : 1000;
-    if ((backend != "recording" && backend != "x11") || total <= 0) {
-        std::fprintf(stderr, "usage: bench_latency [recording|x11] [lines]\n");
+    const std::string transport = argc > 3 ? argv[3] : "pty";
+    if ((backend != "recording" && backend != "x11") || total <= 0 ||
+        (transport != "pty" && transport != "tcp")) {
+        std::fprintf(stderr, "usage: bench_latency [recording|x11] [lines] [pty|tcp]\n");
         return 2;
     }
     QCoreApplication app(argc, argv);
     bench::useTermiosDriver();
-    const auto pty = bench::openRawPty();
-    if (!pty)
-        return 1;
-    const int master = pty->master;
-    const int slave = pty->slave;
-    config::Config c = bench::genericOn(pty->name);
+    int master = -1, slave = -1, listener = -1;
+    QString portName;
+    if (transport == "tcp") {
+        // The instrument's side listens on the loopback interface; the worker connects to it.
+        listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+            ::listen(listener, 1) != 0 ||
+            ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+            std::fprintf(stderr, "bench_latency: cannot listen on 127.0.0.1\n");
+            return 1;
+        }
+        portName = QStringLiteral("tcp://127.0.0.1:%1").arg(ntohs(a.sin_port));
+    } else {
+        const auto pty = bench::openRawPty();
+        if (!pty)
+            return 1;
+        master = pty->master;
+        slave = pty->slave;
+        portName = pty->name;
+    }
+    config::Config c = bench::genericOn(portName);
     c.setOutputTerminator(config::ConfigHelper::OutputTerminator::ENTER);
     c.setDelay(QStringLiteral("0")); // the first press does not depend on the delay; the run stays short
 
@@ -149,7 +174,14 @@ int main(int argc, char** argv) {
     view.keybot = keybot.get();
     keybot->start();
     worker::WeightWorker w(c, &view);
-    ::close(slave);
+    if (listener >= 0) {
+        master = ::accept(listener, nullptr, nullptr);
+        ::close(listener);
+        const int on = 1;
+        ::setsockopt(master, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on); // each byte goes out at once
+    } else {
+        ::close(slave);
+    }
     w.execute();
 
     const std::string body = "ST,GS,+  12.345 kg";
@@ -202,8 +234,8 @@ int main(int argc, char** argv) {
     const Summary t = summarize(total_ms);
     const Summary h = summarize(hop_ms);
     const Summary q = summarize(queue_ms);
-    std::printf("backend=%s injector=\"%s\" lines=%zu timeouts=%ld\n", backend.c_str(),
-                qPrintable(injectorName), total_ms.size(), timeouts);
+    std::printf("backend=%s transport=%s injector=\"%s\" lines=%zu timeouts=%ld\n", backend.c_str(),
+                transport.c_str(), qPrintable(injectorName), total_ms.size(), timeouts);
     std::printf("latency_ms median=%.3f p99=%.3f max=%.3f\n", t.median, t.p99, t.max);
     std::printf("terminator_to_dispatch_ms median=%.3f p99=%.3f max=%.3f\n", h.median, h.p99, h.max);
     std::printf("dispatch_to_press_ms median=%.3f p99=%.3f max=%.3f\n", q.median, q.p99, q.max);

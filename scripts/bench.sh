@@ -64,6 +64,8 @@ echo "== idle (60 s)"
 
 echo "== latency, recording injector"
 "$bin/bench_latency" recording 2000 | tee "$out/latency-recording.txt"
+echo "== latency, recording injector, network port over TCP loopback"
+"$bin/bench_latency" recording 2000 tcp | tee "$out/latency-tcp.txt"
 echo "== latency, XTest on $DISPLAY"
 "$bin/bench_latency" x11 2000 | tee "$out/latency-x11.txt"
 
@@ -85,6 +87,7 @@ lat() { grep '^latency_ms' "$1" | sed 's/latency_ms //'; }
     'BEGIN {printf "pty:      %d lines/s = %.2f x the 921,600-baud line rate; %s us CPU per line\n", s, s / r, c}'
   echo "idle:     $(field "$out/idle.txt" cpu_s_per_min) CPU s per minute, $(field "$out/idle.txt" wakeups_per_s) wake-ups/s"
   echo "latency:  recording $(lat "$out/latency-recording.txt") ms"
+  echo "          TCP       $(lat "$out/latency-tcp.txt") ms   (target median <= 0.3, p99 <= 1)"
   echo "          XTest     $(lat "$out/latency-x11.txt") ms   (target median <= 3, p99 <= 6)"
   echo "memory:   $(grep '^summary:' "$out/memory.txt" | sed 's/^summary: //')"
   echo "start-up: $(tail -1 "$out/startup.txt" | sed 's/^start-up to visible window: //')"

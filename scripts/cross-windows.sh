@@ -7,8 +7,8 @@
 #   Without it (or with VORNAL_WINDOWS_QT_FREE=1): the Qt-free parts (serial library Direduva, the
 #     driver DLLs, key and sound backends) and their tests, and says so.
 # Quiet on success; fails on any compiler warning in our code. When wine64 is installed, the Direduva,
-# drivers' common part, Win32 driver and platform tests run under it (a program whose skipped cases
-# are its only complaint is listed, not failed).
+# drivers' common part, RFC 2217 codec, Win32 driver (with a network port) and platform tests run under
+# it (a program whose skipped cases are its only complaint is listed, not failed).
 #   scripts/cross-windows.sh [extra cmake arguments...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -81,7 +81,8 @@ if [[ -n "$wine" ]]; then
     pthread=$(dirname "$(realpath "$(x86_64-w64-mingw32-g++-posix -print-file-name=libwinpthread-1.dll)")")
     export WINEPATH="Z:${runtime//\//\\};Z:${pthread//\//\\};Z:${prefix//\//\\}\\bin"
   fi
-  for t in "$build"/bin/direduva*.exe "$build"/bin/drivers_common.exe "$build"/bin/drivers_win32.exe "$build"/bin/platform_*.exe; do
+  for t in "$build"/bin/direduva*.exe "$build"/bin/drivers_common.exe "$build"/bin/drivers_net_codec.exe \
+           "$build"/bin/drivers_win32.exe "$build"/bin/platform_*.exe; do
     [[ -e "$t" ]] || continue
     rc=0
     out=$("$wine" "$t" 2>&1) || rc=$?

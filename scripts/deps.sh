@@ -20,7 +20,7 @@ if [[ "${1:-}" == "test" ]]; then
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth x11-xkb-utils x11-utils
     sway qt6-wayland wtype dbus dbus-x11 chromium
-    socat openssl
+    socat openssl ser2net
     g++-mingw-w64-x86-64
     clang-format clang libclang-rt-14-dev
     desktop-file-utils appstream man-db debootstrap

@@ -118,8 +118,15 @@ int runRun(cli::Invocation& inv, cli::Io& io) {
         return cli::fail(io, inv, error, cli::Usage);
     if (!rest->isEmpty())
         return cli::fail(io, inv, QStringLiteral("unexpected argument '%1'").arg(rest->first()), cli::Usage);
-    if (port)
+    if (port) {
+        // A network name is checked here, so that a typing error is told before anything starts.
+        const std::string bad = Direduva::SerialPortLocal::isNetworkPortName(port->toStdString())
+                                    ? Direduva::SerialPortLocal::checkPortName(port->toStdString())
+                                    : std::string();
+        if (!bad.empty())
+            return cli::fail(io, inv, QString::fromStdString(bad), cli::Usage);
         config->setPort(*port);
+    }
     // For this run only: the data log and the seconds between requests.
     for (const auto& [key, value] : {std::pair{QStringLiteral("dataLogFile"), logFile},
                                      std::pair{QStringLiteral("requestEverySeconds"), requestEvery}}) {
@@ -136,8 +143,9 @@ int runRun(cli::Invocation& inv, cli::Io& io) {
     if (config->getPort().isEmpty())
         return cli::fail(
             io, inv,
-            QStringLiteral("no port: give one with --port NAME (see vornal-cli ports) or store one "
-                           "with vornal-cli set port=NAME"));
+            QStringLiteral(
+                "no port: give one with --port NAME (see vornal-cli ports; a network instrument is "
+                "tcp://HOST:PORT or rfc2217://HOST:PORT) or store one with vornal-cli set port=NAME"));
 
     Console console(io, print, verbose);
     worker::Connection connection;

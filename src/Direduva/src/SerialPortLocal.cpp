@@ -4,6 +4,8 @@
 #include <Direduva/ProcessProperties.h>
 #include <Direduva/SerialPortLocal.h>
 
+#include <NetPortName.h>
+
 #include <algorithm>
 #include <chrono>
 #include <climits>
@@ -60,6 +62,10 @@ std::string openFailureText(int code) {
         return "Device busy";
     case VAZ_ERR_NO_DEVICE:
         return "19: No such device";
+    case VAZ_ERR_NET_CONNECT:
+        return "No connection";
+    case VAZ_ERR_NET_PROTOCOL:
+        return "No serial port control";
     default:
         return ": " + std::to_string(code);
     }
@@ -413,7 +419,7 @@ int SerialPortLocal::getByte() {
     rdSinceRxBufCheck_ = true;
     if (b == VAZ_HANGUP) {
         hungUp_ = true;
-        throw PortHangupError("getByte: Port hung up (device closed or unplugged)");
+        throw PortHangupError(hangupText("getByte"));
     }
     return (b >= 0 && b <= 255) ? b : -1;
 }
@@ -424,7 +430,7 @@ bool SerialPortLocal::waitRx(int ms) {
     const int r = driver().waitRx(port_, ms);
     if (r == VAZ_HANGUP) {
         hungUp_ = true;
-        throw PortHangupError("waitRx: Port hung up (device closed or unplugged)");
+        throw PortHangupError(hangupText("waitRx"));
     }
     if (r < 0)
         throw PortError("waitRx: failed");
@@ -467,7 +473,7 @@ int SerialPortLocal::getData(std::span<std::uint8_t> buffer, int offset, int len
     rdSinceRxBufCheck_ = true;
     if (r == VAZ_HANGUP) {
         hungUp_ = true;
-        throw PortHangupError("getData: Port hung up (device closed or unplugged)");
+        throw PortHangupError(hangupText("getData"));
     }
     if (r < 0)
         throw PortError("getData: failed");
@@ -626,7 +632,7 @@ int SerialPortLocal::rxReadyCount() {
     const int r = driver().rxReadyCount(port_);
     if (r == VAZ_HANGUP) {
         hungUp_ = true;
-        throw PortHangupError("rxReadyCount: Port hung up (device closed or unplugged)");
+        throw PortHangupError(hangupText("rxReadyCount"));
     }
     if (r == -1) {
         if (esh_) {
@@ -730,6 +736,32 @@ bool SerialPortLocal::supports(const std::string& feature) {
 }
 
 // ======================================================================== discovery
+
+bool SerialPortLocal::isNetworkPortName(const std::string& name) {
+    return vaznet::hasNetScheme(name);
+}
+
+std::string SerialPortLocal::checkPortName(const std::string& name) {
+    if (name.empty())
+        return "the port name is empty";
+    if (name.find('\0') != std::string::npos)
+        return "the port name holds the character code 0";
+    std::string why;
+    if (vaznet::hasNetScheme(name) && !vaznet::parseNetPortName(name, &why))
+        return why;
+    return {};
+}
+
+std::string SerialPortLocal::hangupText(const char* op) const {
+    const std::string plain = std::string(op) + ": Port hung up (device closed or unplugged)";
+    if (!isNetworkPortName(config_.getPortNameString()))
+        return plain;
+    const auto& api = driver();
+    char text[512] = {};
+    if (api.getLastErrorText && api.getLastErrorText(text, int32_t(sizeof text)) > 0)
+        return std::string(op) + ": Port hung up (" + text + ")";
+    return std::string(op) + ": Port hung up (the network connection ended)";
+}
 
 void SerialPortLocal::addPortName(const std::string& name) {
     auto& l = lists();

@@ -39,8 +39,8 @@ int32_t bitRateOf(int32_t code);
 
 // ---- Open ports ------------------------------------------------------------------------------------
 
-// Handles of open ports. Not locked: the driver guards it with its own lock.
-template <typename T> class HandleTable {
+// Handles of open ports, 0 to Last. Not locked: the driver guards it with its own lock.
+template <typename T, VazHandle Last = 0x3FFFFFFF> class HandleTable {
 public:
     // Stores value under a fresh handle. Handles count up and wrap; one still in use is skipped.
     VazHandle add(T value) {
@@ -69,17 +69,17 @@ public:
     auto end() { return entries_.end(); }
 
 private:
-    // Handles stay far below INT32_MAX: the library receives handle + 1.
-    static VazHandle following(VazHandle h) { return h >= 0x3FFFFFFF ? 0 : h + 1; }
+    // Handles stay below INT32_MAX: the library receives handle + 1.
+    static VazHandle following(VazHandle h) { return h >= Last ? 0 : h + 1; }
     std::map<VazHandle, T> entries_;
     VazHandle next_ = 0;
 };
 
 // Open ports used from several threads at once: a call keeps its port alive while another thread
 // closes it.
-template <typename Port> struct PortTable {
-    std::mutex mutex;                           // held while looking up, adding or removing
-    HandleTable<std::shared_ptr<Port>> handles; // under mutex
+template <typename Port, VazHandle Last = 0x3FFFFFFF> struct PortTable {
+    std::mutex mutex;                                 // held while looking up, adding or removing
+    HandleTable<std::shared_ptr<Port>, Last> handles; // under mutex
 
     // The open port, or null with the last error set.
     std::shared_ptr<Port> find(VazHandle h) {

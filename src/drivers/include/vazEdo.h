@@ -59,6 +59,8 @@ extern "C" {
 #define VAZ_ERR_PERMISSION 1006   /* permission denied */
 #define VAZ_ERR_BUSY 1007         /* device busy */
 #define VAZ_ERR_NO_DEVICE 1008    /* device file exists but no device answers (ENODEV, ENXIO) */
+#define VAZ_ERR_NET_CONNECT 1010  /* network port: no connection (refused, time-out, unknown host) */
+#define VAZ_ERR_NET_PROTOCOL 1011 /* network port: the server refused or ignored RFC 2217 */
 
 /* ---- Settings record --------------------------------------------------------------------------- */
 
@@ -72,7 +74,7 @@ extern "C" {
 typedef struct VazConfig {
     int32_t structSize;   /* sizeof(VazConfig) as the library knows it; fields grow at the end only */
     int32_t port;         /* in/out: vazSerOpenPort stores n > 0 here; the handle is n - 1 */
-    const char* portName; /* e.g. "/dev/ttyUSB0", "COM3" */
+    const char* portName; /* e.g. "/dev/ttyUSB0", "COM3", "tcp://10.0.0.5:4001", "rfc2217://[::1]:4001" */
     const char* baseName; /* device base name, may be empty */
     int32_t txLen;        /* transmit buffer length in bytes (a hint) */
     int32_t rxLen;        /* receive buffer length in bytes (a hint) */

@@ -14,6 +14,8 @@
 // no counters (ptys, some USB adapters) report no line errors.
 #include "PosixDriver.h"
 
+#include "NetDriver.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -309,6 +311,8 @@ VAZ_API int32_t vazAbiVersion(void) {
 }
 
 VAZ_API int32_t vazSerOpenPort(VazConfig* config) {
+    if (config && vaznet::isNetName(config->portName))
+        return vaznet::openPort(config);
     if (!config || !config->portName) {
         setLastError("no settings given");
         return VAZ_ERR_NOT_VALID;
@@ -379,6 +383,8 @@ VAZ_API int32_t vazSerOpenPort(VazConfig* config) {
 }
 
 VAZ_API int32_t vazSerConfigure(VazHandle h, const VazConfig* cfg) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::configure(h, cfg);
     if (!cfg) {
         setLastError("no settings given");
         return VAZ_ERR_NOT_VALID;
@@ -479,6 +485,8 @@ VAZ_API int32_t vazSerConfigure(VazHandle h, const VazConfig* cfg) {
 }
 
 VAZ_API int32_t vazSerClosePort(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::closePort(h);
     std::shared_ptr<Port> p = ports.take(h);
     if (!p)
         return VAZ_FAIL;
@@ -494,6 +502,8 @@ VAZ_API int32_t vazSerClosePort(VazHandle h) {
 }
 
 VAZ_API int32_t vazSerGetByte(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::getByte(h);
     auto p = lookup(h);
     if (!p)
         return VAZ_FAIL;
@@ -536,6 +546,8 @@ VAZ_API int32_t vazSerGetByte(VazHandle h) {
 }
 
 VAZ_API int32_t vazSerGetData(VazHandle h, uint8_t* buffer, int32_t n) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::getData(h, buffer, n);
     if ((!buffer && n > 0) || n < 0) {
         setLastError("bad buffer");
         return VAZ_FAIL;
@@ -587,6 +599,8 @@ VAZ_API int32_t vazSerGetData(VazHandle h, uint8_t* buffer, int32_t n) {
 }
 
 VAZ_API int32_t vazSerPutByte(VazHandle h, uint8_t byte) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::putByte(h, byte);
     auto p = lookup(h);
     if (!p)
         return EBADF;
@@ -596,6 +610,8 @@ VAZ_API int32_t vazSerPutByte(VazHandle h, uint8_t byte) {
 }
 
 VAZ_API int32_t vazSerPutData(VazHandle h, const uint8_t* buffer, int32_t n) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::putData(h, buffer, n);
     if ((!buffer && n > 0) || n < 0) {
         setLastError("bad buffer");
         return VAZ_FAIL;
@@ -609,6 +625,8 @@ VAZ_API int32_t vazSerPutData(VazHandle h, const uint8_t* buffer, int32_t n) {
 }
 
 VAZ_API int32_t vazSerRxReadyCount(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::rxReadyCount(h);
     auto p = lookup(h);
     if (!p)
         return VAZ_FAIL;
@@ -632,6 +650,8 @@ VAZ_API int32_t vazSerRxReadyCount(VazHandle h) {
 }
 
 VAZ_API int32_t vazSerTxBufCount(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::txBufCount(h);
     auto p = lookup(h);
     if (!p)
         return VAZ_FAIL;
@@ -644,6 +664,8 @@ VAZ_API int32_t vazSerTxBufCount(VazHandle h) {
 }
 
 VAZ_API int32_t vazSerRxFlush(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::rxFlush(h);
     auto p = lookup(h);
     if (!p)
         return VAZ_FAIL;
@@ -655,6 +677,8 @@ VAZ_API int32_t vazSerRxFlush(VazHandle h) {
 }
 
 VAZ_API int32_t vazSerTxFlush(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::txFlush(h);
     auto p = lookup(h);
     if (!p || tcflush(p->fd, TCOFLUSH) != 0)
         return VAZ_FAIL;
@@ -664,6 +688,8 @@ VAZ_API int32_t vazSerTxFlush(VazHandle h) {
 // Waits until the output queue is empty, at most the transmit timeout (and never more than
 // 10 s): tcdrain itself can block without end when handshake holds the output back.
 VAZ_API int32_t vazSerTxDrain(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::txDrain(h);
     auto p = lookup(h);
     if (!p)
         return VAZ_FAIL;
@@ -688,13 +714,19 @@ VAZ_API int32_t vazSerTxDrain(VazHandle h) {
 }
 
 VAZ_API int32_t vazSerSetDTR(VazHandle h, int32_t on) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::setDTR(h, on);
     return setModemBit(h, TIOCM_DTR, on != 0);
 }
 VAZ_API int32_t vazSerSetRTS(VazHandle h, int32_t on) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::setRTS(h, on);
     return setModemBit(h, TIOCM_RTS, on != 0);
 }
 
 VAZ_API int32_t vazSerSendBreak(VazHandle h, int32_t duration) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::sendBreak(h, duration);
     auto p = lookup(h);
     if (!p)
         return VAZ_FAIL;
@@ -711,34 +743,54 @@ VAZ_API int32_t vazSerSendBreak(VazHandle h, int32_t duration) {
 }
 
 VAZ_API int32_t vazSerSigCTS(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::sigCTS(h);
     return modemBit(h, TIOCM_CTS);
 }
 VAZ_API int32_t vazSerSigDSR(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::sigDSR(h);
     return modemBit(h, TIOCM_DSR);
 }
 VAZ_API int32_t vazSerSigCD(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::sigCD(h);
     return modemBit(h, TIOCM_CD);
 }
 VAZ_API int32_t vazSerSigRing(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::sigRing(h);
     return modemBit(h, TIOCM_RI);
 }
 VAZ_API int32_t vazSerSigBreak(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::sigBreak(h);
     return conditionOccurred(h, &Counters::brk, 1u << 0);
 }
 VAZ_API int32_t vazSerSigFrameErr(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::sigFrameErr(h);
     return conditionOccurred(h, &Counters::frame, 1u << 1);
 }
 VAZ_API int32_t vazSerSigOverrun(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::sigOverrun(h);
     return conditionOccurred(h, &Counters::overrun, 1u << 2);
 }
 VAZ_API int32_t vazSerSigParityErr(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::sigParityErr(h);
     return conditionOccurred(h, &Counters::parity, 1u << 3);
 }
 VAZ_API int32_t vazSerRxOverflow(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::rxOverflow(h);
     return conditionOccurred(h, &Counters::bufOverrun, 1u << 4);
 }
 
 VAZ_API int32_t vazSerSetTimeoutRx(VazHandle h, int32_t ms) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::setTimeoutRx(h, ms);
     auto p = lookup(h);
     if (!p || ms < 0)
         return VAZ_FAIL;
@@ -747,6 +799,8 @@ VAZ_API int32_t vazSerSetTimeoutRx(VazHandle h, int32_t ms) {
 }
 
 VAZ_API int32_t vazSerSetTimeoutTx(VazHandle h, int32_t ms) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::setTimeoutTx(h, ms);
     auto p = lookup(h);
     if (!p || ms < 0)
         return VAZ_FAIL;
@@ -755,16 +809,22 @@ VAZ_API int32_t vazSerSetTimeoutTx(VazHandle h, int32_t ms) {
 }
 
 VAZ_API int32_t vazSerGetTimeoutRx(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::getTimeoutRx(h);
     auto p = lookup(h);
     return p ? p->timeoutRx.load() : VAZ_FAIL;
 }
 
 VAZ_API int32_t vazSerGetTimeoutTx(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::getTimeoutTx(h);
     auto p = lookup(h);
     return p ? p->timeoutTx.load() : VAZ_FAIL;
 }
 
 VAZ_API int32_t vazSerGetName(VazHandle h, char* buffer, int32_t n) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::getName(h, buffer, n);
     auto p = lookup(h);
     if (!p)
         return VAZ_FAIL;
@@ -782,6 +842,8 @@ VAZ_API int32_t vazSerGetLastErrorText(char* buffer, int32_t n) {
 // Waits for input with poll() on the port and on the handle's wake pipe: no wake-up while nothing
 // arrives. A hang-up (POLLHUP, POLLERR) counts as "something to read": the read reports it.
 VAZ_API int32_t vazSerWaitRx(VazHandle h, int32_t ms) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::waitRx(h, ms);
     auto p = lookup(h);
     if (!p) {
         setLastError("invalid port handle");
@@ -825,6 +887,8 @@ VAZ_API int32_t vazSerWaitRx(VazHandle h, int32_t ms) {
 }
 
 VAZ_API int32_t vazSerWakeWait(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::wakeWait(h);
     auto p = lookup(h);
     if (!p) {
         setLastError("invalid port handle");

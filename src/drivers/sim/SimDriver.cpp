@@ -13,6 +13,8 @@
 
 #include <DriverCommon.h>
 
+#include "NetDriver.h"
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -253,6 +255,8 @@ VAZ_API int32_t VAZ_CALL vazAbiVersion(void) {
 }
 
 VAZ_API int32_t VAZ_CALL vazSerOpenPort(VazConfig* config) {
+    if (config && vaznet::isNetName(config->portName))
+        return vaznet::openPort(config);
     if (!config || !config->portName)
         return failWith(VAZ_ERR_NOT_VALID, "no port name given");
     Driver& d = driver();
@@ -288,6 +292,8 @@ VAZ_API int32_t VAZ_CALL vazSerOpenPort(VazConfig* config) {
 }
 
 VAZ_API int32_t VAZ_CALL vazSerConfigure(VazHandle h, const VazConfig* config) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::configure(h, config);
     if (!config)
         return failWith(VAZ_ERR_NOT_VALID, "no settings given");
     return withPresentPort(h, [&](Handle& hd, std::int64_t) -> int32_t {
@@ -301,6 +307,8 @@ VAZ_API int32_t VAZ_CALL vazSerConfigure(VazHandle h, const VazConfig* config) {
 }
 
 VAZ_API int32_t VAZ_CALL vazSerClosePort(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::closePort(h);
     Driver& d = driver();
     std::lock_guard lock(d.mu);
     std::optional<Handle> hd = d.handles.take(h);
@@ -312,6 +320,8 @@ VAZ_API int32_t VAZ_CALL vazSerClosePort(VazHandle h) {
 }
 
 VAZ_API int32_t VAZ_CALL vazSerGetByte(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::getByte(h);
     std::uint8_t b = 0;
     int32_t n = readBytes(h, &b, 1);
     if (n < 0)
@@ -320,10 +330,14 @@ VAZ_API int32_t VAZ_CALL vazSerGetByte(VazHandle h) {
 }
 
 VAZ_API int32_t VAZ_CALL vazSerGetData(VazHandle h, uint8_t* buffer, int32_t n) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::getData(h, buffer, n);
     return readBytes(h, buffer, n);
 }
 
 VAZ_API int32_t VAZ_CALL vazSerPutByte(VazHandle h, uint8_t byte) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::putByte(h, byte);
     return withPresentPort(h, [&](Handle& hd, std::int64_t now) -> int32_t {
         if (hd.port->write(&byte, 1, now) != 1)
             return failWith(VAZ_FAIL, "CTS is low: the instrument is not ready to receive");
@@ -333,6 +347,8 @@ VAZ_API int32_t VAZ_CALL vazSerPutByte(VazHandle h, uint8_t byte) {
 }
 
 VAZ_API int32_t VAZ_CALL vazSerPutData(VazHandle h, const uint8_t* buffer, int32_t n) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::putData(h, buffer, n);
     if (n < 0 || (n > 0 && !buffer))
         return failWith(VAZ_FAIL, "bad write buffer");
     return withPresentPort(h, [&](Handle& hd, std::int64_t now) -> int32_t {
@@ -343,6 +359,8 @@ VAZ_API int32_t VAZ_CALL vazSerPutData(VazHandle h, const uint8_t* buffer, int32
 }
 
 VAZ_API int32_t VAZ_CALL vazSerRxReadyCount(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::rxReadyCount(h);
     return withPort(h, [&](Handle& hd) -> int32_t {
         const std::int64_t now = nowMs();
         driver().advance(hd, now);
@@ -353,10 +371,14 @@ VAZ_API int32_t VAZ_CALL vazSerRxReadyCount(VazHandle h) {
 }
 
 VAZ_API int32_t VAZ_CALL vazSerTxBufCount(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::txBufCount(h);
     return withPresentPort(h, [](Handle&, std::int64_t) -> int32_t { return 0; });
 }
 
 VAZ_API int32_t VAZ_CALL vazSerRxFlush(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::rxFlush(h);
     return withPort(h, [](Handle& hd) -> int32_t {
         driver().advance(hd, nowMs());
         hd.port->rxFlush();
@@ -365,14 +387,20 @@ VAZ_API int32_t VAZ_CALL vazSerRxFlush(VazHandle h) {
 }
 
 VAZ_API int32_t VAZ_CALL vazSerTxFlush(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::txFlush(h);
     return withPort(h, [](Handle&) -> int32_t { return VAZ_OK; });
 }
 
 VAZ_API int32_t VAZ_CALL vazSerTxDrain(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::txDrain(h);
     return withPresentPort(h, [](Handle&, std::int64_t) -> int32_t { return VAZ_OK; });
 }
 
 VAZ_API int32_t VAZ_CALL vazSerSetDTR(VazHandle h, int32_t on) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::setDTR(h, on);
     return withPresentPort(h, [&](Handle& hd, std::int64_t now) -> int32_t {
         hd.port->setDtr(on != 0, now);
         driver().changed.notify_all();
@@ -381,6 +409,8 @@ VAZ_API int32_t VAZ_CALL vazSerSetDTR(VazHandle h, int32_t on) {
 }
 
 VAZ_API int32_t VAZ_CALL vazSerSetRTS(VazHandle h, int32_t on) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::setRTS(h, on);
     return withPresentPort(h, [&](Handle& hd, std::int64_t now) -> int32_t {
         hd.port->setRts(on != 0, now);
         driver().changed.notify_all();
@@ -389,24 +419,34 @@ VAZ_API int32_t VAZ_CALL vazSerSetRTS(VazHandle h, int32_t on) {
 }
 
 VAZ_API int32_t VAZ_CALL vazSerSendBreak(VazHandle h, int32_t duration) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::sendBreak(h, duration);
     if (duration < 0)
         return failWith(VAZ_FAIL, "negative break duration");
     return withPresentPort(h, [](Handle&, std::int64_t) -> int32_t { return VAZ_OK; });
 }
 
 VAZ_API int32_t VAZ_CALL vazSerSigCTS(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::sigCTS(h);
     return withPresentPort(h, [](Handle& hd, std::int64_t) -> int32_t { return hd.port->cts() ? 1 : 0; });
 }
 
 VAZ_API int32_t VAZ_CALL vazSerSigDSR(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::sigDSR(h);
     return withPresentPort(h, [](Handle& hd, std::int64_t) -> int32_t { return hd.port->dsr() ? 1 : 0; });
 }
 
 VAZ_API int32_t VAZ_CALL vazSerSigCD(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::sigCD(h);
     return withPresentPort(h, [](Handle& hd, std::int64_t) -> int32_t { return hd.port->cd() ? 1 : 0; });
 }
 
 VAZ_API int32_t VAZ_CALL vazSerSigRing(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::sigRing(h);
     return withPresentPort(h, [](Handle& hd, std::int64_t) -> int32_t { return hd.port->ring() ? 1 : 0; });
 }
 
@@ -417,24 +457,36 @@ static int32_t condition(VazHandle h, std::uint8_t flag) {
 }
 
 VAZ_API int32_t VAZ_CALL vazSerSigBreak(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::sigBreak(h);
     return condition(h, FlagBreak);
 }
 VAZ_API int32_t VAZ_CALL vazSerSigFrameErr(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::sigFrameErr(h);
     return condition(h, FlagFraming);
 }
 VAZ_API int32_t VAZ_CALL vazSerSigOverrun(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::sigOverrun(h);
     return condition(h, FlagOverrun);
 }
 VAZ_API int32_t VAZ_CALL vazSerSigParityErr(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::sigParityErr(h);
     return condition(h, FlagParity);
 }
 
 // Received bytes are never dropped, so the receive buffer never overflows.
 VAZ_API int32_t VAZ_CALL vazSerRxOverflow(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::rxOverflow(h);
     return withPort(h, [](Handle&) -> int32_t { return 0; });
 }
 
 VAZ_API int32_t VAZ_CALL vazSerSetTimeoutRx(VazHandle h, int32_t ms) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::setTimeoutRx(h, ms);
     if (ms < 0)
         return failWith(VAZ_FAIL, "negative receive timeout");
     return withPort(h, [&](Handle& hd) -> int32_t {
@@ -444,6 +496,8 @@ VAZ_API int32_t VAZ_CALL vazSerSetTimeoutRx(VazHandle h, int32_t ms) {
 }
 
 VAZ_API int32_t VAZ_CALL vazSerSetTimeoutTx(VazHandle h, int32_t ms) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::setTimeoutTx(h, ms);
     if (ms < 0)
         return failWith(VAZ_FAIL, "negative transmit timeout");
     return withPort(h, [&](Handle& hd) -> int32_t {
@@ -453,10 +507,14 @@ VAZ_API int32_t VAZ_CALL vazSerSetTimeoutTx(VazHandle h, int32_t ms) {
 }
 
 VAZ_API int32_t VAZ_CALL vazSerGetTimeoutRx(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::getTimeoutRx(h);
     return withPort(h, [](Handle& hd) -> int32_t { return hd.timeoutRx; });
 }
 
 VAZ_API int32_t VAZ_CALL vazSerGetTimeoutTx(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::getTimeoutTx(h);
     return withPort(h, [](Handle& hd) -> int32_t { return hd.timeoutTx; });
 }
 
@@ -500,6 +558,8 @@ VAZ_API int32_t VAZ_CALL vazSerUnregisterDeviceNotification(VazDeviceNotificatio
 }
 
 VAZ_API int32_t VAZ_CALL vazSerGetName(VazHandle h, char* buffer, int32_t n) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::getName(h, buffer, n);
     std::string name;
     int32_t r = withPort(h, [&](Handle& hd) -> int32_t {
         name = hd.device->desc->name;
@@ -519,6 +579,8 @@ VAZ_API int32_t VAZ_CALL vazSerGetLastErrorText(char* buffer, int32_t n) {
 // Waits on the driver's condition variable until the next scripted byte falls due, the device goes,
 // the handle is woken or the time is up; nothing wakes it in between.
 VAZ_API int32_t VAZ_CALL vazSerWaitRx(VazHandle h, int32_t ms) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::waitRx(h, ms);
     Driver& d = driver();
     std::unique_lock lock(d.mu);
     Handle* hd = d.handle(h);
@@ -557,6 +619,8 @@ VAZ_API int32_t VAZ_CALL vazSerWaitRx(VazHandle h, int32_t ms) {
 }
 
 VAZ_API int32_t VAZ_CALL vazSerWakeWait(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::wakeWait(h);
     Driver& d = driver();
     std::lock_guard lock(d.mu);
     Handle* hd = d.handle(h);

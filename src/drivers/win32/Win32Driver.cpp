@@ -25,6 +25,8 @@
 #define ERROR_NO_SUCH_DEVICE 433L // winerror.h of newer SDKs; missing from mingw-w64
 #endif
 
+#include "NetDriver.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -410,6 +412,8 @@ VAZ_API int32_t VAZ_CALL vazAbiVersion(void) {
 }
 
 VAZ_API int32_t VAZ_CALL vazSerOpenPort(VazConfig* config) {
+    if (config && vaznet::isNetName(config->portName))
+        return vaznet::openPort(config);
     if (!config || !config->portName || !*config->portName)
         return failWith(VAZ_ERR_NOT_VALID, "no port name given");
     const std::string name = config->portName;
@@ -474,6 +478,8 @@ VAZ_API int32_t VAZ_CALL vazSerOpenPort(VazConfig* config) {
 }
 
 VAZ_API int32_t VAZ_CALL vazSerConfigure(VazHandle h, const VazConfig* config) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::configure(h, config);
     if (!config)
         return failWith(VAZ_ERR_NOT_VALID, "no settings given");
     auto p = find(h);
@@ -483,6 +489,8 @@ VAZ_API int32_t VAZ_CALL vazSerConfigure(VazHandle h, const VazConfig* config) {
 }
 
 VAZ_API int32_t VAZ_CALL vazSerClosePort(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::closePort(h);
     std::shared_ptr<Port> p = driver().ports.take(h);
     if (!p)
         return VAZ_FAIL;
@@ -492,6 +500,8 @@ VAZ_API int32_t VAZ_CALL vazSerClosePort(VazHandle h) {
 }
 
 VAZ_API int32_t VAZ_CALL vazSerGetByte(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::getByte(h);
     uint8_t b = 0;
     int32_t n = readBytes(h, &b, 1);
     if (n < 0)
@@ -500,10 +510,14 @@ VAZ_API int32_t VAZ_CALL vazSerGetByte(VazHandle h) {
 }
 
 VAZ_API int32_t VAZ_CALL vazSerGetData(VazHandle h, uint8_t* buffer, int32_t n) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::getData(h, buffer, n);
     return readBytes(h, buffer, n);
 }
 
 VAZ_API int32_t VAZ_CALL vazSerPutByte(VazHandle h, uint8_t byte) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::putByte(h, byte);
     auto p = find(h);
     if (!p)
         return VAZ_FAIL;
@@ -516,6 +530,8 @@ VAZ_API int32_t VAZ_CALL vazSerPutByte(VazHandle h, uint8_t byte) {
 }
 
 VAZ_API int32_t VAZ_CALL vazSerPutData(VazHandle h, const uint8_t* buffer, int32_t n) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::putData(h, buffer, n);
     if (n < 0 || (n > 0 && !buffer))
         return failWith(VAZ_FAIL, "bad write buffer");
     auto p = find(h);
@@ -530,6 +546,8 @@ VAZ_API int32_t VAZ_CALL vazSerPutData(VazHandle h, const uint8_t* buffer, int32
 }
 
 VAZ_API int32_t VAZ_CALL vazSerRxReadyCount(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::rxReadyCount(h);
     auto p = find(h);
     if (!p)
         return VAZ_FAIL;
@@ -541,6 +559,8 @@ VAZ_API int32_t VAZ_CALL vazSerRxReadyCount(VazHandle h) {
 }
 
 VAZ_API int32_t VAZ_CALL vazSerTxBufCount(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::txBufCount(h);
     auto p = find(h);
     if (!p)
         return VAZ_FAIL;
@@ -551,15 +571,21 @@ VAZ_API int32_t VAZ_CALL vazSerTxBufCount(VazHandle h) {
 }
 
 VAZ_API int32_t VAZ_CALL vazSerRxFlush(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::rxFlush(h);
     if (auto p = find(h))
         takePeeked(*p);
     return purge(h, PURGE_RXCLEAR, "PurgeComm");
 }
 VAZ_API int32_t VAZ_CALL vazSerTxFlush(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::txFlush(h);
     return purge(h, PURGE_TXCLEAR, "PurgeComm");
 }
 
 VAZ_API int32_t VAZ_CALL vazSerTxDrain(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::txDrain(h);
     auto p = find(h);
     if (!p)
         return VAZ_FAIL;
@@ -569,6 +595,8 @@ VAZ_API int32_t VAZ_CALL vazSerTxDrain(VazHandle h) {
 }
 
 VAZ_API int32_t VAZ_CALL vazSerSetDTR(VazHandle h, int32_t on) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::setDTR(h, on);
     int32_t r = escape(h, on ? SETDTR : CLRDTR, "EscapeCommFunction(DTR)");
     if (r == VAZ_OK)
         if (auto p = find(h))
@@ -577,6 +605,8 @@ VAZ_API int32_t VAZ_CALL vazSerSetDTR(VazHandle h, int32_t on) {
 }
 
 VAZ_API int32_t VAZ_CALL vazSerSetRTS(VazHandle h, int32_t on) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::setRTS(h, on);
     int32_t r = escape(h, on ? SETRTS : CLRRTS, "EscapeCommFunction(RTS)");
     if (r == VAZ_OK)
         if (auto p = find(h))
@@ -585,6 +615,8 @@ VAZ_API int32_t VAZ_CALL vazSerSetRTS(VazHandle h, int32_t on) {
 }
 
 VAZ_API int32_t VAZ_CALL vazSerSendBreak(VazHandle h, int32_t duration) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::sendBreak(h, duration);
     if (duration < 0)
         return failWith(VAZ_FAIL, "negative break duration");
     auto p = find(h);
@@ -599,35 +631,55 @@ VAZ_API int32_t VAZ_CALL vazSerSendBreak(VazHandle h, int32_t duration) {
 }
 
 VAZ_API int32_t VAZ_CALL vazSerSigCTS(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::sigCTS(h);
     return modem(h, MS_CTS_ON);
 }
 VAZ_API int32_t VAZ_CALL vazSerSigDSR(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::sigDSR(h);
     return modem(h, MS_DSR_ON);
 }
 VAZ_API int32_t VAZ_CALL vazSerSigCD(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::sigCD(h);
     return modem(h, MS_RLSD_ON);
 }
 VAZ_API int32_t VAZ_CALL vazSerSigRing(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::sigRing(h);
     return modem(h, MS_RING_ON);
 }
 
 VAZ_API int32_t VAZ_CALL vazSerSigBreak(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::sigBreak(h);
     return condition(h, CE_BREAK);
 }
 VAZ_API int32_t VAZ_CALL vazSerSigFrameErr(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::sigFrameErr(h);
     return condition(h, CE_FRAME);
 }
 VAZ_API int32_t VAZ_CALL vazSerSigOverrun(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::sigOverrun(h);
     return condition(h, CE_OVERRUN);
 }
 VAZ_API int32_t VAZ_CALL vazSerSigParityErr(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::sigParityErr(h);
     return condition(h, CE_RXPARITY);
 }
 VAZ_API int32_t VAZ_CALL vazSerRxOverflow(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::rxOverflow(h);
     return condition(h, CE_RXOVER);
 }
 
 VAZ_API int32_t VAZ_CALL vazSerSetTimeoutRx(VazHandle h, int32_t ms) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::setTimeoutRx(h, ms);
     if (ms < 0)
         return failWith(VAZ_FAIL, "negative receive timeout");
     auto p = find(h);
@@ -639,6 +691,8 @@ VAZ_API int32_t VAZ_CALL vazSerSetTimeoutRx(VazHandle h, int32_t ms) {
 }
 
 VAZ_API int32_t VAZ_CALL vazSerSetTimeoutTx(VazHandle h, int32_t ms) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::setTimeoutTx(h, ms);
     if (ms < 0)
         return failWith(VAZ_FAIL, "negative transmit timeout");
     auto p = find(h);
@@ -650,11 +704,15 @@ VAZ_API int32_t VAZ_CALL vazSerSetTimeoutTx(VazHandle h, int32_t ms) {
 }
 
 VAZ_API int32_t VAZ_CALL vazSerGetTimeoutRx(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::getTimeoutRx(h);
     auto p = find(h);
     return p ? p->timeoutRx.load() : VAZ_FAIL;
 }
 
 VAZ_API int32_t VAZ_CALL vazSerGetTimeoutTx(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::getTimeoutTx(h);
     auto p = find(h);
     return p ? p->timeoutTx.load() : VAZ_FAIL;
 }
@@ -674,6 +732,8 @@ VAZ_API int32_t VAZ_CALL vazSerUnregisterDeviceNotification(VazDeviceNotificatio
 }
 
 VAZ_API int32_t VAZ_CALL vazSerGetName(VazHandle h, char* buffer, int32_t n) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::getName(h, buffer, n);
     auto p = find(h);
     return p ? copyText(p->name, buffer, n) : VAZ_FAIL;
 }
@@ -691,6 +751,8 @@ VAZ_API int32_t VAZ_CALL vazSerGetLastErrorText(char* buffer, int32_t n) {
 // ended early by cancelling that read (CancelSynchronousIo); waits are cut into slices so that a
 // wake-up that comes just before the read starts is noticed within a slice.
 VAZ_API int32_t VAZ_CALL vazSerWaitRx(VazHandle h, int32_t ms) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::waitRx(h, ms);
     constexpr DWORD kSliceMs = 250;
     auto p = find(h);
     if (!p)
@@ -766,6 +828,8 @@ VAZ_API int32_t VAZ_CALL vazSerWaitRx(VazHandle h, int32_t ms) {
 }
 
 VAZ_API int32_t VAZ_CALL vazSerWakeWait(VazHandle h) {
+    if (vaznet::isNetHandle(h))
+        return vaznet::wakeWait(h);
     auto p = find(h);
     if (!p)
         return VAZ_FAIL;

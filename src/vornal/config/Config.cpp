@@ -7,6 +7,8 @@
 #include "vornal/prefs/AbstractPreferences.h"
 #include "vornal/util/WholeNumber.h"
 
+#include <Direduva/SerialPortLocal.h>
+
 #include <QLoggingCategory>
 
 #include <algorithm>
@@ -19,6 +21,14 @@ Q_LOGGING_CATEGORY(lcConfig, "vornal.config.Config", QtWarningMsg)
 namespace {
 
 using CH = ConfigHelper;
+
+// Why a network port name (tcp://, rfc2217://) cannot be used; empty for a good one and for device names.
+QString networkPortProblem(const QString& name) {
+    const std::string n = name.toStdString();
+    if (!Direduva::SerialPortLocal::isNetworkPortName(n))
+        return {};
+    return QString::fromStdString(Direduva::SerialPortLocal::checkPortName(n));
+}
 
 template <class E> QString constantNames() {
     QStringList names;
@@ -145,6 +155,9 @@ const std::vector<Config::KeyDef>& Config::keyDefs() {
                  QStringLiteral("a port name"),
                  [m](const Config& c) { return c.*m; },
                  [m](Config& c, const QString& t) {
+                     // Device names are the system's affair; a network name must be complete.
+                     if (!networkPortProblem(t).isEmpty())
+                         return false;
                      c.*m = t;
                      return true;
                  },
@@ -400,8 +413,14 @@ Config::LoadResult Config::loadConfig(prefs::AbstractPreferences& node, const QS
 
     // The port first, and only when the system has ports; then prevPort, which tells whether the port
     // changed since the last save.
-    if (!availablePorts.isEmpty())
+    if (!availablePorts.isEmpty()) {
         port_ = node.get(QStringLiteral("port"), availablePorts.first());
+    } else {
+        // A network port needs no serial port on this system.
+        const QString stored = node.get(QStringLiteral("port"), QString());
+        if (Direduva::SerialPortLocal::isNetworkPortName(stored.toStdString()))
+            port_ = stored;
+    }
     prevPort_ = node.get(QStringLiteral("prevPort"), port_);
     for (QString* text : {&port_, &prevPort_}) {
         if (text->contains(QChar(0))) {
@@ -520,6 +539,11 @@ bool Config::setByKey(const QString& key, const QString& text, QString* why) {
             *why = QStringLiteral("the value of \"%1\" is longer than %2 characters")
                        .arg(key)
                        .arg(prefs::AbstractPreferences::MAX_VALUE_LENGTH);
+        return false;
+    }
+    if (d->kind == KeyDef::Port && !networkPortProblem(text).isEmpty()) {
+        if (why)
+            *why = networkPortProblem(text);
         return false;
     }
     if (!d->set(*this, text)) {

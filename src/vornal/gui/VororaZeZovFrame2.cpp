@@ -268,6 +268,7 @@ VororaZeZovFrame2::VororaZeZovFrame2(Options options, QWidget* parent)
     }
     // The settings; a port from the command line wins.
     loadSettings();
+    loadRecentNetworkPorts();
     if (portFromCommandLine_)
         config_.setPort(ports_.first());
     // What was loaded is what is stored: no save until something changes.
@@ -657,6 +658,9 @@ QWidget* VororaZeZovFrame2::buildInputPanel() {
     portList_ = makeCombo(panel, "portList");
     portList_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     portList_->setMinimumContentsLength(53); // room for 53 "X"
+    // Editable: a network instrument is typed in as tcp://HOST:PORT or rfc2217://HOST:PORT.
+    portList_->setEditable(true);
+    portList_->setInsertPolicy(QComboBox::NoInsert);
     instrumentBox_ = makeCombo(panel, "instrumentBox");
     instrumentBox_->setMaxVisibleItems(20);
     // A scrolling list also under styles whose pop-up would otherwise show all 53 presets at once.
@@ -727,6 +731,8 @@ QWidget* VororaZeZovFrame2::buildInputPanel() {
     }
 
     connect(portList_, &QComboBox::activated, this, &VororaZeZovFrame2::portListItemStateChanged);
+    connect(portList_->lineEdit(), &QLineEdit::editingFinished, this,
+            &VororaZeZovFrame2::portListItemStateChanged);
     connect(instrumentBox_, &QComboBox::currentIndexChanged, this,
             &VororaZeZovFrame2::instrumentBoxItemStateChanged);
     connect(inputTerminatorBox_, &QComboBox::activated, this,
@@ -979,6 +985,14 @@ void VororaZeZovFrame2::fillPortList() {
     portList_->clear();
     for (const QString& p : ports_)
         portList_->addItem(util::FriendlyPortUtil::getFriendlyPortName(p), p);
+    // The network ports used lately, and the chosen one when it is a network port not among them.
+    QStringList network = recentNetworkPorts_;
+    if (Direduva::SerialPortLocal::isNetworkPortName(config_.getPort().toStdString()) &&
+        !network.contains(config_.getPort()))
+        network.prepend(config_.getPort());
+    for (const QString& p : network)
+        if (portList_->findData(p) < 0)
+            portList_->addItem(p, p);
     const int at = portList_->findData(config_.getPort());
     if (at >= 0)
         portList_->setCurrentIndex(at);
@@ -1074,6 +1088,26 @@ void VororaZeZovFrame2::fillFromConfig() {
 // ======================================================================== handlers
 
 void VororaZeZovFrame2::portListItemStateChanged() {
+    // Typed text that is not the chosen item's is a port name of its own (a network port).
+    const QString typed = portList_->currentText().trimmed();
+    const int at = portList_->currentIndex();
+    if (!typed.isEmpty() && (at < 0 || portList_->itemText(at) != typed)) {
+        const int known = portList_->findText(typed, Qt::MatchExactly);
+        if (known >= 0) {
+            portList_->setCurrentIndex(known);
+        } else {
+            const QString name = util::FriendlyPortUtil::getUnfriendlyPortName(typed);
+            const std::string bad = Direduva::SerialPortLocal::isNetworkPortName(name.toStdString())
+                                        ? Direduva::SerialPortLocal::checkPortName(name.toStdString())
+                                        : std::string();
+            if (!bad.empty()) {
+                statusJLabel_->setText(QString::fromStdString(bad));
+                return;
+            }
+            config_.setPort(name);
+            return;
+        }
+    }
     const QVariant plain = portList_->currentData();
     if (plain.isValid())
         config_.setPort(plain.toString());
@@ -1403,7 +1437,7 @@ void VororaZeZovFrame2::readSetting(const SettingControl& row) {
 }
 
 void VororaZeZovFrame2::readPort() {
-    if (portList_->currentIndex() >= 0)
+    if (portList_->currentIndex() >= 0 || !portList_->currentText().trimmed().isEmpty())
         portListItemStateChanged();
 }
 
@@ -1647,6 +1681,16 @@ void VororaZeZovFrame2::notifyWhenHidden(const QString& caption, const QString& 
 void VororaZeZovFrame2::startConnection() {
     // What the tabs show is what the connection uses.
     updateConfigFromTabs();
+    // A network port name typed wrong is said, not replaced by the port chosen before.
+    const std::string typed =
+        util::FriendlyPortUtil::getUnfriendlyPortName(portList_->currentText().trimmed()).toStdString();
+    if (Direduva::SerialPortLocal::isNetworkPortName(typed)) {
+        const std::string bad = Direduva::SerialPortLocal::checkPortName(typed);
+        if (!bad.empty()) {
+            MessageBoxes::error(this, QString::fromStdString(bad), text(QStringLiteral("error")));
+            return;
+        }
+    }
     if (!connection_)
         createConnection();
     // The connection sets up typing, the Caps Lock check, sound, the duplicate filter, the port and the
@@ -1655,7 +1699,50 @@ void VororaZeZovFrame2::startConnection() {
     options.reconnect = config_.getReconnect();
     updateTypingHold();
     lastLineCount_ = -1;
+    rememberNetworkPort(config_.getPort());
     connection_->start(config_, options);
+}
+
+namespace {
+constexpr int kRecentNetworkPorts = 8;
+const QString kRecentNetworkPortsKey = QStringLiteral("recentNetworkPorts");
+} // namespace
+
+void VororaZeZovFrame2::loadRecentNetworkPorts() {
+    if (!node_)
+        return;
+    try {
+        for (const QString& p : node_->get(kRecentNetworkPortsKey, QString()).split(u';', Qt::SkipEmptyParts))
+            if (Direduva::SerialPortLocal::checkPortName(p.toStdString()).empty() &&
+                Direduva::SerialPortLocal::isNetworkPortName(p.toStdString()) &&
+                !recentNetworkPorts_.contains(p))
+                recentNetworkPorts_.append(p);
+    } catch (const std::exception& e) {
+        std::cerr << "Settings: recent network ports: " << e.what() << std::endl;
+    }
+}
+
+void VororaZeZovFrame2::rememberNetworkPort(const QString& port) {
+    if (!Direduva::SerialPortLocal::isNetworkPortName(port.toStdString()))
+        return;
+    recentNetworkPorts_.removeAll(port);
+    recentNetworkPorts_.prepend(port);
+    while (recentNetworkPorts_.size() > kRecentNetworkPorts)
+        recentNetworkPorts_.removeLast();
+    // Shown as an item of the list from now on, chosen.
+    if (portList_->findData(port) < 0) {
+        const QSignalBlocker block(portList_);
+        portList_->addItem(port, port);
+        portList_->setCurrentIndex(portList_->count() - 1);
+    }
+    if (!node_)
+        return;
+    try {
+        node_->put(kRecentNetworkPortsKey, recentNetworkPorts_.join(u';'));
+        node_->flush();
+    } catch (const std::exception& e) {
+        std::cerr << "Settings: recent network ports: " << e.what() << std::endl;
+    }
 }
 
 void VororaZeZovFrame2::stopConnection() {

@@ -241,6 +241,9 @@ private:
 
     // Port list helpers.
     void fillPortList();
+    // Network ports used lately (newest first), kept in the settings node apart from the settings.
+    void loadRecentNetworkPorts();
+    void rememberNetworkPort(const QString& port);
     PortListing listPorts();
     // Rules shared by handlers and updateConfigFromTabs.
     bool acceptDelay(const QString& text);
@@ -253,6 +256,7 @@ private:
     config::Config config_;
     config::Config oldConfig_;
     QStringList ports_;
+    QStringList recentNetworkPorts_;
     bool portFromCommandLine_ = false;
     int fatalExitCode_ = 0;
     std::shared_ptr<prefs::AbstractPreferences> node_;

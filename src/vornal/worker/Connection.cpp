@@ -22,6 +22,7 @@
 
 #include <platform/keys/KeyInjector.h>
 
+#include <algorithm>
 #include <span>
 #include <stdexcept>
 
@@ -61,6 +62,9 @@ Connection::Connection(QObject* parent) : QObject(parent), view_(std::make_uniqu
 
 Connection::~Connection() {
     reopenTimer_->stop();
+    // A network port being opened in the background: its result is dropped with this connection.
+    if (reopenThread_.joinable())
+        reopenThread_.join();
     hotkey_.reset();
     requester_.reset();
     if (worker_)
@@ -77,6 +81,7 @@ bool Connection::start(const config::Config& config, const Options& options) {
         return false;
     config_ = config::Config::copyConfig(config);
     options_ = options;
+    ++generation_;
     stopRequested_ = false;
     waiting_ = false;
     // 1. Keystroke output (its own thread).
@@ -168,9 +173,10 @@ bool Connection::start(const config::Config& config, const Options& options) {
     return true;
 }
 
-bool Connection::openWorker(bool reporting) {
+bool Connection::openWorker(bool reporting, std::unique_ptr<Direduva::SerialPortLocal> opened) {
     try {
-        worker_ = createWorker(config_, view_.get());
+        worker_ = opened ? createWorker(config_, view_.get(), std::move(opened))
+                         : createWorker(config_, view_.get());
     } catch (const Direduva::InvalidSettingError& e) {
         if (reporting)
             emit startFailed(StartFailure::InvalidSetting, QString::fromUtf8(e.what()));
@@ -215,7 +221,9 @@ void Connection::workerFinished() {
                           .arg(config_.getPort(), *hangup),
                       true);
         emit waitingForPort(config_.getPort(), *hangup);
-        reopenTimer_->start(std::max(10, options_.reconnectPollMs));
+        reopenDelayMs_ = std::max(10, options_.reconnectPollMs);
+        reopenAttempts_ = 0;
+        reopenTimer_->start(reopenDelayMs_);
         return;
     }
     if (!typingLost_.isEmpty())
@@ -234,6 +242,10 @@ void Connection::tryReopen() {
         return;
     }
     const QString name = currentName(stablePort_);
+    if (Direduva::SerialPortLocal::isNetworkPortName(name.toStdString())) {
+        reopenInBackground();
+        return;
+    }
     // A device file that is not there yet needs no open attempt.
     if (name.startsWith(u'/') && !QFileInfo::exists(name))
         return;
@@ -251,8 +263,50 @@ void Connection::tryReopen() {
     worker_->execute();
 }
 
+// A network port is opened on a thread of its own: connecting to a host that does not answer takes the
+// connect time-out, which would stop the window meanwhile. One attempt at a time; the first few follow
+// each other at the usual pace (a device server that restarts is back within seconds), then the pause
+// doubles up to kMaxNetworkReopenMs.
+void Connection::reopenInBackground() {
+    if (reopenPending_)
+        return;
+    if (reopenThread_.joinable())
+        reopenThread_.join();
+    reopenPending_ = true;
+    reopenTimer_->stop();
+    auto opened = std::make_shared<std::unique_ptr<Direduva::SerialPortLocal>>();
+    reopenThread_ = std::thread([this, opened, generation = generation_,
+                                 copy = config::Config::copyConfig(config_)] {
+        try {
+            *opened = WeightWorker::openPort(copy);
+        } catch (const std::exception&) {
+            // Still gone: the next attempt follows after the pause.
+        }
+        util::postQueued(this, [this, opened, generation] { reopenDone(generation, std::move(*opened)); });
+    });
+}
+
+void Connection::reopenDone(unsigned generation, std::unique_ptr<Direduva::SerialPortLocal> opened) {
+    reopenPending_ = false;
+    if (generation != generation_ || !waiting_ || stopRequested_)
+        return; // stopped meanwhile: the port closes here
+    if (!opened || !openWorker(false, std::move(opened))) {
+        if (++reopenAttempts_ >= kQuickNetworkReopens)
+            reopenDelayMs_ = std::min(reopenDelayMs_ * 2, kMaxNetworkReopenMs);
+        reopenTimer_->start(reopenDelayMs_);
+        return;
+    }
+    const QString name = config_.getPort();
+    reopenTimer_->stop();
+    waiting_ = false;
+    emit logEvent(QStringLiteral("reconnected: %1").arg(name), true);
+    emit reconnected(name);
+    worker_->execute();
+}
+
 void Connection::finish(StopReason reason, const QString& detail) {
     reopenTimer_->stop();
+    ++generation_;
     const bool wasWaiting = waiting_;
     waiting_ = false;
     endOutputs();

@@ -5,6 +5,8 @@
 #include "vornal/worker/Ignorer.h"
 #include "vornal/worker/WeightWorkerView.h"
 
+#include <Direduva/SerialPortLocal.h>
+
 #include <QObject>
 #include <QString>
 
@@ -15,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 class QTimer;
 
@@ -163,9 +166,11 @@ signals:
 
 private:
     class View;
-    bool openWorker(bool reporting);
+    bool openWorker(bool reporting, std::unique_ptr<Direduva::SerialPortLocal> opened = nullptr);
     void workerFinished();
     void tryReopen();
+    void reopenInBackground();
+    void reopenDone(unsigned generation, std::unique_ptr<Direduva::SerialPortLocal> opened);
     void finish(StopReason reason, const QString& detail);
     void dispatch(const DataLine& received);
     // The stable-reading filter, the data log and the request sender of the settings (start), and their end.
@@ -208,6 +213,16 @@ private:
     // The one owner of the reading worker.
     std::unique_ptr<WeightWorker> worker_;
     QTimer* reopenTimer_ = nullptr;
+    // Network ports: the longest pause between two attempts to reopen, the current pause, the thread of
+    // the attempt and whether one runs.
+    static constexpr int kMaxNetworkReopenMs = 5000;
+    static constexpr int kQuickNetworkReopens = 6;
+    int reopenDelayMs_ = 500;
+    int reopenAttempts_ = 0;
+    std::thread reopenThread_;
+    bool reopenPending_ = false;
+    // Counts starts and ends: an attempt of an earlier connection is not taken by a later one.
+    unsigned generation_ = 0;
     QString stablePort_;
     bool active_ = false;
     bool waiting_ = false;

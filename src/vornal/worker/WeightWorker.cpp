@@ -40,13 +40,10 @@ QString WeightWorker::text(const char* key) {
     return resourceBundle().getString(QString::fromLatin1(key));
 }
 
-WeightWorker::WeightWorker(const config::Config& config, WeightWorkerView* view, QObject* parent)
-    : QObject(parent), view_(view), config_(config), generator_(std::random_device{}()),
-      assembler_(config.getInputTerminator()) {
+std::unique_ptr<Direduva::SerialPortLocal> WeightWorker::openPort(const config::Config& config) {
     const QString portName = config.getPort();
     if (portName.isEmpty())
         throw std::logic_error(text("null.port.error").toStdString());
-
     const std::string name = portName.toStdString();
     Direduva::SerialPortLocal::addPortName(name);
     Direduva::SerialConfig sc(name);
@@ -55,7 +52,20 @@ WeightWorker::WeightWorker(const config::Config& config, WeightWorkerView* view,
     sc.setParity(config.getParity());
     sc.setStopBits(config.getStopBits());
     sc.setHandshake(config.getHandshake());
-    sp_ = std::make_unique<Direduva::SerialPortLocal>(sc);
+    return std::make_unique<Direduva::SerialPortLocal>(sc);
+}
+
+WeightWorker::WeightWorker(const config::Config& config, WeightWorkerView* view, QObject* parent)
+    : WeightWorker(config, view, openPort(config), parent) {}
+
+WeightWorker::WeightWorker(const config::Config& config, WeightWorkerView* view,
+                           std::unique_ptr<Direduva::SerialPortLocal> opened, QObject* parent)
+    : QObject(parent), view_(view), config_(config), generator_(std::random_device{}()),
+      assembler_(config.getInputTerminator()) {
+    const QString portName = config.getPort();
+    if (!opened)
+        throw std::logic_error(text("null.port.error").toStdString());
+    sp_ = std::move(opened);
 
     view_->setConnectedInGUI(true);
     sp_->rxFlush();
@@ -303,16 +313,24 @@ WeightWorkerAnd::DeviceState WeightWorkerAnd::testDevice() {
 }
 
 std::unique_ptr<WeightWorker> createWorker(const config::Config& config, WeightWorkerView* view,
+                                           std::unique_ptr<Direduva::SerialPortLocal> opened,
                                            QObject* parent) {
+    if (!opened)
+        opened = WeightWorker::openPort(config);
     const auto instrument = config.getInstrument().value_or(ConfigHelper::Instrument::GENERIC);
     if (instrument.getInstrumentType() != ConfigHelper::InstrumentType::NUMBER)
-        return std::make_unique<WeightWorkerBarcode>(config, view, parent);
+        return std::make_unique<WeightWorkerBarcode>(config, view, std::move(opened), parent);
     if (instrument == ConfigHelper::Instrument::AND || instrument == ConfigHelper::Instrument::AND_EM) {
-        auto worker = std::make_unique<WeightWorkerAnd>(config, view, parent);
+        auto worker = std::make_unique<WeightWorkerAnd>(config, view, std::move(opened), parent);
         worker->testDevice();
         return worker;
     }
-    return std::make_unique<WeightWorker>(config, view, parent);
+    return std::make_unique<WeightWorker>(config, view, std::move(opened), parent);
+}
+
+std::unique_ptr<WeightWorker> createWorker(const config::Config& config, WeightWorkerView* view,
+                                           QObject* parent) {
+    return createWorker(config, view, nullptr, parent);
 }
 
 } // namespace vornal::worker

@@ -36,7 +36,14 @@ public:
     // Opens the port (throws Direduva::PortError or Direduva::InvalidSettingError, or
     // std::logic_error with the "null.port.error" text when no port is set).
     WeightWorker(const config::Config& config, WeightWorkerView* view, QObject* parent = nullptr);
+    // Takes a port that openPort() opened (on another thread: a network connection can take seconds).
+    WeightWorker(const config::Config& config, WeightWorkerView* view,
+                 std::unique_ptr<Direduva::SerialPortLocal> opened, QObject* parent = nullptr);
     ~WeightWorker() override;
+
+    // Opens the port of the settings with their bit rate, framing and handshake (throws as the
+    // constructor does). Safe on any thread.
+    static std::unique_ptr<Direduva::SerialPortLocal> openPort(const config::Config& config);
 
     // Starts the read loop (once).
     void execute();
@@ -132,6 +139,9 @@ public:
 // The worker a connection uses for the settings' instrument: the barcode worker for text instruments,
 // the hand-shake worker for the A&D presets that watch the modem lines (its testDevice() already run),
 // the plain worker otherwise. Opens the port; throws what the constructors throw.
+std::unique_ptr<WeightWorker> createWorker(const config::Config& config, WeightWorkerView* view,
+                                           std::unique_ptr<Direduva::SerialPortLocal> opened,
+                                           QObject* parent = nullptr);
 std::unique_ptr<WeightWorker> createWorker(const config::Config& config, WeightWorkerView* view,
                                            QObject* parent = nullptr);
 

@@ -82,6 +82,28 @@ TEST_F(ConfigStoreTest, PortIsReadOnlyWhenTheSystemHasPorts) {
     EXPECT_EQ(c.getPort(), QStringLiteral("COM9"));
 }
 
+TEST_F(ConfigStoreTest, AStoredNetworkPortIsReadAlsoWithoutSerialPorts) {
+    // A network instrument needs no serial port on the system.
+    writeFile("halvorn.Vornal.port=rfc2217\\://[fd00\\:\\:20]\\:4001\n");
+    Config c;
+    c.loadConfig(*node(), {});
+    EXPECT_EQ(c.getPort(), QStringLiteral("rfc2217://[fd00::20]:4001"));
+}
+
+TEST(ConfigTest, NetworkPortNamesMustBeComplete) {
+    Config c;
+    QString why;
+    EXPECT_TRUE(c.setByKey(QStringLiteral("port"), QStringLiteral("tcp://10.0.0.5:4001"), &why));
+    EXPECT_EQ(c.getPort(), QStringLiteral("tcp://10.0.0.5:4001"));
+    EXPECT_FALSE(c.setByKey(QStringLiteral("port"), QStringLiteral("tcp://10.0.0.5"), &why));
+    EXPECT_TRUE(why.contains(QStringLiteral("tcp://HOST:PORT"))) << why.toStdString();
+    EXPECT_FALSE(c.setByKey(QStringLiteral("port"), QStringLiteral("rfc2217://fd00::20:4001"), &why));
+    EXPECT_TRUE(why.contains(QStringLiteral("[fd00::20]:4001"))) << why.toStdString();
+    EXPECT_EQ(c.getPort(), QStringLiteral("tcp://10.0.0.5:4001"));
+    // Device names stay the system's affair.
+    EXPECT_TRUE(c.setByKey(QStringLiteral("port"), QStringLiteral("/dev/ttyUSB0"), &why));
+}
+
 struct InvalidCase {
     const char* line;
     const char* key;

@@ -6,10 +6,17 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
 #include <QTextBlock>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace vornal::test {
 namespace {
@@ -63,6 +70,61 @@ TEST_F(ConnectionTest, SettingsTabsGoWhileConnectedAndComeBackAfter) {
     // A second connection after the first.
     start(w);
     stop(w);
+}
+
+TEST_F(ConnectionTest, ANetworkPortTypedIntoThePortBoxIsConnectedAndKeptInTheList) {
+    // The instrument: a TCP server of this test on the loopback interface.
+    const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(::bind(server, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(server, 2), 0);
+    ::getsockname(server, reinterpret_cast<sockaddr*>(&a), &len);
+    const QString name = QStringLiteral("tcp://127.0.0.1:%1").arg(ntohs(a.sin_port));
+
+    auto& w = open();
+    auto* ports = qobject_cast<QComboBox*>(w.control(QStringLiteral("portList")));
+    ASSERT_TRUE(ports->isEditable());
+    // A broken name is refused with the spelling; the port stays.
+    const QString before = w.config().getPort();
+    ports->lineEdit()->setText(QStringLiteral("tcp://127.0.0.1"));
+    QTest::keyClick(ports->lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(w.config().getPort(), before);
+    EXPECT_TRUE(w.statusLabel()->text().contains(QStringLiteral("tcp://HOST:PORT")))
+        << w.statusLabel()->text().toStdString();
+    // Start with it says so and connects to nothing (not to the port chosen before).
+    dialogs();
+    w.startStopJButtonActionPerformed();
+    const auto refused = dialogs();
+    ASSERT_EQ(refused.size(), 1);
+    EXPECT_TRUE(refused[0].text.contains(QStringLiteral("tcp://HOST:PORT"))) << refused[0].text.toStdString();
+    EXPECT_FALSE(w.isConnected());
+    EXPECT_EQ(w.tabs()->count(), 7);
+    ports->lineEdit()->setText(name);
+    QTest::keyClick(ports->lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(w.config().getPort(), name);
+
+    start(w);
+    pollfd p{server, POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 5000), 1);
+    const int conn = ::accept(server, nullptr, nullptr);
+    const char line[] = "ST,GS,+  12.345 kg\r";
+    ASSERT_EQ(::send(conn, line, sizeof line - 1, MSG_NOSIGNAL), ssize_t(sizeof line - 1));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return logText().contains(QStringLiteral("ST,GS,+  12.345 kg<13>")); }, 5000))
+        << logText().toStdString();
+    stop(w);
+    ::close(conn);
+    ::close(server);
+    // The port box keeps the network port, also in the next window.
+    EXPECT_GE(ports->findData(name), 0);
+    closeWindow();
+    auto& again = open();
+    auto* list = qobject_cast<QComboBox*>(again.control(QStringLiteral("portList")));
+    EXPECT_GE(list->findData(name), 0);
+    EXPECT_EQ(again.config().getPort(), name);
 }
 
 TEST_F(ConnectionTest, ALostConnectionStaysInTheStatusUntilTheUserActs) {

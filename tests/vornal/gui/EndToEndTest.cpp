@@ -10,6 +10,9 @@
 #include "vornal/config/Config.h"
 #include "vornal/prefs/PreferencesStore.h"
 
+#include "support/Cli.h"
+#include "support/Ser2net.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -21,6 +24,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -72,12 +76,12 @@ protected:
     // Settings of a previous run: port SIM1, connect at start, 5 ms between keys, ENTER after each value.
     void writeSettings(bool autoConnect,
                        ConfigHelper::OutputTerminator terminator = ConfigHelper::OutputTerminator::ENTER,
-                       const char* delay = "5") {
+                       const char* delay = "5", const QString& port = QStringLiteral("SIM1")) {
         prefs::PreferencesStore::select(store());
         auto node =
             prefs::PreferencesStore::userRoot()->node(QString::fromLatin1(config::Config::SETTINGS_NODE));
         config::Config c;
-        c.setPort(QStringLiteral("SIM1"));
+        c.setPort(port);
         c.setInstrument(ConfigHelper::Instrument::GENERIC);
         c.setBitRate(ConfigHelper::BitRates::BR_9600.ordinal());
         c.setDataBits(ConfigHelper::DataBits::LN_8BITS.ordinal());
@@ -174,6 +178,60 @@ TEST_F(EndToEndTest, TheProgramTypesTheScalesValuesIntoAnotherWindow) {
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.exitCode(), 0);
     // Only whole values, each followed by ENTER.
+    for (const QString& line : receiver.toPlainText().split(u'\n', Qt::SkipEmptyParts))
+        EXPECT_EQ(line, QStringLiteral("12.345"));
+}
+
+TEST_F(EndToEndTest, ValuesOfAnRfc2217DeviceServerAreTypedByTheWindowAndTheCommandLine) {
+    // A scale on a pty behind ser2net, reached as rfc2217://127.0.0.1:PORT.
+    Ser2net net;
+    const QString why = net.start();
+    if (!why.isEmpty())
+        GTEST_SKIP() << why.toStdString();
+    writeSettings(true, ConfigHelper::OutputTerminator::ENTER, "5", net.rfc());
+    QPlainTextEdit receiver;
+    receiver.setWindowTitle(QStringLiteral("receiver"));
+    receiver.resize(300, 200);
+    receiver.move(700, 500);
+    receiver.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&receiver));
+    QTimer scale;
+    QObject::connect(&scale, &QTimer::timeout, [&] { net.send("ST,GS,+  12.345 kg\r"); });
+    scale.start(250);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("LANGUAGE"), QStringLiteral("en"));
+    env.remove(QStringLiteral("VAZ_DRIVER_DIR")); // the program's own driver, not the simulator
+    env.remove(QStringLiteral("VAZ_SIM_SCRIPT"));
+
+    // The window program, with the port name given as on its command line; it connects at once.
+    QProcess program;
+    program.setProcessChannelMode(QProcess::ForwardedChannels);
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(VORNAL_BIN_DIR "/vornal"), {QStringLiteral("--store"), store(), net.rfc()});
+    ASSERT_TRUE(program.waitForStarted(10000));
+    const bool typed = receive(
+        receiver, [&] { return valuesIn(receiver.toPlainText()) >= 3; }, 30000);
+    program.terminate();
+    if (!program.waitForFinished(10000))
+        program.kill();
+    ASSERT_TRUE(typed) << "received: " << receiver.toPlainText().toStdString();
+    EXPECT_EQ(program.exitCode(), 0);
+    for (const QString& line : receiver.toPlainText().split(u'\n', Qt::SkipEmptyParts))
+        EXPECT_EQ(line, QStringLiteral("12.345"));
+
+    // vornal-cli run, typing.
+    receiver.clear();
+    QProcess cli;
+    startCli(cli, {"--store", store(), "run", "--port", net.rfc(), "--set", "outputTerminator=ENTER"}, env);
+    const bool cliTyped = receive(
+        receiver, [&] { return valuesIn(receiver.toPlainText()) >= 3; }, 30000);
+    cli.terminate();
+    if (!cli.waitForFinished(10000))
+        cli.kill();
+    ASSERT_TRUE(cliTyped) << "received: " << receiver.toPlainText().toStdString()
+                          << QString::fromUtf8(cli.readAllStandardError()).toStdString();
+    EXPECT_EQ(cli.exitCode(), 0);
     for (const QString& line : receiver.toPlainText().split(u'\n', Qt::SkipEmptyParts))
         EXPECT_EQ(line, QStringLiteral("12.345"));
 }

@@ -130,6 +130,11 @@ public:
                             const std::string& description);
     static std::vector<std::string> getPortList();
     static std::vector<PortDriverInfo> getDriverInfoList();
+    // Network ports: "tcp://HOST:PORT" (a raw byte stream) and "rfc2217://HOST:PORT" (a serial port
+    // behind a device server). isNetworkPortName: the name has one of these schemes (right or not);
+    // checkPortName: empty when the name is usable as a port name, else why not.
+    static bool isNetworkPortName(const std::string& name);
+    static std::string checkPortName(const std::string& name);
     static int getPortListMode();
     static void setPortListMode(int mode);
 
@@ -143,6 +148,8 @@ private:
     void open();
     void checkLine(const char* op, const char* feature) const;
     void applyTimeouts();
+    // The message of a hang-up seen by op; for a network port with the driver's reason.
+    std::string hangupText(const char* op) const;
 
     ErrorStatusHandler* esh_ = nullptr;
     int port_ = -1;
