@@ -245,7 +245,14 @@ void Keybot::waitWhileHeld() {
             }
             continue;
         }
-        if (!injector_->hasFocusTarget().value_or(true)) {
+        std::optional<bool> focus, modifiers;
+        try {
+            focus = injector_->hasFocusTarget();
+            modifiers = focus.value_or(true) ? injector_->userModifiersDown() : std::nullopt;
+        } catch (const platform::KeyInjectorLost& e) {
+            throw Lost{QString::fromUtf8(e.what())};
+        }
+        if (!focus.value_or(true)) {
             setWait(Wait::NoFocus);
             if (!std::exchange(waitLogged_, true))
                 report(QStringLiteral("No window has the keyboard focus: nothing is typed. The values wait "
@@ -254,7 +261,7 @@ void Keybot::waitWhileHeld() {
             napUnlessStopped(POLL_MS * 5);
             continue;
         }
-        if (injector_->userModifiersDown().value_or(false)) {
+        if (modifiers.value_or(false)) {
             const auto now = std::chrono::steady_clock::now();
             if (!modifiersSince)
                 modifiersSince = now;
@@ -410,7 +417,12 @@ void Keybot::run(std::stop_token stop) {
         bool cut = false;
         try {
             // Before any key: the backend refuses a value it cannot type whole.
-            const std::string refusal = injector_->cannotType(text.toStdU32String());
+            std::string refusal;
+            try {
+                refusal = injector_->cannotType(text.toStdU32String());
+            } catch (const platform::KeyInjectorLost& e) {
+                throw Lost{QString::fromUtf8(e.what())};
+            }
             if (!refusal.empty()) {
                 result.kind = Result::Kind::Refused;
                 result.reason = QString::fromStdString(refusal);
@@ -458,7 +470,11 @@ void Keybot::run(std::stop_token stop) {
                 result.reason = QStringLiteral("keyboard output lost");
                 reportNotTyped(text);
             }
-            injector_->valueDone();
+            try {
+                injector_->valueDone();
+            } catch (...) {
+                // Gone with the backend.
+            }
             pushResult(std::move(result));
             for (const Queued& w : waiting) {
                 reportNotTyped(w.text);
@@ -486,7 +502,8 @@ void Keybot::run(std::stop_token stop) {
             releaseHeld();
         try {
             injector_->valueDone();
-        } catch (const std::exception&) {
+        } catch (...) {
+            // Nothing of the value depends on it.
         }
         if (cut) {
             if (charactersDone_ > 0 || startSent_) {
