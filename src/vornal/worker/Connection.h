@@ -198,7 +198,7 @@ private:
         QString raw, value, result;
     };
     std::deque<PendingRow> rows_;
-    QString typingLost_; // why the keyboard output can type no more (the connection then ends)
+    QString typingLost_;         // why the keyboard output can type no more (the connection then ends)
     bool endingOutputs_ = false; // endOutputs() runs: a lost output is not a reason to stop again
     QTimer* waitTimer_ = nullptr;
     int lastWait_ = 0;
