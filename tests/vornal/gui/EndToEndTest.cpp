@@ -307,5 +307,40 @@ TEST_F(EndToEndTest, TypingBehindIsShownAndStopFinishesTheValueBeingTyped) {
         << window.eventLog()->toPlainText().toStdString();
 }
 
+// Stop clicked in the window takes the focus: the value in progress cannot go on (its keys would reach
+// the window). It is cut, reported exactly in the event log and the status line, and nothing of it is
+// typed later when the receiver has the focus again.
+TEST_F(EndToEndTest, StopWithTheWindowFocusedReportsTheCutValueExactly) {
+    inProcess(ConfigHelper::OutputTerminator::ENTER, "150");
+    auto [windowPtr, receiverPtr] = windowAndReceiver();
+    ASSERT_TRUE(windowPtr && receiverPtr);
+    auto& window = *windowPtr;
+    auto& receiver = *receiverPtr;
+
+    window.startStopJButtonActionPerformed();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.isConnected(); }, 5000));
+    // In the middle of the first value.
+    ASSERT_TRUE(receive(
+        receiver,
+        [&] { return receiver.toPlainText().size() >= 2 && !receiver.toPlainText().contains(u'\n'); },
+        10000));
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    window.startStopJButtonActionPerformed();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window.isConnected(); }, 10000));
+    QTest::qWait(300);
+    const QString part = receiver.toPlainText();
+    ASSERT_TRUE(QStringLiteral("12.345").startsWith(part)) << part.toStdString();
+    const QString report = QStringLiteral("cut: typed '%1', not typed '%2'")
+                               .arg(part, QStringLiteral("12.345").mid(part.size()));
+    EXPECT_TRUE(window.statusLabel()->text().contains(report)) << window.statusLabel()->text().toStdString();
+    EXPECT_TRUE(window.eventLog()->toPlainText().contains(report))
+        << window.eventLog()->toPlainText().toStdString();
+    // Nothing of it follows later.
+    receive(
+        receiver, [] { return false; }, 1000);
+    EXPECT_EQ(receiver.toPlainText(), part);
+}
+
 } // namespace
 } // namespace vornal::test
