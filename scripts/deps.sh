@@ -19,6 +19,7 @@ if [[ "${1:-}" == "test" ]]; then
   packages+=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth x11-xkb-utils x11-utils
+    zenity # a GTK receiver for the X11 typing tests
     sway qt6-wayland wtype dbus dbus-x11 chromium
     socat openssl ser2net
     g++-mingw-w64-x86-64
