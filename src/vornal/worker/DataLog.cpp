@@ -42,7 +42,7 @@ DataLog::DataLog(QString path, qint64 maxBytes, int keep)
 DataLog::~DataLog() = default;
 
 QByteArray DataLog::headerRow() {
-    return QByteArrayLiteral("time,port,instrument,line,value,result\r\n");
+    return QByteArrayLiteral("time,port,instrument,line,value,result,preset\r\n");
 }
 
 QString DataLog::isoTime(const QDateTime& time) {
@@ -56,7 +56,7 @@ QString DataLog::isoTime(const QDateTime& time) {
 
 QByteArray DataLog::formatRow(const Row& row) {
     QByteArray out;
-    for (const QString* f : {&row.port, &row.instrument, &row.rawLine, &row.value, &row.outcome})
+    for (const QString* f : {&row.port, &row.instrument, &row.rawLine, &row.value, &row.outcome, &row.preset})
         out += ',' + field(*f);
     return isoTime(row.time).toLatin1() + out + "\r\n";
 }

@@ -80,7 +80,9 @@ bool RequestSender::listen(QString* error) {
                                               [&reason](const QString& r) { reason = r; });
                     const bool ok = request();
                     disconnect(keep);
-                    socket->write(ok ? QByteArray("ok\n") : "error: " + reason.toUtf8() + '\n');
+                    // "ok", what was sent and, after a tab, where (the command shows its tabs as <9>).
+                    socket->write(ok ? "ok " + (formatCommand(command_) + u'\t' + target_).toUtf8() + '\n'
+                                     : "error: " + reason.toUtf8() + '\n');
                 }
                 socket->flush();
                 socket->disconnectFromServer();
@@ -90,7 +92,7 @@ bool RequestSender::listen(QString* error) {
     return true;
 }
 
-QString RequestSender::requestFromRunning(int timeoutMs) {
+QString RequestSender::requestFromRunning(int timeoutMs, QString* sent) {
     QLocalSocket socket;
     socket.connectToServer(serverName());
     if (!socket.waitForConnected(timeoutMs))
@@ -101,9 +103,12 @@ QString RequestSender::requestFromRunning(int timeoutMs) {
     while (!socket.canReadLine())
         if (!socket.waitForReadyRead(timeoutMs))
             return QStringLiteral("the running connection did not answer");
-    const QByteArray answer = socket.readLine().trimmed();
-    if (answer == "ok")
+    const QByteArray answer = socket.readLine().chopped(1);
+    if (answer == "ok" || answer.startsWith("ok ")) {
+        if (sent)
+            *sent = QString::fromUtf8(answer.mid(3));
         return QString();
+    }
     return QString::fromUtf8(answer.startsWith("error: ") ? answer.mid(7) : answer);
 }
 

@@ -43,8 +43,11 @@ public:
     // Listens on serverName(); each connection that writes "request\n" triggers request() and is answered
     // "ok\n" or "error: ...\n". False (with the reason) when another connection of this user listens already.
     bool listen(QString* error);
-    // Asks the connection listening on serverName() for a reading. "" on success, else the reason.
-    static QString requestFromRunning(int timeoutMs = 3000);
+    // Asks the connection listening on serverName() for a reading. "" on success, else the reason;
+    // `sent` then says what was sent, a tab, and to which port, as far as the connection tells.
+    static QString requestFromRunning(int timeoutMs = 3000, QString* sent = nullptr);
+    // What the answer to `vornal-cli request` names as the receiver (the port).
+    void setTarget(const QString& target) { target_ = target; }
 
 public slots:
     // Writes the command now. Emits sent() or failed().
@@ -56,6 +59,7 @@ signals:
 
 private:
     QByteArray command_;
+    QString target_;
     Write write_;
     QTimer timer_;
     qint64 sentCount_ = 0;
