@@ -1154,6 +1154,14 @@ void VororaZeZovFrame2::assignMnemonics() {
         // that an earlier control can give up for another of its own (word starts preferred).
         QHash<QString, int> owner;
         std::function<bool(int, QSet<QString>&)> take = [&](int item, QSet<QString>& seen) {
+            // A free letter first (word starts before the others), so that earlier controls keep theirs.
+            for (const QString& c : candidates[item]) {
+                if (!owner.contains(c) && !seen.contains(c)) {
+                    seen.insert(c);
+                    owner[c] = item;
+                    return true;
+                }
+            }
             for (const QString& c : candidates[item]) {
                 if (seen.contains(c))
                     continue;
