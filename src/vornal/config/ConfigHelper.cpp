@@ -868,11 +868,12 @@ std::optional<ConfigHelper::RequestHotkey::Parsed> ConfigHelper::RequestHotkey::
     Parsed p{0, QString()};
     for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
         const QString m = parts[i].trimmed().toLower();
-        const unsigned bit = m == u"ctrl" || m == u"control" ? Ctrl
-                             : m == u"alt"                   ? Alt
-                             : m == u"shift"                 ? Shift
-                             : m == u"meta" || m == u"super" ? Meta
-                                                             : 0u;
+        // Also as a German desktop writes them (the hotkey field shows the desktop's notation).
+        const unsigned bit = m == u"ctrl" || m == u"control" || m == u"strg" ? Ctrl
+                             : m == u"alt"                                   ? Alt
+                             : m == u"shift" || m == u"umschalt"             ? Shift
+                             : m == u"meta" || m == u"super"                 ? Meta
+                                                                             : 0u;
         if (bit == 0 || (p.modifiers & bit))
             return std::nullopt;
         p.modifiers |= bit;
