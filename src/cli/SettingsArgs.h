@@ -16,6 +16,15 @@ namespace vornal::cli {
 
 // Prints the dialect warnings about the custom expression of `config` (a nested class, "&&"), as the
 // window shows them next to the expression.
+// A value as people write it on the command line, in its stored form: the layout QWERTY is stored under
+// its historical name QUERTY.
+inline QString storedForm(const QString& key, const QString& value) {
+    if (key == u"keyboardType")
+        if (const auto layout = config::ConfigHelper::KeyboardType::fromUserText(value))
+            return layout->name();
+    return value;
+}
+
 inline void warnAboutCustomRegex(const Invocation& inv, Io& io, const config::Config& config) {
     for (const QString& w : config::instrumentRegexWarnings(config.getCustomRegEx()))
         io.err << "vornal-cli " << inv.command << ": warning: customRegEx: " << w << Qt::endl;
@@ -80,7 +89,7 @@ inline std::optional<config::Config> loadSettingsWithOverrides(Invocation& inv, 
             *exitCode = fail(io, inv, QStringLiteral("--set '%1' is not KEY=VALUE").arg(s), Usage);
             return std::nullopt;
         }
-        if (!config.setByKey(s.left(eq), s.mid(eq + 1), &why)) {
+        if (!config.setByKey(s.left(eq), storedForm(s.left(eq), s.mid(eq + 1)), &why)) {
             *exitCode = fail(io, inv, why, Usage);
             return std::nullopt;
         }

@@ -4,6 +4,7 @@
 
 #include "vornal/worker/Ignorer.h"
 #include "vornal/worker/LinePipeline.h"
+#include "vornal/worker/StabilityFilter.h"
 #include "vornal/worker/WeightWorker.h"
 
 #include <QFile>
@@ -42,6 +43,10 @@ int runProcess(cli::Invocation& inv, cli::Io& io) {
     std::optional<worker::Ignorer> ignorer;
     if (config->ignoreDuplicates)
         ignorer = worker::Ignorer::fromConfig(*config);
+    // Stable readings and one value per placement, as in a connection.
+    std::optional<worker::StabilityFilter> stability = worker::StabilityFilter::fromConfig(*config);
+    if (!stability && (config->getTypeOnlyStable() || config->getOncePerPlacement()))
+        io.err << "vornal-cli process: " << worker::WeightWorker::text("stable.no.rule") << Qt::endl;
 
     auto report = [&](const DataLine* line, qint32 count, const QString& raw, const QString& failure) {
         if (json) {
@@ -83,6 +88,8 @@ int runProcess(cli::Invocation& inv, cli::Io& io) {
             case LineAssembler::Step::Complete:
                 try {
                     DataLine line = pipeline->process(assembler.line(), assembler.lineHasError());
+                    if (stability)
+                        stability->process(line);
                     if (ignorer)
                         ignorer->process(line);
                     report(&line, line.getCount(), line.rawData(), QString());

@@ -10,9 +10,19 @@ int runRequest(vornal::cli::Invocation& inv, vornal::cli::Io& io) {
     if (!inv.args.isEmpty())
         return vornal::cli::fail(io, inv, QStringLiteral("unexpected argument '%1'").arg(inv.args.first()),
                                  vornal::cli::Usage);
-    const QString failure = vornal::worker::RequestSender::requestFromRunning();
+    QString sent;
+    const QString failure = vornal::worker::RequestSender::requestFromRunning(3000, &sent);
     if (!failure.isEmpty())
         return vornal::cli::fail(io, inv, failure);
+    // "S<13><10>", a tab, "SIM1": the command, then the port of the connection that sent it.
+    const QString command = sent.section(u'\t', 0, 0);
+    const QString port = sent.section(u'\t', 1);
+    if (command.isEmpty())
+        io.out << "request sent by the running connection" << Qt::endl;
+    else if (port.isEmpty())
+        io.out << "request " << command << " sent by the running connection" << Qt::endl;
+    else
+        io.out << "request " << command << " sent to " << port << " by the running connection" << Qt::endl;
     return vornal::cli::Ok;
 }
 

@@ -30,7 +30,7 @@ int runSet(cli::Invocation& inv, cli::Io& io) {
                              cli::Usage);
         const QString key = a.left(eq);
         QString why;
-        if (!checked.setByKey(key, a.mid(eq + 1), &why))
+        if (!checked.setByKey(key, cli::storedForm(key, a.mid(eq + 1)), &why))
             return cli::fail(io, inv, why + QStringLiteral("; nothing was stored"), cli::Usage);
         // The stored form ("TRUE" is stored as "true").
         toStore.append({key, checked.getByKey(key)});

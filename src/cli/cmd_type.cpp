@@ -69,7 +69,7 @@ int runType(cli::Invocation& inv, cli::Io& io) {
     }
     KeyboardType layout = stored.getKeyboardType();
     if (layoutName) {
-        const auto v = KeyboardType::valueOf(*layoutName);
+        const auto v = KeyboardType::fromUserText(*layoutName); // QWERTY too
         if (!v)
             return cli::fail(io, inv,
                              QStringLiteral("unknown layout '%1'; the layouts are: %2")

@@ -150,6 +150,13 @@ static void printCommandHelp(QTextStream& out, const Command& c) {
          "the instrument preset NAME with all of its port settings: bit rate, data bits, parity, stop bits, "
          "handshake and input terminator (see vornal-cli presets)"},
         {"--set KEY=VALUE", "one setting for this run (see vornal-cli settings); applied after --preset"},
+        {"--log FILE",
+         "write the data log: one CSV row per received line (time, port, instrument, line, value "
+         "and whether it was typed or why not), rotated at dataLogMaxBytes"},
+        {"--request-every SECONDS",
+         "send the request command (requestCommand, from the preset) to the instrument every SECONDS "
+         "seconds"},
+        {"--json", "one JSON object per line (count, value, raw line, line error, failure)"},
     };
     bool header = false;
     for (const Option& o : options) {
@@ -159,7 +166,7 @@ static void printCommandHelp(QTextStream& out, const Command& c) {
         if (!header)
             out << "\nOptions:\n";
         header = true;
-        out << "  " << QString::fromLatin1(o.name).leftJustified(18) << ' ' << o.text << '\n';
+        out << "  " << QString::fromLatin1(o.name).leftJustified(24) << ' ' << o.text << '\n';
     }
 }
 
@@ -222,10 +229,16 @@ int main(int argc, char** argv) {
         }
         if (a == u"--simulate" || a.startsWith(u"--simulate=")) {
             inv.simulate = true;
-            if (a.startsWith(u"--simulate="))
+            if (a.startsWith(u"--simulate=")) {
                 inv.simulateScript = a.mid(11);
-            else if (i + 1 < args.size() && !args[i + 1].startsWith(u'-') && QFileInfo(args[i + 1]).isFile())
-                inv.simulateScript = args[++i];
+            } else if (i + 1 < args.size() && !args[i + 1].startsWith(u'-')) {
+                // The script, when it is a file or names one (a path, a .vsim file) rather than a command.
+                const QString next = args[i + 1];
+                if (QFileInfo(next).isFile() ||
+                    (!Registry::find(next) && (next.contains(u'/') || next.contains(u'\\') ||
+                                               next.endsWith(QStringLiteral(".vsim"), Qt::CaseInsensitive))))
+                    inv.simulateScript = args[++i];
+            }
             continue;
         }
         if (inv.command.isEmpty() && !a.startsWith(u"--")) {
@@ -255,6 +268,11 @@ int main(int argc, char** argv) {
                 << (why.size() > 300 ? "..." : "") << '\n';
             return Failure;
         }
+    }
+    if (inv.simulate && !inv.simulateScript.isEmpty() && !QFileInfo(inv.simulateScript).isFile()) {
+        err << "vornal-cli: the simulator script " << inv.simulateScript
+            << " does not exist or is not a file (see docs/simulator.md; --simulate alone uses the demo)\n";
+        return Usage;
     }
     if (inv.simulate && !inv.simulateScript.isEmpty()) {
         // A script with errors would leave the simulator without ports: say so and stop.

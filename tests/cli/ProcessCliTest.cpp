@@ -201,10 +201,11 @@ TEST(RunCli, APresetSetsAllItsPortSettingsAndSetAfterItWins) {
     const auto opened = [](const QString&, const QString& err) { return err.contains("opened"); };
     const RunResult r =
         runUntil({"--simulate", "run", "--port", "SIM3", "--preset", "AND", "--print"}, opened);
-    EXPECT_TRUE(r.err.contains("2400 bit/s, 7 data bits, 1 stop bits, parity EVEN")) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("2400 bit/s, data bits: 7, stop bits: 1, parity: EVEN"))
+        << r.err.toStdString();
     const RunResult set = runUntil(
         {"--simulate", "run", "--port", "SIM3", "--preset", "AND", "--set", "bitRate=7", "--print"}, opened);
-    EXPECT_TRUE(set.err.contains("9600 bit/s, 7 data bits")) << set.err.toStdString();
+    EXPECT_TRUE(set.err.contains("9600 bit/s, data bits: 7")) << set.err.toStdString();
 }
 
 TEST(RunCli, ACrLfInstrumentStopsWithoutAnUnsentDataWarning) {

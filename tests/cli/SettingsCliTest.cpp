@@ -42,16 +42,16 @@ TEST_F(SettingsCliTest, SettingsOfAnEmptyStoreAreTheLoadDefaultsInSaveOrder) {
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
     const QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), 44);
+    ASSERT_EQ(lines.size(), 45);
     EXPECT_EQ(lines[0], QStringLiteral("port="));
     EXPECT_EQ(lines[1], QStringLiteral("prevPort="));
     EXPECT_EQ(lines[2], QStringLiteral("instrument=GENERIC"));
     EXPECT_EQ(lines[3], QStringLiteral("bitRate=7"));
     EXPECT_EQ(lines[33], QStringLiteral("ignoreDifference="));
-    EXPECT_EQ(lines.mid(34),
-              QStringList({"reconnect=true", "typeOnlyStable=false", "oncePerPlacement=false",
-                           "requestCommand=", "requestHotkey=", "requestEverySeconds=", "dataLogFile=",
-                           "dataLogMaxBytes=10485760", "dataLogKeep=5", "keyBackend=auto"}));
+    EXPECT_EQ(lines.mid(34), QStringList({"reconnect=true", "typeOnlyStable=false", "oncePerPlacement=false",
+                                          "requestCommand=", "requestHotkey=", "requestEverySeconds=",
+                                          "dataLogFile=", "dataLogMaxBytes=10485760", "dataLogKeep=5",
+                                          "keyBackend=auto", "inputEncoding=ISO_8859_1"}));
     EXPECT_TRUE(lines.contains(QStringLiteral("delay=20")));
     EXPECT_TRUE(lines.contains(QStringLiteral("inputTerminator=13")));
     EXPECT_TRUE(lines.contains(QStringLiteral("minimizeToTray=false")));

@@ -62,6 +62,7 @@ inline config::Config crashRecord(bool second) {
     set("dataLogMaxBytes", "10485760", "2048", second);
     set("dataLogKeep", "5", "2", second);
     set("keyBackend", "auto", "x11", second);
+    set("inputEncoding", "ISO_8859_1", "CP437", second);
     return c;
 }
 

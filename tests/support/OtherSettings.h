@@ -52,7 +52,8 @@ inline std::map<QString, QString> otherSettings(const QString& port, const QStri
             {"customRegEx", "(\\d+)"},
             {"ignoreTimeLimit", "100"},
             {"ignoreDifference", "0.5"},
-            {"keyBackend", "x11"}};
+            {"keyBackend", "x11"},
+            {"inputEncoding", "UTF_8"}};
 }
 
 } // namespace vornal::test

@@ -271,6 +271,7 @@ const std::vector<Config::KeyDef>& Config::keyDefs() {
                  const auto names = platform::keyBackendNames();
                  return std::find(names.begin(), names.end(), t.toStdString()) != names.end();
              }),
+        choice("inputEncoding", 45, &Config::inputEncoding_),
     };
     return defs;
 }

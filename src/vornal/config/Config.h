@@ -43,6 +43,7 @@ public:
     using RoundingMethod = ConfigHelper::RoundingMethod;
     using Sound = ConfigHelper::Sound;
     using KeyboardType = ConfigHelper::KeyboardType;
+    using InputEncoding = ConfigHelper::InputEncoding;
     using EditOperation = ConfigHelper::EditOperation;
     using EditPosition = ConfigHelper::EditPosition;
 
@@ -142,6 +143,8 @@ public:
     bool getReconnect() const { return reconnect_; }
     void setReconnect(bool v) { reconnect_ = v; }
     // Which key-injection backend types: "auto" (chosen from the session) or one named backend.
+    InputEncoding getInputEncoding() const { return inputEncoding_; }
+    void setInputEncoding(InputEncoding v) { inputEncoding_ = v; }
     QString getKeyBackend() const { return keyBackend_; }
     void setKeyBackend(const QString& v) { keyBackend_ = v; }
     QString getIgnoreTimeLimit() const { return ignoreTimeLimit_; }
@@ -271,6 +274,7 @@ private:
     QString customRegEx_ = QStringLiteral("");
     bool reconnect_ = true;
     QString keyBackend_ = QStringLiteral("auto");
+    InputEncoding inputEncoding_ = InputEncoding::ISO_8859_1;
     QString ignoreTimeLimit_ = QStringLiteral("");
     QString ignoreDifference_ = QStringLiteral("");
     bool typeOnlyStable_ = false;

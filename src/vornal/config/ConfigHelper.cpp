@@ -54,12 +54,13 @@ static_assert(kBitRates.size() == 15, "ConfigHelper::BitRates has one constant p
 constexpr std::array<Entry, 4> kDataBits{
     {{"LN_5BITS", "5", false}, {"LN_6BITS", "6", false}, {"LN_7BITS", "7", false}, {"LN_8BITS", "8", false}}};
 constexpr std::array<Entry, 2> kStopBits{{{"ST_1BITS", "1", false}, {"ST_2BITS", "2", false}}};
-constexpr std::array<Entry, 5> kParity{{{"NONE", "NONE", false},
-                                        {"ODD", "ODD", false},
-                                        {"EVEN", "EVEN", false},
-                                        {"MARK", "MARK", false},
-                                        {"SPACE", "SPACE", false}}};
-constexpr std::array<Entry, 3> kHandshake{{{"NONE", "NONE", false},
+// Parity and "no handshake" read as the constant names in English; other languages have their own.
+constexpr std::array<Entry, 5> kParity{{{"NONE", "parity.none", true},
+                                        {"ODD", "parity.odd", true},
+                                        {"EVEN", "parity.even", true},
+                                        {"MARK", "parity.mark", true},
+                                        {"SPACE", "parity.space", true}}};
+constexpr std::array<Entry, 3> kHandshake{{{"NONE", "handshake.none", true},
                                            {"XON_XOFF", "XON/XOFF (Software)", false},
                                            {"CTS_RTS", "RTS/CTS (Hardware)", false}}};
 constexpr std::array<Entry, 3> kInputTerminator{
@@ -74,37 +75,41 @@ struct KeyEntry {
     int keyCode;
 };
 constexpr std::array<KeyEntry, 26> kKeys{
-    {{{"NONE", "key.none", true}, 0}, {{"ENTER", "enter", true}, 10},
-     {{"TAB", "tab", true}, 9},       {{"BACKSLASH", "Backslash", false}, 92},
-     {{"COMMA", "comma", true}, 44},  {{"DELETE", "delete", true}, 127},
-     {{"DOWN", "down", true}, 40},    {{"ESCAPE", "Esc", false}, 27},
-     {{"F1", "F1", false}, 112},      {{"F2", "F2", false}, 113},
-     {{"F3", "F3", false}, 114},      {{"F4", "F4", false}, 115},
-     {{"F5", "F5", false}, 116},      {{"F6", "F6", false}, 117},
-     {{"F7", "F7", false}, 118},      {{"F8", "F8", false}, 119},
-     {{"F9", "F9", false}, 120},      {{"F10", "F10", false}, 121},
-     {{"F11", "F11", false}, 122},    {{"F12", "F12", false}, 123},
-     {{"MINUS", "Minus", false}, 45}, {{"MULTIPLY", "* (Numpad)", false}, 106},
-     {{"RIGHT", "right", true}, 39},  {{"SEMICOLON", "semicolon", true}, 59},
-     {{"SLASH", "Slash", false}, 47}, {{"SPACE", "space", true}, 32}}};
+    {{{"NONE", "key.none", true}, 0},    {{"ENTER", "enter", true}, 10},
+     {{"TAB", "tab", true}, 9},          {{"BACKSLASH", "Backslash", false}, 92},
+     {{"COMMA", "comma", true}, 44},     {{"DELETE", "delete", true}, 127},
+     {{"DOWN", "down", true}, 40},       {{"ESCAPE", "Esc", false}, 27},
+     {{"F1", "F1", false}, 112},         {{"F2", "F2", false}, 113},
+     {{"F3", "F3", false}, 114},         {{"F4", "F4", false}, 115},
+     {{"F5", "F5", false}, 116},         {{"F6", "F6", false}, 117},
+     {{"F7", "F7", false}, 118},         {{"F8", "F8", false}, 119},
+     {{"F9", "F9", false}, 120},         {{"F10", "F10", false}, 121},
+     {{"F11", "F11", false}, 122},       {{"F12", "F12", false}, 123},
+     {{"MINUS", "Minus", false}, 45},    {{"MULTIPLY", "key.numpad.multiply", true}, 106},
+     {{"RIGHT", "right", true}, 39},     {{"SEMICOLON", "semicolon", true}, 59},
+     {{"SLASH", "key.slash", true}, 47}, {{"SPACE", "space", true}, 32}}};
 
 struct SoundEntry {
     Entry entry;
     int percussionNumber;
 };
 constexpr std::array<SoundEntry, 7> kSounds{{{{"NONE", "sound.none", true}, 0},
-                                             {{"RIDE_BELL", "Ride Bell", false}, 53},
-                                             {{"COWBELL", "Cowbell", false}, 56},
-                                             {{"HIGH_AGOGO", "High Agogo", false}, 67},
-                                             {{"LOW_AGOGO", "Low Agogo", false}, 68},
-                                             {{"CLAVES", "Claves", false}, 75},
-                                             {{"OPEN_TRIANGLE", "Triangle", false}, 81}}};
+                                             {{"RIDE_BELL", "sound.ride_bell", true}, 53},
+                                             {{"COWBELL", "sound.cowbell", true}, 56},
+                                             {{"HIGH_AGOGO", "sound.high_agogo", true}, 67},
+                                             {{"LOW_AGOGO", "sound.low_agogo", true}, 68},
+                                             {{"CLAVES", "sound.claves", true}, 75},
+                                             {{"OPEN_TRIANGLE", "sound.open_triangle", true}, 81}}};
 
 constexpr std::array<Entry, 5> kKeyboardType{{{"QUERTY", "keyboardType.default", true},
                                               {"US_INTERNATIONAL", "keyboardType.us_international", true},
                                               {"AZERTY", "keyboardType.azerty", true},
                                               {"GERMAN", "keyboardType.german", true},
                                               {"ALL", "keyboardType.all", true}}};
+constexpr std::array<Entry, 4> kInputEncoding{{{"ISO_8859_1", "inputEncoding.iso_8859_1", true},
+                                               {"UTF_8", "inputEncoding.utf_8", true},
+                                               {"WINDOWS_1252", "inputEncoding.windows_1252", true},
+                                               {"CP437", "inputEncoding.cp437", true}}};
 constexpr std::array<Entry, 3> kMathOperation{
     {{"NONE", "math.none", true}, {"MULTIPLY", "multiply", true}, {"DIVIDE", "divide", true}}};
 constexpr std::array<Entry, 7> kRoundingMethod{{{"CEILING", "rounding.ceiling", true},
@@ -244,7 +249,7 @@ const std::array<Preset, 53> kPresets{{
      nullptr,
      R"(([-+]+[0-9]*[\.,]?[0-9]+))"},
     /* 5 */
-    {{"AND_SIMPLE", "A&D (no handshaking)", false}, kNumber, kNumeric, {}, kAnd, nullptr, nullptr, kAnd},
+    {{"AND_SIMPLE", "and_simple", true}, kNumber, kNumeric, {}, kAnd, nullptr, nullptr, kAnd},
     /* 6 */
     {{"AND_EM", "A&D EM", false},
      kNumber,
@@ -301,7 +306,7 @@ const std::array<Preset, 53> kPresets{{
      -1,
      "adam_hcb.defaultMessage"},
     /* 14 */
-    {{"ADAM_LABEL", "Adam label format", false},
+    {{"ADAM_LABEL", "adam_label", true},
      kNumber,
      kNumeric,
      port(9600, 8, 'N', 1, kLF),
@@ -399,12 +404,12 @@ const std::array<Preset, 53> kPresets{{
     /* 38 */
     {{"MYWEIGH_ULTRA2", "MyWeigh Ultraship-U2", false}, kNumber, kNumeric, port(9600, 8, 'N', 1, kETX)},
     /* 39 */ {{"OHAUS", "Ohaus", false}, kNumber, kNumeric, port(9600, 8, 'N', 1, kLF)},
-    /* 40 */ {{"OHAUSSPU", "Ohaus (legacy)", false}, kNumber, kNumeric, port(2400, 7, 'N', 1, kLF)},
+    /* 40 */ {{"OHAUSSPU", "ohaus_legacy", true}, kNumber, kNumeric, port(2400, 7, 'N', 1, kLF)},
     /* 41 */ {{"PRECISA", "Precisa", false}, kNumber, kNumeric, port(9600, 7, 'E', 1, kLF)},
     /* 42 */ {{"RADWAG", "Radwag", false}, kNumber, kNumeric, port(9600, 8, 'N', 1, kLF)},
     /* 43 */ {{"RICE_LAKE_1280", "Rice Lake 1280", false}, kNumber, kNumeric, port(9600, 8, 'N', 1, kLF)},
     /* 44 */
-    {{"SARTORIUS", "Sartorius (legacy)", false}, kNumber, kNumeric, port(1200, 7, 'O', 1, kLF, kCtsRts)},
+    {{"SARTORIUS", "sartorius_legacy", true}, kNumber, kNumeric, port(1200, 7, 'O', 1, kLF, kCtsRts)},
     /* 45 */
     {{"SARTORIUS_ENTRIS", "Sartorius Entris, ED, GK, GW", false},
      kNumber,
@@ -424,7 +429,7 @@ const std::array<Preset, 53> kPresets{{
      R"(\d.+?(\s*-?[0-9]*[\.,]?[0-9]+))"},
     /* 49 */ {{"SHIMADZU", "Shimadzu", false}, kNumber, kNumeric, port(1200, 8, 'N', 1, kCR, kCtsRts)},
     /* 50 */
-    {{"SCHLAGE_HANDPUNCH", "Schlage HandPunch (employee ID)", false},
+    {{"SCHLAGE_HANDPUNCH", "schlage_handpunch", true},
      kNumber,
      kNumeric,
      port(9600, 8, 'N', 1, kLF),
@@ -741,6 +746,18 @@ QString ConfigHelper::KeyboardType::nameOf(int o) {
 QString ConfigHelper::KeyboardType::displayOf(int o) {
     return displayAt(kKeyboardType, o);
 }
+std::optional<ConfigHelper::KeyboardType> ConfigHelper::KeyboardType::fromUserText(const QString& text) {
+    // The stored name keeps its historical spelling; people write the layout's name.
+    if (text.compare(QLatin1String("QWERTY"), Qt::CaseInsensitive) == 0)
+        return QUERTY;
+    return valueOf(text);
+}
+QString ConfigHelper::InputEncoding::nameOf(int o) {
+    return nameAt(kInputEncoding, o);
+}
+QString ConfigHelper::InputEncoding::displayOf(int o) {
+    return displayAt(kInputEncoding, o);
+}
 QString ConfigHelper::MathOperation::nameOf(int o) {
     return nameAt(kMathOperation, o);
 }
@@ -851,11 +868,12 @@ std::optional<ConfigHelper::RequestHotkey::Parsed> ConfigHelper::RequestHotkey::
     Parsed p{0, QString()};
     for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
         const QString m = parts[i].trimmed().toLower();
-        const unsigned bit = m == u"ctrl" || m == u"control" ? Ctrl
-                             : m == u"alt"                   ? Alt
-                             : m == u"shift"                 ? Shift
-                             : m == u"meta" || m == u"super" ? Meta
-                                                             : 0u;
+        // Also as a German desktop writes them (the hotkey field shows the desktop's notation).
+        const unsigned bit = m == u"ctrl" || m == u"control" || m == u"strg" ? Ctrl
+                             : m == u"alt"                                   ? Alt
+                             : m == u"shift" || m == u"umschalt"             ? Shift
+                             : m == u"meta" || m == u"super"                 ? Meta
+                                                                             : 0u;
         if (bit == 0 || (p.modifiers & bit))
             return std::nullopt;
         p.modifiers |= bit;
@@ -992,6 +1010,11 @@ QStringList ConfigHelper::bundleKeys() {
             add(table[i]);
     for (const auto& e : kKeyboardType)
         add(e);
+    for (const auto& e : kParity)
+        add(e);
+    for (const auto& e : kInputEncoding)
+        add(e);
+    add(kHandshake[0]);
     for (const auto& e : kMathOperation)
         add(e);
     for (const auto& e : kRoundingMethod)

@@ -246,6 +246,15 @@ public:
     class KeyboardType : public detail::NameStyle<KeyboardType> {
         VORNAL_OPTION_SET(KeyboardType, NameStyle, 5, 0)
         static const KeyboardType QUERTY, US_INTERNATIONAL, AZERTY, GERMAN, ALL;
+        // The constant a name stands for also in the usual spelling of the command line ("QWERTY").
+        static std::optional<KeyboardType> fromUserText(const QString& text);
+    };
+
+    // How the bytes the instrument sends become characters. Default ISO_8859_1 (one byte, one character,
+    // as stored settings without this setting expect).
+    class InputEncoding : public detail::NameStyle<InputEncoding> {
+        VORNAL_OPTION_SET(InputEncoding, NameStyle, 4, 0)
+        static const InputEncoding ISO_8859_1, UTF_8, WINDOWS_1252, CP437;
     };
 
     // ---- processing sets, stored by constant name ----
@@ -547,6 +556,10 @@ inline constexpr ConfigHelper::KeyboardType ConfigHelper::KeyboardType::US_INTER
 inline constexpr ConfigHelper::KeyboardType ConfigHelper::KeyboardType::AZERTY{2};
 inline constexpr ConfigHelper::KeyboardType ConfigHelper::KeyboardType::GERMAN{3};
 inline constexpr ConfigHelper::KeyboardType ConfigHelper::KeyboardType::ALL{4};
+inline constexpr ConfigHelper::InputEncoding ConfigHelper::InputEncoding::ISO_8859_1{0};
+inline constexpr ConfigHelper::InputEncoding ConfigHelper::InputEncoding::UTF_8{1};
+inline constexpr ConfigHelper::InputEncoding ConfigHelper::InputEncoding::WINDOWS_1252{2};
+inline constexpr ConfigHelper::InputEncoding ConfigHelper::InputEncoding::CP437{3};
 
 inline constexpr ConfigHelper::MathOperation ConfigHelper::MathOperation::NONE{0};
 inline constexpr ConfigHelper::MathOperation ConfigHelper::MathOperation::MULTIPLY{1};

@@ -13,7 +13,9 @@ namespace vornal {
 EventLog::EventLog(QWidget* parent) : QPlainTextEdit(parent) {
     setReadOnly(true);
     setUndoRedoEnabled(false);
-    setLineWrapMode(QPlainTextEdit::NoWrap);
+    // Long messages wrap at the pane's edge instead of running out of sight.
+    setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     // Raw instrument lines align column by column.
     QFont font(QStringLiteral("Courier New"), 11);
     font.setStyleHint(QFont::TypeWriter);

@@ -6,6 +6,8 @@
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -38,10 +40,17 @@ ReadingsBox::ReadingsBox(std::function<QString(const QString&)> text, QWidget* p
     oncePerPlacement_ = new QCheckBox(t("oncePerPlacement"), this);
     oncePerPlacement_->setObjectName(QStringLiteral("oncePerPlacementCheckBox"));
     oncePerPlacement_->setToolTip(t("oncePerPlacement.toolTip"));
+    placementRule_ = new QLabel(this);
+    placementRule_->setObjectName(QStringLiteral("placementRuleLabel"));
+    placementRule_->setWordWrap(true);
     requestCommand_ = field(this, "requestCommandTextField", 160);
     requestCommand_->setToolTip(t("requestCommand.toolTip"));
     requestHotkey_ = field(this, "requestHotkeyTextField", 160);
-    requestHotkey_->setPlaceholderText(QStringLiteral("Ctrl+Alt+R"));
+    // The field records the combination pressed in it; Backspace, Delete or its clear button empty it.
+    requestHotkey_->setPlaceholderText(hotkeyText(Qt::Key_R, Qt::ControlModifier | Qt::AltModifier));
+    requestHotkey_->setClearButtonEnabled(true);
+    requestHotkey_->installEventFilter(this);
+    requestHotkey_->setToolTip(t("requestHotkey.toolTip"));
     hotkeyNote_ = new QLabel(this);
     hotkeyNote_->setObjectName(QStringLiteral("requestHotkeyNote"));
     hotkeyNote_->setWordWrap(true);
@@ -63,6 +72,7 @@ ReadingsBox::ReadingsBox(std::function<QString(const QString&)> text, QWidget* p
     int r = 0;
     grid->addWidget(typeOnlyStable_, r, 0, 1, 2);
     grid->addWidget(oncePerPlacement_, r++, 2, 1, 2);
+    grid->addWidget(placementRule_, r++, 0, 1, 4);
     grid->addWidget(new QLabel(t("requestCommand"), this), r, 0);
     grid->addWidget(requestCommand_, r, 1);
     grid->addWidget(new QLabel(t("requestEverySeconds"), this), r, 2);
@@ -82,7 +92,11 @@ ReadingsBox::ReadingsBox(std::function<QString(const QString&)> text, QWidget* p
 
     const QString reason = hotkeyUnavailableReason();
     if (!reason.isEmpty()) {
-        hotkeyNote_->setText(reason);
+        // In the user's language; the system's own words in the tool tip.
+        const bool wayland = qEnvironmentVariable("XDG_SESSION_TYPE") == u"wayland" ||
+                             !qEnvironmentVariable("WAYLAND_DISPLAY").isEmpty();
+        hotkeyNote_->setText(wayland ? t("requestHotkey.wayland") : t("requestHotkey.unavailable"));
+        hotkeyNote_->setToolTip(reason);
         requestHotkey_->setEnabled(false);
     }
     connect(browse_, &QPushButton::clicked, this, [this, t] {
@@ -92,6 +106,51 @@ ReadingsBox::ReadingsBox(std::function<QString(const QString&)> text, QWidget* p
         if (!chosen.isEmpty())
             dataLogFile_->setText(chosen);
     });
+}
+
+QString ReadingsBox::hotkeyText(int key, Qt::KeyboardModifiers modifiers) {
+    const bool letterOrDigit =
+        (key >= Qt::Key_A && key <= Qt::Key_Z) || (key >= Qt::Key_0 && key <= Qt::Key_9);
+    const bool function = key >= Qt::Key_F1 && key <= Qt::Key_F24;
+    modifiers &= Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier | Qt::MetaModifier;
+    if (!letterOrDigit && !function)
+        return QString();
+    // A letter or digit alone (or with Shift) would take the key from every application.
+    if (!function && !(modifiers & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)))
+        return QString();
+    const QKeySequence sequence(QKeyCombination(modifiers, Qt::Key(key)));
+    const QString native = sequence.toString(QKeySequence::NativeText);
+    return ConfigHelper::RequestHotkey::parse(native) ? native
+                                                      : sequence.toString(QKeySequence::PortableText);
+}
+
+bool ReadingsBox::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != requestHotkey_ ||
+        (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride))
+        return QGroupBox::eventFilter(watched, event);
+    auto* press = static_cast<QKeyEvent*>(event);
+    const Qt::KeyboardModifiers mods = press->modifiers() & ~Qt::KeypadModifier;
+    const int key = press->key();
+    if (event->type() == QEvent::ShortcutOverride) {
+        // A combination pressed here is recorded, not taken by the window's Alt shortcuts.
+        if (!hotkeyText(key, mods).isEmpty())
+            press->accept();
+        return false;
+    }
+    // The keys that move on or leave the field keep their meaning.
+    if ((key == Qt::Key_Tab || key == Qt::Key_Backtab || key == Qt::Key_Escape || key == Qt::Key_Return ||
+         key == Qt::Key_Enter) &&
+        !(mods & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)))
+        return false;
+    if ((key == Qt::Key_Backspace || key == Qt::Key_Delete) && mods == Qt::NoModifier) {
+        requestHotkey_->clear();
+        return true;
+    }
+    const QString combination = hotkeyText(key, mods);
+    if (!combination.isEmpty())
+        requestHotkey_->setText(combination);
+    // Nothing is typed into the field: a press is a combination or nothing.
+    return true;
 }
 
 QString ReadingsBox::hotkeyUnavailableReason() {
@@ -114,6 +173,13 @@ void ReadingsBox::fill(const config::Config& c) {
     dataLogKeep_->setValue(c.getDataLogKeep());
     if (const auto i = c.getInstrument())
         setInstrument(*i, false);
+    showPlacementRule(c.getIgnoreDifference());
+}
+
+void ReadingsBox::showPlacementRule(const QString& difference) {
+    placementRule_->setText(difference.isEmpty() ? text_(QStringLiteral("readings.placementRule.zero"))
+                                                 : text_(QStringLiteral("readings.placementRule.difference"))
+                                                       .replace(QStringLiteral("{0}"), difference));
 }
 
 QString ReadingsBox::store(config::Config& c) {

@@ -32,6 +32,16 @@ public:
     // request command into the field.
     void setInstrument(const config::ConfigHelper::Instrument& instrument, bool takeCommand);
 
+    // Says which rule ends a placement: a return to zero only (no difference), or also a change by more
+    // than the difference of the duplicate filter (`difference`, the setting's text).
+    void showPlacementRule(const QString& difference);
+    QLabel* placementRule() const { return placementRule_; }
+
+    // The text of a key combination pressed in the hotkey field ("Ctrl+Alt+R", in the desktop's
+    // notation where that is one the setting accepts); "" for a press that is no combination (a key
+    // without Ctrl, Alt or Meta, a modifier alone).
+    static QString hotkeyText(int key, Qt::KeyboardModifiers modifiers);
+
     // "" where the desktop offers global shortcuts, else the reason (shown under the hotkey field).
     static QString hotkeyUnavailableReason();
 
@@ -42,10 +52,14 @@ public:
     QLineEdit* requestEverySeconds() const { return requestEvery_; }
     QLineEdit* dataLogFile() const { return dataLogFile_; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     std::function<QString(const QString&)> text_;
     QCheckBox* typeOnlyStable_;
     QCheckBox* oncePerPlacement_;
+    QLabel* placementRule_;
     QLineEdit* requestCommand_;
     QLineEdit* requestHotkey_;
     QLabel* hotkeyNote_;

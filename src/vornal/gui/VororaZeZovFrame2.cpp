@@ -31,16 +31,20 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSet>
 #include <QShortcut>
 #include <QTabBar>
 #include <QTabWidget>
@@ -99,10 +103,10 @@ const TabDef kTabs[7] = {
 
 // Label fields with their keys, in tab order (label1 has the fixed text "Updates:").
 const char* const kLabels[] = {
-    "label2",  "deviceLabel", "label3",  "label6",  "label7",  "label8",  "label9",  "label10",
-    "label14", "label36",     "label24", "label25", "label15", "label16", "label22", "label29",
-    "label30", "label31",     "label32", "label4",  "label5",  "label17", "label18", "label23",
-    "label26", "label27",     "label33", "label34", "label35", "label37", "label13", "label28"};
+    "label2",  "deviceLabel", "label3",  "label6",  "label7",  "label8",  "label9",  "label10", "label14",
+    "label36", "label24",     "label25", "label15", "label16", "label22", "label29", "label30", "label31",
+    "label32", "label4",      "label5",  "label17", "label18", "label23", "label26", "label27", "label33",
+    "label34", "label35",     "label37", "label13", "label28", "label38"};
 
 // Controls with a tooltip.
 // The controls with a tool tip that show no setting (those that do are in settingControls()).
@@ -176,6 +180,28 @@ const char* const kMessages[] = {"error",
                                  "VororaZeZovFrame2.label12.text_2",
                                  "VororaZeZovFrame2.aboutPane.text"};
 
+// Texts of the Start tab's summary, the placement rule, the connection's state in the status line and
+// the keyboard help.
+const char* const kStatusKeys[] = {"readings.placementRule.zero",
+                                   "readings.placementRule.difference",
+                                   "connection.waiting.0.1",
+                                   "connection.lost.0.1",
+                                   "connection.lost.caption",
+                                   "connection.reconnected.0",
+                                   "connection.reconnected.caption",
+                                   "tray.waiting.0",
+                                   "VororaZeZovFrame2.label1.text",
+                                   "confirm.overwrite.custom.regex",
+                                   "confirm",
+                                   "defaults.title",
+                                   "settings.store.failed",
+                                   "custom.regex.log",
+                                   "start.summary.0.1.2",
+                                   "start.summary.noPort",
+                                   "start.hint.noTerminator",
+                                   "values.waiting.one",
+                                   "status.dataLog.failing.0"};
+
 // The worker messages the program uses.
 const char* const kWorkerKeys[] = {"port.opened",
                                    "null.port.error",
@@ -187,6 +213,10 @@ const char* const kWorkerKeys[] = {"port.opened",
                                    "stopped",
                                    "typing.held",
                                    "typing.behind.0.1",
+                                   "typing.behind.one.1",
+                                   "typing.held.backlog.0.1",
+                                   "typing.held.backlog.one.1",
+                                   "cannot_type.useAll",
                                    "value.cut.0",
                                    "and.error.unusual",
                                    "and.error.dataset.not.ready",
@@ -196,7 +226,32 @@ const char* const kWorkerKeys[] = {"port.opened",
                                    "testing.port.0",
                                    "confidence",
                                    "best.port",
-                                   "could.not.auto.detect.port"};
+                                   "could.not.auto.detect.port",
+                                   "modem.lines.0.1.2",
+                                   "modem.lines.unavailable.0.1",
+                                   "line.on",
+                                   "line.off",
+                                   "line.na",
+                                   "port.gone.closed.0.1",
+                                   "barcode.parity.error",
+                                   "barcode.framing.error",
+                                   "port.gone.waiting.0.1",
+                                   "reconnected.0",
+                                   "stable.once.per.placement",
+                                   "stable.only",
+                                   "stable.no.rule",
+                                   "data.log.0",
+                                   "request.sent.0",
+                                   "request.failed.0",
+                                   "request.every.0",
+                                   "request.socket.unavailable.0",
+                                   "hotkey.sends.0",
+                                   "hotkey.unusable.0.1",
+                                   "request.no.command",
+                                   "request.not.connected",
+                                   "typing.through.0",
+                                   "typing.not.through.0",
+                                   "typing.warning.0"};
 
 } // namespace
 
@@ -222,6 +277,8 @@ QList<QPair<QString, QStringList>> VororaZeZovFrame2::requiredKeys(const QString
     for (const char* c : kCaptions)
         window += kFrame + QString::fromLatin1(c) + QStringLiteral(".text");
     for (const char* m : kMessages)
+        window += QString::fromLatin1(m);
+    for (const char* m : kStatusKeys)
         window += QString::fromLatin1(m);
     // The option dialogs, validated fields, tray balloon and settings file dialogs.
     for (const QString& k : DialogTexts::requiredKeys())
@@ -514,11 +571,18 @@ void VororaZeZovFrame2::initComponents() {
     for (int i = 0; i < 7; ++i)
         panels_[i]->setObjectName(QString::fromLatin1(names[i]));
     addTabs();
+    assignMnemonics();
+    for (QPushButton* b : findChildren<QPushButton*>())
+        b->installEventFilter(this);
     installVerifiers();
     root->addWidget(tabbedPane_, 1);
     statusJLabel_ = new QLabel(this);
     statusJLabel_->setObjectName(QStringLiteral("statusJLabel"));
     statusJLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A long status wraps instead of widening the window.
+    statusJLabel_->setWordWrap(true);
+    statusJLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    statusJLabel_->setMinimumWidth(1);
     // The update check's "update.available" carries a link to the download page.
     if (util::OpenHyperlinkInBrowser::isBrowsingSupported())
         new LinkMouseListener(statusJLabel_);
@@ -549,6 +613,8 @@ void VororaZeZovFrame2::initComponents() {
             connect(check, &QCheckBox::toggled, this, [this, &row] { readSetting(row); });
     }
     fillFromConfig();
+    // The keyboard starts on the Start button.
+    startStopJButton_->setFocus();
 
     currentPanel_ = tabbedPane_->currentWidget();
     connect(tabbedPane_, &QTabWidget::currentChanged, this, &VororaZeZovFrame2::tabbedPaneStateChanged);
@@ -620,6 +686,18 @@ QWidget* VororaZeZovFrame2::buildStartPanel() {
     requestRow->addWidget(requestButton_);
     requestRow->addStretch(1);
     layout->addLayout(requestRow);
+    // What a start will use, and a hint where values would run together.
+    startSummary_ = new QLabel(panel);
+    startSummary_->setObjectName(QStringLiteral("startSummaryLabel"));
+    startSummary_->setAlignment(Qt::AlignHCenter);
+    startSummary_->setWordWrap(true);
+    startHint_ = new QLabel(panel);
+    startHint_->setObjectName(QStringLiteral("startHintLabel"));
+    startHint_->setAlignment(Qt::AlignHCenter);
+    startHint_->setWordWrap(true);
+    startHint_->setStyleSheet(QStringLiteral("QLabel { color: #8a5a00; }"));
+    layout->addWidget(startSummary_);
+    layout->addWidget(startHint_);
     layout->addStretch(1);
     connect(startStopJButton_, &QPushButton::clicked, this,
             &VororaZeZovFrame2::startStopJButtonActionPerformed);
@@ -672,6 +750,7 @@ QWidget* VororaZeZovFrame2::buildInputPanel() {
     parityBox_ = makeCombo(panel, "parityBox");
     flowControlBox_ = makeCombo(panel, "flowControlBox");
     inputTerminatorBox_ = makeCombo(panel, "inputTerminatorBox");
+    inputEncodingBox_ = makeCombo(panel, "inputEncodingBox");
     inputTerminatorBox_->setEditable(true);
     inputTerminatorBox_->setInsertPolicy(QComboBox::NoInsert);
     {
@@ -703,6 +782,8 @@ QWidget* VororaZeZovFrame2::buildInputPanel() {
     grid->addWidget(flowControlBox_, r++, 1);
     grid->addWidget(label(QStringLiteral("label10")), r, 0);
     grid->addWidget(inputTerminatorBox_, r++, 1);
+    grid->addWidget(label(QStringLiteral("label38")), r, 0);
+    grid->addWidget(inputEncodingBox_, r++, 1);
     grid->addWidget(label(QStringLiteral("label14")), r, 0);
     grid->addWidget(autoButton_, r++, 1);
     grid->addWidget(label(QStringLiteral("label36")), r, 0);
@@ -722,6 +803,7 @@ QWidget* VororaZeZovFrame2::buildInputPanel() {
     fillIndexCombo<ConfigHelper::Parity>(parityBox_);
     fillIndexCombo<ConfigHelper::Handshake>(flowControlBox_);
     fillCombo<ConfigHelper::InputTerminator>(inputTerminatorBox_);
+    fillCombo<ConfigHelper::InputEncoding>(inputEncodingBox_);
     for (const auto& i : ConfigHelper::Instrument::values()) {
         instrumentBox_->addItem(i.toPlainString(), i.name());
         if (i.getInstrumentType() == ConfigHelper::InstrumentType::TEXT) {
@@ -791,6 +873,7 @@ QWidget* VororaZeZovFrame2::buildProcessingPanel() {
     grid->addWidget(readingsBox_, r++, 0, 1, 5);
     grid->setColumnStretch(4, 1);
     grid->setRowStretch(r, 1);
+    followLayout(readingsBox_->layout());
 
     fillCombo<ConfigHelper::MathOperation>(mathOperationBox_);
     fillCombo<ConfigHelper::RoundingMethod>(roundingMethodBox_);
@@ -902,7 +985,7 @@ QWidget* VororaZeZovFrame2::buildSettingsPanel() {
     grid->addWidget(label(QStringLiteral("label28")), r, 0);
     grid->addWidget(minimizeToTrayCheckBox_, r++, 1);
     grid->addWidget(notifyWhenMinimizedToTrayCheckBox_, r++, 1);
-    auto* updates = new QLabel(QStringLiteral("Updates:"), panel);
+    auto* updates = new QLabel(text(kFrame + QStringLiteral("label1.text")), panel);
     updates->setObjectName(QStringLiteral("label1"));
     grid->addWidget(updates, r, 0);
     grid->addWidget(checkForUpdatesCheckBox_, r++, 1);
@@ -1041,33 +1124,109 @@ void VororaZeZovFrame2::followLayout(QLayout* layout) {
             QWidget::setTabOrder(previous, w);
         previous = w;
     }
-    // Each label names the field after it and gives it an Alt shortcut: a letter of its text that no
-    // other label of this panel uses and, where the text allows, no tab either.
-    QString tabLetters;
-    for (const auto& tab : kTabs)
-        tabLetters += text(QString::fromLatin1(tab.mnemonic)).left(1).toUpper();
-    QString used;
+    // Each label names the field after it (its Alt letter comes from assignMnemonics).
     for (qsizetype i = 0; i + 1 < widgets.size(); ++i) {
         auto* l = qobject_cast<QLabel*>(widgets[i]);
         if (!l || l->buddy() || l->textFormat() == Qt::RichText || !takesFocus(widgets[i + 1]))
             continue;
-        const QString caption = l->text();
-        QChar letter;
-        // Word starts first, then any letter, then a letter that a tab uses too.
-        for (int pass = 0; pass < 3 && letter.isNull(); ++pass)
-            for (qsizetype k = 0; k < caption.size() && letter.isNull(); ++k) {
-                const QChar c = caption.at(k).toUpper();
-                const bool wordStart = k == 0 || !caption.at(k - 1).isLetter();
-                if (c.isLetter() && c.unicode() < 128 && !used.contains(c) &&
-                    (pass == 2 || !tabLetters.contains(c)) && (pass > 0 || wordStart))
-                    letter = c;
-            }
         l->setBuddy(widgets[i + 1]);
-        if (letter.isNull())
-            continue;
-        used += letter;
-        l->setText(withMnemonic(caption, letter));
     }
+}
+
+void VororaZeZovFrame2::assignMnemonics() {
+    // Alt and a tab's letter selects the tab wherever the focus is: no control uses those letters.
+    QString tabLetters;
+    for (const auto& tab : kTabs)
+        tabLetters += text(QString::fromLatin1(tab.mnemonic)).left(1).toUpper();
+    for (int pos = 0; pos < 7; ++pos) {
+        QWidget* panel = panels_[pos];
+        QString reserved = tabLetters;
+        if (pos == StartTab)
+            reserved += QStringLiteral("TP"); // Start and Stop
+        // What gets a letter, most needed first: the labels of fields without a caption of their own, the
+        // captioned controls, the labels of captioned controls; each group in the order it was built.
+        QList<QWidget*> items;
+        QList<QStringList> candidates;
+        const auto add = [&](QWidget* w, const QString& caption) {
+            QStringList starts, others;
+            for (qsizetype k = 0; k < caption.size(); ++k) {
+                const QString c = caption.at(k).toUpper();
+                if (!caption.at(k).isLetter() || c.at(0).unicode() >= 128 || reserved.contains(c))
+                    continue;
+                const bool wordStart = k == 0 || !caption.at(k - 1).isLetter();
+                QStringList& list = wordStart ? starts : others;
+                if (!starts.contains(c) && !others.contains(c))
+                    list << c;
+            }
+            items << w;
+            candidates << starts + others;
+        };
+        for (QLabel* l : panel->findChildren<QLabel*>())
+            if (l->buddy() && !qobject_cast<QAbstractButton*>(l->buddy()) && l->textFormat() != Qt::RichText)
+                add(l, l->text());
+        for (QAbstractButton* b : panel->findChildren<QAbstractButton*>())
+            if (b != startStopJButton_ && !b->text().isEmpty() && !b->text().contains(u'&'))
+                add(b, b->text());
+        for (QLabel* l : panel->findChildren<QLabel*>())
+            if (qobject_cast<QAbstractButton*>(l->buddy()) && l->textFormat() != Qt::RichText)
+                add(l, l->text());
+        // The most controls with a letter of their own: each takes a free letter of its caption or one
+        // that an earlier control can give up for another of its own (word starts preferred).
+        QHash<QString, int> owner;
+        std::function<bool(int, QSet<QString>&)> take = [&](int item, QSet<QString>& seen) {
+            // A free letter first (word starts before the others), so that earlier controls keep theirs.
+            for (const QString& c : candidates[item]) {
+                if (!owner.contains(c) && !seen.contains(c)) {
+                    seen.insert(c);
+                    owner[c] = item;
+                    return true;
+                }
+            }
+            for (const QString& c : candidates[item]) {
+                if (seen.contains(c))
+                    continue;
+                seen.insert(c);
+                if (!owner.contains(c) || take(owner[c], seen)) {
+                    owner[c] = item;
+                    return true;
+                }
+            }
+            return false;
+        };
+        for (int i = 0; i < items.size(); ++i) {
+            QSet<QString> seen;
+            take(i, seen);
+        }
+        QSet<QWidget*> lettered;
+        for (auto it = owner.cbegin(); it != owner.cend(); ++it) {
+            QWidget* w = items[it.value()];
+            lettered.insert(w);
+            if (auto* l = qobject_cast<QLabel*>(w))
+                l->setText(withMnemonic(l->text(), it.key().at(0)));
+            else if (auto* b = qobject_cast<QAbstractButton*>(w))
+                b->setText(withMnemonic(b->text(), it.key().at(0)));
+        }
+        // A label only lends its letter to a control with a caption of its own: without one it names
+        // nothing.
+        for (QWidget* w : items)
+            if (auto* l = qobject_cast<QLabel*>(w);
+                l && !lettered.contains(l) && qobject_cast<QAbstractButton*>(l->buddy()))
+                l->setBuddy(nullptr);
+    }
+}
+
+bool VororaZeZovFrame2::eventFilter(QObject* watched, QEvent* event) {
+    // Enter presses the focused button, as Space does.
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        auto* button = qobject_cast<QPushButton*>(watched);
+        if (button && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier && button->isEnabled()) {
+            button->animateClick();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void VororaZeZovFrame2::fillFromConfig() {
@@ -1084,6 +1243,21 @@ void VororaZeZovFrame2::fillFromConfig() {
     for (QObject* o : blocked)
         o->blockSignals(false);
     showCustomRegExMarker();
+    showStartSummary();
+}
+
+void VororaZeZovFrame2::showStartSummary() {
+    const auto instrument = config_.getInstrument().value_or(ConfigHelper::Instrument::getDefault());
+    const QString port =
+        config_.getPort().isEmpty() ? text(QStringLiteral("start.summary.noPort")) : config_.getPort();
+    startSummary_->setText(MessageFormat::format(text(QStringLiteral("start.summary.0.1.2")), port,
+                                                 instrument.toPlainString(),
+                                                 config_.getOutputTerminator().toString()));
+    // Nothing between two values: the target receives 12.34512.349...
+    const bool runTogether = config_.getOutputTerminator() == ConfigHelper::OutputTerminator::NONE &&
+                             config_.getStartWith() == ConfigHelper::StartWith::NONE;
+    startHint_->setText(runTogether ? text(QStringLiteral("start.hint.noTerminator")) : QString());
+    startHint_->setVisible(runTogether);
 }
 
 // ======================================================================== handlers
@@ -1125,8 +1299,8 @@ void VororaZeZovFrame2::instrumentBoxItemStateChanged(int index) {
     // The stability options follow the preset; a new preset brings its request command.
     readingsBox_->setInstrument(*chosen, before && *before != *chosen);
     if (before && *before != *chosen && !config_.getCustomRegEx().isEmpty() && !closing()) {
-        if (MessageBoxes::confirm(this, QStringLiteral("Overwrite custom regular expression?"),
-                                  QStringLiteral("Confirm")))
+        if (MessageBoxes::confirm(this, text(QStringLiteral("confirm.overwrite.custom.regex")),
+                                  text(QStringLiteral("confirm"))))
             config_.setCustomRegEx(QString());
         showCustomRegExMarker();
     }
@@ -1236,7 +1410,7 @@ void VororaZeZovFrame2::defaultButtonActionPerformed() {
     if (!instrument)
         return;
     if (const auto message = instrument->getDefaultMessage())
-        MessageBoxes::information(this, *message, QStringLiteral("Info"));
+        MessageBoxes::information(this, *message, text(QStringLiteral("defaults.title")));
     // Every preset carries its usual port settings.
     const config::PortDefaults d = instrument->getPortDefaults();
     if (!ConfigHelper::BitRates::valid(d.bitRate)) {
@@ -1301,6 +1475,8 @@ void VororaZeZovFrame2::showCustomRegExMarker() {
 
 void VororaZeZovFrame2::adjustIgnoreButtonActionPerformed() {
     IgnoreDialog::edit(this, config_);
+    // The difference also decides when a placement ends.
+    readingsBox_->showPlacementRule(config_.getIgnoreDifference());
 }
 
 void VororaZeZovFrame2::importSettingsButtonActionPerformed() {
@@ -1310,7 +1486,8 @@ void VororaZeZovFrame2::importSettingsButtonActionPerformed() {
             node =
                 prefs::PreferencesStore::userRoot()->node(QString::fromLatin1(config::Config::SETTINGS_NODE));
         } catch (const std::exception& e) {
-            MessageBoxes::error(this, QStringLiteral("Import failed\n") + QString::fromUtf8(e.what()),
+            MessageBoxes::error(this,
+                                text(QStringLiteral("import.failed")) + u'\n' + QString::fromUtf8(e.what()),
                                 text(QStringLiteral("error")));
             return;
         }
@@ -1361,6 +1538,7 @@ const std::vector<VororaZeZovFrame2::SettingControl>& VororaZeZovFrame2::setting
          .control = "inputTerminatorBox",
          .fill = &W::fillInputTerminator,
          .read = &W::readInputTerminator},
+        {.key = "inputEncoding", .control = "inputEncodingBox"},
         {.key = "mathOperand", .control = "mathOperandTextField"},
         {.key = "decimalPlaces", .control = "decimalTextField"},
         {.key = "editNumCharacters", .control = "editNumCharactersTextField"},
@@ -1517,7 +1695,7 @@ QString VororaZeZovFrame2::saveConfig() {
         return config_.saveConfig(*node_);
     } catch (const std::exception& e) {
         const QString why = QString::fromUtf8(e.what());
-        return why.isEmpty() ? QStringLiteral("the settings store failed") : why;
+        return why.isEmpty() ? text(QStringLiteral("settings.store.failed")) : why;
     }
 }
 
@@ -1536,6 +1714,8 @@ void VororaZeZovFrame2::tabbedPaneStateChanged(int index) {
     if (left == panels_[InputTab] || left == panels_[ProcessingTab] || left == panels_[OutputTab] ||
         left == panels_[AboutTab])
         autoSaveAfterLeaving();
+    if (currentPanel_ == panels_[StartTab])
+        showStartSummary();
 }
 
 void VororaZeZovFrame2::closeEvent(QCloseEvent* event) {
@@ -1613,7 +1793,7 @@ void VororaZeZovFrame2::createConnection() {
         const auto instrument = config_.getInstrument().value_or(ConfigHelper::Instrument::getDefault());
         logEvent(text(kFrame + QStringLiteral("deviceLabel.text")) + u' ' + instrument.toPlainString());
         if (!config_.getCustomRegEx().isEmpty())
-            logEvent(QStringLiteral("Custom regEx: ") + config_.getCustomRegEx());
+            logEvent(text(QStringLiteral("custom.regex.log")) + config_.getCustomRegEx());
         logEvent(text(QStringLiteral("keyboard.output.started.type")) + u' ' +
                  config_.getKeyboardType().toString());
     });
@@ -1639,37 +1819,59 @@ void VororaZeZovFrame2::createConnection() {
         keyBackendBox_->setStyleSheet(QStringLiteral("QComboBox { border: 2px solid #d00000; }"));
         keyBackendBox_->setFocus();
     });
+    // A data log that cannot be written stays in the status until it can be again.
+    connect(connection_, &Connection::dataLogFailing, this, [this](bool failing, const QString& path) {
+        dataLogProblem_ = failing ? MessageFormat::format(text(QStringLiteral("status.dataLog.failing.0")),
+                                                          QDir::toNativeSeparators(path))
+                                  : QString();
+        refreshLineStatus();
+    });
+    // While the port is gone the status (and the tray's tool tip) say so for the whole wait: the line
+    // count of before would look like a connection that works.
     connect(connection_, &Connection::waitingForPort, this, [this](const QString& port, const QString& why) {
-        const QString status = QStringLiteral("The connection to %1 was lost (%2). Waiting for the port; "
-                                              "press Stop to end.")
-                                   .arg(port, why);
-        statusJLabel_->setText(status);
-        notifyWhenHidden(QStringLiteral("Connection lost"), status);
+        waitingStatus_ = MessageFormat::format(text(QStringLiteral("connection.waiting.0.1")), port, why);
+        statusJLabel_->setText(waitingStatus_);
+        showTrayStatus(MessageFormat::format(text(QStringLiteral("tray.waiting.0")), port));
+        notifyWhenHidden(text(QStringLiteral("connection.lost.caption")), waitingStatus_);
     });
     connect(connection_, &Connection::reconnected, this, [this](const QString& port) {
-        statusJLabel_->setText(QStringLiteral("Reconnected to %1.").arg(port));
-        notifyWhenHidden(QStringLiteral("Reconnected"), QStringLiteral("Reconnected to %1.").arg(port));
+        waitingStatus_.clear();
+        showTrayStatus(QString());
+        const QString status = MessageFormat::format(text(QStringLiteral("connection.reconnected.0")), port);
+        statusJLabel_->setText(status);
+        notifyWhenHidden(text(QStringLiteral("connection.reconnected.caption")), status);
     });
-    connect(connection_, &Connection::stopped, this,
-            [this](Connection::StopReason reason, const QString& why) {
-                if (reason == Connection::StopReason::Stopped)
-                    return;
-                if (reason == Connection::StopReason::TypingLost) {
-                    connectionLost_ = QStringLiteral("Typing stopped: %1. The event log names the values not "
-                                                     "typed; press Start to type again.")
-                                          .arg(why);
-                    statusJLabel_->setText(connectionLost_);
-                    notifyWhenHidden(QStringLiteral("Typing stopped"), connectionLost_);
-                    return;
-                }
-                // Kept until the user acts (Start), so that a lost instrument is not missed.
-                connectionLost_ =
-                    QStringLiteral("The connection to %1 was lost: %2. Check the instrument and its "
-                                   "cable, then press Start.")
-                        .arg(config_.getPort(), why);
+    connect(
+        connection_, &Connection::stopped, this, [this](Connection::StopReason reason, const QString& why) {
+            waitingStatus_.clear();
+            showTrayStatus(QString());
+            // Nothing of the connection that ended stays in the status.
+            lastLineCount_ = -1;
+            dataLogProblem_.clear();
+            if (reason == Connection::StopReason::Stopped) {
+                if (!connected_)
+                    showStatusIdle();
+                return;
+            }
+            if (reason == Connection::StopReason::TypingLost) {
+                connectionLost_ = QStringLiteral("Typing stopped: %1. The event log names the values not "
+                                                 "typed; press Start to type again.")
+                                      .arg(why);
                 statusJLabel_->setText(connectionLost_);
-                notifyWhenHidden(QStringLiteral("Connection lost"), connectionLost_);
-            });
+                notifyWhenHidden(QStringLiteral("Typing stopped"), connectionLost_);
+                return;
+            }
+            // Kept until the user acts (Start), so that a lost instrument is not missed.
+            connectionLost_ =
+                MessageFormat::format(text(QStringLiteral("connection.lost.0.1")), config_.getPort(), why);
+            statusJLabel_->setText(connectionLost_);
+            notifyWhenHidden(text(QStringLiteral("connection.lost.caption")), connectionLost_);
+        });
+}
+
+void VororaZeZovFrame2::showTrayStatus(const QString& status) {
+    if (trayMinimizer_ && trayMinimizer_->trayIcon())
+        trayMinimizer_->trayIcon()->setToolTip(status.isEmpty() ? QStringLiteral("Vornal") : status);
 }
 
 void VororaZeZovFrame2::notifyWhenHidden(const QString& caption, const QString& message) {
@@ -1779,6 +1981,7 @@ void VororaZeZovFrame2::applyConnectedState(bool connected) {
         }
     } else {
         backlogTimer_->stop();
+        lastLineCount_ = -1;
         for (int pos = InputTab; pos <= SettingsTab; ++pos) {
             if (tabbedPane_->indexOf(panels_[pos]) >= 0)
                 continue;
@@ -1820,7 +2023,13 @@ void VororaZeZovFrame2::showLine(const worker::DataLine& line, const worker::Dat
 }
 
 void VororaZeZovFrame2::refreshLineStatus() {
-    if (lastLineCount_ < 0)
+    if (!waitingStatus_.isEmpty()) {
+        if (statusJLabel_->text() != waitingStatus_)
+            statusJLabel_->setText(waitingStatus_);
+        return;
+    }
+    // A value typed after the end of the connection brings no line count back.
+    if (lastLineCount_ < 0 || !connected_)
         return;
     const bool held = connection_ && connection_->typingHeld();
     const QString waitText = connection_ ? connection_->typingWaitText() : QString();
@@ -1829,10 +2038,14 @@ void VororaZeZovFrame2::refreshLineStatus() {
                          ? waitText
                          : text(QStringLiteral("line.count")) + QString::number(lastLineCount_);
     const int waiting = connection_ ? connection_->waitingValues() : 0;
-    if (waiting > 0)
+    if (waiting == 1)
+        status += u' ' + text(QStringLiteral("values.waiting.one"));
+    else if (waiting > 0)
         status += u' ' + MessageFormat::format(text(QStringLiteral("values.waiting.0")), waiting);
     if (connection_ && connection_->typingBehind())
         status += u' ' + text(QStringLiteral("typing.behind.status"));
+    if (!dataLogProblem_.isEmpty())
+        status = dataLogProblem_ + u' ' + status;
     if (statusJLabel_->text() != status)
         statusJLabel_->setText(status);
 }

@@ -160,6 +160,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // Start-up (constructor order).
@@ -210,8 +211,13 @@ private:
     static QString withMnemonic(const QString& text, QChar mnemonic);
     // Tab order in reading order of `layout`; each label becomes its field's buddy with an Alt letter.
     void followLayout(QLayout* layout);
+    // Gives every label of a field and every captioned control an Alt letter of its caption, unique on
+    // its tab and different from the tabs' letters, as far as the captions allow.
+    void assignMnemonics();
     // The marker next to "Customize..." shows while a custom expression replaces the preset's.
     void showCustomRegExMarker();
+    // The Start tab says which port, instrument and terminator a start uses.
+    void showStartSummary();
 
     // Connection.
     void startConnection();
@@ -219,6 +225,8 @@ private:
     void createConnection();
     void showLine(const worker::DataLine& line, const worker::DataLine& received);
     void notifyWhenHidden(const QString& caption, const QString& message);
+    // The tray icon's tool tip: the program's name, or what the connection waits for.
+    void showTrayStatus(const QString& status);
     void applyConnectedState(bool connected);
     void showStatusIdle();
     void refreshLineStatus();
@@ -267,6 +275,10 @@ private:
     worker::Connection* connection_ = nullptr;
     // Why the last connection was lost; shown in the status until the user acts.
     QString connectionLost_;
+    // What the status says while the port is gone (empty otherwise).
+    QString waitingStatus_;
+    // What the status says while the data log cannot be written (empty otherwise).
+    QString dataLogProblem_;
     qint32 lastLineCount_ = -1;
     QTimer* backlogTimer_ = nullptr;
     bool mathRoundingErrorWarningDisplayed_ = false;
@@ -286,6 +298,8 @@ private:
     QLabel* statusJLabel_ = nullptr;
     QPushButton* startStopJButton_ = nullptr;
     QPushButton* requestButton_ = nullptr; // asks the instrument for a reading while connected
+    QLabel* startSummary_ = nullptr;
+    QLabel* startHint_ = nullptr;
     QComboBox* portList_ = nullptr;
     QComboBox* instrumentBox_ = nullptr;
     QComboBox* bitRateBox_ = nullptr;
@@ -294,6 +308,7 @@ private:
     QComboBox* parityBox_ = nullptr;
     QComboBox* flowControlBox_ = nullptr;
     QComboBox* inputTerminatorBox_ = nullptr;
+    QComboBox* inputEncodingBox_ = nullptr;
     QPushButton* autoButton_ = nullptr;
     QPushButton* defaultButton_ = nullptr;
     QPushButton* refreshPortsButton_ = nullptr;

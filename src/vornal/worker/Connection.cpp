@@ -8,6 +8,7 @@
 #include "vornal/worker/StabilityFilter.h"
 #include "vornal/worker/WeightWorker.h"
 
+#include "vornal/util/MessageFormat.h"
 #include "vornal/util/Queued.h"
 
 #include <Direduva/SerialPortLocal.h>
@@ -29,6 +30,13 @@
 namespace vornal::worker {
 
 using config::ConfigHelper;
+
+namespace {
+// A message of the worker bundle with its arguments.
+template <class... Args> QString format(const char* key, const Args&... args) {
+    return util::MessageFormat::format(WeightWorker::text(key), args...);
+}
+} // namespace
 
 // The worker's and the Keybot's view: everything becomes a signal of the connection.
 class Connection::View final : public WeightWorkerView {
@@ -220,10 +228,7 @@ void Connection::workerFinished() {
     worker_.release()->deleteLater();
     if (hangup && options_.reconnect && !stopRequested_) {
         waiting_ = true;
-        emit logEvent(QStringLiteral("The port %1 is gone (%2); waiting for it to come back. Stop ends the "
-                                     "wait.")
-                          .arg(config_.getPort(), *hangup),
-                      true);
+        emit logEvent(format("port.gone.waiting.0.1", config_.getPort(), *hangup), true);
         emit waitingForPort(config_.getPort(), *hangup);
         reopenDelayMs_ = std::max(10, options_.reconnectPollMs);
         reopenAttempts_ = 0;
@@ -262,7 +267,7 @@ void Connection::tryReopen() {
     }
     reopenTimer_->stop();
     waiting_ = false;
-    emit logEvent(QStringLiteral("reconnected: %1").arg(name), true);
+    emit logEvent(format("reconnected.0", name), true);
     emit reconnected(name);
     worker_->execute();
 }
@@ -332,6 +337,8 @@ void Connection::dispatch(const DataLine& received) {
             outcome = Outcome::Unstable;
         else if (v == StabilityFilter::Verdict::SamePlacement)
             outcome = Outcome::SamePlacement;
+        else if (v == StabilityFilter::Verdict::Zero)
+            outcome = Outcome::Zero;
     }
     // 2. Duplicates lose their value.
     if (ignorer_) {
@@ -387,11 +394,15 @@ void Connection::writeRows() {
         DataLog* log = dataLog_ ? dataLog_.get() : resumingLog_.get();
         if (!log)
             continue;
-        const QString failure = log->append(
-            {r.time, config_.getPort(), config_.getInstrument() ? config_.getInstrument()->name() : QString(),
-             r.raw, r.value, r.result});
+        const bool failingBefore = log->failing();
+        const auto instrument = config_.getInstrument();
+        const QString failure = log->append({r.time, config_.getPort(),
+                                             instrument ? instrument->toPlainString() : QString(), r.raw,
+                                             r.value, r.result, instrument ? instrument->name() : QString()});
         if (!failure.isEmpty())
             emit logEvent(failure, true);
+        if (log->failing() != failingBefore)
+            emit dataLogFailing(log->failing(), log->path());
     }
 }
 
@@ -470,6 +481,8 @@ QString Connection::outcomeText(Outcome outcome, const QString& untyped) {
         return QStringLiteral("unstable");
     case Outcome::SamePlacement:
         return QStringLiteral("same placement");
+    case Outcome::Zero:
+        return QStringLiteral("zero");
     }
     return QString();
 }
@@ -483,18 +496,16 @@ void Connection::startExtras() {
                       true);
     if (const auto filter = StabilityFilter::fromConfig(config_)) {
         stability_ = std::make_unique<StabilityFilter>(*filter);
-        emit logEvent(filter->oncePerPlacement() ? QStringLiteral("typing one stable reading per placement")
-                                                 : QStringLiteral("typing only stable readings"),
-                      false);
+        emit logEvent(
+            WeightWorker::text(filter->oncePerPlacement() ? "stable.once.per.placement" : "stable.only"),
+            false);
     } else if (config_.getTypeOnlyStable() || config_.getOncePerPlacement()) {
-        emit logEvent(QStringLiteral("The instrument marks no stable readings: every reading is typed."),
-                      true);
+        emit logEvent(WeightWorker::text("stable.no.rule"), true);
     }
     if (!config_.getDataLogFile().isEmpty()) {
         dataLog_ = std::make_unique<DataLog>(config_.getDataLogFile(), config_.getDataLogMaxBytes(),
                                              config_.getDataLogKeep());
-        emit logEvent(QStringLiteral("data log: %1").arg(QDir::toNativeSeparators(config_.getDataLogFile())),
-                      false);
+        emit logEvent(format("data.log.0", QDir::toNativeSeparators(config_.getDataLogFile())), false);
     }
     const auto command = ConfigHelper::RequestCommand::toBytes(config_.getRequestCommand());
     const bool hasCommand = command && !command->isEmpty();
@@ -508,24 +519,23 @@ void Connection::startExtras() {
             worker_->port().putData(std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
                                               std::size_t(bytes.size())));
         });
+    requester_->setTarget(config_.getPort());
     connect(requester_.get(), &RequestSender::sent, this, [this](const QByteArray& bytes) {
-        emit logEvent(QStringLiteral("request sent: %1").arg(RequestSender::formatCommand(bytes)), false);
+        emit logEvent(format("request.sent.0", RequestSender::formatCommand(bytes)), false);
         emit requestSent();
     });
-    connect(requester_.get(), &RequestSender::failed, this, [this](const QString& why) {
-        emit logEvent(QStringLiteral("The request could not be sent: %1").arg(why), true);
-    });
+    connect(requester_.get(), &RequestSender::failed, this,
+            [this](const QString& why) { emit logEvent(format("request.failed.0", why), true); });
     connect(requester_.get(), &RequestSender::serverMessage, this,
             [this](const QString& message, bool important) { emit logEvent(message, important); });
     const QString every = config_.getRequestEverySeconds();
     if (hasCommand && !every.isEmpty()) {
         requester_->setInterval(every.toInt());
-        emit logEvent(QStringLiteral("a request every %1 s").arg(every), false);
+        emit logEvent(format("request.every.0", every), false);
     }
     QString why;
     if (options_.requestServer && !requester_->listen(&why))
-        emit logEvent(QStringLiteral("vornal-cli request does not reach this connection: %1").arg(why),
-                      false);
+        emit logEvent(format("request.socket.unavailable.0", why), false);
     if (hasCommand && options_.hotkey && !config_.getRequestHotkey().isEmpty())
         grabHotkey();
 }
@@ -546,13 +556,12 @@ void Connection::grabHotkey() {
             });
         });
         if (why.empty()) {
-            emit logEvent(QStringLiteral("%1 sends the request").arg(config_.getRequestHotkey()), false);
+            emit logEvent(format("hotkey.sends.0", config_.getRequestHotkey()), false);
             return;
         }
         hotkey_.reset();
     }
-    emit logEvent(QStringLiteral("The request hotkey %1 cannot be used: %2.")
-                      .arg(config_.getRequestHotkey(), QString::fromStdString(why)),
+    emit logEvent(format("hotkey.unusable.0.1", config_.getRequestHotkey(), QString::fromStdString(why)),
                   true);
 }
 
@@ -572,10 +581,7 @@ bool Connection::canRequest() const {
 
 bool Connection::request() {
     if (!requester_ || requester_->command().isEmpty()) {
-        emit logEvent(active_ ? QStringLiteral("No request command is set for this instrument: enter one on "
-                                               "the Processing tab (vornal-cli set requestCommand=...).")
-                              : QStringLiteral("Not connected: press Start first."),
-                      true);
+        emit logEvent(WeightWorker::text(active_ ? "request.no.command" : "request.not.connected"), true);
         return false;
     }
     return requester_->request();

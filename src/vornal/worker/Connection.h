@@ -76,7 +76,7 @@ public:
     // TypingLost: the keyboard output can type no more (the desktop ended the session).
     enum class StopReason { Stopped, PortGone, Failed, TypingLost };
     // What became of a line's value (the data log's result column, the event log's style).
-    enum class Outcome { Typed, NotTyped, NoValue, Duplicate, Unstable, SamePlacement };
+    enum class Outcome { Typed, NotTyped, NoValue, Duplicate, Unstable, SamePlacement, Zero };
 
     explicit Connection(QObject* parent = nullptr);
     ~Connection() override;
@@ -160,6 +160,8 @@ signals:
     // A value has been typed whole (start key, characters, terminator); `waiting` values are queued
     // behind it. From the typing thread: connect queued (the default across threads).
     void valueTyped(const QString& value, int waiting);
+    // The data log could not be written (`path`), or can be again (`failing` false).
+    void dataLogFailing(bool failing, const QString& path);
     // The port went away; the connection waits for it to come back (said once per loss).
     void waitingForPort(const QString& port, const QString& reason);
     // The port came back and was opened again with the same settings.

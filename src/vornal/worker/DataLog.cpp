@@ -85,7 +85,7 @@ DataLog::DataLog(QString path, qint64 maxBytes, int keep)
 DataLog::~DataLog() = default;
 
 QByteArray DataLog::headerRow() {
-    return QByteArrayLiteral("time,port,instrument,line,value,result\r\n");
+    return QByteArrayLiteral("time,port,instrument,line,value,result,preset\r\n");
 }
 
 QString DataLog::isoTime(const QDateTime& time) {
@@ -109,6 +109,7 @@ QByteArray DataLog::formatRow(const Row& row) {
     // The value column holds exactly the typed value when it is a number.
     out += ',' + field(row.value, !plainNumber(row.value));
     out += ',' + field(row.outcome);
+    out += ',' + field(row.preset);
     return isoTime(row.time).toLatin1() + out + "\r\n";
 }
 
@@ -214,7 +215,8 @@ QString DataLog::append(const Row& row) {
                    QString(),
                    QStringLiteral("%1 row(s) not written from %2 to %3: %4")
                        .arg(missed_)
-                       .arg(isoTime(missedFrom_), isoTime(missedTo_), missedReason_)};
+                       .arg(isoTime(missedFrom_), isoTime(missedTo_), missedReason_),
+                   row.preset};
         bytes = formatRow(marker) + bytes;
     }
     QString error;

@@ -30,10 +30,11 @@ public:
     struct Row {
         QDateTime time;     // local time; written as ISO 8601 with the offset from UTC
         QString port;       // the port name
-        QString instrument; // the preset's constant name
+        QString instrument; // the preset's name as the window shows it
         QString rawLine;    // control characters shown as "<13>", as in the event log
         QString value;      // the extracted value, also when it was not typed
         QString outcome;    // "typed", or why not: "unstable", "duplicate", ...
+        QString preset;     // the preset's constant name (for scripts: AND, KERN_572, ...)
     };
 
     // `maxBytes` 0: no size limit. `keep`: rotated files kept (0: the full file is begun anew).

@@ -40,12 +40,15 @@ std::unique_ptr<platform::KeyInjector> Keybot::openInjector(KeyboardType keyboar
     platform::KeyInjectorChoice choice;
     auto injector = createInjector(keyboardType, backend, &choice);
     if (view) {
-        view->logEvent(QStringLiteral("Typing through %1").arg(QString::fromStdString(injector->name())));
+        const auto text = [](const char* key, const std::string& arg) {
+            return util::MessageFormat::format(bundle().getString(QLatin1String(key)),
+                                               QString::fromStdString(arg));
+        };
+        view->logEvent(text("typing.through.0", injector->name()));
         for (const auto& n : choice.notTaken)
-            view->logEvent(QStringLiteral("Not typing through %1").arg(QString::fromStdString(n)));
+            view->logEvent(text("typing.not.through.0", n));
         if (!choice.warning.empty())
-            view->logImportantEvent(
-                QStringLiteral("Warning: %1").arg(QString::fromStdString(choice.warning)));
+            view->logImportantEvent(text("typing.warning.0", choice.warning));
     }
     return injector;
 }
@@ -94,7 +97,8 @@ quint64 Keybot::add(const QString& text) {
         if (!gone) {
             queue_.push_back({id, text});
             queuedPauses_ += pauses;
-            backlog = queuedPauses_ * keyDelay_;
+            // The delay, or what typing really takes per key where the backend is slower than that.
+            backlog = std::max(queuedPauses_ * keyDelay_, queuedPauses_ * usPerPause_.load() / 1000);
             waiting = static_cast<int>(queue_.size());
             warn = backlog > BEHIND_MS && !behind_.exchange(true);
         }
@@ -110,9 +114,15 @@ quint64 Keybot::add(const QString& text) {
     }
     queueChanged_.notify_all();
     if (warn) {
-        // A warning, not a failure: every value is still typed.
-        const QString message = util::MessageFormat::format(
-            bundle().getString(QStringLiteral("typing.behind.0.1")), waiting, (backlog + 999) / 1000);
+        // A warning, not a failure: every value is still typed. Values that wait for the focus to leave
+        // this window wait for the user, not for faster typing.
+        const bool held = onHold_.load();
+        const QString key = held ? (waiting == 1 ? QStringLiteral("typing.held.backlog.one.1")
+                                                 : QStringLiteral("typing.held.backlog.0.1"))
+                                 : (waiting == 1 ? QStringLiteral("typing.behind.one.1")
+                                                 : QStringLiteral("typing.behind.0.1"));
+        const QString message =
+            util::MessageFormat::format(bundle().getString(key), waiting, (backlog + 999) / 1000);
         if (view_)
             view_->logEvent(message);
         else
@@ -221,6 +231,7 @@ void Keybot::setWait(Wait w) {
 
 void Keybot::napUnlessStopped(int ms) {
     std::unique_lock lock(queueMutex_);
+    ++holdsWaited_;
     const bool held = onHold_.load();
     queueChanged_.wait_for(lock, stop_, std::chrono::milliseconds(ms),
                            [this, held] { return onHold_.load() != held; });
@@ -263,6 +274,7 @@ void Keybot::waitWhileHeld() {
             std::unique_lock lock(queueMutex_);
             if (onHold_.load()) {
                 noteHold(lock);
+                ++holdsWaited_;
                 if (!queueChanged_.wait(lock, stop_, [this] { return !onHold_.load(); }))
                     throw Interrupted{};
             }
@@ -464,6 +476,8 @@ void Keybot::run(std::stop_token stop) {
         valueWindow_ = 0;
         bool interrupted = false;
         bool cut = false;
+        const auto began = std::chrono::steady_clock::now();
+        const unsigned holdsBefore = holdsWaited_.load();
         try {
             // Before any key: the backend refuses a value it cannot type whole.
             std::string refusal;
@@ -491,6 +505,14 @@ void Keybot::run(std::stop_token stop) {
                 typeString(text, false);
                 counting_ = false;
                 typeEnd();
+                // The real time per pause, unless a hold made the user part of it.
+                const long long pauses = pausesOf(text);
+                if (pauses > 0 && !onHold_.load() && holdsBefore == holdsWaited_.load()) {
+                    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
+                                        std::chrono::steady_clock::now() - began)
+                                        .count();
+                    usPerPause_ = us / pauses;
+                }
             }
         } catch (const Interrupted&) {
             interrupted = true;
@@ -693,10 +715,17 @@ void Keybot::typeString(const QString& text, bool complete) {
         }
         if (beyondMap) {
             if (view_) {
-                const QString shown = (cp < 0x20 || cp > 0x7E)
-                                          ? QStringLiteral("<%1>").arg(static_cast<unsigned>(cp))
-                                          : character;
-                view_->logImportantEvent(bundle().getString(QStringLiteral("cannot_type")) + shown);
+                // Control characters by their code; others as themselves, beyond ASCII with their code
+                // and the layout that types them.
+                const bool control = cp < 0x20 || (cp >= 0x7F && cp < 0xA0);
+                const QString shown = control ? QStringLiteral("<%1>").arg(static_cast<unsigned>(cp))
+                                      : cp < 0x7F
+                                          ? character
+                                          : QStringLiteral("%1 (<%2>)").arg(character).arg(unsigned(cp));
+                QString message = bundle().getString(QStringLiteral("cannot_type")) + shown;
+                if (cp >= 0xA0 && keyboardType_ != KeyboardType::ALL)
+                    message += u' ' + bundle().getString(QStringLiteral("cannot_type.useAll"));
+                view_->logImportantEvent(message);
             }
             noteCharacter(character, false);
             continue;

@@ -247,6 +247,10 @@ private:
     std::optional<QString> cutValue_; // the value the last stop interrupted
     std::optional<Result> cutResult_; // and what became of it
     long long queuedPauses_ = 0;      // pausesOf() summed over queue_
+    // What a pause of a typed value really took (the key delay plus the backend's own time per key),
+    // in microseconds, measured on values typed without a hold; 0 until one was typed.
+    std::atomic<long long> usPerPause_{0};
+    std::atomic<unsigned> holdsWaited_{0}; // holds the typing thread waited through
     std::atomic<bool> onHold_{false};
     bool holdLogged_ = false; // the current hold was logged
     std::atomic<bool> behind_{false};

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "vornal/config/ConfigHelper.h"
 #include "vornal/worker/DataLine.h"
 #include "vornal/worker/Editor.h"
 #include "vornal/worker/NumberFormatter.h"
@@ -86,9 +87,16 @@ public:
     // The expression a connection uses: the custom expression when set, else the preset's pattern.
     static QString patternText(const config::Config& config);
 
-    // Counts the line and returns its record. Throws decimal::ProcessingError (the count is still taken) when
-    // a stage fails: no such capture group, an expression too complex to evaluate on this line, an edit count
-    // larger than the value, a value that is not a number.
+    // The bytes of a line (one character per byte, as received) as characters of `encoding`. Never drops
+    // anything: in UTF-8 a byte of no valid sequence keeps its ISO 8859-1 meaning.
+    static QString decode(const QString& bytes, config::ConfigHelper::InputEncoding encoding);
+    // The line's bytes are read in this encoding (the settings' input encoding; default ISO 8859-1).
+    void setInputEncoding(config::ConfigHelper::InputEncoding encoding) { encoding_ = encoding; }
+
+    // Counts the line (its bytes, one character each, decoded with the input encoding) and returns its
+    // record. Throws decimal::ProcessingError (the count is still taken) when a stage fails: no such capture
+    // group, an expression too complex to evaluate on this line, an edit count larger than the value, a value
+    // that is not a number.
     DataLine process(const QString& rawLine, bool error);
     // Counts a line that was dropped for its length and returns its record: no value, the raw text `head`
     // followed by a mark that says it was cut.
@@ -108,6 +116,7 @@ private:
     Editor editor_;
     Remover remover_;
     std::optional<NumberFormatter> formatter_;
+    config::ConfigHelper::InputEncoding encoding_ = config::ConfigHelper::InputEncoding::ISO_8859_1;
     qint32 count_ = 0;
 };
 

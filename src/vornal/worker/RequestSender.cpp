@@ -283,7 +283,9 @@ void RequestSender::serve(QLocalSocket* socket) {
                 connect(this, &RequestSender::failed, socket, [&reason](const QString& r) { reason = r; });
             const bool ok = request();
             disconnect(keep);
-            socket->write(ok ? QByteArray("ok\n") : "error: " + reason.toUtf8() + '\n');
+            // "ok", what was sent and, after a tab, where (the command shows its tabs as <9>).
+            socket->write(ok ? "ok " + (formatCommand(command_) + u'\t' + target_).toUtf8() + '\n'
+                             : "error: " + reason.toUtf8() + '\n');
         }
         socket->flush();
         socket->disconnectFromServer();
@@ -299,7 +301,7 @@ RequestSender::Received RequestSender::judge(const QByteArray& received) {
     return received.left(end).trimmed() == "request" ? Received::Request : Received::Unknown;
 }
 
-QString RequestSender::requestFromRunning(int timeoutMs) {
+QString RequestSender::requestFromRunning(int timeoutMs, QString* sent) {
     QString error;
     const QString name = serverName(&error);
     if (name.isEmpty())
@@ -334,9 +336,14 @@ QString RequestSender::requestFromRunning(int timeoutMs) {
     while (!socket.canReadLine())
         if (!socket.waitForReadyRead(timeoutMs))
             return QStringLiteral("the running connection did not answer");
-    const QByteArray answer = socket.readLine(MAX_LINE + 1).trimmed();
-    if (answer == "ok")
+    QByteArray answer = socket.readLine(4096);
+    if (answer.endsWith('\n'))
+        answer.chop(1);
+    if (answer == "ok" || answer.startsWith("ok ")) {
+        if (sent)
+            *sent = QString::fromUtf8(answer.mid(3));
         return QString();
+    }
     return QString::fromUtf8(answer.startsWith("error: ") ? answer.mid(7) : answer);
 }
 

@@ -67,8 +67,11 @@ public:
     bool listening() const;
     // Asks the connection listening on serverName() for a reading. "" on success, else the reason, one
     // for each cause: nothing listens, a connection ended and left its socket, no permission, a socket of
-    // another user, no request command set, no answer.
-    static QString requestFromRunning(int timeoutMs = 3000);
+    // another user, no request command set, no answer. On success `sent` says what was sent, a tab, and
+    // to which port, as far as the connection tells.
+    static QString requestFromRunning(int timeoutMs = 3000, QString* sent = nullptr);
+    // What the answer to `vornal-cli request` names as the receiver (the port).
+    void setTarget(const QString& target) { target_ = target; }
 
 public slots:
     // Writes the command now. Emits sent() or failed().
@@ -82,6 +85,7 @@ signals:
 
 private:
     QByteArray command_;
+    QString target_;
     Write write_;
     QTimer timer_;
     qint64 sentCount_ = 0;

@@ -80,9 +80,9 @@ WeightWorker::WeightWorker(const config::Config& config, WeightWorkerView* view,
     const bool hardware = config.getHandshake() == ConfigHelper::Handshake::CTS_RTS.ordinal();
     auto line = [](auto&& query) -> QString {
         try {
-            return query() ? QStringLiteral("on") : QStringLiteral("off");
+            return text(query() ? "line.on" : "line.off");
         } catch (const std::exception&) {
-            return QStringLiteral("n/a");
+            return text("line.na");
         }
     };
     try {
@@ -90,11 +90,12 @@ WeightWorker::WeightWorker(const config::Config& config, WeightWorkerView* view,
             sp_->setRTS(false);
         sp_->setDTR(true);
     } catch (const std::exception& e) {
-        view_->logEvent(QStringLiteral("Modem lines not available on %1: %2").arg(portName, fromStd(e)));
+        view_->logEvent(
+            util::MessageFormat::format(text("modem.lines.unavailable.0.1"), portName, fromStd(e)));
     }
-    view_->logEvent(QStringLiteral("RTS: %1, DTR: on. DSR: %2, CTS: %3.")
-                        .arg(hardware ? QStringLiteral("CTS-RTS") : QStringLiteral("off"),
-                             line([this] { return sp_->sigDSR(); }), line([this] { return sp_->sigCTS(); })));
+    view_->logEvent(util::MessageFormat::format(
+        text("modem.lines.0.1.2"), hardware ? QStringLiteral("CTS-RTS") : text("line.off"),
+        line([this] { return sp_->sigDSR(); }), line([this] { return sp_->sigCTS(); })));
 }
 
 WeightWorker::~WeightWorker() {
@@ -252,8 +253,8 @@ void WeightWorker::done() {
     if (failure_)
         view_->logImportantEvent(text("execution.exception") + *failure_);
     else if (hangup_ && !hangupByOwner_)
-        view_->logImportantEvent(QStringLiteral("The port %1 is gone (%2); the connection was closed.")
-                                     .arg(config_.getPort(), *hangup_));
+        view_->logImportantEvent(
+            util::MessageFormat::format(text("port.gone.closed.0.1"), config_.getPort(), *hangup_));
     else if (cancelled_)
         view_->logEvent(text("stopped"));
     // What follows the last terminator of a CR LF instrument (its LF) is no unsent data.
@@ -272,10 +273,10 @@ void WeightWorker::done() {
 }
 
 void WeightWorkerBarcode::reportParityError() {
-    view_->logImportantEvent(QStringLiteral("Parity Error"));
+    view_->logImportantEvent(text("barcode.parity.error"));
 }
 void WeightWorkerBarcode::reportFramingError() {
-    view_->logImportantEvent(QStringLiteral("Framing Error"));
+    view_->logImportantEvent(text("barcode.framing.error"));
 }
 
 WeightWorkerAnd::DeviceState WeightWorkerAnd::testDevice() {

@@ -60,8 +60,9 @@ QList<MessageBoxes::Record> waitForRecordsOf(int count) {
 struct FakeIcon : TrayIcon {
     bool visible = false;
     QStringList balloons;
+    QString toolTip;
     void setIcon(const QIcon&) override {}
-    void setToolTip(const QString&) override {}
+    void setToolTip(const QString& t) override { toolTip = t; }
     void show() override { visible = true; }
     void hide() override { visible = false; }
     bool isVisible() const override { return visible; }
@@ -442,6 +443,17 @@ TEST_F(DialogWiringTest, ALostConnectionShowsATrayMessageWhileTheWindowIsInTheTr
     EXPECT_TRUE(tray->last->balloons.last().startsWith(QStringLiteral("Connection lost|")))
         << tray->last->balloons.join(u'\n').toStdString();
     EXPECT_TRUE(tray->last->balloons.last().contains(QStringLiteral("GONE")));
+    // While a connection waits for its port the tray's tool tip says so, until it ends.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.isConnected(); }, 5000));
+    ports->addItem(QStringLiteral("AWAY"), QStringLiteral("AWAY"));
+    ports->setCurrentIndex(ports->count() - 1);
+    w.findChild<QCheckBox*>(QStringLiteral("reconnectCheckBox"))->setChecked(true);
+    w.startStopJButtonActionPerformed();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tray->last->toolTip.contains(QStringLiteral("AWAY")); }, 5000))
+        << tray->last->toolTip.toStdString();
+    w.startStopJButtonActionPerformed();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.isConnected(); }, 5000));
+    EXPECT_EQ(tray->last->toolTip, QStringLiteral("Vornal"));
     dialogs();
 }
 

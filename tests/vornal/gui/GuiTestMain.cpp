@@ -25,6 +25,18 @@ port GONE
 unplug after 300ms
 replug after 200ms
 every 50ms send "ST,GS,+  1.000 kg\r\n"
+
+# Unplugged soon after each open and gone for a while (not in the port list); AWAY likewise, for
+# another test
+port LOST
+unplug after 400ms
+replug after 3s
+every 50ms send "ST,GS,+  2.000 kg\r\n"
+
+port AWAY
+unplug after 400ms
+replug after 3s
+every 50ms send "ST,GS,+  3.000 kg\r\n"
 )";
 
 struct Cleanup : ::testing::Environment {

@@ -47,9 +47,10 @@ TEST_F(WindowTest, InputTabFollowsItsLayoutWithAltShortcutsAndAScrollingInstrume
     w.tabs()->setCurrentWidget(w.panel(VororaZeZovFrame2::InputTab));
     w.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
-    const QStringList expected = {"portList",       "refreshPortsButton", "instrumentBox", "defaultButton",
-                                  "bitRateBox",     "dataBitsBox",        "stopBitsBox",   "parityBox",
-                                  "flowControlBox", "inputTerminatorBox", "autoButton",    "customizeButton"};
+    const QStringList expected = {"portList",       "refreshPortsButton", "instrumentBox",    "defaultButton",
+                                  "bitRateBox",     "dataBitsBox",        "stopBitsBox",      "parityBox",
+                                  "flowControlBox", "inputTerminatorBox", "inputEncodingBox", "autoButton",
+                                  "customizeButton"};
     const auto focused = [] {
         QWidget* f = QApplication::focusWidget();
         // An editable selection list has its text field in focus.
@@ -77,7 +78,7 @@ TEST_F(WindowTest, InputTabFollowsItsLayoutWithAltShortcutsAndAScrollingInstrume
         EXPECT_FALSE(letters.contains(letter)) << l->text().toStdString();
         letters += letter;
     }
-    EXPECT_EQ(letters.size(), 10);
+    EXPECT_EQ(letters.size(), 11);
     // Alt and the instrument label's letter go to the instrument list.
     auto* device = find<QLabel>(w, "deviceLabel");
     const QChar letter = device->text().at(device->text().indexOf(u'&') + 1);

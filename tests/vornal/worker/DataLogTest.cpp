@@ -37,10 +37,10 @@ using vornal::test::readAll;
 
 DataLog::Row row(const QString& line, const QString& value, const QString& outcome) {
     const QDateTime time(QDate(2026, 12, 8), QTime(14, 3, 7, 125), QTimeZone(3600));
-    return {time, QStringLiteral("COM3"), QStringLiteral("AND"), line, value, outcome};
+    return {time, QStringLiteral("COM3"), QStringLiteral("A&D"), line, value, outcome, QStringLiteral("AND")};
 }
 
-const std::vector<QString> kHeader = {"time", "port", "instrument", "line", "value", "result"};
+const std::vector<QString> kHeader = {"time", "port", "instrument", "line", "value", "result", "preset"};
 
 TEST(DataLog, RowsMatchTheLinesReceived) {
     QTemporaryDir dir;
@@ -60,8 +60,8 @@ TEST(DataLog, RowsMatchTheLinesReceived) {
     ASSERT_TRUE(table);
     ASSERT_EQ(table->size(), 6u);
     EXPECT_EQ((*table)[0], kHeader);
-    EXPECT_EQ((*table)[1], (std::vector<QString>{"2026-12-08T14:03:07.125+01:00", "COM3", "AND",
-                                                 "ST,+00012.34 kg<13><10>", "12.34", "typed"}));
+    EXPECT_EQ((*table)[1], (std::vector<QString>{"2026-12-08T14:03:07.125+01:00", "COM3", "A&D",
+                                                 "ST,+00012.34 kg<13><10>", "12.34", "typed", "AND"}));
     EXPECT_EQ((*table)[2][5], "unstable");
     EXPECT_EQ((*table)[3][3], "say \"hi\", Ünits");
     EXPECT_EQ((*table)[4][3], "'=HYPERLINK(\"x\")") << "a spreadsheet must not run it";
@@ -162,14 +162,14 @@ TEST(DataLog, SigkillDuringAThousandLineRunLeavesWholeRows) {
     ASSERT_GE(table->size(), 2u);
     EXPECT_EQ(table->front(), kHeader);
     for (std::size_t i = 1; i < table->size(); ++i) {
-        ASSERT_EQ((*table)[i].size(), 6u);
+        ASSERT_EQ((*table)[i].size(), 7u);
         EXPECT_EQ((*table)[i][4], QString::number(i - 1) + ".00");
     }
     // A general-purpose reader agrees, where one is installed.
     if (QFile::exists(QStringLiteral("/usr/bin/python3"))) {
         const std::string cmd =
             "/usr/bin/python3 -c \"import csv,sys; rows=list(csv.reader(open(sys.argv[1], "
-            "encoding='utf-8-sig', newline=''))); sys.exit(0 if all(len(r)==6 for r in rows) "
+            "encoding='utf-8-sig', newline=''))); sys.exit(0 if all(len(r)==7 for r in rows) "
             "and len(rows)==" +
             std::to_string(table->size()) + " else 1)\" " + path.toStdString();
         EXPECT_EQ(std::system(cmd.c_str()), 0);

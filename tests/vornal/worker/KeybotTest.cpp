@@ -2,6 +2,7 @@
 #include "vornal/config/Config.h"
 #include "vornal/worker/WeightWorkerView.h"
 
+#include "vornal/util/MessageFormat.h"
 #include "vornal/util/ResourceBundle.h"
 
 #include "platform/keys/fake/RecordingInjector.h"
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <thread>
 
 using namespace vornal;
 using platform::RecordingInjector;
@@ -179,8 +181,13 @@ TEST_F(KeybotTest, CharactersOutsideTheMapAreReportedAndSkipped) {
               "P49 R49 ~0 P50 R50 ~0");
     const QString prefix = util::ResourceBundle::get(QStringLiteral("vornal.worker.WorkerBundle"))
                                .getString(QStringLiteral("cannot_type"));
-    EXPECT_EQ(view.lines(), (QStringList{prefix + u'a', prefix + QStringLiteral("<233>"),
-                                         prefix + QStringLiteral("<128512>")}));
+    // Beyond ASCII the character itself, its code and the layout that types it.
+    const QString useAll = util::ResourceBundle::get(QStringLiteral("vornal.worker.WorkerBundle"))
+                               .getString(QStringLiteral("cannot_type.useAll"));
+    EXPECT_EQ(view.lines(),
+              (QStringList{prefix + u'a', prefix + QString::fromUtf8("\xC3\xA9 (<233>) ") + useAll,
+                           prefix + QString::fromUtf8("\xF0\x9F\x98\x80 (<128512>) ") + useAll}));
+    EXPECT_TRUE(useAll.contains(QStringLiteral("All characters")));
     EXPECT_FALSE(prefix.startsWith(u'['));
     // Without a view nothing is reported, and typing goes on just the same.
     auto quiet = makeBot(0, 0, 0, 0, 0, KT::QUERTY, MT::NUMERIC);
@@ -638,4 +645,62 @@ TEST_F(KeybotTest, AValueHeldAtStopIsFinishedInItsWindowOrReportedExactlyAfterTh
     results = d.bot->takeResults();
     ASSERT_EQ(results.size(), 1u);
     EXPECT_EQ(results[0].kind, Keybot::Result::Kind::Cut);
+}
+
+namespace {
+// A backend that needs its own time for every key, whatever the delay between keys.
+class SlowInjector : public RecordingInjector {
+protected:
+    void pressKey(int code) override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        RecordingInjector::pressKey(code);
+    }
+};
+} // namespace
+
+// The estimate of the backlog follows what typing really takes: a backend slower than the delay (the
+// German layout on a loaded desktop) still gets the warning.
+TEST_F(KeybotTest, ABacklogIsMeasuredByWhatTypingReallyTakes) {
+    RecordingView view;
+    auto bot = std::make_unique<Keybot>(1, 0, 10, 0, 0, KT::GERMAN, MT::NUMERIC, &view,
+                                        std::make_unique<SlowInjector>());
+    bot->start();
+    bot->add(QStringLiteral("12,345"));
+    ASSERT_TRUE(bot->waitUntilIdle(5000));
+    EXPECT_FALSE(bot->isBehind());
+    // At least 10 ms a pause: 60 values are more than 8 s of typing.
+    for (int i = 0; i < 60; ++i)
+        bot->add(QStringLiteral("12,345"));
+    EXPECT_TRUE(bot->isBehind());
+    const QString log = view.lines().join(u'\n');
+    EXPECT_TRUE(log.contains(QStringLiteral("Typing falls behind: "))) << log.toStdString();
+    bot->stop();
+}
+
+// Values that wait only because the window has the focus are not told to type faster; one value is
+// one value, in each language.
+TEST_F(KeybotTest, TheBacklogMessageSaysWhyValuesWaitInSingularAndPlural) {
+    for (const char* lang : {"en", "de"}) {
+        util::ResourceBundle::setLocale(QString::fromLatin1(lang));
+        const auto& texts = util::ResourceBundle::get(QStringLiteral("vornal.worker.WorkerBundle"));
+        RecordingView held;
+        auto b = makeBot(100, 0, 10, 0, 0, KT::QUERTY, MT::NUMERIC, &held);
+        b.bot->setHeld(true);
+        for (int i = 0; i < 5; ++i)
+            b.bot->add(QStringLiteral("12.345"));
+        ASSERT_EQ(held.lines().size(), 1) << lang;
+        EXPECT_EQ(held.lines()[0], util::MessageFormat::format(
+                                       texts.getString(QStringLiteral("typing.held.backlog.0.1")), 4, 6))
+            << lang;
+        RecordingView one;
+        auto single = makeBot(100, 0, 10, 0, 0, KT::QUERTY, MT::NUMERIC, &one);
+        single.bot->add(QStringLiteral("1234567890123456789012345678901234567890"));
+        ASSERT_EQ(one.lines().size(), 1) << lang;
+        EXPECT_EQ(one.lines()[0],
+                  util::MessageFormat::format(texts.getString(QStringLiteral("typing.behind.one.1")), 1, 9))
+            << lang;
+        EXPECT_FALSE(one.lines()[0].contains(QStringLiteral("1 values"))) << lang;
+        EXPECT_FALSE(one.lines()[0].contains(QStringLiteral("1 Werte"))) << lang;
+    }
+    util::ResourceBundle::setLocale(QStringLiteral("en"));
 }

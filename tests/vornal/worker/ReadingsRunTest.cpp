@@ -138,6 +138,9 @@ TEST_F(ReadingsRunTest, RequestsOnTheTimerAndFromTheCommandLineAreAnswered) {
     start(request, {"request"});
     ASSERT_TRUE(request.waitForFinished(10000));
     EXPECT_EQ(request.exitCode(), 0) << request.readAllStandardError().toStdString();
+    // It says what was sent, and to which port.
+    EXPECT_EQ(request.readAllStandardOutput().trimmed(),
+              "request S<13><10> sent to SIMQ by the running connection");
     const QString out = stop(run);
     const QByteArray received = readAll(dir_.filePath(QStringLiteral("received.bin")));
     EXPECT_GE(received.count("S\r\n"), 2);
@@ -174,9 +177,11 @@ TEST_F(ReadingsRunTest, SigkillDuringAThousandLineRunLeavesAParseableLog) {
     ASSERT_LT(table->size(), 1001u) << "killed during the run";
     for (std::size_t i = 1; i < table->size(); ++i) {
         const auto& row = (*table)[i];
-        ASSERT_EQ(row.size(), 6u);
+        ASSERT_EQ(row.size(), 7u);
         EXPECT_EQ(row[1], "SIMF");
-        EXPECT_EQ(row[2], "AND");
+        // The instrument as the window names it; its constant name for scripts at the end.
+        EXPECT_EQ(row[2], "A&D");
+        EXPECT_EQ(row[6], "AND");
         // Consecutive readings of the counting balance: nothing lost in between.
         if (i > 1) {
             EXPECT_EQ(qRound(row[4].toDouble() * 1000) - qRound((*table)[i - 1][4].toDouble() * 1000), 1);

@@ -64,6 +64,8 @@ TEST(RequestHotkey, ModifiersAndAKey) {
     EXPECT_EQ(Hotkey::parse("shift+f9")->key, "F9");
     EXPECT_EQ(Hotkey::parse("F12")->modifiers, 0u);
     EXPECT_EQ(Hotkey::parse("Meta+7")->modifiers, unsigned(Hotkey::Meta));
+    // The notation of a German desktop, as the hotkey field shows it there.
+    EXPECT_EQ(Hotkey::parse("Strg+Umschalt+F9")->modifiers, unsigned(Hotkey::Ctrl | Hotkey::Shift));
     EXPECT_TRUE(Hotkey::valid(""));
     // A bare letter or digit would be taken from every application; unknown parts are refused.
     for (const char* bad : {"R", "Shift+R", "Ctrl+Ctrl+R", "Ctrl+", "Hyper+R", "Ctrl+F0", "Ctrl+F25", "F",

@@ -94,10 +94,27 @@ TEST_F(PlacementTest, OnlyStableReadingsAreTyped) {
 TEST_F(PlacementTest, ExactlyOneValuePerPlacement) {
     StabilityFilter f = filter(false, true, QStringLiteral("0.05"));
     EXPECT_EQ(run(f, kTwoPlacements), "12.34 8.02");
-    // Without a difference every stable change of the last digit is a new placement, and only an exact
-    // zero ends one.
+    // Without a difference a change of the load is the same placement: only zero ends one.
     StabilityFilter exact = filter(true, true);
-    EXPECT_EQ(run(exact, kTwoPlacements), "12.34 12.35 12.34 8.02");
+    EXPECT_EQ(run(exact, kTwoPlacements), "12.34 8.02");
+}
+
+// The default (no difference): a jitter of the last digit is the same placement; a return to zero
+// within one unit of that digit, stable or not, starts the next one, and the zero itself says so.
+TEST_F(PlacementTest, WithoutADifferenceOnlyZeroStartsANewPlacement) {
+    StabilityFilter f = filter(true, true);
+    EXPECT_EQ(run(f, {"ST,+00012.345 kg", "ST,+00012.345 kg", "ST,+00012.346 kg", "ST,+00012.345 kg"}),
+              "12.345");
+    EXPECT_EQ(run(f, {"US,+00000.001 kg", "ST,+00012.344 kg", "ST,+00012.345 kg"}), "12.344");
+    EXPECT_EQ(run(f, {"ST,-00000.001 kg", "ST,+00012.347 kg"}), "12.347");
+    // 0.002 is still a load: no new placement.
+    EXPECT_EQ(run(f, {"ST,+00000.002 kg", "ST,+00012.347 kg"}), "");
+    DataLine zero = line(QStringLiteral("ST,+00000.000 kg\r\n"));
+    EXPECT_EQ(f.process(zero), StabilityFilter::Verdict::Zero);
+    EXPECT_FALSE(zero.hasValue());
+    // With a difference it is the zero band too.
+    StabilityFilter band = filter(true, true, QStringLiteral("0.01"));
+    EXPECT_EQ(run(band, {"ST,+00012.345 kg", "ST,+00000.008 kg", "ST,+00012.345 kg"}), "12.345 12.345");
 }
 
 TEST_F(PlacementTest, AddingToTheLoadIsANewPlacementWithoutGoingBackToZero) {

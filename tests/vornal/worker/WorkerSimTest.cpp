@@ -120,7 +120,7 @@ TEST(WorkerSim, PublishesEveryLineInOrderAndReportsTheRestOnStop) {
     ASSERT_GE(log.size(), 4);
     EXPECT_EQ(log[0], "connected");
     EXPECT_TRUE(
-        log[1].startsWith("event: Port SCALE opened: 9600 bit/s, 8 data bits, 1 stop bits, parity NONE"))
+        log[1].startsWith("event: Port SCALE opened: 9600 bit/s, data bits: 8, stop bits: 1, parity: NONE"))
         << log[1].toStdString();
     EXPECT_TRUE(log[2].startsWith("event: RTS: off, DTR: on. DSR: on, CTS: on.")) << log[2].toStdString();
     EXPECT_TRUE(log.contains("event: " + bundleText("stopped")));

@@ -1,5 +1,7 @@
 #include "AutoPortDialog.h"
 
+#include "DialogTexts.h"
+
 #include "vornal/util/FriendlyPortUtil.h"
 
 #include <QCloseEvent>
@@ -51,7 +53,7 @@ AutoPortDialog::~AutoPortDialog() {
 }
 
 void AutoPortDialog::initComponents() {
-    setWindowTitle(QStringLiteral("Auto-detect port"));
+    setWindowTitle(DialogTexts::text(QStringLiteral("AutoPortDialog.this.title")));
     textPane_ = new QTextEdit(this);
     textPane_->setReadOnly(true);
     buttonBar_ = new QDialogButtonBox(this);
@@ -77,11 +79,11 @@ bool AutoPortDialog::isDetectionDone() const {
 }
 
 void AutoPortDialog::setButtonToCancel() {
-    button_->setText(QStringLiteral("Cancel"));
+    button_->setText(DialogTexts::text(QStringLiteral("AutoPortDialog.cancel")));
 }
 
 void AutoPortDialog::setButtonToClose() {
-    button_->setText(QStringLiteral("Close"));
+    button_->setText(DialogTexts::text(QStringLiteral("AutoPortDialog.close")));
 }
 
 void AutoPortDialog::setPort(const QString& port) {

@@ -63,7 +63,13 @@ QStringList DialogTexts::requiredKeys() {
             QStringLiteral("settings.file.filter"),
             QStringLiteral("all.files.filter"),
             QStringLiteral("export.settings.dialog.title"),
-            QStringLiteral("import.settings.dialog.title")};
+            QStringLiteral("import.settings.dialog.title"),
+            QStringLiteral("AutoPortDialog.this.title"),
+            QStringLiteral("AutoPortDialog.cancel"),
+            QStringLiteral("AutoPortDialog.close"),
+            QStringLiteral("import.failed"),
+            QStringLiteral("import.apply.and.exit"),
+            QStringLiteral("import.restart.required")};
 }
 
 } // namespace vornal

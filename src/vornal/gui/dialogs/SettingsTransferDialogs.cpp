@@ -92,11 +92,11 @@ SettingsTransferDialogs::importSettings(QWidget* owner, prefs::AbstractPreferenc
         return ImportOutcome::Cancelled;
     const config::SettingsXml::Result result = config::SettingsXml::importSettings(node, file);
     if (!result.ok) {
-        MessageBoxes::error(owner, QStringLiteral("Import failed\n") + result.message, t("error"));
+        MessageBoxes::error(owner, t("import.failed") + u'\n' + result.message, t("error"));
         return ImportOutcome::Failed;
     }
-    if (MessageBoxes::confirm(owner, QStringLiteral("Apply imported configuration and exit?"),
-                              QStringLiteral("Restart required"), MessageBoxes::Choice::OkCancel))
+    if (MessageBoxes::confirm(owner, t("import.apply.and.exit"), t("import.restart.required"),
+                              MessageBoxes::Choice::OkCancel))
         return ImportOutcome::ExitRequested;
     return ImportOutcome::ImportedKeepRunning;
 }
