@@ -396,9 +396,9 @@ void Connection::writeRows() {
             continue;
         const bool failingBefore = log->failing();
         const auto instrument = config_.getInstrument();
-        const QString failure = log->append({r.time, config_.getPort(),
-                                             instrument ? instrument->toPlainString() : QString(), r.raw,
-                                             r.value, r.result, instrument ? instrument->name() : QString()});
+        const QString failure =
+            log->append({r.time, config_.getPort(), instrument ? instrument->toPlainString() : QString(),
+                         r.raw, r.value, r.result, instrument ? instrument->name() : QString()});
         if (!failure.isEmpty())
             emit logEvent(failure, true);
         if (log->failing() != failingBefore)
