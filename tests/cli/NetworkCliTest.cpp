@@ -144,10 +144,12 @@ TEST_F(Ser2net, ValuesFlowFromThePtyInRawAndRfc2217Mode) {
         send("ST,GS,+  12.345 kg\r");
         EXPECT_TRUE(run.waitFor([&] { return run.out.contains("12.345\n"); })) << run.err.toStdString();
         EXPECT_EQ(run.stop(), 0) << run.err.toStdString();
-        // The data log's port column holds the address.
+        // The data log's port column holds the address; the preset's constant name ends the row.
         QFile f(log);
         ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-        EXPECT_TRUE(f.readAll().contains(("," + port + ",GENERIC,").toUtf8()));
+        const QByteArray rows = f.readAll();
+        EXPECT_TRUE(rows.contains(("," + port + ",").toUtf8())) << rows.toStdString();
+        EXPECT_TRUE(rows.contains(",typed,GENERIC\r\n")) << rows.toStdString();
         QFile::remove(log);
     }
 }

@@ -210,7 +210,7 @@ TEST(ConnectionSim, ALostKeyboardOutputEndsTheConnectionAndEachDataLogRowSaysWha
     ASSERT_GE(table->size(), 16u) << "header and a row per line";
     for (std::size_t i = 1; i < table->size(); ++i) {
         const auto& row = (*table)[i];
-        ASSERT_EQ(row.size(), 6u);
+        ASSERT_EQ(row.size(), 7u) << "time, port, instrument, line, value, result, preset";
         EXPECT_EQ(row[4], QString::number(i)) << "rows in line order";
         const QString want = i <= 14   ? QStringLiteral("typed")
                              : i == 15 ? QStringLiteral("cut after '1'")
