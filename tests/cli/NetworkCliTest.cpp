@@ -149,7 +149,7 @@ TEST_F(Ser2net, ValuesFlowFromThePtyInRawAndRfc2217Mode) {
         ASSERT_TRUE(f.open(QIODevice::ReadOnly));
         const QByteArray rows = f.readAll();
         EXPECT_TRUE(rows.contains(("," + port + ",").toUtf8())) << rows.toStdString();
-        EXPECT_TRUE(rows.contains(",typed,GENERIC\r\n")) << rows.toStdString();
+        EXPECT_TRUE(rows.contains(",printed,GENERIC\r\n")) << rows.toStdString();
         QFile::remove(log);
     }
 }
