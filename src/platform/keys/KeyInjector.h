@@ -39,6 +39,13 @@ public:
     virtual std::optional<bool> capsLockOn() = 0;
     // "X11 (XTest) on :0", "Windows (SendInput)", ...
     virtual std::string name() const = 0;
+    // Empty when this backend can type every character of `text` as that character; else a message
+    // naming those it cannot, and why. Asked before the first key of a value, so that such a value is
+    // refused whole rather than typed with gaps or with other characters.
+    virtual std::string refusal(const std::u32string& text) {
+        (void)text;
+        return {};
+    }
     virtual bool isAvailable() const { return true; }
 
 protected:

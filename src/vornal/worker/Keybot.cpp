@@ -22,6 +22,20 @@ const util::ResourceBundle& bundle() {
 }
 constexpr int SPACE = platform::key::SPACE;
 constexpr int ALT = platform::key::ALT;
+// What the backend says about the characters of `text` that this keyboard type types (those it lacks
+// are named and skipped while typing, as before).
+QString refusalOf(const QString& text, const KeyMap& map, Keybot::KeyboardType type,
+                  platform::KeyInjector& injector) {
+    std::u32string chars;
+    for (const char32_t cp : text.toUcs4()) {
+        const auto it = map.find(cp);
+        if ((it != map.end() && !it->second.empty()) || (type == Keybot::KeyboardType::ALL && cp >= 0xA0 &&
+                                                         cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF)))
+            chars += cp;
+    }
+    return chars.empty() ? QString() : QString::fromStdString(injector.refusal(chars));
+}
+
 } // namespace
 
 Keybot::Keybot(int keyDelay, int startWith, int endWith, int endWith2, int everyXValues,
@@ -252,9 +266,18 @@ void Keybot::run(std::stop_token stop) {
         bool interrupted = false;
         bool cut = false;
         try {
-            typeStart();
-            typeString(text, false);
-            typeEnd();
+            // A value the backend cannot type whole (characters the desktop's layout lacks) is refused
+            // before its first key: never typed with gaps or with other characters.
+            const QString refused = refusalOf(text, keyMap_, keyboardType_, *injector_);
+            if (!refused.isEmpty()) {
+                report(QStringLiteral("%1. Not typed: %2").arg(refused, text),
+                       QStringLiteral("%1. Not typed: %2").arg(refused, text), nullptr);
+                interrupted = true;
+            } else {
+                typeStart();
+                typeString(text, false);
+                typeEnd();
+            }
         } catch (const Interrupted&) {
             interrupted = true;
             cut = true;

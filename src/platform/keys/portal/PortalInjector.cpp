@@ -1,5 +1,7 @@
 #include "PortalInjector.h"
 
+#include "DesktopLayout.h"
+
 #include "../ChordDecoder.h"
 #include "../Keysyms.h"
 
@@ -8,6 +10,7 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusReply>
+#include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QDir>
 #include <QEventLoop>
@@ -15,8 +18,10 @@
 #include <QRandomGenerator>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QThread>
 #include <QTimer>
 
+#include <atomic>
 #include <map>
 #include <mutex>
 
@@ -28,6 +33,9 @@ const QString kService = QStringLiteral("org.freedesktop.portal.Desktop");
 const QString kPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString kRemoteDesktop = QStringLiteral("org.freedesktop.portal.RemoteDesktop");
 const QString kRequest = QStringLiteral("org.freedesktop.portal.Request");
+const QString kSession = QStringLiteral("org.freedesktop.portal.Session");
+const QString kImplPrefix = QStringLiteral("org.freedesktop.impl.portal.desktop.");
+const QString kImplRemoteDesktop = QStringLiteral("org.freedesktop.impl.portal.RemoteDesktop");
 constexpr unsigned kKeyboard = 1; // device type bit
 constexpr unsigned kPersistUntilRevoked = 2;
 constexpr int kCallTimeoutMs = 10000;
@@ -72,15 +80,89 @@ public slots:
 };
 
 // The remote-desktop session the user allowed: kept for the program's run, so that starting a
-// connection again does not ask again. Ended by the desktop: `lost` says why, and the next connection
-// opens a new session.
+// connection again does not ask again. Ended by the desktop (its Closed signal), or by the portal or
+// its backend going away (their D-Bus names change owner): `lost` says why, and the next connection
+// opens a new session. The portal keeps answering key calls when its backend is gone, so those
+// answers alone do not tell that keys still arrive.
 struct PortalSession {
-    PortalSession(QDBusConnection b, QDBusObjectPath p) : bus(std::move(b)), path(std::move(p)) {}
+    PortalSession(QDBusConnection b, QDBusObjectPath p, QString backendName)
+        : bus(std::move(b)), path(std::move(p)), backend(std::move(backendName)) {}
+    ~PortalSession();
+    PortalSession(const PortalSession&) = delete;
+    PortalSession& operator=(const PortalSession&) = delete;
+
+    // Starts watching the session and the names, on a thread of its own (the typing thread runs no
+    // event loop to receive signals).
+    void watch();
+
+    // Why typing can go on no more, or empty.
+    std::string lostWhy() {
+        std::lock_guard lock(mutex);
+        return lost;
+    }
+    void setLost(const std::string& why) {
+        std::lock_guard lock(mutex);
+        if (lost.empty())
+            lost = why + ": keys can no longer be typed; start the connection again and allow typing when "
+                         "the desktop asks";
+    }
+
     QDBusConnection bus;
     QDBusObjectPath path;
+    QString backend; // the D-Bus name of the portal backend that serves RemoteDesktop, if found
     std::mutex mutex;
     std::string lost;
+    QThread thread;
+    QObject* watcher = nullptr;
 };
+
+// Receives the signals for one session on the session's thread.
+class SessionWatcher : public QObject {
+    Q_OBJECT
+public:
+    explicit SessionWatcher(PortalSession* session) : session_(session) {}
+
+public slots:
+    void onClosed() { session_->setLost("the desktop ended the remote-desktop session"); }
+
+public:
+    void onOwnerChanged(const QString& name) {
+        session_->setLost(name == kService
+                              ? "the desktop portal (" + name.toStdString() + ") went away"
+                              : "the desktop's portal backend (" + name.toStdString() + ") went away");
+    }
+
+private:
+    PortalSession* session_;
+};
+
+void PortalSession::watch() {
+    auto* w = new SessionWatcher(this);
+    watcher = w;
+    thread.start();
+    w->moveToThread(&thread);
+    QMetaObject::invokeMethod(
+        w,
+        [this, w] {
+            bus.connect(kService, path.path(), kSession, QStringLiteral("Closed"), w, SLOT(onClosed()));
+            auto* names_ =
+                new QDBusServiceWatcher(kService, bus, QDBusServiceWatcher::WatchForOwnerChange, w);
+            if (!backend.isEmpty())
+                names_->addWatchedService(backend);
+            QObject::connect(
+                names_, &QDBusServiceWatcher::serviceOwnerChanged, w,
+                [w](const QString& name, const QString&, const QString&) { w->onOwnerChanged(name); });
+        },
+        Qt::BlockingQueuedConnection);
+}
+
+PortalSession::~PortalSession() {
+    if (watcher)
+        QMetaObject::invokeMethod(
+            watcher, [w = watcher] { delete w; }, Qt::BlockingQueuedConnection);
+    thread.quit();
+    thread.wait();
+}
 
 std::mutex sessionMutex;
 std::shared_ptr<PortalSession> currentSession;
@@ -89,115 +171,145 @@ std::shared_ptr<PortalSession> currentSession;
 
 class PortalInjector : public KeyInjector {
 public:
-    PortalInjector(std::shared_ptr<PortalSession> session, const CharChords& layout)
-        : session_(std::move(session)), decoder_(layout) {}
-    ~PortalInjector() override {
-        // Nothing may stay pressed; the session itself stays open for the next connection.
-        std::lock_guard lock(mutex_);
-        try {
-            while (!down_.empty())
-                take(down_.begin()->first);
-        } catch (const std::exception&) {
-        }
-    }
+    PortalInjector(std::shared_ptr<PortalSession> session, const CharChords& layout,
+                   std::shared_ptr<const LayoutKeys> keys)
+        : session_(std::move(session)), decoder_(layout), keys_(std::move(keys)) {}
 
     // The desktop maps keysyms to its own layout; Caps Lock is its concern.
     std::optional<bool> capsLockOn() override { return false; }
-    std::string name() const override { return "desktop portal (RemoteDesktop)"; }
+    std::string name() const override {
+        const DesktopLayout& l = keys_->layout();
+        if (!l.unreadable.empty())
+            return "desktop portal (RemoteDesktop); the desktop's keyboard layout could not be read (" +
+                   l.unreadable + "): only letters, digits, space and , . - + are typed";
+        return "desktop portal (RemoteDesktop) on the desktop's layout " + l.name();
+    }
+    std::string refusal(const std::u32string& text) override { return keys_->refusal(text); }
 
 protected:
+    // Every key is typed whole at its press (pressed and released at once): a key held down through
+    // the key delay would repeat on the desktop. The release of our key code then has nothing to do.
     void pressKey(int code) override {
         std::lock_guard lock(mutex_);
         switch (decoder_.press(code)) {
         case ChordDecoder::Press::Key:
             break;
-        case ChordDecoder::Press::DroppedSpace:
-            down_[code] = {};
-            return;
         default:
             return;
         }
-        if (down_.count(code))
-            take(code);
         const auto m = decoder_.decode(code);
-        std::vector<std::uint32_t> keysyms;
         switch (m.kind) {
         case ChordDecoder::Meaning::Kind::DeadCharacter:
             decoder_.dropNextSpace(); // the character itself: no SPACE to complete an accent
-            [[fallthrough]];
+            typeResolved(m.ch);
+            return;
         case ChordDecoder::Meaning::Kind::Character:
-            keysyms.push_back(keysymOfChar(m.ch));
-            break;
-        case ChordDecoder::Meaning::Kind::Key:
+            typeResolved(m.ch);
+            return;
+        case ChordDecoder::Meaning::Kind::Key: {
+            std::vector<std::uint32_t> keysyms;
             for (int mod : m.modifiers)
                 keysyms.push_back(keysymOfKey(mod));
             keysyms.push_back(keysymOfKey(code));
-            break;
+            checkLost();
+            for (std::uint32_t ks : keysyms)
+                send(QStringLiteral("NotifyKeyboardKeysym"), ks, true);
+            for (auto ks = keysyms.rbegin(); ks != keysyms.rend(); ++ks)
+                send(QStringLiteral("NotifyKeyboardKeysym"), *ks, false);
+            confirm();
+            return;
         }
-        down_[code] = keysyms; // noted first: a failed press is still released
-        for (std::uint32_t ks : keysyms)
-            send(ks, true);
+        }
     }
 
     void releaseKey(int code) override {
         std::lock_guard lock(mutex_);
         if (isModifierCode(code)) {
-            if (const auto value = decoder_.modifierUp(code)) {
-                const std::uint32_t ks = keysymOfChar(static_cast<char32_t>(*value));
-                send(ks, true);
-                send(ks, false);
-            }
-            return;
+            if (const auto value = decoder_.modifierUp(code))
+                typeResolved(static_cast<char32_t>(*value));
         }
-        if (numpadDigit(code) && !down_.count(code))
-            return; // a collected ALT digit
-        take(code);
     }
 
     void typeChar(char32_t ch) override {
         std::lock_guard lock(mutex_);
         decoder_.keepNextSpace();
-        send(keysymOfChar(ch), true);
-        send(keysymOfChar(ch), false);
+        typeResolved(ch);
     }
 
 private:
-    void take(int code) {
-        auto it = down_.find(code);
-        if (it == down_.end())
-            return;
-        const std::vector<std::uint32_t> keysyms = std::move(it->second);
-        down_.erase(it);
-        for (auto ks = keysyms.rbegin(); ks != keysyms.rend(); ++ks)
-            send(*ks, false);
+    // Types `ch` the way the desktop's layout gives it: its keysym on the first two levels, key codes
+    // with the level-3/level-5 key beyond them. A character the layout lacks is refused, never sent.
+    void typeResolved(char32_t ch) {
+        const KeyWay way = keys_->wayOf(ch);
+        if (way.kind == KeyWay::Kind::None)
+            throw std::runtime_error(keys_->refusal(std::u32string(1, ch)));
+        checkLost();
+        if (way.kind == KeyWay::Kind::Keysym) {
+            send(QStringLiteral("NotifyKeyboardKeysym"), way.keysym, true);
+            send(QStringLiteral("NotifyKeyboardKeysym"), way.keysym, false);
+        } else {
+            for (const auto& stroke : way.strokes) {
+                for (std::uint32_t kc : stroke)
+                    send(QStringLiteral("NotifyKeyboardKeycode"), kc, true);
+                for (auto kc = stroke.rbegin(); kc != stroke.rend(); ++kc)
+                    send(QStringLiteral("NotifyKeyboardKeycode"), *kc, false);
+            }
+        }
+        confirm();
     }
 
-    void send(std::uint32_t keysym, bool press) {
-        std::lock_guard lock(session_->mutex);
-        if (!session_->lost.empty())
-            throw KeyInjectorLost(session_->lost);
-        QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kRemoteDesktop,
-                                                           QStringLiteral("NotifyKeyboardKeysym"));
-        call << QVariant::fromValue(session_->path) << QVariantMap() << static_cast<int>(keysym)
+    void checkLost() {
+        const std::string why = session_->lostWhy();
+        if (!why.empty()) {
+            forget();
+            throw KeyInjectorLost(why);
+        }
+    }
+
+    void forget() {
+        std::lock_guard current(sessionMutex);
+        if (currentSession == session_)
+            currentSession.reset();
+    }
+
+    void send(const QString& method, std::uint32_t value, bool press) {
+        QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kRemoteDesktop, method);
+        call << QVariant::fromValue(session_->path) << QVariantMap() << static_cast<int>(value)
              << static_cast<uint>(press ? 1 : 0);
         const QDBusMessage reply = session_->bus.call(call, QDBus::Block, kCallTimeoutMs);
         if (reply.type() == QDBusMessage::ErrorMessage) {
-            session_->lost = "the desktop ended the remote-desktop session (" +
-                             reply.errorMessage().toStdString() +
-                             "): keys can no longer be typed; start the connection again and allow typing "
-                             "when the desktop asks";
-            {
-                std::lock_guard current(sessionMutex);
-                if (currentSession == session_)
-                    currentSession.reset();
-            }
-            throw KeyInjectorLost(session_->lost);
+            session_->setLost("the desktop ended the remote-desktop session (" +
+                              reply.errorMessage().toStdString() + ")");
+            checkLost();
         }
+    }
+
+    // The portal answers key calls before its backend has them, and goes on answering when the backend
+    // is gone. A call to the backend itself, which it answers after the keys forwarded before it, tells
+    // that they arrived. Without a known backend the watcher's news is all there is.
+    void confirm() {
+        if (session_->backend.isEmpty()) {
+            checkLost();
+            return;
+        }
+        QDBusMessage get = QDBusMessage::createMethodCall(session_->backend, kPath,
+                                                          QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                          QStringLiteral("Get"));
+        get << kImplRemoteDesktop << QStringLiteral("version");
+        const QDBusMessage reply = session_->bus.call(get, QDBus::Block, kCallTimeoutMs);
+        if (reply.type() == QDBusMessage::ErrorMessage &&
+            reply.errorName() != QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs") &&
+            reply.errorName() != QStringLiteral("org.freedesktop.DBus.Error.UnknownProperty")) {
+            session_->setLost("the desktop's portal backend (" + session_->backend.toStdString() +
+                              ") no longer answers (" + reply.errorMessage().toStdString() + ")");
+            checkLost();
+        }
+        // Answered: the keys reached the backend. A session ended meanwhile stops the next key.
     }
 
     std::shared_ptr<PortalSession> session_;
     ChordDecoder decoder_;
-    std::map<int, std::vector<std::uint32_t>> down_;
+    std::shared_ptr<const LayoutKeys> keys_;
     std::mutex mutex_;
 };
 
@@ -250,6 +362,25 @@ private:
     QString sender_;
 };
 
+// The portal backend that serves RemoteDesktop: the org.freedesktop.impl.portal.desktop.* name on the
+// bus whose portal object has that interface (GNOME's or KDE's). Empty when none is found.
+QString remoteDesktopBackend(const QDBusConnection& bus) {
+    const QDBusReply<QStringList> names = bus.interface()->registeredServiceNames();
+    if (!names.isValid())
+        return {};
+    for (const QString& name : names.value()) {
+        if (!name.startsWith(kImplPrefix))
+            continue;
+        QDBusMessage introspect = QDBusMessage::createMethodCall(
+            name, kPath, QStringLiteral("org.freedesktop.DBus.Introspectable"), QStringLiteral("Introspect"));
+        const QDBusMessage reply = bus.call(introspect, QDBus::Block, kCallTimeoutMs);
+        if (reply.type() == QDBusMessage::ReplyMessage &&
+            reply.arguments().value(0).toString().contains(kImplRemoteDesktop))
+            return name;
+    }
+    return {};
+}
+
 } // namespace
 
 std::unique_ptr<KeyInjector> openPortalInjector(const CharChords& layout, std::string* whyNot) {
@@ -258,11 +389,14 @@ std::unique_ptr<KeyInjector> openPortalInjector(const CharChords& layout, std::s
             *whyNot = why.toStdString();
         return nullptr;
     };
+    std::shared_ptr<PortalSession> reuse;
     {
         std::lock_guard lock(sessionMutex);
-        if (currentSession)
-            return std::make_unique<PortalInjector>(currentSession, layout);
+        reuse = currentSession;
     }
+    if (reuse && reuse->lostWhy().empty())
+        return std::make_unique<PortalInjector>(
+            reuse, layout, std::make_shared<LayoutKeys>(readDesktopLayout(reuse->backend)));
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return fail(QStringLiteral("no D-Bus session bus (DBUS_SESSION_BUS_ADDRESS)"));
@@ -328,12 +462,14 @@ std::unique_ptr<KeyInjector> openPortalInjector(const CharChords& layout, std::s
     const QString newToken = results.value(QStringLiteral("restore_token")).toString();
     if (!newToken.isEmpty())
         storeToken(newToken);
-    auto shared = std::make_shared<PortalSession>(bus, session);
+    auto shared = std::make_shared<PortalSession>(bus, session, remoteDesktopBackend(bus));
+    shared->watch();
     {
         std::lock_guard lock(sessionMutex);
         currentSession = shared;
     }
-    return std::make_unique<PortalInjector>(shared, layout);
+    return std::make_unique<PortalInjector>(shared, layout,
+                                            std::make_shared<LayoutKeys>(readDesktopLayout(shared->backend)));
 }
 
 } // namespace vornal::platform

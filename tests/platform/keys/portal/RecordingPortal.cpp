@@ -1,6 +1,6 @@
 // A recording stand-in for the desktop portal's RemoteDesktop interface, on the session bus it is started
 // with: answers CreateSession, SelectDevices and Start through Response signals the way the portal does,
-// and writes every call and every keysym it receives, one a line, to the file named by the first
+// and writes every call and every keysym and key code it receives, one a line, to the file named by the first
 // argument. The second argument says how it behaves:
 //   grant        allows typing and hands out the restore token "token-1"
 //   refuse       the user cancels the question at Start (response 1)
@@ -78,6 +78,20 @@ public slots:
                 session_, QStringLiteral("org.freedesktop.portal.Session"), QStringLiteral("Closed")));
             write(QStringLiteral("closed"));
         }
+    }
+
+    void NotifyKeyboardKeycode(const QDBusObjectPath& session, const QVariantMap& options, int keycode,
+                               uint state, const QDBusMessage& msg) {
+        if (closed_ || session.path() != session_) {
+            msg.setDelayedReply(true);
+            QDBusConnection::sessionBus().send(
+                msg.createErrorReply(QStringLiteral("org.freedesktop.portal.Error.NotAllowed"),
+                                     QStringLiteral("Invalid session")));
+            write(QStringLiteral("refused code %1 %2").arg(keycode).arg(state));
+            return;
+        }
+        (void)options;
+        write(QStringLiteral("code %1 %2").arg(keycode).arg(state));
     }
 
 private:
