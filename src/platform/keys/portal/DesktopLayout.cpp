@@ -210,6 +210,21 @@ struct LayoutKeys::Impl {
         return found;
     }
 
+    // True when a key has `ks` on its third level or above: a desktop sent the keysym may find that key
+    // first and type its first level (German: degree is Shift+^, but also on the fourth level of 0).
+    bool beyondTwoLevelsAnywhere(xkb_keysym_t ks) const {
+        for (xkb_keycode_t kc = xkb_keymap_min_keycode(keymap); kc <= xkb_keymap_max_keycode(keymap); ++kc) {
+            const xkb_level_index_t levels = xkb_keymap_num_levels_for_key(keymap, kc, 0);
+            for (xkb_level_index_t level = 2; level < levels; ++level) {
+                const xkb_keysym_t* syms = nullptr;
+                const int n = xkb_keymap_key_get_syms_by_level(keymap, kc, 0, level, &syms);
+                if (std::find(syms, syms + n, ks) != syms + n)
+                    return true;
+            }
+        }
+        return false;
+    }
+
     // The key and modifier keys that give `ks`; false when none do.
     bool find(xkb_keysym_t ks, std::vector<xkb_keycode_t>* keys, bool* beyondTwoLevels) const {
         if (!keymap || ks == XKB_KEY_NoSymbol)
@@ -297,7 +312,7 @@ KeyWay LayoutKeys::wayOf(char32_t ch) const {
         return out;
     };
     if (impl_->find(ks, &keys, &beyond)) {
-        if (!beyond) {
+        if (!beyond && !impl_->beyondTwoLevelsAnywhere(ks)) {
             way.kind = KeyWay::Kind::Keysym;
             way.keysym = ks;
         } else {

@@ -165,7 +165,8 @@ TEST(PortalTyping, BeyondTheFirstTwoLevelsKeyCodesWithAltGrAndDeadKeys) {
     PortalBus bus(QStringLiteral("grant"), QStringLiteral("de"));
     if (!bus.skipReason().empty())
         GTEST_SKIP() << bus.skipReason();
-    // On de: ° is Shift+^ (its keysym), € AltGr+E, ± Shift+AltGr+9 (evdev: RALT 100, LEFTSHIFT 42, E 18,
+    // On de: ° is Shift+^ (by key code: the fourth level of 0 has it too, and a desktop sent its keysym
+    // types that key's first level), € AltGr+E, ± Shift+AltGr+9 (evdev: RALT 100, LEFTSHIFT 42, E 18,
     // 9 is 10), ^ only as a dead key (41) completed by SPACE (57). @ of the GERMAN chord CONTROL ALT Q is
     // AltGr+Q (16), never its keysym (which the desktop would type at the first level: q).
     auto r = bus.type({"--backend", "portal", "--layout", "ALL", "--delay", "0", "--",
@@ -173,7 +174,7 @@ TEST(PortalTyping, BeyondTheFirstTwoLevelsKeyCodesWithAltGrAndDeadKeys) {
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_TRUE(r.err.contains(QStringLiteral("on the desktop's layout de"))) << r.err.toStdString();
     EXPECT_EQ(keys(r.log).join(u' ').toStdString(),
-              "key b0 1 key b0 0 "
+              "code 42 1 code 41 1 code 41 0 code 42 0 "
               "code 100 1 code 18 1 code 18 0 code 100 0 "
               "code 42 1 code 100 1 code 10 1 code 10 0 code 100 0 code 42 0 "
               "code 41 1 code 41 0 code 57 1 code 57 0");
