@@ -22,8 +22,10 @@
 #include <QTimer>
 
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <mutex>
+#include <thread>
 
 namespace vornal::platform {
 
@@ -39,6 +41,7 @@ const QString kImplRemoteDesktop = QStringLiteral("org.freedesktop.impl.portal.R
 constexpr unsigned kKeyboard = 1; // device type bit
 constexpr unsigned kPersistUntilRevoked = 2;
 constexpr int kCallTimeoutMs = 10000;
+constexpr auto kDeadKeyWait = std::chrono::milliseconds(50);
 // The desktop asks the user before Start answers: time to read and decide.
 constexpr int kQuestionTimeoutMs = 180000;
 
@@ -248,11 +251,21 @@ private:
             send(QStringLiteral("NotifyKeyboardKeysym"), way.keysym, true);
             send(QStringLiteral("NotifyKeyboardKeysym"), way.keysym, false);
         } else {
+            // Before and after a dead key the receiver gets time to take the keys before it: Qt
+            // windows otherwise put the accent ahead of characters typed just earlier.
+            const bool dead = way.strokes.size() > 1;
+            if (dead)
+                std::this_thread::sleep_for(kDeadKeyWait);
             for (const auto& stroke : way.strokes) {
                 for (std::uint32_t kc : stroke)
                     send(QStringLiteral("NotifyKeyboardKeycode"), kc, true);
                 for (auto kc = stroke.rbegin(); kc != stroke.rend(); ++kc)
                     send(QStringLiteral("NotifyKeyboardKeycode"), *kc, false);
+            }
+            if (dead) {
+                confirm();
+                std::this_thread::sleep_for(kDeadKeyWait);
+                return;
             }
         }
         confirm();
@@ -363,11 +376,13 @@ private:
 };
 
 // The portal backend that serves RemoteDesktop: the org.freedesktop.impl.portal.desktop.* name on the
-// bus whose portal object has that interface (GNOME's or KDE's). Empty when none is found.
+// bus whose portal object has that interface; where several do (GNOME's and KDE's), the one of the
+// desktop in XDG_CURRENT_DESKTOP, as the portal chooses. Empty when none is found.
 QString remoteDesktopBackend(const QDBusConnection& bus) {
     const QDBusReply<QStringList> names = bus.interface()->registeredServiceNames();
     if (!names.isValid())
         return {};
+    QStringList serving;
     for (const QString& name : names.value()) {
         if (!name.startsWith(kImplPrefix))
             continue;
@@ -376,9 +391,13 @@ QString remoteDesktopBackend(const QDBusConnection& bus) {
         const QDBusMessage reply = bus.call(introspect, QDBus::Block, kCallTimeoutMs);
         if (reply.type() == QDBusMessage::ReplyMessage &&
             reply.arguments().value(0).toString().contains(kImplRemoteDesktop))
-            return name;
+            serving += name;
     }
-    return {};
+    for (const QString& desktop : qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(u':'))
+        for (const QString& name : serving)
+            if (!desktop.isEmpty() && name.mid(kImplPrefix.size()).compare(desktop, Qt::CaseInsensitive) == 0)
+                return name;
+    return serving.value(0);
 }
 
 } // namespace
