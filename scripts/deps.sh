@@ -19,6 +19,7 @@ if [[ "${1:-}" == "test" ]]; then
   packages+=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth x11-xkb-utils x11-utils
+    zenity # a GTK receiver for the X11 typing tests
     sway qt6-wayland wtype dbus dbus-x11
     gnome-shell mutter kwin-wayland xdg-desktop-portal xdg-desktop-portal-gnome xdg-desktop-portal-kde
     qtwayland5 python3-gi gir1.2-atspi-2.0 at-spi2-core libglib2.0-bin

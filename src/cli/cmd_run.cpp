@@ -192,6 +192,14 @@ int runRun(cli::Invocation& inv, cli::Io& io) {
                          [&](const QString& value, int waiting) {
                              console.log(QStringLiteral("typed %1 (%2 waiting)").arg(value).arg(waiting));
                          });
+    QObject::connect(&connection, &worker::Connection::stopped,
+                     [&](worker::Connection::StopReason reason, const QString& detail) {
+                         // Ended by itself (the keyboard output lost, the port gone): not a clean end.
+                         if (reason != worker::Connection::StopReason::Stopped && endMessage.isEmpty())
+                             endMessage = detail;
+                         if (reason != worker::Connection::StopReason::Stopped)
+                             clean = false;
+                     });
     QObject::connect(&connection, &worker::Connection::stopped, qApp, &QCoreApplication::quit,
                      Qt::QueuedConnection);
 
@@ -216,9 +224,7 @@ int runRun(cli::Invocation& inv, cli::Io& io) {
                                                                     : "SIGTERM"));
             clean = true;
         }
-        if (const int dropped = connection.stop())
-            console.log(QStringLiteral("%1 value(s) not typed: the connection was stopped").arg(dropped),
-                        true);
+        connection.stop(); // values it drops are named in the log
     });
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
@@ -230,10 +236,9 @@ int runRun(cli::Invocation& inv, cli::Io& io) {
     std::signal(SIGTERM, SIG_DFL);
     std::signal(SIGHUP, SIG_DFL);
 #endif
-    // The value being typed is finished (a cut one is logged); values not typed yet are dropped: typing them
-    // after the stop would hit whatever window has the focus by then.
-    if (const int dropped = connection.stop())
-        console.log(QStringLiteral("%1 value(s) not typed: the connection was stopped").arg(dropped), true);
+    // The value being typed is finished (a cut one is logged); values not typed yet are dropped and named:
+    // typing them after the stop would hit whatever window has the focus by then.
+    connection.stop();
     if (!endMessage.isEmpty())
         console.log(endMessage, !clean);
     // Stopped by a signal: a clean end. Ended by itself (the port went away, output closed): a failure.

@@ -39,14 +39,27 @@ public:
     virtual std::optional<bool> capsLockOn() = 0;
     // "X11 (XTest) on :0", "Windows (SendInput)", ...
     virtual std::string name() const = 0;
-    // Empty when this backend can type every character of `text` as that character; else a message
-    // naming those it cannot, and why. Asked before the first key of a value, so that such a value is
-    // refused whole rather than typed with gaps or with other characters.
-    virtual std::string refusal(const std::u32string& text) {
+    virtual bool isAvailable() const { return true; }
+
+    // ---- what typing must wait for (asked between characters and before each value) ----
+    // True while the user holds a modifier of their own (Ctrl, Alt, Shift, Super, AltGr): keys typed
+    // now would become shortcuts in the target window. Keys this backend pressed itself do not count.
+    // None when the platform cannot tell.
+    virtual std::optional<bool> userModifiersDown() { return std::nullopt; }
+    // True when some window has the keyboard focus; false when none has (keys would go nowhere). None
+    // when the platform cannot tell.
+    virtual std::optional<bool> hasFocusTarget() { return std::nullopt; }
+    // The window that has the keyboard focus now, as a number only meaningful to this backend; 0 when
+    // there is none or the platform cannot tell.
+    virtual unsigned long focusWindow() { return 0; }
+    // Before a value is typed: empty when this backend can type every character of `text`, else why
+    // not (the characters named). A refused value is typed not at all.
+    virtual std::string cannotType(const std::u32string& text) {
         (void)text;
         return {};
     }
-    virtual bool isAvailable() const { return true; }
+    // A value has ended (typed whole, cut or lost): temporary state kept for it (lent keycodes) may go.
+    virtual void valueDone() {}
 
 protected:
     // Called with a valid code only.

@@ -851,6 +851,11 @@ QWidget* VororaZeZovFrame2::buildOutputPanel() {
 
     connect(keyboardTypeBox_, &QComboBox::currentIndexChanged, this,
             &VororaZeZovFrame2::keyboardTypeBoxItemStateChanged);
+    // Highlighted when the chosen way was not available at Start; a new choice clears it.
+    connect(keyBackendBox_, &QComboBox::currentIndexChanged, this, [this] {
+        keyBackendBox_->setProperty("invalid", false);
+        keyBackendBox_->setStyleSheet(QString());
+    });
     connect(delayTextField_, &QLineEdit::textChanged, this, &VororaZeZovFrame2::delayTextFieldCaretUpdate);
     followLayout(grid);
     return panel;
@@ -1582,6 +1587,23 @@ void VororaZeZovFrame2::createConnection() {
         [this](const worker::DataLine& line, const worker::DataLine& received) { showLine(line, received); });
     // The waiting count in the status falls as values are typed.
     connect(connection_, &Connection::valueTyped, this, &VororaZeZovFrame2::refreshLineStatus);
+    connect(connection_, &Connection::typingWaitChanged, this, &VororaZeZovFrame2::refreshLineStatus);
+    // A cut value stays in the status until the user acts (Start), like a lost connection.
+    connect(connection_, &Connection::valueCut, this, [this](const QString& report) {
+        connectionLost_ =
+            QStringLiteral("Only part of a value was typed (%1): check it in the target window.").arg(report);
+        statusJLabel_->setText(connectionLost_);
+        notifyWhenHidden(QStringLiteral("Value cut"), connectionLost_);
+    });
+    // The chosen typing way is not available: the choice is shown where it is made.
+    connect(connection_, &Connection::keyBackendUnavailable, this, [this](const QString&) {
+        const int at = tabbedPane_->indexOf(panels_[OutputTab]);
+        if (at >= 0)
+            tabbedPane_->setCurrentIndex(at);
+        keyBackendBox_->setProperty("invalid", true);
+        keyBackendBox_->setStyleSheet(QStringLiteral("QComboBox { border: 2px solid #d00000; }"));
+        keyBackendBox_->setFocus();
+    });
     connect(connection_, &Connection::waitingForPort, this, [this](const QString& port, const QString& why) {
         const QString status = QStringLiteral("The connection to %1 was lost (%2). Waiting for the port; "
                                               "press Stop to end.")
@@ -1597,6 +1619,14 @@ void VororaZeZovFrame2::createConnection() {
             [this](Connection::StopReason reason, const QString& why) {
                 if (reason == Connection::StopReason::Stopped)
                     return;
+                if (reason == Connection::StopReason::TypingLost) {
+                    connectionLost_ = QStringLiteral("Typing stopped: %1. The event log names the values not "
+                                                     "typed; press Start to type again.")
+                                          .arg(why);
+                    statusJLabel_->setText(connectionLost_);
+                    notifyWhenHidden(QStringLiteral("Typing stopped"), connectionLost_);
+                    return;
+                }
                 // Kept until the user acts (Start), so that a lost instrument is not missed.
                 connectionLost_ =
                     QStringLiteral("The connection to %1 was lost: %2. Check the instrument and its "
@@ -1702,8 +1732,11 @@ void VororaZeZovFrame2::refreshLineStatus() {
     if (lastLineCount_ < 0)
         return;
     const bool held = connection_ && connection_->typingHeld();
+    const QString waitText = connection_ ? connection_->typingWaitText() : QString();
     QString status = held ? text(QStringLiteral("typing.held.status"))
-                          : text(QStringLiteral("line.count")) + QString::number(lastLineCount_);
+                     : !waitText.isEmpty()
+                         ? waitText
+                         : text(QStringLiteral("line.count")) + QString::number(lastLineCount_);
     const int waiting = connection_ ? connection_->waitingValues() : 0;
     if (waiting > 0)
         status += u' ' + MessageFormat::format(text(QStringLiteral("values.waiting.0")), waiting);

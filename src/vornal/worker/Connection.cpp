@@ -19,6 +19,8 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <platform/keys/KeyInjector.h>
+
 #include <span>
 #include <stdexcept>
 
@@ -51,6 +53,9 @@ private:
 Connection::Connection(QObject* parent) : QObject(parent), view_(std::make_unique<View>(this)) {
     reopenTimer_ = new QTimer(this);
     connect(reopenTimer_, &QTimer::timeout, this, &Connection::tryReopen);
+    waitTimer_ = new QTimer(this);
+    waitTimer_->setInterval(200);
+    connect(waitTimer_, &QTimer::timeout, this, &Connection::pollTypingWait);
 }
 
 Connection::~Connection() {
@@ -75,6 +80,9 @@ bool Connection::start(const config::Config& config, const Options& options) {
     waiting_ = false;
     // 1. Keystroke output (its own thread).
     keybot_.reset();
+    rows_.clear();
+    typingLost_.clear();
+    lastWait_ = 0;
     if (options_.keys) {
         try {
             keybot_ =
@@ -82,7 +90,35 @@ bool Connection::start(const config::Config& config, const Options& options) {
             keybot_->setHeld(typingHeld_);
             keybot_->setTypedHandler(
                 [this](const QString& value, int waiting) { emit valueTyped(value, waiting); });
+            // Results come from the typing thread; they are taken on this one.
+            const QPointer<Connection> self(this);
+            keybot_->setResultHandler([self] {
+                util::postQueued(self.data(), [self] {
+                    if (self)
+                        self->takeTypingResults();
+                });
+            });
             keybot_->start();
+        } catch (const platform::KeyInjectorUnavailable& e) {
+            keybot_.reset();
+            const QString chosen = config_.getKeyBackend();
+            if (!chosen.isEmpty() && chosen != QStringLiteral("auto")) {
+                // The user chose this way: a connection that types nothing is no answer to that.
+                const QStringList ways = Keybot::availableBackends(config_.getKeyboardType(), chosen);
+                emit outputFailed(Output::Keys,
+                                  QStringLiteral("typing through \"%1\" is not available: %2. %3")
+                                      .arg(chosen, QString::fromUtf8(e.what()),
+                                           ways.isEmpty()
+                                               ? QStringLiteral("No other way of typing is available here.")
+                                               : QStringLiteral("Available here: %1; choose one under \"Type "
+                                                                "through\" on the Output tab (keyBackend).")
+                                                     .arg(ways.join(QStringLiteral(", ")))));
+                emit keyBackendUnavailable(chosen);
+                return false;
+            }
+            emit outputFailed(Output::Keys, QString::fromUtf8(e.what()));
+            if (options_.keysRequired)
+                return false;
         } catch (const std::exception& e) {
             keybot_.reset();
             emit outputFailed(Output::Keys, QString::fromUtf8(e.what()));
@@ -124,6 +160,8 @@ bool Connection::start(const config::Config& config, const Options& options) {
     emit started();
     // The stable-reading filter, the data log and the requests.
     startExtras();
+    if (keybot_)
+        waitTimer_->start();
     // The reading starts.
     worker_->execute();
     return true;
@@ -152,7 +190,10 @@ int Connection::stop() {
     const int dropped = endOutputs();
     if (waiting_) {
         // Nothing is open: the end is now.
-        finish(StopReason::Stopped, QString());
+        if (!typingLost_.isEmpty())
+            finish(StopReason::TypingLost, typingLost_);
+        else
+            finish(StopReason::Stopped, QString());
     } else if (worker_) {
         worker_->cancel();
     }
@@ -176,7 +217,9 @@ void Connection::workerFinished() {
         reopenTimer_->start(std::max(10, options_.reconnectPollMs));
         return;
     }
-    if (stopRequested_ || (!hangup && !failure))
+    if (!typingLost_.isEmpty())
+        finish(StopReason::TypingLost, typingLost_);
+    else if (stopRequested_ || (!hangup && !failure))
         finish(StopReason::Stopped, QString());
     else if (hangup)
         finish(StopReason::PortGone, *hangup);
@@ -241,25 +284,84 @@ void Connection::dispatch(const DataLine& received) {
     if (outcome == Outcome::Typed && !keybot_)
         outcome = Outcome::NotTyped;
     lastOutcome_ = outcome;
-    // 3. The data log, whatever became of the value.
+    // 6. Typed on the keystroke thread (a line without a value adds nothing); its id ties the data-log
+    // row to the typing result.
+    quint64 id = 0;
+    if (keybot_ && outcome == Outcome::Typed)
+        id = keybot_->add(line.getProcessedData());
+    // 3. The data log, whatever became of the value: the row is written once that is known, in line
+    // order.
     if (dataLog_) {
-        const QString failure = dataLog_->append(
-            {received.getDateTime(), config_.getPort(),
-             config_.getInstrument() ? config_.getInstrument()->name() : QString(), received.getRawData(),
-             received.getProcessedData(), outcomeText(outcome, options_.untypedResult)});
-        if (!failure.isEmpty())
-            emit logEvent(failure, true);
+        rows_.push_back({id, received.getDateTime(), received.getRawData(), received.getProcessedData(),
+                         id ? QString() : outcomeText(outcome, options_.untypedResult)});
+        writeRows();
     }
     // 4. The sound of a value.
     if (soundBot_ && line.hasValue())
         soundBot_->beep();
     // 5. The event log and the status.
     emit this->line(line, received);
-    // 6. Typed on the keystroke thread (a line without a value adds nothing).
-    if (keybot_) {
-        keybot_->add(line.getProcessedData());
-        if (line.hasValue())
-            emit valueQueued(keybot_->pendingCount());
+    if (id)
+        emit valueQueued(keybot_->pendingCount());
+}
+
+void Connection::writeRows() {
+    while (!rows_.empty() && rows_.front().id == 0) {
+        const PendingRow r = std::move(rows_.front());
+        rows_.pop_front();
+        if (!dataLog_)
+            continue;
+        const QString failure = dataLog_->append(
+            {r.time, config_.getPort(), config_.getInstrument() ? config_.getInstrument()->name() : QString(),
+             r.raw, r.value, r.result});
+        if (!failure.isEmpty())
+            emit logEvent(failure, true);
+    }
+}
+
+void Connection::takeTypingResults() {
+    if (!keybot_)
+        return;
+    for (const Keybot::Result& r : keybot_->takeResults()) {
+        for (PendingRow& row : rows_) {
+            if (row.id == r.id) {
+                row.id = 0;
+                row.result = r.logText();
+                break;
+            }
+        }
+        if (r.kind == Keybot::Result::Kind::Cut)
+            emit valueCut(QStringLiteral("cut: ") + r.describe());
+    }
+    writeRows();
+    if (keybot_->lost() && typingLost_.isEmpty() && active_ && !stopRequested_ && !endingOutputs_) {
+        // Nothing more can be typed: the connection ends instead of reading values into nothing.
+        typingLost_ = QStringLiteral("the keyboard output can type no more (%1)").arg(keybot_->lostReason());
+        emit logEvent(QStringLiteral("The connection ends: %1.").arg(typingLost_), true);
+        stop();
+    }
+}
+
+void Connection::pollTypingWait() {
+    const int now = keybot_ ? static_cast<int>(keybot_->waiting()) : 0;
+    if (now != lastWait_) {
+        lastWait_ = now;
+        emit typingWaitChanged();
+    }
+}
+
+QString Connection::typingWaitText() const {
+    if (!keybot_)
+        return QString();
+    switch (keybot_->waiting()) {
+    case Keybot::Wait::NoFocus:
+        return QStringLiteral("No window has the keyboard focus: click into the window that should receive "
+                              "the values.");
+    case Keybot::Wait::Modifiers:
+        return QStringLiteral("Keys are held down (Ctrl, Alt, Shift, Super or AltGr): typing waits until "
+                              "they are released.");
+    default:
+        return QString();
     }
 }
 
@@ -386,14 +488,42 @@ bool Connection::keepsConnectedLook() const {
 int Connection::endOutputs() {
     // The value being typed is finished (or named in the log when it cannot be); the rest is dropped.
     int dropped = 0;
-    if (keybot_)
-        dropped = keybot_->finishAndStop().discarded;
+    waitTimer_->stop();
+    endingOutputs_ = true;
+    if (keybot_) {
+        const Keybot::Ended ended = keybot_->finishAndStop();
+        dropped = ended.discarded;
+        if (dropped > 0) {
+            // Named, as many as fit in a line: the user may have to enter them by hand.
+            constexpr int shown = 20;
+            QStringList names;
+            for (int i = 0; i < dropped && i < shown; ++i)
+                names += ended.discardedValues[static_cast<std::size_t>(i)];
+            QString list = names.join(QStringLiteral(", "));
+            if (dropped > shown)
+                list += QStringLiteral(" and %1 more (see the data log)").arg(dropped - shown);
+            emit logEvent(QStringLiteral("%1 value(s) not typed: the connection was stopped: %2")
+                              .arg(dropped)
+                              .arg(list),
+                          true);
+        }
+        takeTypingResults();
+    }
     keybot_.reset();
+    // Rows still waiting for a result cannot get one any more.
+    for (PendingRow& row : rows_) {
+        if (row.id != 0) {
+            row.id = 0;
+            row.result = QStringLiteral("not typed: stopped");
+        }
+    }
+    writeRows();
     if (soundBot_)
         soundBot_->close();
     soundBot_.reset();
     ignorer_.reset();
     stopExtras();
+    endingOutputs_ = false;
     return dropped;
 }
 

@@ -8,6 +8,9 @@
 #include <QObject>
 #include <QString>
 
+#include <QDateTime>
+
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -51,7 +54,7 @@ public:
         // How often a port that went away is looked for, in milliseconds.
         int reconnectPollMs = 500;
         // The result the data log gives a value that passed every filter when nothing types it.
-        QString untypedResult = QStringLiteral("not typed");
+        QString untypedResult = QStringLiteral("no typing backend");
         // Take requests of `vornal-cli request` through the local socket.
         bool requestServer = true;
         // Grab the settings' request hotkey while connected.
@@ -64,7 +67,8 @@ public:
 
     enum class Output { Keys, Sound };
     enum class StartFailure { InvalidSetting, OpenFailed };
-    enum class StopReason { Stopped, PortGone, Failed };
+    // TypingLost: the keyboard output can type no more (the desktop ended the session).
+    enum class StopReason { Stopped, PortGone, Failed, TypingLost };
     // What became of a line's value (the data log's result column, the event log's style).
     enum class Outcome { Typed, NotTyped, NoValue, Duplicate, Unstable, SamePlacement };
 
@@ -104,6 +108,8 @@ public:
     bool typingHeld() const { return typingHeld_ && keybot_; }
     // More typing waits than the key delay lets through in a few seconds.
     bool typingBehind() const;
+    // Why typing waits now: "" when it does not; else a sentence for the status line.
+    QString typingWaitText() const;
     // The keystroke backend in use ("" without typing).
     QString injectorName() const;
     // The device a port name stands for: its /dev/serial/by-id link where there is one (the same
@@ -120,8 +126,18 @@ signals:
     // A warning the user must acknowledge (the A&D hand-shake check). On the starting thread, during
     // start() or a reconnect.
     void warning(const QString& title, const QString& message);
-    // An output could not start; the connection goes on without it unless it is required.
+    // An output could not start; the connection goes on without it unless it is required (or, for the
+    // keys, unless the settings chose a typing way: then the connection does not start either).
     void outputFailed(Output output, const QString& reason);
+    // The typing way the settings chose (keyBackend) is not available here: the connection did not
+    // start; outputFailed() has the message (the way, why, and the ways that are available).
+    void keyBackendUnavailable(const QString& backend);
+    // A value was cut in the middle (Stop, the end of the connection, the keyboard output lost):
+    // "cut: typed '1', not typed '2.340'". On the connection's thread.
+    void valueCut(const QString& report);
+    // Typing waits (no window has the focus, the user holds modifier keys) or goes on again. On the
+    // connection's thread, at most every few hundred milliseconds.
+    void typingWaitChanged();
     // Caps Lock is on: typed letters would come out in the wrong case.
     void capsLockOn();
     // The port could not be opened (or the settings are unusable): the connection did not start.
@@ -159,6 +175,12 @@ private:
     int endOutputs();
     void grabHotkey();
     bool keepsConnectedLook() const;
+    // Results of the typing thread: data-log rows completed, cut values reported, a lost output ends
+    // the connection.
+    void takeTypingResults();
+    // Writes the data-log rows whose result is known, in line order, up to the first still waiting.
+    void writeRows();
+    void pollTypingWait();
 
     config::Config config_;
     Options options_;
@@ -169,6 +191,17 @@ private:
     std::optional<Ignorer> ignorer_;
     std::unique_ptr<StabilityFilter> stability_;
     std::unique_ptr<DataLog> dataLog_;
+    // Data-log rows in line order; a row waits until its value's typing result is known (id != 0).
+    struct PendingRow {
+        quint64 id = 0; // the Keybot's value id, 0 once the result is known
+        QDateTime time;
+        QString raw, value, result;
+    };
+    std::deque<PendingRow> rows_;
+    QString typingLost_; // why the keyboard output can type no more (the connection then ends)
+    bool endingOutputs_ = false; // endOutputs() runs: a lost output is not a reason to stop again
+    QTimer* waitTimer_ = nullptr;
+    int lastWait_ = 0;
     std::unique_ptr<RequestSender> requester_;
     std::unique_ptr<platform::GlobalHotkey> hotkey_;
     Outcome lastOutcome_ = Outcome::NoValue;

@@ -22,20 +22,6 @@ const util::ResourceBundle& bundle() {
 }
 constexpr int SPACE = platform::key::SPACE;
 constexpr int ALT = platform::key::ALT;
-// What the backend says about the characters of `text` that this keyboard type types (those it lacks
-// are named and skipped while typing, as before).
-QString refusalOf(const QString& text, const KeyMap& map, Keybot::KeyboardType type,
-                  platform::KeyInjector& injector) {
-    std::u32string chars;
-    for (const char32_t cp : text.toUcs4()) {
-        const auto it = map.find(cp);
-        if ((it != map.end() && !it->second.empty()) || (type == Keybot::KeyboardType::ALL && cp >= 0xA0 &&
-                                                         cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF)))
-            chars += cp;
-    }
-    return chars.empty() ? QString() : QString::fromStdString(injector.refusal(chars));
-}
-
 } // namespace
 
 Keybot::Keybot(int keyDelay, int startWith, int endWith, int endWith2, int everyXValues,
@@ -92,33 +78,109 @@ Keybot::~Keybot() {
     stop();
 }
 
-void Keybot::add(const QString& text) {
+quint64 Keybot::add(const QString& text) {
     if (text.isEmpty())
-        return;
+        return 0;
     const long long pauses = pausesOf(text);
     long long backlog = 0;
     int waiting = 0;
     bool warn = false;
+    bool gone = false;
+    quint64 id = 0;
     {
         std::lock_guard lock(queueMutex_);
-        if (lost_.isEmpty()) {
-            queue_.push_back(text);
+        id = nextId_++;
+        gone = !lost_.isEmpty();
+        if (!gone) {
+            queue_.push_back({id, text});
             queuedPauses_ += pauses;
             backlog = queuedPauses_ * keyDelay_;
             waiting = static_cast<int>(queue_.size());
             warn = backlog > BEHIND_MS && !behind_.exchange(true);
         }
     }
-    if (lost()) {
+    if (gone) {
         reportNotTyped(text);
-        return;
+        Result r;
+        r.id = id;
+        r.value = text;
+        r.reason = QStringLiteral("keyboard output lost");
+        pushResult(std::move(r));
+        return id;
     }
     queueChanged_.notify_all();
     if (warn) {
+        // A warning, not a failure: every value is still typed.
         const QString message = util::MessageFormat::format(
             bundle().getString(QStringLiteral("typing.behind.0.1")), waiting, (backlog + 999) / 1000);
-        report(message, message, nullptr);
+        if (view_)
+            view_->logEvent(message);
+        else
+            std::cout << message.toStdString() << std::endl;
     }
+    return id;
+}
+
+void Keybot::pushResult(Result r) {
+    {
+        std::lock_guard lock(queueMutex_);
+        results_.push_back(std::move(r));
+    }
+    if (resultHandler_)
+        resultHandler_();
+}
+
+std::vector<Keybot::Result> Keybot::takeResults() {
+    std::lock_guard lock(queueMutex_);
+    return std::exchange(results_, {});
+}
+
+namespace {
+// The characters of `text` from the `done`-th code point on.
+QString restOf(const QString& text, int done) {
+    const auto ucs = text.toUcs4();
+    return done >= ucs.size()
+               ? QString()
+               : QString::fromUcs4(reinterpret_cast<const char32_t*>(ucs.data()) + done, ucs.size() - done);
+}
+QString quoted(const QString& text) {
+    return u'\'' + text + u'\'';
+}
+} // namespace
+
+QString Keybot::Result::logText() const {
+    switch (kind) {
+    case Kind::Typed:
+        return QStringLiteral("typed");
+    case Kind::Partly:
+        return QStringLiteral("typed without ") + quoted(skipped);
+    case Kind::Cut:
+        return terminatorMissing ? QStringLiteral("cut before its terminator")
+                                 : QStringLiteral("cut after ") + quoted(typed);
+    case Kind::NotTyped:
+        return QStringLiteral("not typed: ") + reason;
+    case Kind::Refused:
+        return QStringLiteral("refused: ") + reason;
+    }
+    return QString();
+}
+
+QString Keybot::Result::describe() const {
+    switch (kind) {
+    case Kind::Typed:
+        return QString();
+    case Kind::Partly:
+        return QStringLiteral("%1 typed without %2 (not on the layout)").arg(value, quoted(skipped));
+    case Kind::Cut:
+        if (terminatorMissing)
+            return QStringLiteral("typed %1, not typed: its terminator").arg(quoted(typed));
+        return QStringLiteral("typed %1, not typed %2").arg(quoted(typed), quoted(rest));
+    case Kind::NotTyped:
+        return QStringLiteral("not typed (%1): %2").arg(reason, value);
+    case Kind::Refused:
+        return QStringLiteral("not typed %1: %2").arg(quoted(value), reason);
+    }
+    return QString();
 }
 
 long long Keybot::pausesOf(const QString& text) const {
@@ -149,15 +211,74 @@ void Keybot::setHeld(bool held) {
     queueChanged_.notify_all();
 }
 
-void Keybot::waitWhileHeld() {
-    if (!onHold_.load())
+void Keybot::setWait(Wait w) {
+    if (wait_.exchange(w) == w)
         return;
+    if (w == Wait::Typing || w == Wait::OwnWindow)
+        waitLogged_ = false;
+    queueChanged_.notify_all(); // finishAndStop() stops waiting for a held value
+}
+
+void Keybot::napUnlessStopped(int ms) {
     std::unique_lock lock(queueMutex_);
-    if (!onHold_.load())
-        return;
-    noteHold(lock);
-    if (!queueChanged_.wait(lock, stop_, [this] { return !onHold_.load(); }))
+    const bool held = onHold_.load();
+    queueChanged_.wait_for(lock, stop_, std::chrono::milliseconds(ms),
+                           [this, held] { return onHold_.load() != held; });
+    if (stop_.stop_requested())
         throw Interrupted{};
+}
+
+void Keybot::waitWhileHeld() {
+    // Nothing is typed while this program's window has the focus, while no window has it (the keys
+    // would go nowhere) or while the user holds a modifier (the keys would become shortcuts).
+    std::optional<std::chrono::steady_clock::time_point> modifiersSince;
+    for (;;) {
+        if (stop_.stop_requested())
+            throw Interrupted{};
+        if (onHold_.load()) {
+            setWait(Wait::OwnWindow);
+            std::unique_lock lock(queueMutex_);
+            if (onHold_.load()) {
+                noteHold(lock);
+                if (!queueChanged_.wait(lock, stop_, [this] { return !onHold_.load(); }))
+                    throw Interrupted{};
+            }
+            continue;
+        }
+        std::optional<bool> focus, modifiers;
+        try {
+            focus = injector_->hasFocusTarget();
+            modifiers = focus.value_or(true) ? injector_->userModifiersDown() : std::nullopt;
+        } catch (const platform::KeyInjectorLost& e) {
+            throw Lost{QString::fromUtf8(e.what())};
+        }
+        if (!focus.value_or(true)) {
+            setWait(Wait::NoFocus);
+            if (!std::exchange(waitLogged_, true))
+                report(QStringLiteral("No window has the keyboard focus: nothing is typed. The values wait "
+                                      "until you click into the window that should receive them."),
+                       QStringLiteral("No window has the keyboard focus; waiting"), nullptr);
+            napUnlessStopped(POLL_MS * 5);
+            continue;
+        }
+        if (modifiers.value_or(false)) {
+            const auto now = std::chrono::steady_clock::now();
+            if (!modifiersSince)
+                modifiersSince = now;
+            if (now - *modifiersSince >= std::chrono::milliseconds(MODIFIER_GRACE_MS)) {
+                setWait(Wait::Modifiers);
+                if (!std::exchange(waitLogged_, true))
+                    report(QStringLiteral("Keys are held down (Ctrl, Alt, Shift, Super or AltGr): nothing is "
+                                          "typed while they are, or the values would become shortcuts. "
+                                          "Typing goes on once they are released."),
+                           QStringLiteral("Modifier keys are held down; waiting"), nullptr);
+            }
+            napUnlessStopped(POLL_MS);
+            continue;
+        }
+        setWait(Wait::Typing);
+        return;
+    }
 }
 
 void Keybot::noteHold(std::unique_lock<std::mutex>& lock) {
@@ -171,26 +292,55 @@ void Keybot::noteHold(std::unique_lock<std::mutex>& lock) {
 
 Keybot::Ended Keybot::finishAndStop(int graceMs) {
     Ended ended;
+    std::deque<Queued> dropped;
     {
         std::unique_lock lock(queueMutex_);
         finishing_ = true;
-        ended.discarded = static_cast<int>(queue_.size());
-        queue_.clear();
+        dropped.swap(queue_);
         queuedPauses_ = 0;
         cutValue_.reset();
-        // A held value cannot go on: the keys would reach this program's own window.
-        queueChanged_.wait_for(lock, std::chrono::milliseconds(std::max(0, graceMs)),
-                               [this] { return !typing_ || onHold_.load() || !thread_.joinable(); });
+        cutResult_.reset();
+        // A held value cannot go on: the keys would reach this program's own window, or no window, or
+        // become shortcuts of the keys the user holds.
+        queueChanged_.wait_for(lock, std::chrono::milliseconds(std::max(0, graceMs)), [this] {
+            return !typing_ || onHold_.load() || wait_.load() != Wait::Typing || !thread_.joinable();
+        });
     }
-    ended.discarded += stop();
+    stopSource_.request_stop();
+    queueChanged_.notify_all();
+    if (thread_.joinable())
+        thread_.join();
     {
         std::lock_guard lock(queueMutex_);
+        for (auto& q : queue_)
+            dropped.push_back(std::move(q));
+        queue_.clear();
+        queuedPauses_ = 0;
+        typing_ = false;
+        behind_ = false;
         ended.cut = std::exchange(cutValue_, std::nullopt);
         finishing_ = false;
     }
+    std::optional<Result> cut;
+    {
+        std::lock_guard lock(queueMutex_);
+        cut = std::exchange(cutResult_, std::nullopt);
+    }
+    if (cut)
+        pushResult(*cut);
+    ended.discarded = static_cast<int>(dropped.size());
+    for (auto& q : dropped) {
+        ended.discardedValues.push_back(q.text);
+        Result r;
+        r.id = q.id;
+        r.value = q.text;
+        r.reason = QStringLiteral("stopped");
+        pushResult(std::move(r));
+    }
     if (ended.cut) {
         const QString message =
-            util::MessageFormat::format(bundle().getString(QStringLiteral("value.cut.0")), *ended.cut);
+            util::MessageFormat::format(bundle().getString(QStringLiteral("value.cut.0")), *ended.cut) +
+            (cut && cut->kind == Result::Kind::Cut ? QStringLiteral(" cut: ") + cut->describe() : QString());
         report(message, message, nullptr);
     }
     return ended;
@@ -204,17 +354,7 @@ void Keybot::start() {
 }
 
 int Keybot::stop() {
-    stopSource_.request_stop();
-    queueChanged_.notify_all();
-    if (thread_.joinable())
-        thread_.join();
-    std::lock_guard lock(queueMutex_);
-    const int discarded = static_cast<int>(queue_.size());
-    queue_.clear();
-    queuedPauses_ = 0;
-    typing_ = false;
-    behind_ = false;
-    return discarded;
+    return finishAndStop(0).discarded;
 }
 
 int Keybot::pendingCount() const {
@@ -247,7 +387,7 @@ QString Keybot::layoutName() const {
 void Keybot::run(std::stop_token stop) {
     stop_ = stop;
     while (!stop.stop_requested()) {
-        QString text;
+        Queued item;
         {
             std::unique_lock lock(queueMutex_);
             if (!queueChanged_.wait(lock, stop, [this] { return !queue_.empty() && !finishing_; }))
@@ -255,27 +395,47 @@ void Keybot::run(std::stop_token stop) {
             if (onHold_.load()) {
                 // Nothing is taken while held: the value stays queued (and a stop discards it whole).
                 noteHold(lock);
+                wait_ = Wait::OwnWindow;
                 queueChanged_.wait(lock, stop, [this] { return !onHold_.load() || finishing_; });
                 continue;
             }
-            text = queue_.front();
+            item = queue_.front();
             queue_.pop_front();
-            queuedPauses_ -= pausesOf(text);
+            queuedPauses_ -= pausesOf(item.text);
             typing_ = true;
         }
+        const QString& text = item.text;
+        Result result;
+        result.id = item.id;
+        result.value = text;
+        counting_ = false;
+        sentPart_.clear();
+        skippedPart_.clear();
+        charactersDone_ = 0;
+        startSent_ = false;
         bool interrupted = false;
         bool cut = false;
         try {
-            // A value the backend cannot type whole (characters the desktop's layout lacks) is refused
-            // before its first key: never typed with gaps or with other characters.
-            const QString refused = refusalOf(text, keyMap_, keyboardType_, *injector_);
-            if (!refused.isEmpty()) {
-                report(QStringLiteral("%1. Not typed: %2").arg(refused, text),
-                       QStringLiteral("%1. Not typed: %2").arg(refused, text), nullptr);
+            // Before any key: the backend refuses a value it cannot type whole.
+            std::string refusal;
+            try {
+                refusal = injector_->cannotType(text.toStdU32String());
+            } catch (const platform::KeyInjectorLost& e) {
+                throw Lost{QString::fromUtf8(e.what())};
+            }
+            if (!refusal.empty()) {
+                result.kind = Result::Kind::Refused;
+                result.reason = QString::fromStdString(refusal);
+                report(QStringLiteral("Not typed: %1: %2").arg(text, result.reason),
+                       QStringLiteral("Not typed: %1: %2").arg(text, result.reason), nullptr);
                 interrupted = true;
             } else {
+                waitWhileHeld(); // the value waits whole while nothing may be typed
                 typeStart();
+                startSent_ = startWith_ > 0;
+                counting_ = true;
                 typeString(text, false);
+                counting_ = false;
                 typeEnd();
             }
         } catch (const Interrupted&) {
@@ -283,8 +443,9 @@ void Keybot::run(std::stop_token stop) {
             cut = true;
         } catch (const Lost& lost) {
             // Typing ends here; this value and those waiting are named, nothing goes silently.
+            counting_ = false;
             releaseHeld();
-            std::deque<QString> waiting;
+            std::deque<Queued> waiting;
             {
                 std::lock_guard lock(queueMutex_);
                 lost_ = lost.why;
@@ -296,9 +457,34 @@ void Keybot::run(std::stop_token stop) {
                 view_->logImportantEvent(
                     QStringLiteral("Cannot type: %1. Typing has stopped; values are no longer typed.")
                         .arg(lost.why));
-            reportNotTyped(text);
-            for (const QString& w : waiting)
-                reportNotTyped(w);
+            if (charactersDone_ > 0 || startSent_) {
+                result.kind = Result::Kind::Cut;
+                result.typed = sentPart_;
+                result.rest = restOf(text, charactersDone_);
+                result.terminatorMissing = result.rest.isEmpty();
+                result.reason = QStringLiteral("keyboard output lost");
+                const QString message =
+                    QStringLiteral("Only part of %1 was typed: %2").arg(text, result.describe());
+                report(message, message, nullptr);
+            } else {
+                result.reason = QStringLiteral("keyboard output lost");
+                reportNotTyped(text);
+            }
+            try {
+                injector_->valueDone();
+            } catch (...) {
+                // Gone with the backend.
+            }
+            pushResult(std::move(result));
+            for (const Queued& w : waiting) {
+                reportNotTyped(w.text);
+                Result r;
+                r.id = w.id;
+                r.value = w.text;
+                r.reason = QStringLiteral("keyboard output lost");
+                pushResult(std::move(r));
+            }
+            wait_ = Wait::Typing;
             queueChanged_.notify_all();
             break;
         } catch (const std::exception& e) {
@@ -306,19 +492,48 @@ void Keybot::run(std::stop_token stop) {
             report(QStringLiteral("Error typing %1: %2").arg(text, QString::fromUtf8(e.what())),
                    QStringLiteral("Error typing %1").arg(text), &e);
             interrupted = true;
+            result.kind = charactersDone_ > 0 ? Result::Kind::Cut : Result::Kind::NotTyped;
+            result.typed = sentPart_;
+            result.rest = restOf(text, charactersDone_);
+            result.reason = QString::fromUtf8(e.what());
         }
+        counting_ = false;
         if (interrupted)
             releaseHeld();
+        try {
+            injector_->valueDone();
+        } catch (...) {
+            // Nothing of the value depends on it.
+        }
+        if (cut) {
+            if (charactersDone_ > 0 || startSent_) {
+                result.kind = Result::Kind::Cut;
+                result.typed = sentPart_;
+                result.rest = restOf(text, charactersDone_);
+                result.terminatorMissing = result.rest.isEmpty();
+            } else {
+                result.kind = Result::Kind::NotTyped;
+            }
+            result.reason = QStringLiteral("stopped");
+        } else if (!interrupted) {
+            result.kind = skippedPart_.isEmpty() ? Result::Kind::Typed : Result::Kind::Partly;
+            result.skipped = skippedPart_;
+        }
         int waiting = 0;
         {
             std::lock_guard lock(queueMutex_);
             typing_ = false;
-            if (cut)
+            if (cut) {
                 cutValue_ = text;
+                cutResult_ = result; // reported by finishAndStop(), with the values it drops
+            }
             if (queue_.empty())
                 behind_ = false; // drained: a new backlog is reported again
             waiting = static_cast<int>(queue_.size());
         }
+        wait_ = Wait::Typing;
+        if (!cut)
+            pushResult(result);
         queueChanged_.notify_all();
         if (!interrupted && typedHandler_)
             typedHandler_(text, waiting);
@@ -346,6 +561,12 @@ void Keybot::typeEnd() {
 
 void Keybot::pressKeyReleaseStartEnd(int code, int delay) {
     waitWhileHeld();
+    const bool wasCounting = std::exchange(counting_, false); // start and terminator are no characters
+    struct Restore {
+        bool& flag;
+        bool value;
+        ~Restore() { flag = value; }
+    } restore{counting_, wasCounting};
     if (std::find(directKeys_.begin(), directKeys_.end(), code) != directKeys_.end())
         pressKeyRelease(code, delay);
     else
@@ -353,6 +574,7 @@ void Keybot::pressKeyReleaseStartEnd(int code, int delay) {
 }
 
 void Keybot::pressKeyRelease(int code, int delay) {
+    // Released at once: a key held through the delay would repeat in the receiving window.
     try {
         keyPress(code);
     } catch (const std::exception& e) {
@@ -361,7 +583,6 @@ void Keybot::pressKeyRelease(int code, int delay) {
                    .arg(layoutName(), QString::fromUtf8(e.what())),
                QStringLiteral("Error on pressing: %1").arg(code), &e);
     }
-    pause(delay);
     try {
         keyRelease(code);
     } catch (const std::exception& e) {
@@ -370,10 +591,20 @@ void Keybot::pressKeyRelease(int code, int delay) {
                    .arg(layoutName(), QString::fromUtf8(e.what())),
                QStringLiteral("Error on releasing: %1").arg(code), &e);
     }
-    pause(delay);
+    pause(2 * delay);
+}
+
+void Keybot::noteCharacter(const QString& character, bool sent) {
+    if (!counting_)
+        return;
+    ++charactersDone_;
+    (sent ? sentPart_ : skippedPart_) += character;
 }
 
 void Keybot::typeString(const QString& text, bool complete) {
+    // Every key is released right after its press, modifiers of a chord around it: the delay goes
+    // between keys, never while one is down (a held key repeats in the receiving window). A chord
+    // costs one delay per key event, as before, after its last release.
     const KeyMap& map = complete ? keyMapComplete_ : keyMap_;
     for (const char32_t cp : text.toUcs4()) {
         waitWhileHeld(); // between characters: a chord is never left half pressed
@@ -393,30 +624,30 @@ void Keybot::typeString(const QString& text, bool complete) {
                                           : character;
                 view_->logImportantEvent(bundle().getString(QStringLiteral("cannot_type")) + shown);
             }
+            noteCharacter(character, false);
             continue;
         }
         const std::vector<int>& seq = it->second;
 
         if (seq.front() == ALT && seq.size() > 1) {
             // ALT + numeric-pad code.
+            bool sent = true;
             try {
                 keyPress(ALT);
-                pause(keyDelay_);
                 for (std::size_t i = 1; i < seq.size(); ++i) {
                     keyPress(seq[i]);
-                    pause(keyDelay_);
                     keyRelease(seq[i]);
-                    pause(keyDelay_);
                 }
                 keyRelease(ALT);
-                pause(keyDelay_);
-                pause(keyDelay_);
             } catch (const std::exception& e) {
                 report(QStringLiteral("Error pressing ALT key for %1 on %2 keyboard: %3")
                            .arg(character, layoutName(), QString::fromUtf8(e.what())),
                        QStringLiteral("Error pressing/releasing ALT key for : %1").arg(character), &e);
                 releaseHeld(); // ALT must not stay down
+                sent = false;
             }
+            noteCharacter(character, sent);
+            pause(keyDelay_ * static_cast<int>(2 * seq.size() + 1));
             continue;
         }
 
@@ -426,6 +657,8 @@ void Keybot::typeString(const QString& text, bool complete) {
         if (deadChord && keyDelay_ < 1)
             pause(1);
         bool deadSpace = false;
+        bool sent = true;
+        int events = 0;
         for (std::size_t i = 0; i < seq.size(); ++i) {
             if (seq[i] == SPACE && i > 0) {
                 deadSpace = true;
@@ -434,12 +667,13 @@ void Keybot::typeString(const QString& text, bool complete) {
             try {
                 keyPress(seq[i]);
             } catch (const std::exception& e) {
+                sent = false;
                 report(QStringLiteral("Error pressing key %1 on %2 keyboard: %3")
                            .arg(seq[i])
                            .arg(layoutName(), QString::fromUtf8(e.what())),
                        QStringLiteral("Error on pressing: %1").arg(seq[i]), &e);
             }
-            pause(keyDelay_);
+            ++events;
         }
         for (std::size_t i = seq.size(); i-- > 0;) {
             if (seq[i] == SPACE && i > 0)
@@ -447,38 +681,77 @@ void Keybot::typeString(const QString& text, bool complete) {
             try {
                 keyRelease(seq[i]);
             } catch (const std::exception& e) {
+                sent = false;
                 report(QStringLiteral("Error releasing key %1 on %2 keyboard: %3")
                            .arg(seq[i])
                            .arg(layoutName(), QString::fromUtf8(e.what())),
                        QStringLiteral("Error on releasing: %1").arg(seq[i]), &e);
             }
-            pause(keyDelay_);
+            ++events;
         }
         if (deadSpace) {
+            // The accent first reaches the receiver, then the SPACE that completes it.
+            pause(keyDelay_ * events);
+            events = 0;
             try {
                 keyPress(SPACE);
-                pause(keyDelay_);
                 keyRelease(SPACE);
-                pause(keyDelay_);
             } catch (const std::exception& e) {
+                sent = false;
                 report(QStringLiteral("Deadkey error: %1").arg(QString::fromUtf8(e.what())),
                        QStringLiteral("Deadkey error"), &e);
                 releaseHeld();
             }
+            events = 2;
         }
+        noteCharacter(character, sent);
+        pause(keyDelay_ * events);
     }
 }
 
 void Keybot::typeCharacter(char32_t cp, const QString& character) {
+    bool sent = true;
     try {
         injector_->typeCharacter(cp);
     } catch (const platform::KeyInjectorLost& e) {
         throw Lost{QString::fromUtf8(e.what())};
     } catch (const std::exception& e) {
+        sent = false;
         report(QStringLiteral("Error typing %1: %2").arg(character, QString::fromUtf8(e.what())),
                QStringLiteral("Error typing %1").arg(character), &e);
     }
+    noteCharacter(character, sent);
     pause(keyDelay_);
+}
+
+QString Keybot::lostReason() const {
+    std::lock_guard lock(queueMutex_);
+    return lost_;
+}
+
+QStringList Keybot::availableBackends(KeyboardType keyboardType, const QString& except) {
+    QStringList ways;
+    for (const std::string& name : platform::keyBackendNames()) {
+        const QString n = QString::fromStdString(name);
+        if (n == QStringLiteral("auto") || n == except)
+            continue;
+        if (n == QStringLiteral("portal")) {
+#ifdef VORNAL_KEYS_PORTAL
+            if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+                ways += QStringLiteral("portal (not tried: the desktop asks before it types)");
+#endif
+            continue;
+        }
+        try {
+            if (createInjector(keyboardType, n, nullptr))
+                ways += n;
+        } catch (const std::exception&) {
+            // Not available here.
+        }
+    }
+    if (!ways.isEmpty())
+        ways.prepend(QStringLiteral("auto"));
+    return ways;
 }
 
 bool Keybot::lost() const {

@@ -9,6 +9,7 @@
 #include "platform/keys/KeyInjector.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <condition_variable>
@@ -66,10 +67,50 @@ public:
     // Queued typing beyond this many milliseconds (estimated from the delay) means typing falls behind.
     static constexpr int BEHIND_MS = 5000;
 
-    // Queues one value; an empty text is ignored. Any thread. When the queue first holds more than
-    // BEHIND_MS of typing, says so once in the log; again only after the queue has drained. Once the
-    // backend can type no more, the value is reported as not typed instead.
-    void add(const QString& text);
+    // How long typing waits for modifier keys the user holds before it says so (and counts as held).
+    static constexpr int MODIFIER_GRACE_MS = 2000;
+    // How often a hold that no event ends (no focused window, modifiers down) is checked.
+    static constexpr int POLL_MS = 10;
+
+    // What became of one value (each queued value gets exactly one).
+    struct Result {
+        enum class Kind {
+            Typed,    // every character, with start key and terminator
+            Partly,   // typed, but without characters the layout cannot type (`skipped`)
+            Cut,      // typing stopped in the middle: `typed` reached the window, the rest did not
+            NotTyped, // nothing of it was typed: `reason`
+            Refused   // the backend cannot type it; no key of it was sent: `reason`
+        };
+        quint64 id = 0;
+        QString value;
+        Kind kind = Kind::NotTyped;
+        QString typed;                  // Cut: the characters whose keys were all sent
+        QString rest;                   // Cut: the characters not typed
+        QString skipped;                // Partly: the characters left out
+        QString reason;                 // NotTyped, Refused; Cut: what stopped it
+        bool terminatorMissing = false; // Cut: every character typed, but not the terminator
+        // The data log's result: "typed", "typed without 'x'", "cut after '1'", "not typed: stopped",
+        // "refused: ...".
+        QString logText() const;
+        // For the event log: "typed '1', not typed '2.340'" (Cut); empty for Typed.
+        QString describe() const;
+    };
+
+    // Queues one value; an empty text is ignored (returns 0). Any thread. Returns the value's id, which
+    // its Result carries. When the queue first holds more than BEHIND_MS of typing, says so once in the
+    // log; again only after the queue has drained. Once the backend can type no more, the value is
+    // reported as not typed instead.
+    quint64 add(const QString& text);
+    // Called (on the thread where the result became known: the typing thread, or that of add() and
+    // finishAndStop()) once a value's result is known. Results are also kept for takeResults(). Set
+    // before start().
+    using ResultHandler = std::function<void()>;
+    void setResultHandler(ResultHandler handler) { resultHandler_ = std::move(handler); }
+    // The results known since the last call, in the order they became known. Any thread.
+    std::vector<Result> takeResults();
+    // Why typing waits now (the status line); Typing when it does not.
+    enum class Wait { Typing, OwnWindow, NoFocus, Modifiers };
+    Wait waiting() const { return wait_.load(); }
     // Called on the typing thread after each value has been typed whole, with its start and
     // terminator keys; `waiting` values are queued behind it. Not for cut, failed or discarded values.
     // Set before start().
@@ -85,6 +126,7 @@ public:
     struct Ended {
         int discarded = 0;
         std::optional<QString> cut;
+        std::vector<QString> discardedValues; // the values of `discarded`, in queue order
     };
     // The end of a connection: values still waiting are discarded at once, the value being typed is
     // finished with its start and terminator keys within `graceMs`, then the thread stops as in stop().
@@ -111,6 +153,12 @@ public:
     QString injectorName() const;
     // True once the backend can type no more (the compositor or the desktop session went away).
     bool lost() const;
+    // Why (empty while it can type).
+    QString lostReason() const;
+    // The typing ways (keyBackend names) that work in this session, other than `except`: each is
+    // opened and closed again; the desktop portal is not (opening it asks the user) and is listed
+    // when a session bus is there, marked as not tried.
+    static QStringList availableBackends(KeyboardType keyboardType, const QString& except);
 
     // ---- typing steps (on the typing thread) ----
     // The typing thread's body: until `stop` is requested, takes the next value and types it.
@@ -134,6 +182,10 @@ public:
 
 private:
     struct Interrupted {};
+    struct Queued {
+        quint64 id;
+        QString text;
+    };
     // The backend can type no more (platform::KeyInjectorLost): not a std::exception, so that no
     // per-key handler takes it for one refused key.
     struct Lost {
@@ -143,8 +195,15 @@ private:
     void reportNotTyped(const QString& text);
     void report(const QString& withView, const QString& withoutView, const std::exception* e);
     void releaseHeld() noexcept;
-    // Waits while the hold gate is set; Interrupted when stopped meanwhile (typing thread only).
+    // Waits while the hold gate is set, while no window has the focus and while the user holds
+    // modifiers; Interrupted when stopped meanwhile (typing thread only).
     void waitWhileHeld();
+    // Sleeps up to `ms` unless stopped (Interrupted) or the hold gate changes.
+    void napUnlessStopped(int ms);
+    void setWait(Wait w);
+    // A character of the value in progress has been sent whole (or skipped, `sent` false).
+    void noteCharacter(const QString& character, bool sent);
+    void pushResult(Result r);
     // Logs the current hold once; called with `lock` on queueMutex_, released while logging.
     void noteHold(std::unique_lock<std::mutex>& lock);
     // Pauses one value costs: one per key event of the value, its start key and its terminator.
@@ -154,10 +213,22 @@ private:
     // The values waiting, per connection.
     mutable std::mutex queueMutex_;
     std::condition_variable_any queueChanged_;
-    std::deque<QString> queue_;
+    std::deque<Queued> queue_;
+    quint64 nextId_ = 1;
+    std::vector<Result> results_;
+    ResultHandler resultHandler_;
+    std::atomic<Wait> wait_{Wait::Typing};
+    bool waitLogged_ = false; // the current wait for focus or modifiers was logged
+    // The value being typed (typing thread): its characters sent so far, those skipped, how far it got.
+    bool counting_ = false;
+    QString sentPart_;
+    QString skippedPart_;
+    int charactersDone_ = 0;
+    bool startSent_ = false;
     bool typing_ = false;
     bool finishing_ = false;          // finishAndStop() runs: no new value is taken
     std::optional<QString> cutValue_; // the value the last stop interrupted
+    std::optional<Result> cutResult_; // and what became of it
     long long queuedPauses_ = 0;      // pausesOf() summed over queue_
     std::atomic<bool> onHold_{false};
     bool holdLogged_ = false; // the current hold was logged

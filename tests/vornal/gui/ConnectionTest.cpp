@@ -65,6 +65,32 @@ TEST_F(ConnectionTest, SettingsTabsGoWhileConnectedAndComeBackAfter) {
     stop(w);
 }
 
+TEST_F(ConnectionTest, AChosenTypingWayThatIsNotAvailableStopsTheStartAndShowsTheChoice) {
+    // No display here: "Type through: X11" cannot type, so the connection does not start (it would
+    // read values and type none); the message names the way and why, and the choice is highlighted.
+    auto& w = open();
+    auto* box = w.findChild<QComboBox*>(QStringLiteral("keyBackendBox"));
+    ASSERT_TRUE(box);
+    box->setCurrentIndex(box->findData(QStringLiteral("x11")));
+    w.tabs()->setCurrentWidget(w.panel(VororaZeZovFrame2::StartTab));
+    w.startStopJButtonActionPerformed();
+    QTest::qWait(300);
+    EXPECT_FALSE(w.isConnected());
+    EXPECT_EQ(w.tabs()->count(), 7) << "the settings tabs stay";
+    const auto shown = dialogs();
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_TRUE(shown[0].text.contains(QStringLiteral("typing through \"x11\" is not available: ")))
+        << shown[0].text.toStdString();
+    EXPECT_EQ(w.tabs()->currentWidget(), w.panel(VororaZeZovFrame2::OutputTab));
+    EXPECT_TRUE(box->property("invalid").toBool());
+    EXPECT_FALSE(box->styleSheet().isEmpty());
+    // Another choice clears the mark; "auto" starts without typing, as before.
+    box->setCurrentIndex(box->findData(QStringLiteral("auto")));
+    EXPECT_FALSE(box->property("invalid").toBool());
+    start(w);
+    stop(w);
+}
+
 TEST_F(ConnectionTest, ALostConnectionStaysInTheStatusUntilTheUserActs) {
     auto& w = open();
     w.findChild<QCheckBox*>(QStringLiteral("reconnectCheckBox"))->setChecked(false);

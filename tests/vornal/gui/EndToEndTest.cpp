@@ -301,6 +301,10 @@ TEST_F(EndToEndTest, TypingBehindIsShownAndStopFinishesTheValueBeingTyped) {
         EXPECT_EQ(line, QStringLiteral("12.345"));
     EXPECT_EQ(window.eventLog()->toPlainText().count(behind), 1);
     EXPECT_FALSE(window.eventLog()->toPlainText().contains(QStringLiteral("was being typed")));
+    // The values still waiting are named in the window's log, as vornal-cli names them.
+    EXPECT_TRUE(window.eventLog()->toPlainText().contains(
+        QStringLiteral("value(s) not typed: the connection was stopped: 12.345")))
+        << window.eventLog()->toPlainText().toStdString();
 }
 
 } // namespace

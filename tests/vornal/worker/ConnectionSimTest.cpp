@@ -4,10 +4,13 @@
 
 #include "platform/keys/fake/RecordingInjector.h"
 
+#include "Csv.h"
 #include "support/WaitFor.h"
 #include "vornal/worker/Connection.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -167,4 +170,122 @@ TEST(ConnectionSim, WithoutReconnectAnUnplugEndsTheConnection) {
     ASSERT_TRUE(waitFor([&] { return r.stopped.has_value(); }, 5000));
     EXPECT_EQ(*r.stopped, Connection::StopReason::PortGone);
     EXPECT_EQ(r.waiting, 0);
+}
+
+TEST(ConnectionSim, ALostKeyboardOutputEndsTheConnectionAndEachDataLogRowSaysWhatHappened) {
+    // The desktop ends the session in the middle of "15": its "1" reached the window, its "5" did not.
+    QTemporaryDir dir;
+    config::Config config = configFor(QStringLiteral("COUNT"));
+    config.setDataLogFile(dir.filePath(QStringLiteral("data.csv")));
+    Connection::Options o = quiet();
+    o.keys = true;
+    o.injector = [] {
+        auto fake = std::make_unique<platform::RecordingInjector>();
+        fake->loseAfter(21); // 1..14 (no terminator), then the "1" and the "5" of "15", whose release fails
+        return fake;
+    };
+    Connection c;
+    Recorder r(c);
+    QStringList important, cuts;
+    QObject::connect(&c, &Connection::logEvent, [&](const QString& t, bool imp) {
+        if (imp)
+            important += t;
+    });
+    QObject::connect(&c, &Connection::valueCut, [&](const QString& t) { cuts += t; });
+    ASSERT_TRUE(c.start(config, o));
+    ASSERT_TRUE(waitFor([&] { return r.stopped.has_value(); }, 10000)) << "the connection ends by itself";
+    EXPECT_EQ(*r.stopped, Connection::StopReason::TypingLost);
+    EXPECT_FALSE(c.isActive());
+    EXPECT_EQ(cuts, QStringList{QStringLiteral("cut: typed '1', not typed '5'")});
+    EXPECT_TRUE(
+        important.join(u'\n').contains(QStringLiteral("Only part of 15 was typed: typed '1', not typed '5'")))
+        << important.join(u'\n').toStdString();
+
+    QFile f(config.getDataLogFile());
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const auto table = test::parseCsv(f.readAll());
+    ASSERT_TRUE(table.has_value());
+    ASSERT_GE(table->size(), 16u) << "header and a row per line";
+    for (std::size_t i = 1; i < table->size(); ++i) {
+        const auto& row = (*table)[i];
+        ASSERT_EQ(row.size(), 6u);
+        EXPECT_EQ(row[4], QString::number(i)) << "rows in line order";
+        const QString want = i <= 14   ? QStringLiteral("typed")
+                             : i == 15 ? QStringLiteral("cut after '1'")
+                                       : QStringLiteral("not typed: keyboard output lost");
+        EXPECT_EQ(row[5], want) << "line " << i;
+    }
+}
+
+TEST(ConnectionSim, ValuesStillWaitingAtStopAreWrittenToTheDataLogAsNotTyped) {
+    // Typing far slower than the instrument: at Stop most values wait. Each row is written once its
+    // result is known, in line order: the typed ones "typed", the rest "not typed: stopped".
+    QTemporaryDir dir;
+    config::Config config = configFor(QStringLiteral("COUNT"));
+    config.setDataLogFile(dir.filePath(QStringLiteral("data.csv")));
+    config.setDelay(QStringLiteral("30"));
+    Connection::Options o = quiet();
+    o.keys = true;
+    o.injector = [] { return std::make_unique<platform::RecordingInjector>(true); };
+    Connection c;
+    Recorder r(c);
+    QStringList typed, important;
+    QObject::connect(&c, &Connection::valueTyped, &c, [&](const QString& v, int) { typed += v; });
+    QObject::connect(&c, &Connection::logEvent, [&](const QString& t, bool imp) {
+        if (imp)
+            important += t;
+    });
+    ASSERT_TRUE(c.start(config, o));
+    ASSERT_TRUE(waitFor([&] { return r.values.size() >= 30 && !typed.isEmpty(); }, 10000));
+    const int dropped = c.stop();
+    ASSERT_TRUE(waitFor([&] { return r.stopped.has_value(); }));
+    QCoreApplication::processEvents();
+    EXPECT_GT(dropped, 0);
+    EXPECT_TRUE(important.filter(QStringLiteral("value(s) not typed: the connection was stopped: ")).size() ==
+                1)
+        << important.join(u'\n').toStdString();
+    QFile f(config.getDataLogFile());
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const auto table = test::parseCsv(f.readAll());
+    ASSERT_TRUE(table.has_value());
+    int typedRows = 0, stoppedRows = 0;
+    for (std::size_t i = 1; i < table->size(); ++i) {
+        const auto& row = (*table)[i];
+        EXPECT_EQ(row[4], QString::number(i)) << "rows in line order";
+        if (row[5] == QStringLiteral("typed")) {
+            EXPECT_EQ(stoppedRows, 0) << "typed rows come first";
+            ++typedRows;
+        } else {
+            EXPECT_EQ(row[5], QStringLiteral("not typed: stopped")) << "line " << i;
+            ++stoppedRows;
+        }
+    }
+    EXPECT_EQ(typedRows, typed.size()) << "a row says typed only for a value typed whole";
+    EXPECT_EQ(stoppedRows, dropped);
+}
+
+TEST(ConnectionSim, AChosenTypingWayThatIsNotAvailableStopsTheStart) {
+    const QByteArray wayland = qgetenv("WAYLAND_DISPLAY");
+    qunsetenv("WAYLAND_DISPLAY");
+    config::Config config = configFor(QStringLiteral("STEADY"));
+    config.setKeyBackend(QStringLiteral("wayland"));
+    Connection::Options o = quiet();
+    o.keys = true;
+    Connection c;
+    Recorder r(c);
+    QString failure, unavailable;
+    QObject::connect(&c, &Connection::outputFailed,
+                     [&](Connection::Output, const QString& why) { failure = why; });
+    QObject::connect(&c, &Connection::keyBackendUnavailable, [&](const QString& way) { unavailable = way; });
+    EXPECT_FALSE(c.start(config, o)) << "a connection that would type nothing does not start";
+    EXPECT_FALSE(c.isActive());
+    EXPECT_EQ(unavailable, QStringLiteral("wayland"));
+    EXPECT_TRUE(failure.startsWith(QStringLiteral("typing through \"wayland\" is not available: ")))
+        << failure.toStdString();
+    EXPECT_TRUE(failure.contains(QStringLiteral("Available here: auto, x11")) ||
+                failure.contains(QStringLiteral("No other way of typing is available here.")))
+        << failure.toStdString();
+    EXPECT_TRUE(r.values.isEmpty());
+    if (!wayland.isNull())
+        qputenv("WAYLAND_DISPLAY", wayland);
 }

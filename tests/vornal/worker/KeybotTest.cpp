@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <map>
 #include <mutex>
 
 using namespace vornal;
@@ -62,11 +63,27 @@ std::string typeValue(Bot& b, const QString& value) {
     return b.fake->trace();
 }
 
-int pauses(const RecordingInjector& fake) {
+// Milliseconds of pauses recorded.
+int pausedMs(const RecordingInjector& fake) {
     int n = 0;
     for (const auto& e : fake.events())
-        n += e.kind == RecordingInjector::Event::Kind::Pause ? 1 : 0;
+        n += e.kind == RecordingInjector::Event::Kind::Pause ? e.value : 0;
     return n;
+}
+
+// The longest time (in recorded pause milliseconds) any key was down.
+int longestHold(const RecordingInjector& fake) {
+    std::map<int, int> downSince;
+    int paused = 0, longest = 0;
+    for (const auto& e : fake.events()) {
+        if (e.kind == RecordingInjector::Event::Kind::Pause)
+            paused += e.value;
+        else if (e.kind == RecordingInjector::Event::Kind::Press)
+            downSince[e.value] = paused;
+        else if (e.kind == RecordingInjector::Event::Kind::Release && downSince.count(e.value))
+            longest = std::max(longest, paused - downSince[e.value]);
+    }
+    return longest;
 }
 
 class KeybotTest : public ::testing::Test {
@@ -76,58 +93,61 @@ protected:
 
 } // namespace
 
-TEST_F(KeybotTest, TypesAValueThenTheTerminatorWithAPauseAfterEveryEvent) {
+TEST_F(KeybotTest, TypesAValueThenTheTerminatorWithTheDelayBetweenKeys) {
+    // Each key is released right after its press (a key held through the delay repeats in the
+    // receiving window); the delay of both events follows.
     auto b = makeBot(20, 0, 10, 0, 0, KT::QUERTY, MT::NUMERIC);
-    EXPECT_EQ(
-        typeValue(b, QStringLiteral("12,345")),
-        "P49 ~20 R49 ~20 P50 ~20 R50 ~20 P44 ~20 R44 ~20 P51 ~20 R51 ~20 P52 ~20 R52 ~20 P53 ~20 R53 ~20 "
-        "P10 ~20 R10 ~20");
-    EXPECT_EQ(pauses(*b.fake) * 20, 280);
+    EXPECT_EQ(typeValue(b, QStringLiteral("12,345")),
+              "P49 R49 ~40 P50 R50 ~40 P44 R44 ~40 P51 R51 ~40 P52 R52 ~40 P53 R53 ~40 P10 R10 ~40");
+    EXPECT_EQ(pausedMs(*b.fake), 280);
+    EXPECT_EQ(longestHold(*b.fake), 0);
 }
 
-TEST_F(KeybotTest, ChordsAreReleasedInReverseAndCostTheirDelays) {
+TEST_F(KeybotTest, ChordsAreReleasedInReverseWithoutADelayInsideAndCostTheirDelays) {
     auto b = makeBot(7, 0, 0, 0, 0, KT::QUERTY, MT::ALPHANUMERIC_COMPLETE);
-    EXPECT_EQ(typeValue(b, QStringLiteral("a")), "P65 ~7 R65 ~7");
-    EXPECT_EQ(typeValue(b, QStringLiteral("A")), "P16 ~7 P65 ~7 R65 ~7 R16 ~7");
-    EXPECT_EQ(pauses(*b.fake), 4);
+    EXPECT_EQ(typeValue(b, QStringLiteral("a")), "P65 R65 ~14");
+    EXPECT_EQ(typeValue(b, QStringLiteral("A")), "P16 P65 R65 R16 ~28");
+    EXPECT_EQ(pausedMs(*b.fake), 28);
 
     auto de = makeBot(7, 0, 0, 0, 0, KT::GERMAN, MT::ALPHANUMERIC_COMPLETE);
-    EXPECT_EQ(typeValue(de, QStringLiteral("@")), "P17 ~7 P18 ~7 P81 ~7 R81 ~7 R18 ~7 R17 ~7");
+    EXPECT_EQ(typeValue(de, QStringLiteral("@")), "P17 P18 P81 R81 R18 R17 ~42");
+    // A long delay: still no key is held while it passes.
+    auto slow = makeBot(700, 9, 10, 0, 0, KT::GERMAN, MT::ALPHANUMERIC_COMPLETE);
+    typeValue(slow, QStringLiteral("aA@'"));
+    EXPECT_EQ(longestHold(*slow.fake), 0) << slow.fake->trace();
 }
 
 TEST_F(KeybotTest, DeadKeySpaceComesAfterTheAccentChord) {
     auto us = makeBot(5, 0, 0, 0, 0, KT::US_INTERNATIONAL, MT::ALPHANUMERIC_COMPLETE);
-    EXPECT_EQ(typeValue(us, QStringLiteral("\"")), "P16 ~5 P129 ~5 R129 ~5 R16 ~5 P32 ~5 R32 ~5");
-    EXPECT_EQ(typeValue(us, QStringLiteral("'")), "P129 ~5 R129 ~5 P32 ~5 R32 ~5");
+    EXPECT_EQ(typeValue(us, QStringLiteral("\"")), "P16 P129 R129 R16 ~20 P32 R32 ~10");
+    EXPECT_EQ(typeValue(us, QStringLiteral("'")), "P129 R129 ~10 P32 R32 ~10");
     auto fr = makeBot(5, 0, 0, 0, 0, KT::AZERTY, MT::ALPHANUMERIC_COMPLETE);
-    EXPECT_EQ(typeValue(fr, QStringLiteral("`")), "P17 ~5 P18 ~5 P55 ~5 R55 ~5 R18 ~5 R17 ~5 P32 ~5 R32 ~5");
+    EXPECT_EQ(typeValue(fr, QStringLiteral("`")), "P17 P18 P55 R55 R18 R17 ~30 P32 R32 ~10");
     // A plain space is just the key.
-    EXPECT_EQ(typeValue(fr, QStringLiteral(" ")), "P32 ~5 R32 ~5");
+    EXPECT_EQ(typeValue(fr, QStringLiteral(" ")), "P32 R32 ~10");
 }
 
 TEST_F(KeybotTest, AltCodesOnTheNumericPad) {
     auto all = makeBot(3, 0, 0, 0, 0, KT::ALL, MT::ALPHANUMERIC_COMPLETE);
-    EXPECT_EQ(typeValue(all, QStringLiteral("~")),
-              "P18 ~3 P97 ~3 R97 ~3 P98 ~3 R98 ~3 P102 ~3 R102 ~3 R18 ~3 ~3");
-    EXPECT_EQ(pauses(*all.fake), 9);
+    EXPECT_EQ(typeValue(all, QStringLiteral("~")), "P18 P97 R97 P98 R98 P102 R102 R18 ~27");
+    EXPECT_EQ(pausedMs(*all.fake), 27) << "nine delays, as before";
     auto de = makeBot(3, 0, 0, 0, 0, KT::GERMAN, MT::ALPHANUMERIC_COMPLETE);
-    EXPECT_EQ(typeValue(de, QStringLiteral("?")), "P18 ~3 P102 ~3 R102 ~3 P99 ~3 R99 ~3 R18 ~3 ~3");
+    EXPECT_EQ(typeValue(de, QStringLiteral("?")), "P18 P102 R102 P99 R99 R18 ~21");
 }
 
 TEST_F(KeybotTest, StartAndTerminatorKeysFollowTheLayout) {
     // Direct keys are pressed as keys: F1 start, DELETE terminator.
     auto b = makeBot(0, 112, 127, 0, 0, KT::AZERTY, MT::NUMERIC);
-    EXPECT_EQ(typeValue(b, QStringLiteral("1")),
-              "P112 ~0 R112 ~0 P16 ~0 P49 ~0 R49 ~0 R16 ~0 P127 ~0 R127 ~0");
+    EXPECT_EQ(typeValue(b, QStringLiteral("1")), "P112 R112 ~0 P16 P49 R49 R16 ~0 P127 R127 ~0");
     // COMMA on AZERTY is the comma key; MINUS (start) is the AZERTY minus, the 6 key.
     auto fr = makeBot(0, 45, 44, 0, 0, KT::AZERTY, MT::NUMERIC);
-    EXPECT_EQ(typeValue(fr, QStringLiteral(",")), "P54 ~0 R54 ~0 P44 ~0 R44 ~0 P44 ~0 R44 ~0");
+    EXPECT_EQ(typeValue(fr, QStringLiteral(",")), "P54 R54 ~0 P44 R44 ~0 P44 R44 ~0");
     // On ALL: ALT 4 4.
     auto all = makeBot(0, 0, 44, 0, 0, KT::ALL, MT::NUMERIC);
-    EXPECT_EQ(typeValue(all, QStringLiteral("")), "P18 ~0 P100 ~0 R100 ~0 P100 ~0 R100 ~0 R18 ~0 ~0");
+    EXPECT_EQ(typeValue(all, QStringLiteral("")), "P18 P100 R100 P100 R100 R18 ~0");
     // The terminator is typed through the complete map even for a numeric preset (backslash, slash).
     auto us = makeBot(0, 92, 47, 0, 0, KT::QUERTY, MT::NUMERIC);
-    EXPECT_EQ(typeValue(us, QStringLiteral("")), "P92 ~0 R92 ~0 P111 ~0 R111 ~0");
+    EXPECT_EQ(typeValue(us, QStringLiteral("")), "P92 R92 ~0 P111 R111 ~0");
 }
 
 TEST_F(KeybotTest, EveryXValuesRule) {
@@ -156,7 +176,7 @@ TEST_F(KeybotTest, CharactersOutsideTheMapAreReportedAndSkipped) {
     auto b = makeBot(0, 0, 0, 0, 0, KT::QUERTY, MT::NUMERIC, &view);
     EXPECT_EQ(typeValue(b, QString::fromUtf8("1a\xC3\xA9\xF0\x9F\x98\x80"
                                              "2")),
-              "P49 ~0 R49 ~0 P50 ~0 R50 ~0");
+              "P49 R49 ~0 P50 R50 ~0");
     const QString prefix = util::ResourceBundle::get(QStringLiteral("vornal.worker.WorkerBundle"))
                                .getString(QStringLiteral("cannot_type"));
     EXPECT_EQ(view.lines(), (QStringList{prefix + u'a', prefix + QStringLiteral("<233>"),
@@ -164,14 +184,14 @@ TEST_F(KeybotTest, CharactersOutsideTheMapAreReportedAndSkipped) {
     EXPECT_FALSE(prefix.startsWith(u'['));
     // Without a view nothing is reported, and typing goes on just the same.
     auto quiet = makeBot(0, 0, 0, 0, 0, KT::QUERTY, MT::NUMERIC);
-    EXPECT_EQ(typeValue(quiet, QStringLiteral("x1")), "P49 ~0 R49 ~0");
+    EXPECT_EQ(typeValue(quiet, QStringLiteral("x1")), "P49 R49 ~0");
 }
 
 TEST_F(KeybotTest, FailingKeysAreReportedAndTypingGoesOn) {
     RecordingView view;
     auto b = makeBot(0, 0, 0, 0, 0, KT::QUERTY, MT::ALPHANUMERIC_COMPLETE, &view);
     b.fake->failOnPress(65);
-    EXPECT_EQ(typeValue(b, QStringLiteral("Ab")), "P16 ~0 ~0 R65 ~0 R16 ~0 P66 ~0 R66 ~0");
+    EXPECT_EQ(typeValue(b, QStringLiteral("Ab")), "P16 R65 R16 ~0 P66 R66 ~0");
     ASSERT_EQ(view.lines().size(), 1);
     EXPECT_EQ(
         view.lines()[0],
@@ -182,12 +202,12 @@ TEST_F(KeybotTest, FailingKeysAreReportedAndTypingGoesOn) {
     us.fake->failOnRelease(32);
     typeValue(us, QStringLiteral("'1"));
     EXPECT_EQ(deadView.lines(), QStringList{QStringLiteral("Deadkey error: refused by test")});
-    EXPECT_NE(us.fake->trace().find("P49 ~0 R49"), std::string::npos) << "the next character is still typed";
+    EXPECT_NE(us.fake->trace().find("P49 R49"), std::string::npos) << "the next character is still typed";
 
     RecordingView altView;
     auto all = makeBot(0, 0, 0, 0, 0, KT::ALL, MT::ALPHANUMERIC_COMPLETE, &altView);
     all.fake->failOnPress(100);
-    EXPECT_EQ(typeValue(all, QStringLiteral("0")), "P18 ~0 R18") << "ALT does not stay down";
+    EXPECT_EQ(typeValue(all, QStringLiteral("0")), "P18 R18 ~0") << "ALT does not stay down";
     EXPECT_EQ(altView.lines(),
               QStringList{QStringLiteral("Error pressing ALT key for 0 on %1 keyboard: refused by test")
                               .arg(KT::ALL.toString())});
@@ -209,8 +229,7 @@ TEST_F(KeybotTest, TheThreadTypesValuesInOrderAndEmptyValuesNotAtAll) {
     EXPECT_EQ(b.bot->pendingCount(), 2);
     b.bot->start();
     ASSERT_TRUE(b.bot->waitUntilIdle(5000));
-    EXPECT_EQ(b.fake->trace(),
-              "P9 ~0 R9 ~0 P49 ~0 R49 ~0 P10 ~0 R10 ~0 P9 ~0 R9 ~0 P50 ~0 R50 ~0 P10 ~0 R10 ~0");
+    EXPECT_EQ(b.fake->trace(), "P9 R9 ~0 P49 R49 ~0 P10 R10 ~0 P9 R9 ~0 P50 R50 ~0 P10 R10 ~0");
     EXPECT_EQ(b.bot->pendingCount(), 0);
     EXPECT_EQ(b.bot->stop(), 0);
     EXPECT_FALSE(b.bot->waitUntilIdle(10)) << "no thread: never idle";
@@ -222,13 +241,13 @@ TEST_F(KeybotTest, StopEndsAPausePromptlyReleasesHeldKeysAndDropsWaitingValues) 
     b.bot->add(QStringLiteral("b"));
     b.bot->add(QStringLiteral("c"));
     b.bot->start();
-    // Wait for SHIFT to go down (the first pause follows it).
-    for (int i = 0; i < 500 && b.fake->events().empty(); ++i)
+    // Wait for the pause after the first chord.
+    for (int i = 0; i < 500 && b.fake->events().size() < 5; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(b.bot->stop(), 2);
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
-    EXPECT_EQ(b.fake->trace(), "P16 ~10000 R16") << "SHIFT is let go";
+    EXPECT_EQ(b.fake->trace(), "P16 P65 R65 R16 ~40000") << "no key stays down";
     EXPECT_EQ(b.bot->pendingCount(), 0);
 }
 
@@ -252,8 +271,7 @@ TEST_F(KeybotTest, TheEndOfAConnectionFinishesTheValueBeingTypedOrNamesItWhenCut
         const auto ended = b.bot->finishAndStop();
         EXPECT_EQ(ended.discarded, 2);
         EXPECT_FALSE(ended.cut.has_value());
-        EXPECT_EQ(b.fake->trace(),
-                  "P49 ~40 R49 ~40 P50 ~40 R50 ~40 P44 ~40 R44 ~40 P51 ~40 R51 ~40 P10 ~40 R10 ~40");
+        EXPECT_EQ(b.fake->trace(), "P49 R49 ~80 P50 R50 ~80 P44 R44 ~80 P51 R51 ~80 P10 R10 ~80");
         EXPECT_TRUE(view.lines().isEmpty()) << view.lines().join(u'|').toStdString();
         EXPECT_EQ(b.bot->pendingCount(), 0);
         // Idle: nothing to finish.
@@ -271,11 +289,16 @@ TEST_F(KeybotTest, TheEndOfAConnectionFinishesTheValueBeingTypedOrNamesItWhenCut
         EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
         EXPECT_EQ(ended.cut, QStringLiteral("Ab"));
         EXPECT_EQ(ended.discarded, 0);
-        EXPECT_EQ(b.fake->trace(), "P16 ~10000 R16");
+        EXPECT_EQ(b.fake->trace(), "P16 P65 R65 R16 ~40000");
         ASSERT_EQ(view.lines().size(), 2) << "the backlog warning, then the cut value";
         EXPECT_EQ(view.lines()[1],
                   QStringLiteral("The connection ended while Ab was being typed: only part of it "
-                                 "reached the target window. Check the value there."));
+                                 "reached the target window. Check the value there. cut: typed 'A', "
+                                 "not typed 'b'"));
+        const auto results = b.bot->takeResults();
+        ASSERT_EQ(results.size(), 1u);
+        EXPECT_EQ(results[0].kind, Keybot::Result::Kind::Cut);
+        EXPECT_EQ(results[0].logText(), QStringLiteral("cut after 'A'"));
     }
 }
 
@@ -293,7 +316,7 @@ TEST_F(KeybotTest, WhileHeldNothingIsTypedValuesWaitAndTypingGoesOnWhereItStoppe
     EXPECT_TRUE(view.lines()[0].startsWith(QStringLiteral("The Vornal window has the keyboard focus")));
     b.bot->setHeld(false);
     ASSERT_TRUE(b.bot->waitUntilIdle(5000));
-    EXPECT_EQ(b.fake->trace(), "P49 ~0 R49 ~0 P10 ~0 R10 ~0 P50 ~0 R50 ~0 P10 ~0 R10 ~0");
+    EXPECT_EQ(b.fake->trace(), "P49 R49 ~0 P10 R10 ~0 P50 R50 ~0 P10 R10 ~0");
 
     // Held in the middle of a value: it stops between characters with every key up, and goes on.
     RecordingView view2;
@@ -307,13 +330,13 @@ TEST_F(KeybotTest, WhileHeldNothingIsTypedValuesWaitAndTypingGoesOnWhereItStoppe
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(slow.fake->events(), whileHeld) << "no key while held";
     ASSERT_FALSE(whileHeld.empty());
-    EXPECT_EQ(whileHeld.size() % 8, 0u) << "whole characters only: " << slow.fake->trace();
-    EXPECT_LT(whileHeld.size(), 24u);
+    EXPECT_EQ(whileHeld.size() % 5, 0u) << "whole characters only: " << slow.fake->trace();
+    EXPECT_LT(whileHeld.size(), 15u);
     EXPECT_EQ(view2.lines().size(), 1);
     slow.bot->setHeld(false);
     ASSERT_TRUE(slow.bot->waitUntilIdle(5000));
-    EXPECT_EQ(slow.fake->trace(), "P16 ~30 P65 ~30 R65 ~30 R16 ~30 P16 ~30 P66 ~30 R66 ~30 R16 ~30 "
-                                  "P16 ~30 P67 ~30 R67 ~30 R16 ~30 P10 ~30 R10 ~30");
+    EXPECT_EQ(slow.fake->trace(),
+              "P16 P65 R65 R16 ~120 P16 P66 R66 R16 ~120 P16 P67 R67 R16 ~120 P10 R10 ~60");
 
     // Stopped while held in the middle of a value: cut at once (the rest would reach this program).
     slow.fake->clear();
@@ -378,7 +401,7 @@ TEST_F(KeybotTest, CapsLockAndConstructionFromSettings) {
     bot->typeStart();
     bot->typeString(QStringLiteral("x1"), false); // GENERIC is numeric: no letters
     bot->typeEnd();
-    EXPECT_EQ(raw->trace(), "P9 ~3 R9 ~3 P49 ~3 R49 ~3 P16 ~3 P44 ~3 R44 ~3 R16 ~3");
+    EXPECT_EQ(raw->trace(), "P9 R9 ~6 P49 R49 ~6 P16 P44 R44 R16 ~12");
     EXPECT_EQ(bot->injectorName(), QStringLiteral("recording"));
 }
 
@@ -403,8 +426,7 @@ TEST_F(KeybotTest, AllTypesCharactersBeyondAsciiAsThemselvesOtherLayoutsReportTh
     // ALT codes.
     EXPECT_EQ(typeValue(all, QString::fromUtf8("\xC2\xB0"
                                                "C\xC2\xB1\xC2\xB5\xE2\x82\xAC\xC3\xA9\xF0\x9F\x98\x80")),
-              "C176 ~2 P18 ~2 P102 ~2 R102 ~2 P103 ~2 R103 ~2 R18 ~2 ~2 C177 ~2 C181 ~2 C8364 ~2 C233 ~2 "
-              "C128512 ~2");
+              "C176 ~2 P18 P102 R102 P103 R103 R18 ~14 C177 ~2 C181 ~2 C8364 ~2 C233 ~2 C128512 ~2");
     // Control characters are no text: still reported.
     EXPECT_EQ(typeValue(all, QString::fromUtf8("\xC2\x85\x01")), "");
     EXPECT_EQ(view.lines().size(), 2) << view.lines().join(u'\n').toStdString();
@@ -421,9 +443,9 @@ TEST_F(KeybotTest, AllTypesCharactersBeyondAsciiAsThemselvesOtherLayoutsReportTh
 
 TEST_F(KeybotTest, AtDelayZeroADeadKeyChordWaitsOneMillisecondFirst) {
     auto us = makeBot(0, 0, 0, 0, 0, KT::US_INTERNATIONAL, MT::ALPHANUMERIC_COMPLETE);
-    EXPECT_EQ(typeValue(us, QStringLiteral("a'")), "P65 ~0 R65 ~0 ~1 P129 ~0 R129 ~0 P32 ~0 R32 ~0");
+    EXPECT_EQ(typeValue(us, QStringLiteral("a'")), "P65 R65 ~0 ~1 P129 R129 ~0 P32 R32 ~0");
     auto slow = makeBot(1, 0, 0, 0, 0, KT::US_INTERNATIONAL, MT::ALPHANUMERIC_COMPLETE);
-    EXPECT_EQ(typeValue(slow, QStringLiteral("'")), "P129 ~1 R129 ~1 P32 ~1 R32 ~1");
+    EXPECT_EQ(typeValue(slow, QStringLiteral("'")), "P129 R129 ~2 P32 R32 ~2");
 }
 
 TEST_F(KeybotTest, ALostBackendStopsTypingAndNamesEveryValueNotTyped) {
@@ -446,4 +468,105 @@ TEST_F(KeybotTest, ALostBackendStopsTypingAndNamesEveryValueNotTyped) {
     EXPECT_FALSE(log.contains(QStringLiteral("Not typed (keyboard output stopped): 1\n")));
     EXPECT_EQ(b.bot->pendingCount(), 0);
     b.bot->stop();
+}
+
+TEST_F(KeybotTest, ALostBackendReportsTheValueInProgressExactlyAndEveryResult) {
+    // Lost after "AB" of "ABCDEF": the report says what reached the window and what did not, the data
+    // log's results say the same, and later values are not typed.
+    RecordingView view;
+    auto b = makeBot(0, 0, 10, 0, 0, KT::QUERTY, MT::ALPHANUMERIC_COMPLETE, &view);
+    b.fake->loseAfter(5); // SHIFT+A, SHIFT+B, then SHIFT of C: its key is never sent
+    const quint64 first = b.bot->add(QStringLiteral("ABCDEF"));
+    const quint64 second = b.bot->add(QStringLiteral("7"));
+    EXPECT_NE(first, second);
+    b.bot->start();
+    ASSERT_TRUE(b.bot->waitUntilIdle(5000));
+    const QString log = view.lines().join(u'\n');
+    EXPECT_TRUE(log.contains(QStringLiteral("Only part of ABCDEF was typed: typed 'AB', not typed 'CDEF'")))
+        << log.toStdString();
+    const auto results = b.bot->takeResults();
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(results[0].id, first);
+    EXPECT_EQ(results[0].kind, Keybot::Result::Kind::Cut);
+    EXPECT_EQ(results[0].typed, QStringLiteral("AB"));
+    EXPECT_EQ(results[0].rest, QStringLiteral("CDEF"));
+    EXPECT_EQ(results[0].logText(), QStringLiteral("cut after 'AB'"));
+    EXPECT_EQ(results[1].id, second);
+    EXPECT_EQ(results[1].logText(), QStringLiteral("not typed: keyboard output lost"));
+    EXPECT_EQ(b.bot->lostReason(), QStringLiteral("the test ended the session"));
+    b.bot->stop();
+}
+
+TEST_F(KeybotTest, ResultsOfTypedSkippedRefusedAndDroppedValues) {
+    RecordingView view;
+    auto b = makeBot(0, 0, 10, 0, 0, KT::QUERTY, MT::NUMERIC, &view);
+    b.fake->refuse(U'9');
+    const quint64 typed = b.bot->add(QStringLiteral("1.5"));
+    const quint64 partly = b.bot->add(QStringLiteral("2 kg"));
+    const quint64 refused = b.bot->add(QStringLiteral("39"));
+    EXPECT_EQ(b.bot->add(QString()), 0u) << "an empty value is no value";
+    b.bot->start();
+    ASSERT_TRUE(b.bot->waitUntilIdle(5000));
+    EXPECT_EQ(b.fake->trace(), "P49 R49 ~0 P46 R46 ~0 P53 R53 ~0 P10 R10 ~0 P50 R50 ~0 P10 R10 ~0")
+        << "nothing of the refused value";
+    const auto results = b.bot->takeResults();
+    ASSERT_EQ(results.size(), 3u);
+    EXPECT_EQ(results[0].id, typed);
+    EXPECT_EQ(results[0].logText(), QStringLiteral("typed"));
+    EXPECT_EQ(results[1].id, partly);
+    EXPECT_EQ(results[1].logText(), QStringLiteral("typed without ' kg'"));
+    EXPECT_EQ(results[2].id, refused);
+    EXPECT_EQ(results[2].logText(), QStringLiteral("refused: the test refuses U+57"));
+    EXPECT_TRUE(view.lines().join(u'\n').contains(QStringLiteral("Not typed: 39: the test refuses U+57")));
+    // Values still waiting at the end are each given their result.
+    b.bot->setHeld(true);
+    b.bot->add(QStringLiteral("4"));
+    b.bot->add(QStringLiteral("5"));
+    const auto ended = b.bot->finishAndStop();
+    EXPECT_EQ(ended.discardedValues, (std::vector<QString>{QStringLiteral("4"), QStringLiteral("5")}));
+    const auto dropped = b.bot->takeResults();
+    ASSERT_EQ(dropped.size(), 2u);
+    EXPECT_EQ(dropped[0].logText(), QStringLiteral("not typed: stopped"));
+}
+
+TEST_F(KeybotTest, NoFocusedWindowAndHeldModifiersHoldTheTypingUntilTheyEnd) {
+    // No window has the focus: nothing is typed, the value waits whole, and goes once one has it.
+    RecordingView view;
+    auto b = makeBot(0, 0, 10, 0, 0, KT::QUERTY, MT::NUMERIC, &view);
+    b.fake->setFocusWindow(0);
+    b.bot->add(QStringLiteral("12"));
+    b.bot->start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(b.fake->trace(), "");
+    EXPECT_EQ(b.bot->waiting(), Keybot::Wait::NoFocus);
+    b.fake->setFocusWindow(42);
+    ASSERT_TRUE(b.bot->waitUntilIdle(5000));
+    EXPECT_EQ(b.fake->trace(), "P49 R49 ~0 P50 R50 ~0 P10 R10 ~0");
+    EXPECT_EQ(b.bot->waiting(), Keybot::Wait::Typing);
+    EXPECT_EQ(view.lines().size(), 1) << view.lines().join(u'\n').toStdString();
+
+    // The user holds modifiers: typing waits (silently for a moment, then with a log line), and goes
+    // on after the release; a stop meanwhile ends the wait at once.
+    b.fake->clear();
+    b.fake->setUserModifiers(true);
+    b.bot->add(QStringLiteral("3"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(b.fake->trace(), "");
+    EXPECT_EQ(b.bot->waiting(), Keybot::Wait::Typing) << "not yet said: a hotkey is released at once";
+    b.fake->setUserModifiers(false);
+    ASSERT_TRUE(b.bot->waitUntilIdle(5000));
+    EXPECT_EQ(b.fake->trace(), "P51 R51 ~0 P10 R10 ~0");
+    b.fake->clear();
+    b.fake->setUserModifiers(true);
+    b.bot->add(QStringLiteral("4"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(Keybot::MODIFIER_GRACE_MS + 300));
+    EXPECT_EQ(b.bot->waiting(), Keybot::Wait::Modifiers);
+    EXPECT_TRUE(view.lines().last().startsWith(QStringLiteral("Keys are held down")));
+    const auto t0 = std::chrono::steady_clock::now();
+    const auto ended = b.bot->finishAndStop();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
+    EXPECT_EQ(b.fake->trace(), "");
+    const auto results = b.bot->takeResults();
+    ASSERT_FALSE(results.empty());
+    EXPECT_EQ(results.back().logText(), QStringLiteral("not typed: stopped"));
 }

@@ -29,6 +29,46 @@ bool RecordingInjector::pause(int ms, std::stop_token stop) {
     return !stop.stop_requested();
 }
 
+std::optional<bool> RecordingInjector::userModifiersDown() {
+    std::lock_guard lock(mutex_);
+    return modifiers_;
+}
+
+std::optional<bool> RecordingInjector::hasFocusTarget() {
+    std::lock_guard lock(mutex_);
+    if (!focus_)
+        return std::nullopt;
+    return *focus_ != 0;
+}
+
+unsigned long RecordingInjector::focusWindow() {
+    std::lock_guard lock(mutex_);
+    return focus_.value_or(0);
+}
+
+std::string RecordingInjector::cannotType(const std::u32string& text) {
+    std::lock_guard lock(mutex_);
+    for (char32_t ch : text)
+        if (refused_.count(ch))
+            return "the test refuses U+" + std::to_string(static_cast<unsigned>(ch));
+    return {};
+}
+
+void RecordingInjector::setUserModifiers(std::optional<bool> down) {
+    std::lock_guard lock(mutex_);
+    modifiers_ = down;
+}
+
+void RecordingInjector::setFocusWindow(std::optional<unsigned long> window) {
+    std::lock_guard lock(mutex_);
+    focus_ = window;
+}
+
+void RecordingInjector::refuse(char32_t ch) {
+    std::lock_guard lock(mutex_);
+    refused_.insert(ch);
+}
+
 std::optional<bool> RecordingInjector::capsLockOn() {
     std::lock_guard lock(mutex_);
     return caps_;

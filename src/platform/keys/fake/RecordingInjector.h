@@ -31,6 +31,10 @@ public:
     bool pause(int ms, std::stop_token stop) override;
     std::optional<bool> capsLockOn() override;
     std::string name() const override { return "recording"; }
+    std::optional<bool> userModifiersDown() override;
+    std::optional<bool> hasFocusTarget() override;
+    unsigned long focusWindow() override;
+    std::string cannotType(const std::u32string& text) override;
 
     // Everything recorded so far (a copy: typing may go on in another thread).
     std::vector<Event> events() const;
@@ -45,6 +49,11 @@ public:
     // After `keys` more presses, every press, release and pause fails with KeyInjectorLost (the
     // desktop session went away).
     void loseAfter(int keys);
+    // What the waits of a typist see: the user's modifiers, whether a window has the focus (and which).
+    void setUserModifiers(std::optional<bool> down);
+    void setFocusWindow(std::optional<unsigned long> window);
+    // Values holding this character are refused before any key (the message names it).
+    void refuse(char32_t ch);
 
 protected:
     void pressKey(int code) override;
@@ -58,6 +67,9 @@ private:
     std::set<int> failPress_, failRelease_;
     bool realPauses_;
     int pressesLeft_ = -1; // -1: never lost
+    std::optional<bool> modifiers_;
+    std::optional<unsigned long> focus_;
+    std::set<char32_t> refused_;
     void checkLost() const;
 };
 

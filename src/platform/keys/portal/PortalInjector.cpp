@@ -187,7 +187,7 @@ public:
                    l.unreadable + "): only letters, digits, space and , . - + are typed";
         return "desktop portal (RemoteDesktop) on the desktop's layout " + l.name();
     }
-    std::string refusal(const std::u32string& text) override { return keys_->refusal(text); }
+    std::string cannotType(const std::u32string& text) override { return keys_->refusal(text); }
 
 protected:
     // Every key is typed whole at its press (pressed and released at once): a key held down through

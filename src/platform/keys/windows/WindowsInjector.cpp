@@ -1,5 +1,7 @@
 #include "WindowsInjector.h"
 
+#include <cstdint>
+
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
@@ -219,6 +221,35 @@ void WindowsInjector::typeChar(char32_t ch) {
     swallowSpace_ = false;
     sendUnicode(ch, true);
     sendUnicode(ch, false);
+}
+
+std::optional<bool> WindowsInjector::userModifiersDown() {
+    std::lock_guard lock(mutex_);
+    // Keys this backend holds itself (a chord in progress, ALT of a numeric-pad code) do not count.
+    auto ours = [this](int vk) {
+        if (altDown_ && (vk == VK_MENU || vk == VK_LMENU || vk == VK_RMENU))
+            return true;
+        for (const auto& [code, d] : down_)
+            for (unsigned short v : d.vks)
+                if (v == vk || (v == VK_SHIFT && (vk == VK_LSHIFT || vk == VK_RSHIFT)) ||
+                    (v == VK_CONTROL && (vk == VK_LCONTROL || vk == VK_RCONTROL)) ||
+                    (v == VK_MENU && (vk == VK_LMENU || vk == VK_RMENU)))
+                    return true;
+        return false;
+    };
+    // AltGr is reported as right Alt (with left Ctrl).
+    for (int vk : {VK_LSHIFT, VK_RSHIFT, VK_LCONTROL, VK_RCONTROL, VK_LMENU, VK_RMENU, VK_LWIN, VK_RWIN})
+        if ((GetAsyncKeyState(vk) & 0x8000) != 0 && !ours(vk))
+            return true;
+    return false;
+}
+
+std::optional<bool> WindowsInjector::hasFocusTarget() {
+    return GetForegroundWindow() != nullptr;
+}
+
+unsigned long WindowsInjector::focusWindow() {
+    return static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(GetForegroundWindow()));
 }
 
 std::optional<bool> WindowsInjector::capsLockOn() {

@@ -21,6 +21,11 @@ public:
 
     std::optional<bool> capsLockOn() override;
     std::string name() const override { return "Windows (SendInput)"; }
+    // The user's own Ctrl, Alt, Shift, Windows keys and AltGr (GetAsyncKeyState), between our keys.
+    std::optional<bool> userModifiersDown() override;
+    // No foreground window: the keys would go nowhere.
+    std::optional<bool> hasFocusTarget() override;
+    unsigned long focusWindow() override;
 
 protected:
     void pressKey(int code) override;

@@ -25,6 +25,9 @@ constexpr auto kRemapWait = std::chrono::milliseconds(20);
 constexpr auto kDeadKeyWait = std::chrono::milliseconds(5);
 // A character typed as itself is held this long: released at once, Qt receivers lost some.
 constexpr auto kCharacterHold = std::chrono::milliseconds(5);
+// A lent keycode keeps its character at least this long after its last press, so that a receiver
+// that reads the key late still finds the character it was pressed for.
+constexpr auto kSpareSettle = std::chrono::milliseconds(300);
 
 KeySym fixedKeysym(int code) {
     return keysymOfKey(code);
@@ -86,7 +89,6 @@ struct X11Injector::Impl {
     // What one of our key codes put down, released in reverse at its release.
     struct Down {
         std::vector<KeyCode> keys;
-        KeyCode spare = 0; // a borrowed keycode to give back after the release
     };
     std::map<int, Down> down;
 
@@ -174,25 +176,96 @@ struct X11Injector::Impl {
         return found;
     }
 
-    // A keycode without any symbol, lent to `ks` until the key is released.
-    bool borrow(KeySym ks, Down& out) {
+    // Keycodes without any symbol, lent to characters the layout lacks. Each remap notifies every X
+    // client, and a receiver may read a key event after the mapping of its keycode has changed again:
+    // so a lent keycode keeps its character while it is in use (for the whole value, and for the
+    // settle time after its last press), characters already lent are typed on their keycode without a
+    // remap, and a new character takes the keycode used longest ago. They are given back when the
+    // backend ends.
+    struct Spare {
+        KeyCode kc = 0;
+        KeySym ks = NoSymbol; // what it carries now (NoSymbol: nothing)
+        std::chrono::steady_clock::time_point lastUse{};
+        bool inValue = false; // used by the value being typed
+    };
+    std::vector<Spare> spares;
+    bool sparesScanned = false;
+
+    void scanSpares() {
+        sparesScanned = true;
+        spares.clear();
         int minKc = 0, maxKc = 0;
         XDisplayKeycodes(dpy, &minKc, &maxKc);
         int perCode = 0;
         KeySym* map = XGetKeyboardMapping(dpy, static_cast<KeyCode>(minKc), maxKc - minKc + 1, &perCode);
         if (!map)
-            return false;
-        KeyCode spare = 0;
-        for (int kc = maxKc; kc >= minKc && !spare; --kc) {
+            return;
+        for (int kc = maxKc; kc >= minKc; --kc) {
             bool empty = true;
             for (int i = 0; i < perCode; ++i)
                 empty = empty && map[(kc - minKc) * perCode + i] == NoSymbol;
             if (empty)
-                spare = static_cast<KeyCode>(kc);
+                spares.push_back({static_cast<KeyCode>(kc)});
         }
         XFree(map);
+    }
+
+    // True when `s` still carries only what we put there (a layout switch may have given it a key).
+    bool stillOurs(const Spare& s) {
+        int perCode = 0;
+        KeySym* map = XGetKeyboardMapping(dpy, s.kc, 1, &perCode);
+        if (!map)
+            return false;
+        bool ours = true;
+        for (int i = 0; i < perCode; ++i) {
+            const KeySym k = map[i];
+            KeySym lower = s.ks, upper = s.ks;
+            if (s.ks != NoSymbol)
+                XConvertCase(s.ks, &lower, &upper);
+            ours = ours && (k == NoSymbol || k == lower || k == upper);
+        }
+        XFree(map);
+        return ours;
+    }
+
+    Spare* chooseSpare() {
+        if (!sparesScanned)
+            scanSpares();
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            Spare* best = nullptr;
+            for (Spare& s : spares) {
+                if (!best || (best->inValue && !s.inValue) ||
+                    (best->inValue == s.inValue && s.lastUse < best->lastUse))
+                    best = &s;
+            }
+            while (best && !stillOurs(*best)) {
+                // Taken by the layout meanwhile: no longer a spare.
+                const KeyCode gone = best->kc;
+                spares.erase(std::remove_if(spares.begin(), spares.end(),
+                                            [gone](const Spare& s) { return s.kc == gone; }),
+                             spares.end());
+                best = nullptr;
+                for (Spare& s : spares)
+                    if (!best || (best->inValue && !s.inValue) ||
+                        (best->inValue == s.inValue && s.lastUse < best->lastUse))
+                        best = &s;
+            }
+            if (best)
+                return best;
+            scanSpares(); // the layout changed: look again
+        }
+        return nullptr;
+    }
+
+    // Lends a spare keycode to `ks`.
+    bool borrow(KeySym ks, Down& out) {
+        Spare* spare = chooseSpare();
         if (!spare)
             return false;
+        // A receiver may still read the last press of this keycode: let it settle first.
+        const auto since = std::chrono::steady_clock::now() - spare->lastUse;
+        if (since < kSpareSettle)
+            std::this_thread::sleep_for(kSpareSettle - since);
         // A letter with two cases gets both, so that its level is chosen like any other letter's (with
         // Caps Lock taken into account) instead of the receiver capitalising a lone keysym.
         KeySym lower = ks, upper = ks;
@@ -200,23 +273,56 @@ struct X11Injector::Impl {
         KeySym syms[4] = {ks, ks, ks, ks};
         if (lower != upper)
             syms[0] = syms[2] = lower, syms[1] = syms[3] = upper;
-        XChangeKeyboardMapping(dpy, spare, 4, syms, 1);
+        XChangeKeyboardMapping(dpy, spare->kc, 4, syms, 1);
         XSync(dpy, False);
         std::this_thread::sleep_for(kRemapWait);
+        spare->ks = ks;
         Down found;
-        if (lower != upper && find(ks, found) && found.keys.back() == spare)
+        if (lower != upper && find(ks, found) && found.keys.back() == spare->kc)
             out.keys = found.keys;
         else
-            out.keys = {spare};
-        out.spare = spare;
+            out.keys = {spare->kc};
         return true;
     }
 
-    void giveBack(KeyCode spare) {
-        XSync(dpy, False);
-        std::this_thread::sleep_for(kRemapWait);
-        KeySym none[4] = {NoSymbol, NoSymbol, NoSymbol, NoSymbol};
-        XChangeKeyboardMapping(dpy, spare, 4, none, 1);
+    // A key of `keys` that is a lent keycode was pressed now.
+    void noteUse(const std::vector<KeyCode>& keys) {
+        const auto now = std::chrono::steady_clock::now();
+        for (Spare& s : spares)
+            for (KeyCode kc : keys)
+                if (s.kc == kc && s.ks != NoSymbol) {
+                    s.lastUse = now;
+                    s.inValue = true;
+                }
+    }
+
+    void valueDone() {
+        for (Spare& s : spares)
+            s.inValue = false;
+    }
+
+    // Gives every lent keycode back (after the settle time of its last press).
+    void giveBackAll() {
+        std::chrono::steady_clock::time_point last{};
+        for (const Spare& s : spares)
+            if (s.ks != NoSymbol)
+                last = std::max(last, s.lastUse);
+        const auto since = std::chrono::steady_clock::now() - last;
+        bool any = false;
+        for (Spare& s : spares) {
+            if (s.ks == NoSymbol)
+                continue;
+            if (!any && since < kSpareSettle) {
+                XSync(dpy, False);
+                std::this_thread::sleep_for(kSpareSettle - since);
+            }
+            any = true;
+            if (stillOurs(s)) {
+                KeySym none[4] = {NoSymbol, NoSymbol, NoSymbol, NoSymbol};
+                XChangeKeyboardMapping(dpy, s.kc, 4, none, 1);
+            }
+            s.ks = NoSymbol;
+        }
         XSync(dpy, False);
     }
 
@@ -232,6 +338,7 @@ struct X11Injector::Impl {
         // Noted first: if a press fails half-way, the release still lets go of what went down.
         const std::vector<KeyCode> keys = d.keys;
         down[code] = std::move(d);
+        noteUse(keys);
         for (KeyCode kc : keys)
             fake(kc, true);
     }
@@ -244,8 +351,7 @@ struct X11Injector::Impl {
         down.erase(it);
         for (auto k = d.keys.rbegin(); k != d.keys.rend(); ++k)
             fake(*k, false);
-        if (d.spare)
-            giveBack(d.spare);
+        noteUse(d.keys);
     }
 };
 
@@ -295,6 +401,7 @@ X11Injector::~X11Injector() {
         while (!impl_->down.empty())
             impl_->take(impl_->down.begin()->first);
         XSync(impl_->dpy, False);
+        impl_->giveBackAll();
     } catch (const std::exception&) {
     }
 }
@@ -321,6 +428,53 @@ void X11Injector::typeChar(char32_t ch) {
     std::this_thread::sleep_for(kCharacterHold);
     impl_->take(-1);
     trap.check("the character");
+}
+
+void X11Injector::valueDone() {
+    std::lock_guard lock(mutex_);
+    impl_->valueDone();
+}
+
+std::optional<bool> X11Injector::userModifiersDown() {
+    std::lock_guard lock(mutex_);
+    char keys[32] = {};
+    XQueryKeymap(impl_->dpy, keys);
+    XModifierKeymap* mods = XGetModifierMapping(impl_->dpy);
+    if (!mods)
+        return std::nullopt;
+    // Shift, Control, Mod1 (Alt), Mod4 (Super), Mod5 (AltGr) and Mod3 where a layout puts a level
+    // key there; Lock and Mod2 (Num Lock) are locks, not held keys.
+    bool down = false;
+    for (int mod : {ShiftMapIndex, ControlMapIndex, Mod1MapIndex, Mod3MapIndex, Mod4MapIndex, Mod5MapIndex}) {
+        for (int i = 0; i < mods->max_keypermod && !down; ++i) {
+            const KeyCode kc = mods->modifiermap[mod * mods->max_keypermod + i];
+            if (!kc || !(keys[kc / 8] & (1 << (kc % 8))))
+                continue;
+            bool ours = false;
+            for (const auto& [code, d] : impl_->down)
+                ours = ours || std::find(d.keys.begin(), d.keys.end(), kc) != d.keys.end();
+            down = !ours;
+        }
+    }
+    XFreeModifiermap(mods);
+    return down;
+}
+
+std::optional<bool> X11Injector::hasFocusTarget() {
+    const unsigned long w = focusWindow();
+    return w != 0;
+}
+
+unsigned long X11Injector::focusWindow() {
+    std::lock_guard lock(mutex_);
+    Window focus = None;
+    int revert = 0;
+    XGetInputFocus(impl_->dpy, &focus, &revert);
+    // None: keys are dropped; PointerRoot or the root window: they go to whatever lies under the
+    // pointer, the desktop itself when nothing does.
+    if (focus == None || focus == PointerRoot || focus == DefaultRootWindow(impl_->dpy))
+        return 0;
+    return focus;
 }
 
 void X11Injector::flush() {
@@ -378,7 +532,6 @@ void X11Injector::pressKey(int code) {
                 throw std::runtime_error("the active X layout has no key for key code " +
                                          std::to_string(code));
             d.keys.push_back(lent.keys.front());
-            d.spare = lent.spare;
         } else {
             d.keys.push_back(kc);
         }

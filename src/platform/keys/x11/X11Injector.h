@@ -4,7 +4,7 @@
 // chord of the configured layout is decoded to its character, the character's keysym is searched in
 // the current group, and the real modifier keys of its shift level are pressed with it. An accent the
 // layout has as a plain character is typed as that character (no dead key, no SPACE). Only characters
-// the layout lacks are typed by lending a spare keycode for a moment.
+// the layout lacks are typed by lending spare keycodes (kept while in use, see Impl::borrow).
 
 #include "../ChordDecoder.h"
 #include "../KeyInjector.h"
@@ -28,6 +28,12 @@ public:
     // typed as themselves) a receiver may still capitalise letters beyond ASCII (µ): the Caps Lock state.
     std::optional<bool> capsLockOn() override;
     std::string name() const override;
+    // The user's own modifier keys (the keyboard's state, without the keys this backend pressed).
+    std::optional<bool> userModifiersDown() override;
+    // No focus, PointerRoot or the root window: no window would receive the keys.
+    std::optional<bool> hasFocusTarget() override;
+    unsigned long focusWindow() override;
+    void valueDone() override;
 
 protected:
     void pressKey(int code) override;
