@@ -140,22 +140,28 @@ private:
 
 const char* kAltGrText = "12,50 \xE2\x82\xAC \xC2\xB0"
                          "C \xC2\xB5m \xC2\xB1"
-                         "0,1 @ {[]} \\ | ~ ^ \xC3\x9F \xC3\x84";
+                         "0,1 @ {[]} \\ | ~ \xC3\x9F \xC3\x84";
+// An accent the German layout has only as a dead key: at delay 0 a busy Qt window may put the accent
+// ahead of keys typed just before it, so it is typed at the default delay.
+const char* kDeadKeyText = "2^3 a^b";
 const char* kLong = "abcdefghijklmnopqrstuvwxyz0123456789";
+// The loss is caused between two keys (typed 60 ms apart), as it comes at a random moment in use: a
+// backend lost in the millisecond between a key and its confirmation leaves open whether that key
+// arrived, and it is then reported as not typed.
+constexpr int kBetweenKeys = 25;
 
 // A value cut by the loss of the desktop: what arrived is the start of the value, nothing after it, and the
-// command says so and fails. Where the report names the typed part, it names exactly what arrived.
+// command fails and names exactly the part typed and the part not typed.
 void expectCutExactly(const Desktop::Result& r, const QString& arrived, const char* why) {
+    const QString value = QString::fromLatin1(kLong);
     EXPECT_NE(r.code, 0) << r.err.toStdString();
-    EXPECT_TRUE(QString::fromLatin1(kLong).startsWith(arrived)) << arrived.toStdString();
-    EXPECT_LT(arrived.size(), static_cast<int>(qstrlen(kLong))) << arrived.toStdString();
+    EXPECT_TRUE(value.startsWith(arrived)) << arrived.toStdString();
+    EXPECT_LT(arrived.size(), value.size()) << arrived.toStdString();
     EXPECT_TRUE(r.err.contains(QString::fromLatin1(why))) << r.err.toStdString();
-    if (r.err.contains(QStringLiteral("not typed '"))) {
-        EXPECT_TRUE(r.err.contains(QStringLiteral("typed '%1'").arg(arrived))) << r.err.toStdString();
-        EXPECT_TRUE(r.err.contains(
-            QStringLiteral("not typed '%1'").arg(QString::fromLatin1(kLong).mid(arrived.size()))))
-            << r.err.toStdString();
-    }
+    EXPECT_TRUE(
+        r.err.contains(QStringLiteral("typed '%1', not typed '%2'").arg(arrived, value.mid(arrived.size()))))
+        << "arrived: " << arrived.toStdString() << "\n"
+        << r.err.toStdString();
 }
 
 } // namespace
@@ -172,6 +178,9 @@ TEST(PortalDesktops, KdePlasmaOnAGermanLayout) {
     r = d.type({"--layout", "ALL", "--delay", "0", "--", u8(kAltGrText)});
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(d.received(u8(kAltGrText)).toStdString(), kAltGrText);
+    r = d.type({"--layout", "ALL", "--delay", "20", "--", u8(kDeadKeyText)});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(d.received(u8(kDeadKeyText)).toStdString(), kDeadKeyText);
     // What the layout lacks is refused whole, named, and nothing of the value is typed.
     r = d.type({"--layout", "ALL", "--delay", "0", "--", u8("ab \xC5\x93 \xE2\x8C\x80")});
     EXPECT_EQ(r.code, 1);
@@ -182,8 +191,9 @@ TEST(PortalDesktops, KdePlasmaOnAGermanLayout) {
     r = d.type({"--layout", "QUERTY", "--delay", "700", "--", "ab"});
     EXPECT_EQ(d.received(QStringLiteral("ab")).toStdString(), "ab") << r.err.toStdString();
     // The portal backend killed mid-value: typing stops at once and the value is reported cut.
-    auto p = d.start({"--layout", "QUERTY", "--delay", "40", "--", QString::fromLatin1(kLong)});
+    auto p = d.start({"--layout", "QUERTY", "--delay", "60", "--", QString::fromLatin1(kLong)});
     ASSERT_TRUE(d.receivedAtLeast(8, 30000));
+    QThread::msleep(kBetweenKeys);
     d.signal("backend.pid", SIGKILL);
     p->waitForFinished(30000);
     r = {p->exitCode(), QString::fromUtf8(p->readAllStandardError())};
@@ -201,6 +211,9 @@ TEST(PortalDesktops, GnomeShellOnAGermanLayout) {
     r = d.type({"--layout", "ALL", "--delay", "0", "--", u8(kAltGrText)});
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(d.received(u8(kAltGrText)).toStdString(), kAltGrText);
+    r = d.type({"--layout", "ALL", "--delay", "20", "--", u8(kDeadKeyText)});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(d.received(u8(kDeadKeyText)).toStdString(), kDeadKeyText);
     r = d.type({"--layout", "ALL", "--delay", "0", "--", u8("ab \xC5\x93")});
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(r.err.contains(u8("Cannot type '\xC5\x93' on the desktop's layout de:")))
@@ -212,6 +225,7 @@ TEST(PortalDesktops, GnomeShellOnAGermanLayout) {
     // The desktop ends the session mid-value (as when the screen locks).
     auto p = d.start({"--layout", "QUERTY", "--delay", "60", "--", QString::fromLatin1(kLong)});
     ASSERT_TRUE(d.receivedAtLeast(8, 30000));
+    QThread::msleep(kBetweenKeys);
     d.endRemoteDesktop();
     p->waitForFinished(30000);
     r = {p->exitCode(), QString::fromUtf8(p->readAllStandardError())};
@@ -234,6 +248,7 @@ TEST(PortalDesktops, BareMutterOnItsUsLayout) {
     EXPECT_EQ(d.received(QString(), 1000).toStdString(), "");
     auto p = d.start({"--layout", "QUERTY", "--delay", "60", "--", QString::fromLatin1(kLong)});
     ASSERT_TRUE(d.receivedAtLeast(8, 30000));
+    QThread::msleep(kBetweenKeys);
     d.signal("backend.pid", SIGKILL);
     p->waitForFinished(30000);
     r = {p->exitCode(), QString::fromUtf8(p->readAllStandardError())};
