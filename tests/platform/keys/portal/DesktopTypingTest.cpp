@@ -76,6 +76,10 @@ public:
                 ::kill(-static_cast<pid_t>(session_.processId()), SIGKILL);
             session_.waitForFinished(5000);
         }
+        // The document portal's file system is unmounted by a helper of its own once the portal has
+        // gone: the folder can be removed after that.
+        waitFor([&] { return !readFile(QStringLiteral("/proc/mounts")).contains(dir_.path()); }, 10000);
+        dir_.remove();
     }
     const std::string& skipReason() const { return skip_; }
     const std::string& failure() const { return fail_; }
