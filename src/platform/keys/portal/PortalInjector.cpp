@@ -299,12 +299,10 @@ private:
 
     // The portal answers key calls before its backend has them, and goes on answering when the backend
     // is gone. A call to the backend itself, which it answers after the keys forwarded before it, tells
-    // that they arrived. Without a known backend the watcher's news is all there is.
+    // that they arrived.
     void confirm() {
-        if (session_->backend.isEmpty()) {
-            checkLost();
-            return;
-        }
+        if (session_->backend.isEmpty())
+            return; // the portal's answers are all there is: the next key sees a session ended meanwhile
         QDBusMessage get = QDBusMessage::createMethodCall(session_->backend, kPath,
                                                           QStringLiteral("org.freedesktop.DBus.Properties"),
                                                           QStringLiteral("Get"));
