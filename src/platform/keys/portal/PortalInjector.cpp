@@ -10,7 +10,6 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusReply>
-#include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QDir>
 #include <QEventLoop>
@@ -18,7 +17,6 @@
 #include <QRandomGenerator>
 #include <QSaveFile>
 #include <QStandardPaths>
-#include <QThread>
 #include <QTimer>
 
 #include <atomic>
@@ -83,20 +81,18 @@ public slots:
 };
 
 // The remote-desktop session the user allowed: kept for the program's run, so that starting a
-// connection again does not ask again. Ended by the desktop (its Closed signal), or by the portal or
-// its backend going away (their D-Bus names change owner): `lost` says why, and the next connection
-// opens a new session. The portal keeps answering key calls when its backend is gone, so those
-// answers alone do not tell that keys still arrive.
+// connection again does not ask again. Ended by the desktop (the portal then removes the session
+// object and sends Closed), or by the portal or its backend going away (their D-Bus names lose or change
+// owner): `lost` says why, and the next connection opens a new session. The portal keeps answering key
+// calls when its backend is gone, so those answers alone do not tell that keys still arrive. All this is
+// asked before each character, on the typing thread (which runs no event loop to receive signals).
 struct PortalSession {
     PortalSession(QDBusConnection b, QDBusObjectPath p, QString backendName)
-        : bus(std::move(b)), path(std::move(p)), backend(std::move(backendName)) {}
-    ~PortalSession();
-    PortalSession(const PortalSession&) = delete;
-    PortalSession& operator=(const PortalSession&) = delete;
-
-    // Starts watching the session and the names, on a thread of its own (the typing thread runs no
-    // event loop to receive signals).
-    void watch();
+        : bus(std::move(b)), path(std::move(p)), backend(std::move(backendName)) {
+        portalOwner = owner(kService);
+        if (!backend.isEmpty())
+            backendOwner = owner(backend);
+    }
 
     // Why typing can go on no more, or empty.
     std::string lostWhy() {
@@ -109,63 +105,36 @@ struct PortalSession {
             lost = why + ": keys can no longer be typed; start the connection again and allow typing when "
                          "the desktop asks";
     }
+    // Asks the bus and the portal whether the session still stands; notes why not.
+    void check() {
+        if (owner(kService) != portalOwner)
+            return setLost("the desktop portal (" + kService.toStdString() + ") went away");
+        if (!backend.isEmpty() && owner(backend) != backendOwner)
+            return setLost("the desktop's portal backend (" + backend.toStdString() + ") went away");
+        QDBusMessage get = QDBusMessage::createMethodCall(
+            kService, path.path(), QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+        get << kSession << QStringLiteral("version");
+        const QDBusMessage reply = bus.call(get, QDBus::Block, kCallTimeoutMs);
+        if (reply.type() == QDBusMessage::ErrorMessage &&
+            (reply.errorName() == QStringLiteral("org.freedesktop.DBus.Error.UnknownObject") ||
+             reply.errorName() == QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod") ||
+             reply.errorName() == QStringLiteral("org.freedesktop.DBus.Error.UnknownInterface")))
+            setLost("the desktop ended the remote-desktop session");
+    }
 
     QDBusConnection bus;
     QDBusObjectPath path;
     QString backend; // the D-Bus name of the portal backend that serves RemoteDesktop, if found
+    QString portalOwner, backendOwner; // their unique names when the session started
     std::mutex mutex;
     std::string lost;
-    QThread thread;
-    QObject* watcher = nullptr;
-};
-
-// Receives the signals for one session on the session's thread.
-class SessionWatcher : public QObject {
-    Q_OBJECT
-public:
-    explicit SessionWatcher(PortalSession* session) : session_(session) {}
-
-public slots:
-    void onClosed() { session_->setLost("the desktop ended the remote-desktop session"); }
-
-public:
-    void onOwnerChanged(const QString& name) {
-        session_->setLost(name == kService
-                              ? "the desktop portal (" + name.toStdString() + ") went away"
-                              : "the desktop's portal backend (" + name.toStdString() + ") went away");
-    }
 
 private:
-    PortalSession* session_;
+    QString owner(const QString& name) const {
+        const QDBusReply<QString> reply = bus.interface()->serviceOwner(name);
+        return reply.isValid() ? reply.value() : QString();
+    }
 };
-
-void PortalSession::watch() {
-    auto* w = new SessionWatcher(this);
-    watcher = w;
-    thread.start();
-    w->moveToThread(&thread);
-    QMetaObject::invokeMethod(
-        w,
-        [this, w] {
-            bus.connect(kService, path.path(), kSession, QStringLiteral("Closed"), w, SLOT(onClosed()));
-            auto* names_ =
-                new QDBusServiceWatcher(kService, bus, QDBusServiceWatcher::WatchForOwnerChange, w);
-            if (!backend.isEmpty())
-                names_->addWatchedService(backend);
-            QObject::connect(
-                names_, &QDBusServiceWatcher::serviceOwnerChanged, w,
-                [w](const QString& name, const QString&, const QString&) { w->onOwnerChanged(name); });
-        },
-        Qt::BlockingQueuedConnection);
-}
-
-PortalSession::~PortalSession() {
-    if (watcher)
-        QMetaObject::invokeMethod(
-            watcher, [w = watcher] { delete w; }, Qt::BlockingQueuedConnection);
-    thread.quit();
-    thread.wait();
-}
 
 std::mutex sessionMutex;
 std::shared_ptr<PortalSession> currentSession;
@@ -214,7 +183,7 @@ protected:
             for (int mod : m.modifiers)
                 keysyms.push_back(keysymOfKey(mod));
             keysyms.push_back(keysymOfKey(code));
-            checkLost();
+            checkSession();
             for (std::uint32_t ks : keysyms)
                 send(QStringLiteral("NotifyKeyboardKeysym"), ks, true);
             for (auto ks = keysyms.rbegin(); ks != keysyms.rend(); ++ks)
@@ -246,7 +215,7 @@ private:
         const KeyWay way = keys_->wayOf(ch);
         if (way.kind == KeyWay::Kind::None)
             throw std::runtime_error(keys_->refusal(std::u32string(1, ch)));
-        checkLost();
+        checkSession();
         if (way.kind == KeyWay::Kind::Keysym) {
             send(QStringLiteral("NotifyKeyboardKeysym"), way.keysym, true);
             send(QStringLiteral("NotifyKeyboardKeysym"), way.keysym, false);
@@ -269,6 +238,12 @@ private:
             }
         }
         confirm();
+    }
+
+    // Before a character: the session, the portal and its backend still there.
+    void checkSession() {
+        session_->check();
+        checkLost();
     }
 
     void checkLost() {
@@ -480,7 +455,6 @@ std::unique_ptr<KeyInjector> openPortalInjector(const CharChords& layout, std::s
     if (!newToken.isEmpty())
         storeToken(newToken);
     auto shared = std::make_shared<PortalSession>(bus, session, remoteDesktopBackend(bus));
-    shared->watch();
     {
         std::lock_guard lock(sessionMutex);
         currentSession = shared;

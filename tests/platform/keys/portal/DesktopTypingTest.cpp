@@ -14,6 +14,7 @@
 
 #include <csignal>
 #include <functional>
+#include <iostream>
 
 #include <unistd.h>
 
@@ -70,6 +71,11 @@ public:
         out_ = dir_.filePath(QStringLiteral("received.txt"));
     }
     ~Desktop() {
+        if (::testing::Test::HasFailure()) // what the desktop's programs said, for the failure's reader
+            for (const QString& log : QDir(dir_.filePath(QStringLiteral("log"))).entryList(QDir::Files))
+                std::cerr << "--- " << log.toStdString() << " (end)\n"
+                          << readFile(dir_.filePath(QStringLiteral("log/") + log)).right(1500).toStdString()
+                          << "\n";
         if (session_.processId() > 0) {
             ::kill(-static_cast<pid_t>(session_.processId()), SIGTERM);
             if (!session_.waitForFinished(10000))

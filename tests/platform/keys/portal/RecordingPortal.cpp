@@ -15,6 +15,16 @@
 
 namespace {
 
+// The session object, as the portal exports it while the session stands.
+class Session : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Session")
+    Q_PROPERTY(uint version READ version)
+
+public:
+    uint version() const { return 1; }
+};
+
 class Portal : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.RemoteDesktop")
@@ -40,6 +50,11 @@ public slots:
                   .arg(options.value(QStringLiteral("session_handle_token")).toString()));
         session_ = QStringLiteral("/org/freedesktop/portal/desktop/session/%1/%2")
                        .arg(sender(msg), options.value(QStringLiteral("session_handle_token")).toString());
+        QDBusConnection::sessionBus().unregisterObject(session_);
+        QDBusConnection::sessionBus().registerObject(session_, &sessionObject_,
+                                                     QDBusConnection::ExportAllProperties);
+        closed_ = false;
+        keys_ = 0;
         return respond(msg, options, 0, {{QStringLiteral("session_handle"), session_}});
     }
     QDBusObjectPath SelectDevices(const QDBusObjectPath& session, const QVariantMap& options,
@@ -74,6 +89,7 @@ public slots:
         write(QStringLiteral("key %1 %2").arg(keysym, 0, 16).arg(state));
         if (closeAfter_ > 0 && ++keys_ == closeAfter_) {
             closed_ = true;
+            QDBusConnection::sessionBus().unregisterObject(session_);
             QDBusConnection::sessionBus().send(QDBusMessage::createSignal(
                 session_, QStringLiteral("org.freedesktop.portal.Session"), QStringLiteral("Closed")));
             write(QStringLiteral("closed"));
@@ -110,6 +126,7 @@ private:
         return QDBusObjectPath(path);
     }
 
+    Session sessionObject_;
     QString log_, mode_, session_;
     int closeAfter_ = 0, keys_ = 0;
     bool closed_ = false;
