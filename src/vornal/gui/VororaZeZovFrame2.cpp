@@ -19,6 +19,7 @@
 #include "vornal/util/MessageFormat.h"
 #include "vornal/util/Queued.h"
 #include "vornal/worker/Connection.h"
+#include "vornal/worker/Keybot.h"
 #include "vornal/worker/WeightWorker.h"
 
 #include <Direduva/Errors.h>
@@ -1653,6 +1654,9 @@ void VororaZeZovFrame2::startConnection() {
     // reading, in that order.
     worker::Connection::Options options;
     options.reconnect = config_.getReconnect();
+    // A click on Stop takes the focus from the target: the value being typed is finished there once
+    // the user goes back to it (or reported exactly when that does not happen in time).
+    options.resumeCutMs = worker::Keybot::RESUME_MS;
     updateTypingHold();
     lastLineCount_ = -1;
     connection_->start(config_, options);

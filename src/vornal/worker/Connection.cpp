@@ -59,6 +59,8 @@ Connection::Connection(QObject* parent) : QObject(parent), view_(std::make_uniqu
 }
 
 Connection::~Connection() {
+    if (resuming_)
+        resuming_->stop();
     reopenTimer_->stop();
     hotkey_.reset();
     requester_.reset();
@@ -78,7 +80,9 @@ bool Connection::start(const config::Config& config, const Options& options) {
     options_ = options;
     stopRequested_ = false;
     waiting_ = false;
-    // 1. Keystroke output (its own thread).
+    // 1. Keystroke output (its own thread). A value of the last connection still waiting for its window
+    // goes first: it is not continued after this connection's values.
+    endResuming();
     keybot_.reset();
     rows_.clear();
     typingLost_.clear();
@@ -305,13 +309,30 @@ void Connection::dispatch(const DataLine& received) {
         emit valueQueued(keybot_->pendingCount());
 }
 
+void Connection::endResuming() {
+    if (!resuming_)
+        return;
+    resuming_->stop();
+    takeTypingResults();
+    resuming_.reset();
+    for (PendingRow& row : rows_) {
+        if (row.id != 0) {
+            row.id = 0;
+            row.result = QStringLiteral("not typed: stopped");
+        }
+    }
+    writeRows();
+    resumingLog_.reset();
+}
+
 void Connection::writeRows() {
     while (!rows_.empty() && rows_.front().id == 0) {
         const PendingRow r = std::move(rows_.front());
         rows_.pop_front();
-        if (!dataLog_)
+        DataLog* log = dataLog_ ? dataLog_.get() : resumingLog_.get();
+        if (!log)
             continue;
-        const QString failure = dataLog_->append(
+        const QString failure = log->append(
             {r.time, config_.getPort(), config_.getInstrument() ? config_.getInstrument()->name() : QString(),
              r.raw, r.value, r.result});
         if (!failure.isEmpty())
@@ -320,9 +341,21 @@ void Connection::writeRows() {
 }
 
 void Connection::takeTypingResults() {
-    if (!keybot_)
-        return;
-    for (const Keybot::Result& r : keybot_->takeResults()) {
+    std::vector<Keybot::Result> results;
+    if (resuming_) {
+        results = resuming_->takeResults();
+        if (!resuming_->resuming() && !keybot_) {
+            // Its last value is done: its row can be written, the data log closed.
+            resuming_->stop();
+            for (auto& r : resuming_->takeResults())
+                results.push_back(std::move(r));
+            resuming_.reset();
+        }
+    }
+    if (keybot_)
+        for (auto& r : keybot_->takeResults())
+            results.push_back(std::move(r));
+    for (const Keybot::Result& r : results) {
         for (PendingRow& row : rows_) {
             if (row.id == r.id) {
                 row.id = 0;
@@ -334,7 +367,10 @@ void Connection::takeTypingResults() {
             emit valueCut(QStringLiteral("cut: ") + r.describe());
     }
     writeRows();
-    if (keybot_->lost() && typingLost_.isEmpty() && active_ && !stopRequested_ && !endingOutputs_) {
+    if (!resuming_ && !keybot_)
+        resumingLog_.reset();
+    if (keybot_ && keybot_->lost() && typingLost_.isEmpty() && active_ && !stopRequested_ &&
+        !endingOutputs_) {
         // Nothing more can be typed: the connection ends instead of reading values into nothing.
         typingLost_ = QStringLiteral("the keyboard output can type no more (%1)").arg(keybot_->lostReason());
         emit logEvent(QStringLiteral("The connection ends: %1.").arg(typingLost_), true);
@@ -490,9 +526,11 @@ int Connection::endOutputs() {
     int dropped = 0;
     waitTimer_->stop();
     endingOutputs_ = true;
+    bool resuming = false;
     if (keybot_) {
-        const Keybot::Ended ended = keybot_->finishAndStop();
+        const Keybot::Ended ended = keybot_->finishAndStop(Keybot::FINISH_VALUE_MS, options_.resumeCutMs);
         dropped = ended.discarded;
+        resuming = ended.resuming;
         if (dropped > 0) {
             // Named, as many as fit in a line: the user may have to enter them by hand.
             constexpr int shown = 20;
@@ -509,10 +547,21 @@ int Connection::endOutputs() {
         }
         takeTypingResults();
     }
+    if (resuming) {
+        // Its row waits for it; the rows behind it wait too, to keep the line order.
+        emit logEvent(
+            QStringLiteral("The value being typed at Stop goes on when the window that received its "
+                           "first part has the focus again (within %1 s); otherwise the log says "
+                           "what of it was typed.")
+                .arg(options_.resumeCutMs / 1000),
+            true);
+        resuming_ = std::move(keybot_);
+        resumingLog_ = std::move(dataLog_);
+    }
     keybot_.reset();
-    // Rows still waiting for a result cannot get one any more.
+    // Rows still waiting for a result cannot get one any more (but the one of a value being finished).
     for (PendingRow& row : rows_) {
-        if (row.id != 0) {
+        if (row.id != 0 && !resuming_) {
             row.id = 0;
             row.result = QStringLiteral("not typed: stopped");
         }

@@ -55,6 +55,9 @@ public:
         int reconnectPollMs = 500;
         // The result the data log gives a value that passed every filter when nothing types it.
         QString untypedResult = QStringLiteral("no typing backend");
+        // A value cut by Stop while held (the Stop click gave the window the focus) waits this long for
+        // its window to have the focus again and is then finished there (0: cut at once).
+        int resumeCutMs = 0;
         // Take requests of `vornal-cli request` through the local socket.
         bool requestServer = true;
         // Grab the settings' request hotkey while connected.
@@ -181,11 +184,17 @@ private:
     // Writes the data-log rows whose result is known, in line order, up to the first still waiting.
     void writeRows();
     void pollTypingWait();
+    // Ends a value still waiting for its window after the last Stop (cut and reported).
+    void endResuming();
 
     config::Config config_;
     Options options_;
     std::unique_ptr<View> view_;
     std::unique_ptr<Keybot> keybot_;
+    // The keystroke output of a stopped connection that finishes its last value (see resumeCutMs), and
+    // the data log its row goes to.
+    std::unique_ptr<Keybot> resuming_;
+    std::unique_ptr<DataLog> resumingLog_;
     bool typingHeld_ = false;
     std::unique_ptr<SoundBot> soundBot_;
     std::optional<Ignorer> ignorer_;
@@ -198,7 +207,7 @@ private:
         QString raw, value, result;
     };
     std::deque<PendingRow> rows_;
-    QString typingLost_; // why the keyboard output can type no more (the connection then ends)
+    QString typingLost_;         // why the keyboard output can type no more (the connection then ends)
     bool endingOutputs_ = false; // endOutputs() runs: a lost output is not a reason to stop again
     QTimer* waitTimer_ = nullptr;
     int lastWait_ = 0;

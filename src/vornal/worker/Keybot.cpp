@@ -235,7 +235,30 @@ void Keybot::waitWhileHeld() {
     for (;;) {
         if (stop_.stop_requested())
             throw Interrupted{};
-        if (onHold_.load()) {
+        bool resumingNow = false;
+        std::chrono::steady_clock::time_point until{};
+        {
+            std::lock_guard lock(queueMutex_);
+            resumingNow = resuming_;
+            until = resumeUntil_;
+        }
+        if (resumingNow) {
+            // After a stop the rest goes only into the window that received the first part.
+            if (std::chrono::steady_clock::now() >= until)
+                throw Interrupted{};
+            unsigned long window = 0;
+            try {
+                window = injector_->focusWindow();
+            } catch (const platform::KeyInjectorLost& e) {
+                throw Lost{QString::fromUtf8(e.what())};
+            }
+            if (window != valueWindow_.load()) {
+                setWait(Wait::NoFocus);
+                napUnlessStopped(POLL_MS * 5);
+                continue;
+            }
+        }
+        if (onHold_.load() && !resumingNow) {
             setWait(Wait::OwnWindow);
             std::unique_lock lock(queueMutex_);
             if (onHold_.load()) {
@@ -290,7 +313,12 @@ void Keybot::noteHold(std::unique_lock<std::mutex>& lock) {
     lock.lock();
 }
 
-Keybot::Ended Keybot::finishAndStop(int graceMs) {
+bool Keybot::resuming() const {
+    std::lock_guard lock(queueMutex_);
+    return resuming_ && typing_;
+}
+
+Keybot::Ended Keybot::finishAndStop(int graceMs, int resumeMs) {
     Ended ended;
     std::deque<Queued> dropped;
     {
@@ -305,6 +333,26 @@ Keybot::Ended Keybot::finishAndStop(int graceMs) {
         queueChanged_.wait_for(lock, std::chrono::milliseconds(std::max(0, graceMs)), [this] {
             return !typing_ || onHold_.load() || wait_.load() != Wait::Typing || !thread_.joinable();
         });
+        // Held in its window's absence: the rest can still go there once that window is back.
+        if (resumeMs > 0 && typing_ && thread_.joinable() && !resuming_ && valueWindow_.load() != 0 &&
+            (onHold_.load() || wait_.load() != Wait::Typing)) {
+            resuming_ = true;
+            resumeUntil_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(resumeMs);
+            ended.resuming = true;
+        }
+    }
+    if (ended.resuming) {
+        ended.discarded = static_cast<int>(dropped.size());
+        for (auto& q : dropped) {
+            ended.discardedValues.push_back(q.text);
+            Result r;
+            r.id = q.id;
+            r.value = q.text;
+            r.reason = QStringLiteral("stopped");
+            pushResult(std::move(r));
+        }
+        queueChanged_.notify_all();
+        return ended;
     }
     stopSource_.request_stop();
     queueChanged_.notify_all();
@@ -413,6 +461,7 @@ void Keybot::run(std::stop_token stop) {
         skippedPart_.clear();
         charactersDone_ = 0;
         startSent_ = false;
+        valueWindow_ = 0;
         bool interrupted = false;
         bool cut = false;
         try {
@@ -431,6 +480,11 @@ void Keybot::run(std::stop_token stop) {
                 interrupted = true;
             } else {
                 waitWhileHeld(); // the value waits whole while nothing may be typed
+                try {
+                    valueWindow_ = injector_->focusWindow();
+                } catch (const platform::KeyInjectorLost& e) {
+                    throw Lost{QString::fromUtf8(e.what())};
+                }
                 typeStart();
                 startSent_ = startWith_ > 0;
                 counting_ = true;
@@ -520,10 +574,12 @@ void Keybot::run(std::stop_token stop) {
             result.skipped = skippedPart_;
         }
         int waiting = 0;
+        bool resumed = false;
         {
             std::lock_guard lock(queueMutex_);
             typing_ = false;
-            if (cut) {
+            resumed = std::exchange(resuming_, false);
+            if (cut && !resumed) {
                 cutValue_ = text;
                 cutResult_ = result; // reported by finishAndStop(), with the values it drops
             }
@@ -532,11 +588,29 @@ void Keybot::run(std::stop_token stop) {
             waiting = static_cast<int>(queue_.size());
         }
         wait_ = Wait::Typing;
-        if (!cut)
+        if (resumed) {
+            // Finished (or given up) after the stop: said now, as the stop has returned long ago.
+            QString message;
+            if (result.kind == Result::Kind::Cut)
+                message =
+                    util::MessageFormat::format(bundle().getString(QStringLiteral("value.cut.0")), text) +
+                    QStringLiteral(" cut: ") + result.describe();
+            else if (result.kind == Result::Kind::NotTyped)
+                message = QStringLiteral("Not typed (the connection was stopped): %1").arg(text);
+            else
+                message =
+                    QStringLiteral("%1 was typed whole after the stop, into the window that received its "
+                                   "first part.")
+                        .arg(text);
+            report(message, message, nullptr);
+        }
+        if (!cut || resumed)
             pushResult(result);
         queueChanged_.notify_all();
         if (!interrupted && typedHandler_)
             typedHandler_(text, waiting);
+        if (resumed)
+            break; // the connection is over: nothing else is typed
     }
     stop_ = std::stop_token();
 }

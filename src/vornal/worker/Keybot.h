@@ -12,6 +12,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -127,12 +128,23 @@ public:
         int discarded = 0;
         std::optional<QString> cut;
         std::vector<QString> discardedValues; // the values of `discarded`, in queue order
+        // The value in progress was held and waits to be finished in its window (see finishAndStop()).
+        bool resuming = false;
     };
+    // How long a value cut by a stop may wait for the focus to return to its window.
+    static constexpr int RESUME_MS = 60000;
     // The end of a connection: values still waiting are discarded at once, the value being typed is
     // finished with its start and terminator keys within `graceMs`, then the thread stops as in stop().
     // A value that could not finish in time, or that is held (see setHeld()), is cut; the log names
     // it. Called on the owner's thread; blocks at most `graceMs` (plus the stop).
-    Ended finishAndStop(int graceMs = FINISH_VALUE_MS);
+    //
+    // With `resumeMs` > 0, a value that is held (a click on Stop gave this program's window the focus)
+    // and whose window the backend knows is not cut: the typing thread goes on with that value alone
+    // and types its rest once that window has the focus again (Ended::resuming), or cuts it after
+    // `resumeMs`; its Result says which. stop() ends the wait at once (cut).
+    Ended finishAndStop(int graceMs = FINISH_VALUE_MS, int resumeMs = 0);
+    // A value left by finishAndStop() still waits for its window, or is being finished.
+    bool resuming() const;
     // The hold gate: while held (the program's own window has the keyboard focus) no key is typed;
     // values stay queued and typing goes on where it stopped once released. The first value that waits
     // for a hold is logged once per hold. Any thread.
@@ -221,6 +233,11 @@ private:
     bool waitLogged_ = false; // the current wait for focus or modifiers was logged
     // The value being typed (typing thread): its characters sent so far, those skipped, how far it got.
     bool counting_ = false;
+    // The window that had the focus when the value in progress began (0: unknown), and the wait for it
+    // to return after a stop (resuming_, until resumeUntil_).
+    std::atomic<unsigned long> valueWindow_{0};
+    bool resuming_ = false;
+    std::chrono::steady_clock::time_point resumeUntil_{};
     QString sentPart_;
     QString skippedPart_;
     int charactersDone_ = 0;

@@ -373,6 +373,25 @@ TEST(TypingCli, OnlyXWaylandInAWaylandSessionIsAWarning) {
         << err.toStdString();
 }
 
+TEST(TypingCli, RunWithATypingWayThisSessionLacksDoesNotStart) {
+    // keyBackend=wayland without a Wayland display: the run does not start (it would read values and type
+    // none), says which way, why, and what is available, and ends with status 1.
+    QTemporaryDir dir;
+    QProcessEnvironment env = vornal::test::cliEnvironment();
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    const vornal::test::CliResult r =
+        vornal::test::runCli({"--store", dir.filePath("prefs.txt"), "--simulate", "run", "--port", "SIM1",
+                              "--set", "keyBackend=wayland"},
+                             {}, 20000, env);
+    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("typing through \"wayland\" is not available: ")))
+        << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("Available here: auto, x11")) ||
+                r.err.contains(QStringLiteral("No other way of typing is available here.")))
+        << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains(QStringLiteral("Port SIM1 opened"))) << "stopped before the port was opened";
+}
+
 TEST(TypingCli, WrongArgumentsAndNoDisplayAreExplained) {
     QTemporaryDir dir;
     auto run = [&](const QStringList& args, const QByteArray& display) {

@@ -307,5 +307,43 @@ TEST_F(EndToEndTest, TypingBehindIsShownAndStopFinishesTheValueBeingTyped) {
         << window.eventLog()->toPlainText().toStdString();
 }
 
+// Stop clicked in the window takes the focus: the value in progress cannot go on there (its keys would
+// reach the window). Its rest is typed once the receiver has the focus again: the value arrives whole,
+// with its ENTER, and nothing after it.
+TEST_F(EndToEndTest, AValueCutByStopIsFinishedWhenItsWindowHasTheFocusAgain) {
+    inProcess(ConfigHelper::OutputTerminator::ENTER, "150");
+    auto [windowPtr, receiverPtr] = windowAndReceiver();
+    ASSERT_TRUE(windowPtr && receiverPtr);
+    auto& window = *windowPtr;
+    auto& receiver = *receiverPtr;
+
+    window.startStopJButtonActionPerformed();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.isConnected(); }, 5000));
+    // In the middle of the first value.
+    ASSERT_TRUE(receive(
+        receiver,
+        [&] { return receiver.toPlainText().size() >= 2 && !receiver.toPlainText().contains(u'\n'); },
+        10000));
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    window.startStopJButtonActionPerformed();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window.isConnected(); }, 10000));
+    QTest::qWait(500);
+    const QString part = receiver.toPlainText();
+    ASSERT_FALSE(part.contains(u'\n')) << "nothing typed while the window has the focus";
+    EXPECT_TRUE(
+        window.eventLog()->toPlainText().contains(QStringLiteral("The value being typed at Stop goes on")))
+        << window.eventLog()->toPlainText().toStdString();
+    // Back in the receiver: the rest, and only the rest.
+    EXPECT_TRUE(receive(
+        receiver, [&] { return receiver.toPlainText().contains(u'\n'); }, 10000));
+    receive(
+        receiver, [] { return false; }, 1000);
+    EXPECT_EQ(receiver.toPlainText(), QStringLiteral("12.345\n"));
+    EXPECT_TRUE(
+        window.eventLog()->toPlainText().contains(QStringLiteral("12.345 was typed whole after the stop")))
+        << window.eventLog()->toPlainText().toStdString();
+}
+
 } // namespace
 } // namespace vornal::test

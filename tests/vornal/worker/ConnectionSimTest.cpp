@@ -15,6 +15,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
 
 using namespace vornal;
 using test::waitFor;
@@ -288,4 +290,87 @@ TEST(ConnectionSim, AChosenTypingWayThatIsNotAvailableStopsTheStart) {
     EXPECT_TRUE(r.values.isEmpty());
     if (!wayland.isNull())
         qputenv("WAYLAND_DISPLAY", wayland);
+}
+
+namespace {
+// A recording injector whose focus window the test sets: it outlives the injector (the connection
+// destroys the injector when its last value is done).
+class FocusFake : public platform::RecordingInjector {
+public:
+    explicit FocusFake(std::shared_ptr<std::atomic<unsigned long>> window)
+        : RecordingInjector(true), window_(std::move(window)) {}
+    std::optional<bool> hasFocusTarget() override { return window_->load() != 0; }
+    unsigned long focusWindow() override { return window_->load(); }
+
+private:
+    std::shared_ptr<std::atomic<unsigned long>> window_;
+};
+} // namespace
+
+TEST(ConnectionSim, AValueHeldAtStopIsFinishedInItsWindowAndItsRowWrittenThen) {
+    // Stop while held (the window's own focus) in the middle of a value: the value waits for the window
+    // of its first part, is finished there, and its data-log row says typed; the rows behind it (values
+    // dropped at Stop) follow it in line order.
+    QTemporaryDir dir;
+    config::Config config = configFor(QStringLiteral("COUNT"));
+    config.setDataLogFile(dir.filePath(QStringLiteral("data.csv")));
+    config.setDelay(QStringLiteral("40"));
+    Connection::Options o = quiet();
+    o.keys = true;
+    o.resumeCutMs = 10000;
+    auto window = std::make_shared<std::atomic<unsigned long>>(7);
+    FocusFake* fake = nullptr;
+    o.injector = [&fake, window] {
+        auto f = std::make_unique<FocusFake>(window);
+        fake = f.get();
+        return f;
+    };
+    Connection c;
+    Recorder r(c);
+    QStringList typed;
+    QStringList log;
+    QObject::connect(&c, &Connection::valueTyped, &c, [&](const QString& v, int) { typed += v; });
+    QObject::connect(&c, &Connection::logEvent, [&](const QString& t, bool) { log += t; });
+    ASSERT_TRUE(c.start(config, o));
+    ASSERT_TRUE(waitFor([&] { return typed.size() >= 12 && r.values.size() >= 20; }, 10000));
+    // Right after the first digit of a two-digit value (1..9 take 3 events each, 10.. take 6: key,
+    // release and pause per digit), during its pause.
+    ASSERT_TRUE(waitFor([&] { return fake->events().size() % 6 == 0; }, 2000));
+    c.setTypingHeld(true);
+    *window = 3; // this program's window
+    c.stop();
+    // Rows are kept for the lines dispatched up to the stop (later ones end with the reading).
+    const auto rows = static_cast<std::size_t>(r.values.size()) + 1;
+    ASSERT_TRUE(waitFor([&] { return r.stopped.has_value(); }));
+    EXPECT_FALSE(log.filter(QStringLiteral("The value being typed at Stop goes on")).isEmpty())
+        << log.join(u'\n').toStdString();
+    QFile f(config.getDataLogFile());
+    waitFor([] { return false; }, 300);
+    *window = 7;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            f.close();
+            if (!f.open(QIODevice::ReadOnly))
+                return false;
+            const auto t = test::parseCsv(f.readAll());
+            return t && t->size() == rows;
+        },
+        10000))
+        << "every row once the held value is done";
+    f.close();
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const auto table = test::parseCsv(f.readAll());
+    ASSERT_TRUE(table.has_value());
+    int typedRows = 0;
+    for (std::size_t i = 1; i < table->size(); ++i) {
+        const auto& row = (*table)[i];
+        EXPECT_EQ(row[4], QString::number(i)) << "rows in line order";
+        if (row[5] == QStringLiteral("typed"))
+            ++typedRows;
+        else
+            EXPECT_EQ(row[5], QStringLiteral("not typed: stopped")) << "line " << i;
+    }
+    EXPECT_EQ(typedRows, typed.size()) << "the finished value counts as typed, once";
+    EXPECT_TRUE(log.last().contains(QStringLiteral("was typed whole after the stop")))
+        << log.last().toStdString();
 }

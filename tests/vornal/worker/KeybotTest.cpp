@@ -570,3 +570,72 @@ TEST_F(KeybotTest, NoFocusedWindowAndHeldModifiersHoldTheTypingUntilTheyEnd) {
     ASSERT_FALSE(results.empty());
     EXPECT_EQ(results.back().logText(), QStringLiteral("not typed: stopped"));
 }
+
+TEST_F(KeybotTest, AValueHeldAtStopIsFinishedInItsWindowOrReportedExactlyAfterTheTimeLimit) {
+    // The Stop click gives this program's window the focus (held) in the middle of "ABC", typed into
+    // window 7. The rest goes only to window 7, never to another one, and only the rest.
+    RecordingView view;
+    auto b = makeBot(30, 0, 10, 0, 0, KT::QUERTY, MT::ALPHANUMERIC_COMPLETE, &view, true);
+    b.fake->setFocusWindow(7);
+    b.bot->add(QStringLiteral("ABC"));
+    b.bot->add(QStringLiteral("D"));
+    b.bot->start();
+    ASSERT_TRUE(waitForEvents(*b.fake, 1));
+    b.bot->setHeld(true);
+    b.fake->setFocusWindow(3); // this program's window
+    const auto ended = b.bot->finishAndStop(Keybot::FINISH_VALUE_MS, 5000);
+    EXPECT_TRUE(ended.resuming);
+    EXPECT_EQ(ended.discardedValues, std::vector<QString>{QStringLiteral("D")});
+    EXPECT_TRUE(b.bot->resuming());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const std::string before = b.fake->trace();
+    b.fake->setFocusWindow(9); // some other window: nothing goes there
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(b.fake->trace(), before);
+    b.fake->setFocusWindow(7); // back in the window of its first part
+    for (int i = 0; i < 250 && b.bot->resuming(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_FALSE(b.bot->resuming());
+    EXPECT_EQ(b.fake->trace(), "P16 P65 R65 R16 ~120 P16 P66 R66 R16 ~120 P16 P67 R67 R16 ~120 P10 R10 ~60")
+        << "the value whole, once, with its terminator; nothing of D";
+    auto results = b.bot->takeResults();
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(results[0].logText(), QStringLiteral("not typed: stopped")); // D
+    EXPECT_EQ(results[1].logText(), QStringLiteral("typed"));
+    EXPECT_TRUE(view.lines().last().contains(QStringLiteral("typed whole after the stop")));
+    b.bot->stop();
+
+    // The window does not come back in time: cut, and reported exactly.
+    RecordingView view2;
+    auto c = makeBot(30, 0, 10, 0, 0, KT::QUERTY, MT::ALPHANUMERIC_COMPLETE, &view2, true);
+    c.fake->setFocusWindow(7);
+    c.bot->add(QStringLiteral("ABC"));
+    c.bot->start();
+    ASSERT_TRUE(waitForEvents(*c.fake, 1));
+    c.bot->setHeld(true);
+    c.fake->setFocusWindow(3);
+    EXPECT_TRUE(c.bot->finishAndStop(Keybot::FINISH_VALUE_MS, 300).resuming);
+    for (int i = 0; i < 300 && c.bot->resuming(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    results = c.bot->takeResults();
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].kind, Keybot::Result::Kind::Cut);
+    EXPECT_EQ(results[0].typed + results[0].rest, QStringLiteral("ABC"));
+    EXPECT_TRUE(view2.lines().last().contains(QStringLiteral("cut: typed '") + results[0].typed))
+        << view2.lines().join(u'\n').toStdString();
+    // A stop meanwhile ends the wait at once: also cut.
+    RecordingView view3;
+    auto d = makeBot(30, 0, 10, 0, 0, KT::QUERTY, MT::ALPHANUMERIC_COMPLETE, &view3, true);
+    d.fake->setFocusWindow(7);
+    d.bot->add(QStringLiteral("ABC"));
+    d.bot->start();
+    ASSERT_TRUE(waitForEvents(*d.fake, 1));
+    d.bot->setHeld(true);
+    EXPECT_TRUE(d.bot->finishAndStop(Keybot::FINISH_VALUE_MS, 60000).resuming);
+    const auto t0 = std::chrono::steady_clock::now();
+    d.bot->stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
+    results = d.bot->takeResults();
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].kind, Keybot::Result::Kind::Cut);
+}
