@@ -21,6 +21,8 @@ if [[ "${1:-}" == "test" ]]; then
     xvfb xauth x11-xkb-utils x11-utils
     zenity # a GTK receiver for the X11 typing tests
     sway qt6-wayland wtype dbus dbus-x11 chromium
+    gnome-shell mutter kwin-wayland xdg-desktop-portal xdg-desktop-portal-gnome xdg-desktop-portal-kde
+    qtwayland5 python3-gi gir1.2-atspi-2.0 at-spi2-core libglib2.0-bin dconf-service dbus-bin
     socat openssl ser2net
     g++-mingw-w64-x86-64
     clang-format clang libclang-rt-14-dev

@@ -2,6 +2,10 @@
 
 #include "KeyCodes.h"
 
+#ifdef VORNAL_KEYS_XKBCOMMON
+#include <xkbcommon/xkbcommon.h>
+#endif
+
 namespace vornal::platform {
 
 std::uint32_t keysymOfKey(int code) {
@@ -93,9 +97,20 @@ std::uint32_t keysymOfKey(int code) {
 }
 
 std::uint32_t keysymOfChar(char32_t ch) {
+    if (ch > 0x10FFFF || (ch >= 0xD800 && ch <= 0xDFFF))
+        return 0;
+#ifdef VORNAL_KEYS_XKBCOMMON
+    // Layouts carry the legacy keysym where one exists (EuroSign 0x20ac, not 0x010020ac): desktops and
+    // X servers look keys up by exactly that number. libxkbcommon knows the table; the Unicode keysym
+    // (0x01000000 + code point) only for characters without a legacy one.
+    return xkb_utf32_to_keysym(static_cast<std::uint32_t>(ch));
+#else
+    // Builds without libxkbcommon (Windows) type by character, not by keysym: Latin-1 is the same in
+    // both, the rest by its Unicode keysym.
     if ((ch >= 0x20 && ch <= 0x7E) || (ch >= 0xA0 && ch <= 0xFF))
         return ch;
     return 0x01000000 | ch;
+#endif
 }
 
 std::uint32_t deadKeysymOf(char32_t ch) {

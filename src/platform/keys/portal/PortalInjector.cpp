@@ -1,5 +1,7 @@
 #include "PortalInjector.h"
 
+#include "DesktopLayout.h"
+
 #include "../ChordDecoder.h"
 #include "../Keysyms.h"
 
@@ -17,8 +19,11 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <atomic>
+#include <chrono>
 #include <map>
 #include <mutex>
+#include <thread>
 
 namespace vornal::platform {
 
@@ -28,9 +33,13 @@ const QString kService = QStringLiteral("org.freedesktop.portal.Desktop");
 const QString kPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString kRemoteDesktop = QStringLiteral("org.freedesktop.portal.RemoteDesktop");
 const QString kRequest = QStringLiteral("org.freedesktop.portal.Request");
+const QString kSession = QStringLiteral("org.freedesktop.portal.Session");
+const QString kImplPrefix = QStringLiteral("org.freedesktop.impl.portal.desktop.");
+const QString kImplRemoteDesktop = QStringLiteral("org.freedesktop.impl.portal.RemoteDesktop");
 constexpr unsigned kKeyboard = 1; // device type bit
 constexpr unsigned kPersistUntilRevoked = 2;
 constexpr int kCallTimeoutMs = 10000;
+constexpr auto kDeadKeyWait = std::chrono::milliseconds(50);
 // The desktop asks the user before Start answers: time to read and decide.
 constexpr int kQuestionTimeoutMs = 180000;
 
@@ -72,14 +81,59 @@ public slots:
 };
 
 // The remote-desktop session the user allowed: kept for the program's run, so that starting a
-// connection again does not ask again. Ended by the desktop: `lost` says why, and the next connection
-// opens a new session.
+// connection again does not ask again. Ended by the desktop (the portal then removes the session
+// object and sends Closed), or by the portal or its backend going away (their D-Bus names lose or change
+// owner): `lost` says why, and the next connection opens a new session. The portal keeps answering key
+// calls when its backend is gone, so those answers alone do not tell that keys still arrive. All this is
+// asked before each character, on the typing thread (which runs no event loop to receive signals).
 struct PortalSession {
-    PortalSession(QDBusConnection b, QDBusObjectPath p) : bus(std::move(b)), path(std::move(p)) {}
+    PortalSession(QDBusConnection b, QDBusObjectPath p, QString backendName)
+        : bus(std::move(b)), path(std::move(p)), backend(std::move(backendName)) {
+        portalOwner = owner(kService);
+        if (!backend.isEmpty())
+            backendOwner = owner(backend);
+    }
+
+    // Why typing can go on no more, or empty.
+    std::string lostWhy() {
+        std::lock_guard lock(mutex);
+        return lost;
+    }
+    void setLost(const std::string& why) {
+        std::lock_guard lock(mutex);
+        if (lost.empty())
+            lost = why + ": keys can no longer be typed; start the connection again and allow typing when "
+                         "the desktop asks";
+    }
+    // Asks the bus and the portal whether the session still stands; notes why not.
+    void check() {
+        if (owner(kService) != portalOwner)
+            return setLost("the desktop portal (" + kService.toStdString() + ") went away");
+        if (!backend.isEmpty() && owner(backend) != backendOwner)
+            return setLost("the desktop's portal backend (" + backend.toStdString() + ") went away");
+        QDBusMessage get = QDBusMessage::createMethodCall(
+            kService, path.path(), QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+        get << kSession << QStringLiteral("version");
+        const QDBusMessage reply = bus.call(get, QDBus::Block, kCallTimeoutMs);
+        if (reply.type() == QDBusMessage::ErrorMessage &&
+            (reply.errorName() == QStringLiteral("org.freedesktop.DBus.Error.UnknownObject") ||
+             reply.errorName() == QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod") ||
+             reply.errorName() == QStringLiteral("org.freedesktop.DBus.Error.UnknownInterface")))
+            setLost("the desktop ended the remote-desktop session");
+    }
+
     QDBusConnection bus;
     QDBusObjectPath path;
+    QString backend; // the D-Bus name of the portal backend that serves RemoteDesktop, if found
+    QString portalOwner, backendOwner; // their unique names when the session started
     std::mutex mutex;
     std::string lost;
+
+private:
+    QString owner(const QString& name) const {
+        const QDBusReply<QString> reply = bus.interface()->serviceOwner(name);
+        return reply.isValid() ? reply.value() : QString();
+    }
 };
 
 std::mutex sessionMutex;
@@ -89,115 +143,159 @@ std::shared_ptr<PortalSession> currentSession;
 
 class PortalInjector : public KeyInjector {
 public:
-    PortalInjector(std::shared_ptr<PortalSession> session, const CharChords& layout)
-        : session_(std::move(session)), decoder_(layout) {}
-    ~PortalInjector() override {
-        // Nothing may stay pressed; the session itself stays open for the next connection.
-        std::lock_guard lock(mutex_);
-        try {
-            while (!down_.empty())
-                take(down_.begin()->first);
-        } catch (const std::exception&) {
-        }
-    }
+    PortalInjector(std::shared_ptr<PortalSession> session, const CharChords& layout,
+                   std::shared_ptr<const LayoutKeys> keys)
+        : session_(std::move(session)), decoder_(layout), keys_(std::move(keys)) {}
 
     // The desktop maps keysyms to its own layout; Caps Lock is its concern.
     std::optional<bool> capsLockOn() override { return false; }
-    std::string name() const override { return "desktop portal (RemoteDesktop)"; }
+    std::string name() const override {
+        const DesktopLayout& l = keys_->layout();
+        if (!l.unreadable.empty())
+            return "desktop portal (RemoteDesktop); the desktop's keyboard layout could not be read (" +
+                   l.unreadable + "): only letters, digits, space and , . - + are typed";
+        return "desktop portal (RemoteDesktop) on the desktop's layout " + l.name();
+    }
+    std::string cannotType(const std::u32string& text) override { return keys_->refusal(text); }
 
 protected:
+    // Every key is typed whole at its press (pressed and released at once): a key held down through
+    // the key delay would repeat on the desktop. The release of our key code then has nothing to do.
     void pressKey(int code) override {
         std::lock_guard lock(mutex_);
         switch (decoder_.press(code)) {
         case ChordDecoder::Press::Key:
             break;
-        case ChordDecoder::Press::DroppedSpace:
-            down_[code] = {};
-            return;
         default:
             return;
         }
-        if (down_.count(code))
-            take(code);
         const auto m = decoder_.decode(code);
-        std::vector<std::uint32_t> keysyms;
         switch (m.kind) {
         case ChordDecoder::Meaning::Kind::DeadCharacter:
             decoder_.dropNextSpace(); // the character itself: no SPACE to complete an accent
-            [[fallthrough]];
+            typeResolved(m.ch);
+            return;
         case ChordDecoder::Meaning::Kind::Character:
-            keysyms.push_back(keysymOfChar(m.ch));
-            break;
-        case ChordDecoder::Meaning::Kind::Key:
+            typeResolved(m.ch);
+            return;
+        case ChordDecoder::Meaning::Kind::Key: {
+            std::vector<std::uint32_t> keysyms;
             for (int mod : m.modifiers)
                 keysyms.push_back(keysymOfKey(mod));
             keysyms.push_back(keysymOfKey(code));
-            break;
+            checkSession();
+            for (std::uint32_t ks : keysyms)
+                send(QStringLiteral("NotifyKeyboardKeysym"), ks, true);
+            for (auto ks = keysyms.rbegin(); ks != keysyms.rend(); ++ks)
+                send(QStringLiteral("NotifyKeyboardKeysym"), *ks, false);
+            confirm();
+            return;
         }
-        down_[code] = keysyms; // noted first: a failed press is still released
-        for (std::uint32_t ks : keysyms)
-            send(ks, true);
+        }
     }
 
     void releaseKey(int code) override {
         std::lock_guard lock(mutex_);
         if (isModifierCode(code)) {
-            if (const auto value = decoder_.modifierUp(code)) {
-                const std::uint32_t ks = keysymOfChar(static_cast<char32_t>(*value));
-                send(ks, true);
-                send(ks, false);
-            }
-            return;
+            if (const auto value = decoder_.modifierUp(code))
+                typeResolved(static_cast<char32_t>(*value));
         }
-        if (numpadDigit(code) && !down_.count(code))
-            return; // a collected ALT digit
-        take(code);
     }
 
     void typeChar(char32_t ch) override {
         std::lock_guard lock(mutex_);
         decoder_.keepNextSpace();
-        send(keysymOfChar(ch), true);
-        send(keysymOfChar(ch), false);
+        typeResolved(ch);
     }
 
 private:
-    void take(int code) {
-        auto it = down_.find(code);
-        if (it == down_.end())
-            return;
-        const std::vector<std::uint32_t> keysyms = std::move(it->second);
-        down_.erase(it);
-        for (auto ks = keysyms.rbegin(); ks != keysyms.rend(); ++ks)
-            send(*ks, false);
+    // Types `ch` the way the desktop's layout gives it: its keysym on the first two levels, key codes
+    // with the level-3/level-5 key beyond them. A character the layout lacks is refused, never sent.
+    void typeResolved(char32_t ch) {
+        const KeyWay way = keys_->wayOf(ch);
+        if (way.kind == KeyWay::Kind::None)
+            throw std::runtime_error(keys_->refusal(std::u32string(1, ch)));
+        checkSession();
+        if (way.kind == KeyWay::Kind::Keysym) {
+            send(QStringLiteral("NotifyKeyboardKeysym"), way.keysym, true);
+            send(QStringLiteral("NotifyKeyboardKeysym"), way.keysym, false);
+        } else {
+            // Before and after a dead key the receiver gets time to take the keys before it: Qt
+            // windows otherwise put the accent ahead of characters typed just earlier.
+            const bool dead = way.strokes.size() > 1;
+            if (dead)
+                std::this_thread::sleep_for(kDeadKeyWait);
+            for (const auto& stroke : way.strokes) {
+                for (std::uint32_t kc : stroke)
+                    send(QStringLiteral("NotifyKeyboardKeycode"), kc, true);
+                for (auto kc = stroke.rbegin(); kc != stroke.rend(); ++kc)
+                    send(QStringLiteral("NotifyKeyboardKeycode"), *kc, false);
+            }
+            if (dead) {
+                confirm();
+                std::this_thread::sleep_for(kDeadKeyWait);
+                return;
+            }
+        }
+        confirm();
     }
 
-    void send(std::uint32_t keysym, bool press) {
-        std::lock_guard lock(session_->mutex);
-        if (!session_->lost.empty())
-            throw KeyInjectorLost(session_->lost);
-        QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kRemoteDesktop,
-                                                           QStringLiteral("NotifyKeyboardKeysym"));
-        call << QVariant::fromValue(session_->path) << QVariantMap() << static_cast<int>(keysym)
+    // Before a character: the session, the portal and its backend still there.
+    void checkSession() {
+        session_->check();
+        checkLost();
+    }
+
+    void checkLost() {
+        const std::string why = session_->lostWhy();
+        if (!why.empty()) {
+            forget();
+            throw KeyInjectorLost(why);
+        }
+    }
+
+    void forget() {
+        std::lock_guard current(sessionMutex);
+        if (currentSession == session_)
+            currentSession.reset();
+    }
+
+    void send(const QString& method, std::uint32_t value, bool press) {
+        QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kRemoteDesktop, method);
+        call << QVariant::fromValue(session_->path) << QVariantMap() << static_cast<int>(value)
              << static_cast<uint>(press ? 1 : 0);
         const QDBusMessage reply = session_->bus.call(call, QDBus::Block, kCallTimeoutMs);
         if (reply.type() == QDBusMessage::ErrorMessage) {
-            session_->lost = "the desktop ended the remote-desktop session (" +
-                             reply.errorMessage().toStdString() +
-                             "): keys can no longer be typed; start the connection again and allow typing "
-                             "when the desktop asks";
-            {
-                std::lock_guard current(sessionMutex);
-                if (currentSession == session_)
-                    currentSession.reset();
-            }
-            throw KeyInjectorLost(session_->lost);
+            session_->setLost("the desktop ended the remote-desktop session (" +
+                              reply.errorMessage().toStdString() + ")");
+            checkLost();
         }
+    }
+
+    // The portal answers key calls before its backend has them, and goes on answering when the backend
+    // is gone. A call to the backend itself, which it answers after the keys forwarded before it, tells
+    // that they arrived.
+    void confirm() {
+        if (session_->backend.isEmpty())
+            return; // the portal's answers are all there is: the next key sees a session ended meanwhile
+        QDBusMessage get = QDBusMessage::createMethodCall(session_->backend, kPath,
+                                                          QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                          QStringLiteral("Get"));
+        get << kImplRemoteDesktop << QStringLiteral("version");
+        const QDBusMessage reply = session_->bus.call(get, QDBus::Block, kCallTimeoutMs);
+        if (reply.type() == QDBusMessage::ErrorMessage &&
+            reply.errorName() != QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs") &&
+            reply.errorName() != QStringLiteral("org.freedesktop.DBus.Error.UnknownProperty")) {
+            session_->setLost("the desktop's portal backend (" + session_->backend.toStdString() +
+                              ") no longer answers (" + reply.errorMessage().toStdString() + ")");
+            checkLost();
+        }
+        // Answered: the keys reached the backend. A session ended meanwhile stops the next key.
     }
 
     std::shared_ptr<PortalSession> session_;
     ChordDecoder decoder_;
-    std::map<int, std::vector<std::uint32_t>> down_;
+    std::shared_ptr<const LayoutKeys> keys_;
     std::mutex mutex_;
 };
 
@@ -250,6 +348,31 @@ private:
     QString sender_;
 };
 
+// The portal backend that serves RemoteDesktop: the org.freedesktop.impl.portal.desktop.* name on the
+// bus whose portal object has that interface; where several do (GNOME's and KDE's), the one of the
+// desktop in XDG_CURRENT_DESKTOP, as the portal chooses. Empty when none is found.
+QString remoteDesktopBackend(const QDBusConnection& bus) {
+    const QDBusReply<QStringList> names = bus.interface()->registeredServiceNames();
+    if (!names.isValid())
+        return {};
+    QStringList serving;
+    for (const QString& name : names.value()) {
+        if (!name.startsWith(kImplPrefix))
+            continue;
+        QDBusMessage introspect = QDBusMessage::createMethodCall(
+            name, kPath, QStringLiteral("org.freedesktop.DBus.Introspectable"), QStringLiteral("Introspect"));
+        const QDBusMessage reply = bus.call(introspect, QDBus::Block, kCallTimeoutMs);
+        if (reply.type() == QDBusMessage::ReplyMessage &&
+            reply.arguments().value(0).toString().contains(kImplRemoteDesktop))
+            serving += name;
+    }
+    for (const QString& desktop : qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(u':'))
+        for (const QString& name : serving)
+            if (!desktop.isEmpty() && name.mid(kImplPrefix.size()).compare(desktop, Qt::CaseInsensitive) == 0)
+                return name;
+    return serving.value(0);
+}
+
 } // namespace
 
 std::unique_ptr<KeyInjector> openPortalInjector(const CharChords& layout, std::string* whyNot) {
@@ -258,11 +381,14 @@ std::unique_ptr<KeyInjector> openPortalInjector(const CharChords& layout, std::s
             *whyNot = why.toStdString();
         return nullptr;
     };
+    std::shared_ptr<PortalSession> reuse;
     {
         std::lock_guard lock(sessionMutex);
-        if (currentSession)
-            return std::make_unique<PortalInjector>(currentSession, layout);
+        reuse = currentSession;
     }
+    if (reuse && reuse->lostWhy().empty())
+        return std::make_unique<PortalInjector>(
+            reuse, layout, std::make_shared<LayoutKeys>(readDesktopLayout(reuse->backend)));
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return fail(QStringLiteral("no D-Bus session bus (DBUS_SESSION_BUS_ADDRESS)"));
@@ -328,12 +454,13 @@ std::unique_ptr<KeyInjector> openPortalInjector(const CharChords& layout, std::s
     const QString newToken = results.value(QStringLiteral("restore_token")).toString();
     if (!newToken.isEmpty())
         storeToken(newToken);
-    auto shared = std::make_shared<PortalSession>(bus, session);
+    auto shared = std::make_shared<PortalSession>(bus, session, remoteDesktopBackend(bus));
     {
         std::lock_guard lock(sessionMutex);
         currentSession = shared;
     }
-    return std::make_unique<PortalInjector>(shared, layout);
+    return std::make_unique<PortalInjector>(shared, layout,
+                                            std::make_shared<LayoutKeys>(readDesktopLayout(shared->backend)));
 }
 
 } // namespace vornal::platform

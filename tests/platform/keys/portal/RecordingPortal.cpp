@@ -1,6 +1,6 @@
 // A recording stand-in for the desktop portal's RemoteDesktop interface, on the session bus it is started
 // with: answers CreateSession, SelectDevices and Start through Response signals the way the portal does,
-// and writes every call and every keysym it receives, one a line, to the file named by the first
+// and writes every call and every keysym and key code it receives, one a line, to the file named by the first
 // argument. The second argument says how it behaves:
 //   grant        allows typing and hands out the restore token "token-1"
 //   refuse       the user cancels the question at Start (response 1)
@@ -14,6 +14,16 @@
 #include <QTimer>
 
 namespace {
+
+// The session object, as the portal exports it while the session stands.
+class Session : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Session")
+    Q_PROPERTY(uint version READ version)
+
+public:
+    uint version() const { return 1; }
+};
 
 class Portal : public QObject {
     Q_OBJECT
@@ -40,6 +50,11 @@ public slots:
                   .arg(options.value(QStringLiteral("session_handle_token")).toString()));
         session_ = QStringLiteral("/org/freedesktop/portal/desktop/session/%1/%2")
                        .arg(sender(msg), options.value(QStringLiteral("session_handle_token")).toString());
+        QDBusConnection::sessionBus().unregisterObject(session_);
+        QDBusConnection::sessionBus().registerObject(session_, &sessionObject_,
+                                                     QDBusConnection::ExportAllProperties);
+        closed_ = false;
+        keys_ = 0;
         return respond(msg, options, 0, {{QStringLiteral("session_handle"), session_}});
     }
     QDBusObjectPath SelectDevices(const QDBusObjectPath& session, const QVariantMap& options,
@@ -74,10 +89,25 @@ public slots:
         write(QStringLiteral("key %1 %2").arg(keysym, 0, 16).arg(state));
         if (closeAfter_ > 0 && ++keys_ == closeAfter_) {
             closed_ = true;
+            QDBusConnection::sessionBus().unregisterObject(session_);
             QDBusConnection::sessionBus().send(QDBusMessage::createSignal(
                 session_, QStringLiteral("org.freedesktop.portal.Session"), QStringLiteral("Closed")));
             write(QStringLiteral("closed"));
         }
+    }
+
+    void NotifyKeyboardKeycode(const QDBusObjectPath& session, const QVariantMap& options, int keycode,
+                               uint state, const QDBusMessage& msg) {
+        if (closed_ || session.path() != session_) {
+            msg.setDelayedReply(true);
+            QDBusConnection::sessionBus().send(
+                msg.createErrorReply(QStringLiteral("org.freedesktop.portal.Error.NotAllowed"),
+                                     QStringLiteral("Invalid session")));
+            write(QStringLiteral("refused code %1 %2").arg(keycode).arg(state));
+            return;
+        }
+        (void)options;
+        write(QStringLiteral("code %1 %2").arg(keycode).arg(state));
     }
 
 private:
@@ -96,6 +126,7 @@ private:
         return QDBusObjectPath(path);
     }
 
+    Session sessionObject_;
     QString log_, mode_, session_;
     int closeAfter_ = 0, keys_ = 0;
     bool closed_ = false;
