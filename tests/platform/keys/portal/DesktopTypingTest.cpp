@@ -106,9 +106,21 @@ public:
         return p;
     }
     Result type(const QStringList& args) {
-        auto p = start(args);
-        p->waitForFinished(90000);
-        return {p->exitCode(), QString::fromUtf8(p->readAllStandardError())};
+        auto once = [&] {
+            auto p = start(args);
+            p->waitForFinished(90000);
+            return Result{p->exitCode(), QString::fromUtf8(p->readAllStandardError())};
+        };
+        Result r = once();
+        // GNOME's question is answered by the test's accessibility helper in place of a person; now and
+        // then (about 1 run in 12) the dialog is gone before the helper ticks its box, and the portal
+        // reports the request as ended. That is the stand-in person's miss, reported correctly by
+        // Vornal (refusal, nothing typed): ask again once.
+        if (r.code != 0 && r.err.contains(QStringLiteral("ended the remote-desktop request"))) {
+            std::cerr << "the desktop's question was not answered in time; asking again\n";
+            r = once();
+        }
+        return r;
     }
     // What the text field received since the last call, once `expected` arrived or `ms` passed.
     QString received(const QString& expected, int ms = 5000) {
@@ -128,10 +140,21 @@ public:
         QFile f(dir_.filePath(QStringLiteral("home/end-remote-desktop")));
         f.open(QIODevice::WriteOnly);
     }
-    void signal(const char* pidFile, int sig) {
-        const pid_t pid = readFile(dir_.filePath(QString::fromLatin1(pidFile))).trimmed().toInt();
-        if (pid > 0)
-            ::kill(pid, sig);
+    // Sends `sig` to the process that owns the D-Bus name `name` on the desktop's session bus now (a
+    // backend may have been started again by D-Bus activation since the desktop came up).
+    void signalOwner(const char* name, int sig) {
+        QProcess q;
+        q.setProcessEnvironment(env_);
+        q.start(QStringLiteral("gdbus"),
+                {"call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
+                 "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.GetConnectionUnixProcessID",
+                 QString::fromLatin1(name)});
+        q.waitForFinished(10000);
+        // "(uint32 1234,)"
+        const QString out = QString::fromUtf8(q.readAllStandardOutput());
+        const pid_t pid = out.section(u' ', 1).section(u',', 0, 0).toInt();
+        ASSERT_GT(pid, 0) << "no owner of " << name << ": " << out.toStdString();
+        ::kill(pid, sig);
     }
 
 private:
@@ -204,7 +227,7 @@ TEST(PortalDesktops, KdePlasmaOnAGermanLayout) {
     auto p = d.start({"--layout", "QUERTY", "--delay", "60", "--", QString::fromLatin1(kLong)});
     ASSERT_TRUE(d.receivedAtLeast(8, 30000));
     QThread::msleep(kBetweenKeys);
-    d.signal("backend.pid", SIGKILL);
+    d.signalOwner("org.freedesktop.impl.portal.desktop.kde", SIGKILL);
     p->waitForFinished(30000);
     r = {p->exitCode(), QString::fromUtf8(p->readAllStandardError())};
     expectCutExactly(r, d.received(QString(), 1500),
@@ -259,7 +282,7 @@ TEST(PortalDesktops, BareMutterOnItsUsLayout) {
     auto p = d.start({"--layout", "QUERTY", "--delay", "60", "--", QString::fromLatin1(kLong)});
     ASSERT_TRUE(d.receivedAtLeast(8, 30000));
     QThread::msleep(kBetweenKeys);
-    d.signal("backend.pid", SIGKILL);
+    d.signalOwner("org.freedesktop.impl.portal.desktop.gnome", SIGKILL);
     p->waitForFinished(30000);
     r = {p->exitCode(), QString::fromUtf8(p->readAllStandardError())};
     expectCutExactly(r, d.received(QString(), 1500),
