@@ -581,9 +581,11 @@ TEST_F(TypingTest, TheDataLogSaysWhatTheReceiverGotWhenAStopCutsAValue) {
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QStringList rows = QString::fromUtf8(f.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
     ASSERT_EQ(rows.size(), 5) << rows.join(u'\n').toStdString();
-    EXPECT_TRUE(rows[1].endsWith(QStringLiteral(",cut after '") + got + u'\'')) << rows[1].toStdString();
+    // The result column, then the preset's constant name.
+    EXPECT_TRUE(rows[1].endsWith(QStringLiteral(",cut after '") + got + QStringLiteral("',GENERIC")))
+        << rows[1].toStdString();
     for (int i = 2; i <= 4; ++i)
-        EXPECT_TRUE(rows[i].endsWith(QStringLiteral(",not typed: stopped"))) << rows[i].toStdString();
+        EXPECT_TRUE(rows[i].endsWith(QStringLiteral(",not typed: stopped,GENERIC"))) << rows[i].toStdString();
     EXPECT_TRUE(err.contains(QStringLiteral("cut: typed '") + got + QStringLiteral("', not typed '") +
                              QStringLiteral("11.11").mid(got.size()) + u'\''))
         << err.toStdString();
