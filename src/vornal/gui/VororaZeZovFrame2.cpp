@@ -200,7 +200,11 @@ const char* const kStatusKeys[] = {"readings.placementRule.zero",
                                    "start.summary.noPort",
                                    "start.hint.noTerminator",
                                    "values.waiting.one",
-                                   "status.dataLog.failing.0"};
+                                   "status.dataLog.failing.0",
+                                   "value.cut.status.0",
+                                   "value.cut.caption",
+                                   "typing.stopped.status.0",
+                                   "typing.stopped.caption"};
 
 // The worker messages the program uses.
 const char* const kWorkerKeys[] = {"port.opened",
@@ -251,7 +255,55 @@ const char* const kWorkerKeys[] = {"port.opened",
                                    "request.not.connected",
                                    "typing.through.0",
                                    "typing.not.through.0",
-                                   "typing.warning.0"};
+                                   "typing.warning.0",
+                                   "typing.no.focus",
+                                   "typing.modifiers.held",
+                                   "typing.wait.no.focus",
+                                   "typing.wait.modifiers",
+                                   "typing.lost.0",
+                                   "typing.lost.reason.0",
+                                   "connection.ends.0",
+                                   "typing.part.0.1",
+                                   "not.typed.refused.0.1",
+                                   "not.typed.output.stopped.0",
+                                   "not.typed.connection.stopped.0",
+                                   "typed.after.stop.0",
+                                   "value.cut.detail.0",
+                                   "result.partly.0.1",
+                                   "result.cut.terminator.0",
+                                   "result.cut.0.1",
+                                   "result.not.typed.0.1",
+                                   "result.refused.0.1",
+                                   "reason.stopped",
+                                   "reason.output.lost",
+                                   "key.error.typing.0.1",
+                                   "key.error.press.0.1.2",
+                                   "key.error.release.0.1.2",
+                                   "key.error.alt.0.1.2",
+                                   "key.error.deadkey.0",
+                                   "backend.unavailable.0.1.2",
+                                   "backend.none.other",
+                                   "backend.available.0",
+                                   "backend.portal.not.tried",
+                                   "port.used.by.others.0.1",
+                                   "values.dropped.0.1",
+                                   "values.dropped.more.0",
+                                   "value.resumes.after.stop.0",
+                                   "request.command.missing",
+                                   "request.socket.open.again",
+                                   "request.socket.failed.0.1",
+                                   "request.socket.taken.over",
+                                   "request.socket.held.0.1",
+                                   "request.socket.other.connection",
+                                   "request.socket.cannot.listen.0.1",
+                                   "request.socket.no.folder.0.1",
+                                   "folder.not.folder",
+                                   "folder.other.user",
+                                   "folder.open.to.others",
+                                   "peer.user.0",
+                                   "peer.unknown",
+                                   "data.log.written.again.0.1.2.3.4",
+                                   "data.log.failing.0.1"};
 
 } // namespace
 
@@ -1805,10 +1857,9 @@ void VororaZeZovFrame2::createConnection() {
     connect(connection_, &Connection::typingWaitChanged, this, &VororaZeZovFrame2::refreshLineStatus);
     // A cut value stays in the status until the user acts (Start), like a lost connection.
     connect(connection_, &Connection::valueCut, this, [this](const QString& report) {
-        connectionLost_ =
-            QStringLiteral("Only part of a value was typed (%1): check it in the target window.").arg(report);
+        connectionLost_ = MessageFormat::format(text(QStringLiteral("value.cut.status.0")), report);
         statusJLabel_->setText(connectionLost_);
-        notifyWhenHidden(QStringLiteral("Value cut"), connectionLost_);
+        notifyWhenHidden(text(QStringLiteral("value.cut.caption")), connectionLost_);
     });
     // The chosen typing way is not available: the choice is shown where it is made.
     connect(connection_, &Connection::keyBackendUnavailable, this, [this](const QString&) {
@@ -1854,11 +1905,9 @@ void VororaZeZovFrame2::createConnection() {
                 return;
             }
             if (reason == Connection::StopReason::TypingLost) {
-                connectionLost_ = QStringLiteral("Typing stopped: %1. The event log names the values not "
-                                                 "typed; press Start to type again.")
-                                      .arg(why);
+                connectionLost_ = MessageFormat::format(text(QStringLiteral("typing.stopped.status.0")), why);
                 statusJLabel_->setText(connectionLost_);
-                notifyWhenHidden(QStringLiteral("Typing stopped"), connectionLost_);
+                notifyWhenHidden(text(QStringLiteral("typing.stopped.caption")), connectionLost_);
                 return;
             }
             // Kept until the user acts (Start), so that a lost instrument is not missed.

@@ -123,14 +123,11 @@ bool Connection::start(const config::Config& config, const Options& options) {
             if (!chosen.isEmpty() && chosen != QStringLiteral("auto")) {
                 // The user chose this way: a connection that types nothing is no answer to that.
                 const QStringList ways = Keybot::availableBackends(config_.getKeyboardType(), chosen);
-                emit outputFailed(Output::Keys,
-                                  QStringLiteral("typing through \"%1\" is not available: %2. %3")
-                                      .arg(chosen, QString::fromUtf8(e.what()),
-                                           ways.isEmpty()
-                                               ? QStringLiteral("No other way of typing is available here.")
-                                               : QStringLiteral("Available here: %1; choose one under \"Type "
-                                                                "through\" on the Output tab (keyBackend).")
-                                                     .arg(ways.join(QStringLiteral(", ")))));
+                emit outputFailed(
+                    Output::Keys,
+                    format("backend.unavailable.0.1.2", chosen, QString::fromUtf8(e.what()),
+                           ways.isEmpty() ? WeightWorker::text("backend.none.other")
+                                          : format("backend.available.0", ways.join(QStringLiteral(", ")))));
                 emit keyBackendUnavailable(chosen);
                 return false;
             }
@@ -308,7 +305,7 @@ void Connection::reopenDone(unsigned generation, std::unique_ptr<Direduva::Seria
     const QString name = config_.getPort();
     reopenTimer_->stop();
     waiting_ = false;
-    emit logEvent(QStringLiteral("reconnected: %1").arg(name), true);
+    emit logEvent(format("reconnected.0", name), true);
     emit reconnected(name);
     worker_->execute();
 }
@@ -430,7 +427,7 @@ void Connection::takeTypingResults() {
             }
         }
         if (r.kind == Keybot::Result::Kind::Cut)
-            emit valueCut(QStringLiteral("cut: ") + r.describe());
+            emit valueCut(format("value.cut.detail.0", r.describe()));
     }
     writeRows();
     if (!resuming_ && !keybot_)
@@ -438,8 +435,8 @@ void Connection::takeTypingResults() {
     if (keybot_ && keybot_->lost() && typingLost_.isEmpty() && active_ && !stopRequested_ &&
         !endingOutputs_) {
         // Nothing more can be typed: the connection ends instead of reading values into nothing.
-        typingLost_ = QStringLiteral("the keyboard output can type no more (%1)").arg(keybot_->lostReason());
-        emit logEvent(QStringLiteral("The connection ends: %1.").arg(typingLost_), true);
+        typingLost_ = format("typing.lost.reason.0", keybot_->lostReason());
+        emit logEvent(format("connection.ends.0", typingLost_), true);
         stop();
     }
 }
@@ -457,11 +454,9 @@ QString Connection::typingWaitText() const {
         return QString();
     switch (keybot_->waiting()) {
     case Keybot::Wait::NoFocus:
-        return QStringLiteral("No window has the keyboard focus: click into the window that should receive "
-                              "the values.");
+        return WeightWorker::text("typing.wait.no.focus");
     case Keybot::Wait::Modifiers:
-        return QStringLiteral("Keys are held down (Ctrl, Alt, Shift, Super or AltGr): typing waits until "
-                              "they are released.");
+        return WeightWorker::text("typing.wait.modifiers");
     default:
         return QString();
     }
@@ -490,9 +485,7 @@ QString Connection::outcomeText(Outcome outcome, const QString& untyped) {
 void Connection::startExtras() {
     // A second reader of the same device (a terminal program, "cat") takes bytes meant for this one.
     if (const QStringList others = util::otherProcessesUsing(config_.getPort()); !others.isEmpty())
-        emit logEvent(QStringLiteral("Another program has the port %1 open as well: %2. It may take readings "
-                                     "meant for Vornal; close it.")
-                          .arg(config_.getPort(), others.join(QStringLiteral(", "))),
+        emit logEvent(format("port.used.by.others.0.1", config_.getPort(), others.join(QStringLiteral(", "))),
                       true);
     if (const auto filter = StabilityFilter::fromConfig(config_)) {
         stability_ = std::make_unique<StabilityFilter>(*filter);
@@ -611,22 +604,14 @@ int Connection::endOutputs() {
                 names += ended.discardedValues[static_cast<std::size_t>(i)];
             QString list = names.join(QStringLiteral(", "));
             if (dropped > shown)
-                list += QStringLiteral(" and %1 more (see the data log)").arg(dropped - shown);
-            emit logEvent(QStringLiteral("%1 value(s) not typed: the connection was stopped: %2")
-                              .arg(dropped)
-                              .arg(list),
-                          true);
+                list += format("values.dropped.more.0", dropped - shown);
+            emit logEvent(format("values.dropped.0.1", dropped, list), true);
         }
         takeTypingResults();
     }
     if (resuming) {
         // Its row waits for it; the rows behind it wait too, to keep the line order.
-        emit logEvent(
-            QStringLiteral("The value being typed at Stop goes on when the window that received its "
-                           "first part has the focus again (within %1 s); otherwise the log says "
-                           "what of it was typed.")
-                .arg(options_.resumeCutMs / 1000),
-            true);
+        emit logEvent(format("value.resumes.after.stop.0", options_.resumeCutMs / 1000), true);
         resuming_ = std::move(keybot_);
         resumingLog_ = std::move(dataLog_);
     }

@@ -1,6 +1,8 @@
 #include "vornal/worker/DataLog.h"
 
+#include "vornal/util/MessageFormat.h"
 #include "vornal/util/RegularFile.h"
+#include "vornal/util/ResourceBundle.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -14,6 +16,11 @@
 namespace vornal::worker {
 
 namespace {
+
+QString workerText(const char* key) {
+    return util::ResourceBundle::get(QStringLiteral("vornal.worker.WorkerBundle"))
+        .getString(QLatin1String(key));
+}
 
 // True for a text a spreadsheet would take for a formula: one beginning with "=" or "@", or with "+" or
 // "-" when it is not simply a signed number (a barcode "=HYPERLINK(...)", a line "-2+3").
@@ -230,12 +237,9 @@ QString DataLog::append(const Row& row) {
         failing_ = false;
         if (!resuming)
             return QString();
-        const QString message =
-            QStringLiteral("The data log %1 is written again. %2 reading(s) from %3 to %4 were not "
-                           "recorded (%5); a row in the file says so.")
-                .arg(QDir::toNativeSeparators(path_))
-                .arg(missed_)
-                .arg(isoTime(missedFrom_), isoTime(missedTo_), missedReason_);
+        const QString message = util::MessageFormat::format(
+            workerText("data.log.written.again.0.1.2.3.4"), QDir::toNativeSeparators(path_), missed_,
+            isoTime(missedFrom_), isoTime(missedTo_), missedReason_);
         missed_ = 0;
         return message;
     }
@@ -248,10 +252,8 @@ QString DataLog::append(const Row& row) {
     if (failing_)
         return QString();
     failing_ = true;
-    return QStringLiteral("The data log %1 cannot be written (%2): readings are not recorded until it can "
-                          "be. Values are still typed. Choose a file in a writable folder, or check the "
-                          "disk.")
-        .arg(QDir::toNativeSeparators(path_), error);
+    return util::MessageFormat::format(workerText("data.log.failing.0.1"), QDir::toNativeSeparators(path_),
+                                       error);
 }
 
 } // namespace vornal::worker

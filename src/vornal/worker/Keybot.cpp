@@ -20,6 +20,10 @@ namespace {
 const util::ResourceBundle& bundle() {
     return util::ResourceBundle::get(QStringLiteral("vornal.worker.WorkerBundle"));
 }
+// A message of the worker bundle with its arguments.
+template <class... Args> QString message(const char* key, const Args&... args) {
+    return util::MessageFormat::format(bundle().getString(QLatin1String(key)), args...);
+}
 constexpr int SPACE = platform::key::SPACE;
 constexpr int ALT = platform::key::ALT;
 } // namespace
@@ -121,12 +125,12 @@ quint64 Keybot::add(const QString& text) {
                                                  : QStringLiteral("typing.held.backlog.0.1"))
                                  : (waiting == 1 ? QStringLiteral("typing.behind.one.1")
                                                  : QStringLiteral("typing.behind.0.1"));
-        const QString message =
+        const QString said =
             util::MessageFormat::format(bundle().getString(key), waiting, (backlog + 999) / 1000);
         if (view_)
-            view_->logEvent(message);
+            view_->logEvent(said);
         else
-            std::cout << message.toStdString() << std::endl;
+            std::cout << said.toStdString() << std::endl;
     }
     return id;
 }
@@ -176,19 +180,24 @@ QString Keybot::Result::logText() const {
 }
 
 QString Keybot::Result::describe() const {
+    // The reasons of this class in the user's language; a backend's reason as it gives it.
+    const QString shownReason = reason == QLatin1String("stopped") ? message("reason.stopped")
+                                : reason == QLatin1String("keyboard output lost")
+                                    ? message("reason.output.lost")
+                                    : reason;
     switch (kind) {
     case Kind::Typed:
         return QString();
     case Kind::Partly:
-        return QStringLiteral("%1 typed without %2 (not on the layout)").arg(value, quoted(skipped));
+        return message("result.partly.0.1", value, quoted(skipped));
     case Kind::Cut:
         if (terminatorMissing)
-            return QStringLiteral("typed %1, not typed: its terminator").arg(quoted(typed));
-        return QStringLiteral("typed %1, not typed %2").arg(quoted(typed), quoted(rest));
+            return message("result.cut.terminator.0", quoted(typed));
+        return message("result.cut.0.1", quoted(typed), quoted(rest));
     case Kind::NotTyped:
-        return QStringLiteral("not typed (%1): %2").arg(reason, value);
+        return message("result.not.typed.0.1", shownReason, value);
     case Kind::Refused:
-        return QStringLiteral("not typed %1: %2").arg(quoted(value), reason);
+        return message("result.refused.0.1", quoted(value), shownReason);
     }
     return QString();
 }
@@ -290,9 +299,7 @@ void Keybot::waitWhileHeld() {
         if (!focus.value_or(true)) {
             setWait(Wait::NoFocus);
             if (!std::exchange(waitLogged_, true))
-                report(QStringLiteral("No window has the keyboard focus: nothing is typed. The values wait "
-                                      "until you click into the window that should receive them."),
-                       QStringLiteral("No window has the keyboard focus; waiting"), nullptr);
+                report(message("typing.no.focus"), message("typing.no.focus"), nullptr);
             napUnlessStopped(POLL_MS * 5);
             continue;
         }
@@ -303,10 +310,7 @@ void Keybot::waitWhileHeld() {
             if (now - *modifiersSince >= std::chrono::milliseconds(MODIFIER_GRACE_MS)) {
                 setWait(Wait::Modifiers);
                 if (!std::exchange(waitLogged_, true))
-                    report(QStringLiteral("Keys are held down (Ctrl, Alt, Shift, Super or AltGr): nothing is "
-                                          "typed while they are, or the values would become shortcuts. "
-                                          "Typing goes on once they are released."),
-                           QStringLiteral("Modifier keys are held down; waiting"), nullptr);
+                    report(message("typing.modifiers.held"), message("typing.modifiers.held"), nullptr);
             }
             napUnlessStopped(POLL_MS);
             continue;
@@ -320,8 +324,8 @@ void Keybot::noteHold(std::unique_lock<std::mutex>& lock) {
     if (std::exchange(holdLogged_, true))
         return;
     lock.unlock();
-    const QString message = bundle().getString(QStringLiteral("typing.held"));
-    report(message, message, nullptr);
+    const QString text = message("typing.held");
+    report(text, text, nullptr);
     lock.lock();
 }
 
@@ -398,10 +402,15 @@ Keybot::Ended Keybot::finishAndStop(int graceMs, int resumeMs) {
         pushResult(std::move(r));
     }
     if (ended.cut) {
-        const QString message =
-            util::MessageFormat::format(bundle().getString(QStringLiteral("value.cut.0")), *ended.cut) +
-            (cut && cut->kind == Result::Kind::Cut ? QStringLiteral(" cut: ") + cut->describe() : QString());
-        report(message, message, nullptr);
+        // A value that waited whole (no window had the focus, keys were held) reached no window at all.
+        QString text;
+        if (cut && cut->kind == Result::Kind::NotTyped)
+            text = message("not.typed.connection.stopped.0", *ended.cut);
+        else if (cut && cut->kind == Result::Kind::Cut)
+            text = message("value.cut.0", *ended.cut) + u' ' + message("value.cut.detail.0", cut->describe());
+        else
+            text = message("value.cut.0", *ended.cut);
+        report(text, text, nullptr);
     }
     return ended;
 }
@@ -489,8 +498,8 @@ void Keybot::run(std::stop_token stop) {
             if (!refusal.empty()) {
                 result.kind = Result::Kind::Refused;
                 result.reason = QString::fromStdString(refusal);
-                report(QStringLiteral("Not typed: %1: %2").arg(text, result.reason),
-                       QStringLiteral("Not typed: %1: %2").arg(text, result.reason), nullptr);
+                report(message("not.typed.refused.0.1", text, result.reason),
+                       message("not.typed.refused.0.1", text, result.reason), nullptr);
                 interrupted = true;
             } else {
                 waitWhileHeld(); // the value waits whole while nothing may be typed
@@ -530,18 +539,15 @@ void Keybot::run(std::stop_token stop) {
                 typing_ = false;
             }
             if (view_)
-                view_->logImportantEvent(
-                    QStringLiteral("Cannot type: %1. Typing has stopped; values are no longer typed.")
-                        .arg(lost.why));
+                view_->logImportantEvent(message("typing.lost.0", lost.why));
             if (charactersDone_ > 0 || startSent_) {
                 result.kind = Result::Kind::Cut;
                 result.typed = sentPart_;
                 result.rest = restOf(text, charactersDone_);
                 result.terminatorMissing = result.rest.isEmpty();
                 result.reason = QStringLiteral("keyboard output lost");
-                const QString message =
-                    QStringLiteral("Only part of %1 was typed: %2").arg(text, result.describe());
-                report(message, message, nullptr);
+                const QString part = message("typing.part.0.1", text, result.describe());
+                report(part, part, nullptr);
             } else {
                 result.reason = QStringLiteral("keyboard output lost");
                 reportNotTyped(text);
@@ -565,7 +571,7 @@ void Keybot::run(std::stop_token stop) {
             break;
         } catch (const std::exception& e) {
             // Nothing may end the typing thread but a stop; the next value is typed as usual.
-            report(QStringLiteral("Error typing %1: %2").arg(text, QString::fromUtf8(e.what())),
+            report(message("key.error.typing.0.1", text, QString::fromUtf8(e.what())),
                    QStringLiteral("Error typing %1").arg(text), &e);
             interrupted = true;
             result.kind = charactersDone_ > 0 ? Result::Kind::Cut : Result::Kind::NotTyped;
@@ -612,19 +618,14 @@ void Keybot::run(std::stop_token stop) {
         wait_ = Wait::Typing;
         if (resumed) {
             // Finished (or given up) after the stop: said now, as the stop has returned long ago.
-            QString message;
+            QString said;
             if (result.kind == Result::Kind::Cut)
-                message =
-                    util::MessageFormat::format(bundle().getString(QStringLiteral("value.cut.0")), text) +
-                    QStringLiteral(" cut: ") + result.describe();
+                said = message("value.cut.0", text) + u' ' + message("value.cut.detail.0", result.describe());
             else if (result.kind == Result::Kind::NotTyped)
-                message = QStringLiteral("Not typed (the connection was stopped): %1").arg(text);
+                said = message("not.typed.connection.stopped.0", text);
             else
-                message =
-                    QStringLiteral("%1 was typed whole after the stop, into the window that received its "
-                                   "first part.")
-                        .arg(text);
-            report(message, message, nullptr);
+                said = message("typed.after.stop.0", text);
+            report(said, said, nullptr);
         }
         if (!cut || resumed)
             pushResult(result);
@@ -674,17 +675,13 @@ void Keybot::pressKeyRelease(int code, int delay) {
     try {
         keyPress(code);
     } catch (const std::exception& e) {
-        report(QStringLiteral("Error pressing key %1 on %2 keyboard: %3")
-                   .arg(code)
-                   .arg(layoutName(), QString::fromUtf8(e.what())),
+        report(message("key.error.press.0.1.2", code, layoutName(), QString::fromUtf8(e.what())),
                QStringLiteral("Error on pressing: %1").arg(code), &e);
     }
     try {
         keyRelease(code);
     } catch (const std::exception& e) {
-        report(QStringLiteral("Error releasing key %1 on %2 keyboard: %3")
-                   .arg(code)
-                   .arg(layoutName(), QString::fromUtf8(e.what())),
+        report(message("key.error.release.0.1.2", code, layoutName(), QString::fromUtf8(e.what())),
                QStringLiteral("Error on releasing: %1").arg(code), &e);
     }
     pause(2 * delay);
@@ -722,10 +719,10 @@ void Keybot::typeString(const QString& text, bool complete) {
                                       : cp < 0x7F
                                           ? character
                                           : QStringLiteral("%1 (<%2>)").arg(character).arg(unsigned(cp));
-                QString message = bundle().getString(QStringLiteral("cannot_type")) + shown;
+                QString warning = bundle().getString(QStringLiteral("cannot_type")) + shown;
                 if (cp >= 0xA0 && keyboardType_ != KeyboardType::ALL)
-                    message += u' ' + bundle().getString(QStringLiteral("cannot_type.useAll"));
-                view_->logImportantEvent(message);
+                    warning += u' ' + bundle().getString(QStringLiteral("cannot_type.useAll"));
+                view_->logImportantEvent(warning);
             }
             noteCharacter(character, false);
             continue;
@@ -743,8 +740,7 @@ void Keybot::typeString(const QString& text, bool complete) {
                 }
                 keyRelease(ALT);
             } catch (const std::exception& e) {
-                report(QStringLiteral("Error pressing ALT key for %1 on %2 keyboard: %3")
-                           .arg(character, layoutName(), QString::fromUtf8(e.what())),
+                report(message("key.error.alt.0.1.2", character, layoutName(), QString::fromUtf8(e.what())),
                        QStringLiteral("Error pressing/releasing ALT key for : %1").arg(character), &e);
                 releaseHeld(); // ALT must not stay down
                 sent = false;
@@ -771,9 +767,7 @@ void Keybot::typeString(const QString& text, bool complete) {
                 keyPress(seq[i]);
             } catch (const std::exception& e) {
                 sent = false;
-                report(QStringLiteral("Error pressing key %1 on %2 keyboard: %3")
-                           .arg(seq[i])
-                           .arg(layoutName(), QString::fromUtf8(e.what())),
+                report(message("key.error.press.0.1.2", seq[i], layoutName(), QString::fromUtf8(e.what())),
                        QStringLiteral("Error on pressing: %1").arg(seq[i]), &e);
             }
             ++events;
@@ -785,9 +779,7 @@ void Keybot::typeString(const QString& text, bool complete) {
                 keyRelease(seq[i]);
             } catch (const std::exception& e) {
                 sent = false;
-                report(QStringLiteral("Error releasing key %1 on %2 keyboard: %3")
-                           .arg(seq[i])
-                           .arg(layoutName(), QString::fromUtf8(e.what())),
+                report(message("key.error.release.0.1.2", seq[i], layoutName(), QString::fromUtf8(e.what())),
                        QStringLiteral("Error on releasing: %1").arg(seq[i]), &e);
             }
             ++events;
@@ -801,7 +793,7 @@ void Keybot::typeString(const QString& text, bool complete) {
                 keyRelease(SPACE);
             } catch (const std::exception& e) {
                 sent = false;
-                report(QStringLiteral("Deadkey error: %1").arg(QString::fromUtf8(e.what())),
+                report(message("key.error.deadkey.0", QString::fromUtf8(e.what())),
                        QStringLiteral("Deadkey error"), &e);
                 releaseHeld();
             }
@@ -820,7 +812,7 @@ void Keybot::typeCharacter(char32_t cp, const QString& character) {
         throw Lost{QString::fromUtf8(e.what())};
     } catch (const std::exception& e) {
         sent = false;
-        report(QStringLiteral("Error typing %1: %2").arg(character, QString::fromUtf8(e.what())),
+        report(message("key.error.typing.0.1", character, QString::fromUtf8(e.what())),
                QStringLiteral("Error typing %1").arg(character), &e);
     }
     noteCharacter(character, sent);
@@ -841,7 +833,7 @@ QStringList Keybot::availableBackends(KeyboardType keyboardType, const QString& 
         if (n == QStringLiteral("portal")) {
 #ifdef VORNAL_KEYS_PORTAL
             if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
-                ways += QStringLiteral("portal (not tried: the desktop asks before it types)");
+                ways += message("backend.portal.not.tried");
 #endif
             continue;
         }
@@ -863,8 +855,7 @@ bool Keybot::lost() const {
 }
 
 void Keybot::reportNotTyped(const QString& text) {
-    report(QStringLiteral("Not typed (keyboard output stopped): %1").arg(text),
-           QStringLiteral("Not typed: %1").arg(text), nullptr);
+    report(message("not.typed.output.stopped.0", text), QStringLiteral("Not typed: %1").arg(text), nullptr);
 }
 
 void Keybot::keyPress(int code) {

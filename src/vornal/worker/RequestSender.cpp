@@ -1,5 +1,7 @@
 #include "vornal/worker/RequestSender.h"
 
+#include "vornal/util/MessageFormat.h"
+#include "vornal/util/ResourceBundle.h"
 #include "vornal/worker/DataLine.h"
 
 #include <QDir>
@@ -23,6 +25,16 @@
 namespace vornal::worker {
 
 namespace {
+
+QString workerText(const char* key) {
+    return util::ResourceBundle::get(QStringLiteral("vornal.worker.WorkerBundle"))
+        .getString(QLatin1String(key));
+}
+
+// A message of the worker bundle with its arguments.
+template <class... Args> QString format(const char* key, const Args&... args) {
+    return util::MessageFormat::format(workerText(key), args...);
+}
 
 #ifdef Q_OS_UNIX
 // The user at the other end of a local socket, as the system tells it.
@@ -50,11 +62,11 @@ bool privateFolder(const QString& dir, QString* why) {
         return false;
     }
     if (!S_ISDIR(st.st_mode))
-        *why = QStringLiteral("is not a folder");
+        *why = workerText("folder.not.folder");
     else if (st.st_uid != ::getuid())
-        *why = QStringLiteral("belongs to another user");
+        *why = workerText("folder.other.user");
     else if (st.st_mode & 077)
-        *why = QStringLiteral("is open to other users");
+        *why = workerText("folder.open.to.others");
     else
         return true;
     return false;
@@ -68,7 +80,7 @@ bool sameUser(const QLocalSocket& socket, QString* who = nullptr) {
     if (uid && *uid == ::getuid())
         return true;
     if (who)
-        *who = uid ? QStringLiteral("user id %1").arg(*uid) : QStringLiteral("an unknown user");
+        *who = uid ? format("peer.user.0", *uid) : workerText("peer.unknown");
     return false;
 #else
     // Windows: the pipe is open only to this user (its access list, QLocalServer::UserAccessOption).
@@ -106,8 +118,7 @@ void RequestSender::setInterval(int seconds) {
 
 bool RequestSender::request() {
     if (command_.isEmpty()) {
-        emit failed(QStringLiteral("this connection has no request command: set one on the Processing tab "
-                                   "(vornal-cli set requestCommand=...)"));
+        emit failed(workerText("request.command.missing"));
         return false;
     }
     try {
@@ -139,9 +150,7 @@ QString RequestSender::serverName(QString* error) {
         return own + u'/' + socket;
     }
     if (error)
-        *error = QStringLiteral("no private folder for the request socket: %1 %2 (set XDG_RUNTIME_DIR to a "
-                                "folder only you can enter, or remove %1)")
-                     .arg(own, why);
+        *error = format("request.socket.no.folder.0.1", own, why);
     return QString();
 #else
     Q_UNUSED(error);
@@ -174,13 +183,9 @@ bool RequestSender::openServer(QString* error) {
         if (probe.waitForConnected(500)) {
             QString who;
             if (!sameUser(probe, &who))
-                *error =
-                    QStringLiteral("the request socket %1 is held by %2; vornal-cli request cannot reach "
-                                   "this connection")
-                        .arg(QDir::toNativeSeparators(serverName_), who);
+                *error = format("request.socket.held.0.1", QDir::toNativeSeparators(serverName_), who);
             else
-                *error = QStringLiteral("another Vornal connection takes the requests of vornal-cli request; "
-                                        "this one takes them over when that one ends");
+                *error = workerText("request.socket.other.connection");
             return false;
         }
     }
@@ -188,8 +193,8 @@ bool RequestSender::openServer(QString* error) {
     server_ = std::make_unique<QLocalServer>();
     server_->setSocketOptions(QLocalServer::UserAccessOption);
     if (!server_->listen(serverName_)) {
-        *error = QStringLiteral("cannot listen on %1: %2")
-                     .arg(QDir::toNativeSeparators(serverName_), server_->errorString());
+        *error = format("request.socket.cannot.listen.0.1", QDir::toNativeSeparators(serverName_),
+                        server_->errorString());
         server_.reset();
         return false;
     }
@@ -210,26 +215,21 @@ void RequestSender::checkServer() {
         // Said once the listener has stayed open a whole interval, so that a listener that keeps failing
         // (descriptors still short) gives two messages, not two a second.
         if (broken_)
-            emit serverMessage(QStringLiteral("The request socket is open again: vornal-cli request reaches "
-                                              "this connection."),
-                               false);
+            emit serverMessage(workerText("request.socket.open.again"), false);
         broken_ = false;
         return;
     }
     if (server_) {
         if (!broken_)
-            emit serverMessage(QStringLiteral("The request socket %1 failed (%2); it is opened again as soon "
-                                              "as it can be.")
-                                   .arg(QDir::toNativeSeparators(serverName_), server_->errorString()),
+            emit serverMessage(format("request.socket.failed.0.1", QDir::toNativeSeparators(serverName_),
+                                      server_->errorString()),
                                true);
         server_.reset();
         broken_ = true;
     }
     QString why;
     if (openServer(&why) && !broken_)
-        emit serverMessage(QStringLiteral("The connection that took the requests has ended: vornal-cli "
-                                          "request now reaches this one."),
-                           false);
+        emit serverMessage(workerText("request.socket.taken.over"), false);
 }
 
 void RequestSender::serve(QLocalSocket* socket) {

@@ -31,6 +31,7 @@
 #include <QTextBrowser>
 #include <QTextDocument>
 
+#include <map>
 #include <set>
 
 namespace vornal::test {
@@ -451,6 +452,44 @@ TEST_F(GermanWindowTest, EveryTextOfTheGermanWindowIsGerman) {
     // One word for the port in the window and the log.
     EXPECT_FALSE(germanLog.join(u' ').contains(QStringLiteral("Anschluss")))
         << germanLog.join(u'\n').toStdString();
+}
+
+// A value cut by the keyboard output and typing that has ended are said in the status line in the
+// user's language, and in English as before.
+TEST_F(GermanWindowTest, TheStatusOfACutValueAndOfEndedTypingFollowsTheLanguage) {
+    const QString cut = QStringLiteral("cut: typed '1', not typed '2'");
+    const QString why = QStringLiteral("the keyboard output can type no more (gone)");
+    const std::map<QString, QStringList> expected{
+        {QStringLiteral("en"),
+         {QStringLiteral("Only part of a value was typed (%1): check it in the target window.").arg(cut),
+          QStringLiteral("Typing stopped: %1. The event log names the values not typed; press Start to type "
+                         "again.")
+              .arg(why)}},
+        {QStringLiteral("de"),
+         {QStringLiteral("Von einem Wert wurde nur ein Teil getippt (%1): Prüfen Sie ihn im Zielfenster.")
+              .arg(cut),
+          QStringLiteral(
+              "Das Tippen wurde beendet: %1. Das Protokoll nennt die nicht getippten Werte; drücken "
+              "Sie Start, um wieder zu tippen.")
+              .arg(why)}}};
+    for (const auto& [lang, texts] : expected) {
+        language(lang);
+        if (window_)
+            closeWindow();
+        window_.reset();
+        auto& w = open();
+        w.startStopJButtonActionPerformed();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return w.isConnected(); }, 5000)) << lang.toStdString();
+        auto* connection = w.findChild<worker::Connection*>();
+        ASSERT_NE(connection, nullptr);
+        emit connection->valueCut(cut);
+        EXPECT_EQ(w.statusLabel()->text(), texts[0]) << lang.toStdString();
+        w.startStopJButtonActionPerformed();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !w.isConnected() && w.tabs()->count() == 7; }, 5000));
+        emit connection->stopped(worker::Connection::StopReason::TypingLost, why);
+        EXPECT_EQ(w.statusLabel()->text(), texts[1]) << lang.toStdString();
+        dialogs();
+    }
 }
 
 } // namespace

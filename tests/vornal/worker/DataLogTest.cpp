@@ -1,6 +1,7 @@
 // The data log: rows as received, quoting, rotation, a location that cannot be written, and a SIGKILL
 // in the middle of a run.
 #include "vornal/worker/DataLog.h"
+#include "vornal/util/ResourceBundle.h"
 
 #include "Csv.h"
 
@@ -366,3 +367,37 @@ TEST(DataLog, AFullDiskLeavesWholeRowsAndWritingResumesWithAMarker) {
 #endif
 
 } // namespace
+
+// The messages to the user follow the language; the file itself does not (its marker row stays English,
+// like the result column, for the scripts that read it).
+TEST(DataLog, MessagesFollowTheLanguageTheFileDoesNot) {
+    vornal::util::ResourceBundle::setLocale(QStringLiteral("de"));
+    struct Restore {
+        ~Restore() { vornal::util::ResourceBundle::setLocale(QStringLiteral("en")); }
+    } restore;
+    QTemporaryDir dir;
+    const QString blocker = dir.filePath(QStringLiteral("blocked"));
+    {
+        QFile f(blocker);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    const QString path = blocker + QStringLiteral("/readings.csv");
+    DataLog log(path, 0, 0);
+    const QString message = log.append(row("ST,+1 kg", "1", "typed"));
+    EXPECT_TRUE(message.startsWith(QStringLiteral("Das Messprotokoll ") + QDir::toNativeSeparators(path) +
+                                   QStringLiteral(" kann nicht geschrieben werden (")))
+        << message.toStdString();
+    EXPECT_TRUE(message.contains(QStringLiteral("Die Werte werden weiter getippt.")))
+        << message.toStdString();
+    ASSERT_TRUE(QFile::remove(blocker));
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("blocked")));
+    const QString resumed = log.append(row("ST,+2 kg", "2", "typed"));
+    EXPECT_TRUE(resumed.startsWith(QStringLiteral("Das Messprotokoll ") + QDir::toNativeSeparators(path) +
+                                   QStringLiteral(" wird wieder geschrieben. 1 Messwert(e) von ")))
+        << resumed.toStdString();
+    const auto table = parseCsv(readAll(path));
+    ASSERT_TRUE(table);
+    ASSERT_EQ(table->size(), 3u);
+    EXPECT_TRUE((*table)[1][5].startsWith(QStringLiteral("1 row(s) not written from ")))
+        << (*table)[1][5].toStdString();
+}

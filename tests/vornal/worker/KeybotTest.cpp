@@ -704,3 +704,76 @@ TEST_F(KeybotTest, TheBacklogMessageSaysWhyValuesWaitInSingularAndPlural) {
     }
     util::ResourceBundle::setLocale(QStringLiteral("en"));
 }
+
+// The keystroke output speaks the user's language in the event log (the data log's result column stays
+// as it is in every language): the wait for a focused window, the lost backend, the value cut by it, the
+// values it leaves untyped.
+TEST_F(KeybotTest, WaitAndLostOutputMessagesFollowTheLanguage) {
+    std::map<std::string, QStringList> said;
+    for (const char* lang : {"en", "de"}) {
+        util::ResourceBundle::setLocale(QString::fromLatin1(lang));
+        const auto& texts = util::ResourceBundle::get(QStringLiteral("vornal.worker.WorkerBundle"));
+        const auto text = [&](const char* key, const QStringList& args = {}) {
+            return util::MessageFormat::format(texts.getString(QLatin1String(key)), args);
+        };
+        RecordingView waitView;
+        auto w = makeBot(0, 0, 10, 0, 0, KT::QUERTY, MT::NUMERIC, &waitView);
+        w.fake->setFocusWindow(0);
+        w.bot->add(QStringLiteral("12"));
+        w.bot->start();
+        for (int i = 0; i < 200 && waitView.lines().isEmpty(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_EQ(waitView.lines().size(), 1) << lang;
+        EXPECT_EQ(waitView.lines()[0], text("typing.no.focus")) << lang;
+        // Stopped while it waited whole: nothing of it reached a window, and the log says so.
+        w.bot->stop();
+        EXPECT_EQ(w.fake->trace(), "") << lang;
+        ASSERT_EQ(waitView.lines().size(), 2) << lang;
+        EXPECT_EQ(waitView.lines()[1], text("not.typed.connection.stopped.0", {QStringLiteral("12")}))
+            << lang;
+        const auto waited = w.bot->takeResults();
+        ASSERT_EQ(waited.size(), 1u) << lang;
+        EXPECT_EQ(waited[0].logText(), QStringLiteral("not typed: stopped")) << lang;
+
+        RecordingView view;
+        auto b = makeBot(0, 0, 10, 0, 0, KT::QUERTY, MT::ALPHANUMERIC_COMPLETE, &view);
+        b.fake->loseAfter(5); // "AB" of "ABCDEF" reach the window
+        b.bot->add(QStringLiteral("ABCDEF"));
+        b.bot->add(QStringLiteral("7"));
+        b.bot->start();
+        ASSERT_TRUE(b.bot->waitUntilIdle(5000)) << lang;
+        const auto results = b.bot->takeResults();
+        ASSERT_EQ(results.size(), 2u) << lang;
+        const QString cut = text("result.cut.0.1", {QStringLiteral("'AB'"), QStringLiteral("'CDEF'")});
+        EXPECT_EQ(results[0].describe(), cut) << lang;
+        EXPECT_EQ(results[0].logText(), QStringLiteral("cut after 'AB'")) << lang;
+        EXPECT_EQ(results[1].logText(), QStringLiteral("not typed: keyboard output lost")) << lang;
+        EXPECT_EQ(results[1].describe(),
+                  text("result.not.typed.0.1", {text("reason.output.lost"), QStringLiteral("7")}))
+            << lang;
+        const QStringList expected{text("typing.lost.0", {QStringLiteral("the test ended the session")}),
+                                   text("typing.part.0.1", {QStringLiteral("ABCDEF"), cut}),
+                                   text("not.typed.output.stopped.0", {QStringLiteral("7")})};
+        EXPECT_EQ(view.lines(), expected) << lang << '\n' << view.lines().join(u'\n').toStdString();
+        said[lang] = waitView.lines() + view.lines() + QStringList{results[1].describe()};
+        b.bot->stop();
+    }
+    util::ResourceBundle::setLocale(QStringLiteral("en"));
+    // The English texts as they were; the German ones in German.
+    EXPECT_EQ(said["en"][0],
+              QStringLiteral("No window has the keyboard focus: nothing is typed. The values wait "
+                             "until you click into the window that should receive them."));
+    EXPECT_EQ(said["en"][1], QStringLiteral("Not typed (the connection was stopped): 12"));
+    EXPECT_EQ(said["en"][3], QStringLiteral("Only part of ABCDEF was typed: typed 'AB', not typed 'CDEF'"));
+    EXPECT_EQ(said["en"][5], QStringLiteral("not typed (keyboard output lost): 7"));
+    EXPECT_EQ(said["de"][0],
+              QStringLiteral("Kein Fenster hat den Tastaturfokus: Es wird nichts getippt. Die Werte "
+                             "warten, bis Sie in das Fenster klicken, das sie empfangen soll."));
+    EXPECT_EQ(said["de"][3],
+              QStringLiteral("Von ABCDEF wurde nur ein Teil getippt: getippt: 'AB', nicht getippt: 'CDEF'"));
+    EXPECT_EQ(said["de"][4], QStringLiteral("Nicht getippt (Tastaturausgabe beendet): 7"));
+    EXPECT_EQ(said["de"][5], QStringLiteral("nicht getippt (Tastaturausgabe verloren): 7"));
+    ASSERT_EQ(said["en"].size(), said["de"].size());
+    for (qsizetype i = 0; i < said["en"].size(); ++i)
+        EXPECT_NE(said["en"][i].section(u':', 0, 0), said["de"][i].section(u':', 0, 0)) << i;
+}
