@@ -2,6 +2,7 @@
 // `vornal-cli request` through the local socket.
 #include "vornal/worker/RequestSender.h"
 #include "vornal/config/ConfigHelper.h"
+#include "vornal/util/ResourceBundle.h"
 
 #include "support/WaitFor.h"
 
@@ -108,6 +109,20 @@ TEST(RequestSender, SendsOnRequestAndOnTheTimerAndReportsFailures) {
     RequestSender second("x", [](const QByteArray&) {});
     EXPECT_FALSE(second.listen(&error));
     EXPECT_TRUE(error.contains("another")) << error.toStdString();
+    // The reasons the event log shows are in the user's language.
+    vornal::util::ResourceBundle::setLocale(QStringLiteral("de"));
+    RequestSender third("x", [](const QByteArray&) {});
+    EXPECT_FALSE(third.listen(&error));
+    RequestSender none(QByteArray(), [](const QByteArray&) {});
+    QStringList noCommand;
+    QObject::connect(&none, &RequestSender::failed, [&](const QString& r) { noCommand << r; });
+    EXPECT_FALSE(none.request());
+    vornal::util::ResourceBundle::setLocale(QStringLiteral("en"));
+    EXPECT_TRUE(error.startsWith(QStringLiteral("eine andere Vornal-Verbindung nimmt die Abfragen")))
+        << error.toStdString();
+    ASSERT_EQ(noCommand.size(), 1);
+    EXPECT_TRUE(noCommand[0].startsWith(QStringLiteral("diese Verbindung hat keinen Abfragebefehl")))
+        << noCommand[0].toStdString();
     auto answer = std::async(std::launch::async, [] { return RequestSender::requestFromRunning(); });
     ASSERT_TRUE(
         waitFor([&] { return answer.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
