@@ -406,6 +406,10 @@ VororaZeZovFrame2::~VororaZeZovFrame2() {
     // this class is gone, so its slots must be too.
     QObject::disconnect(qApp, nullptr, this, nullptr);
     QObject::disconnect(qGuiApp, nullptr, this, nullptr);
+    // So must the slots of the controls: a focused line edit (the editable port box) finishes its
+    // editing when the base class hides the window.
+    for (QObject* child : findChildren<QObject*>())
+        QObject::disconnect(child, nullptr, this, nullptr);
     if (connection_) {
         connection_->disconnect(this);
         delete connection_; // ends the reading and the typing
