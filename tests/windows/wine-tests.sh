@@ -11,7 +11,8 @@
 #              same name is read again; with --no-reconnect the vanishing ends the run with a report
 #   window     vornal.exe --simulate shows its window (screenshot kept), connects to the simulated
 #              scale and types the values through SendInput into another window (wintarget.exe)
-#   typing     vornal-cli.exe type into wintarget.exe: with no focused window the value waits and then
+#   typing     the keyboard output's own test (platform_keys.exe, WindowsInjector.*) on the display;
+#              vornal-cli.exe type into wintarget.exe: with no focused window the value waits and then
 #              arrives whole in the window that comes; keyboard type ALL types characters beyond the
 #              keyboard layout (KEYEVENTF_UNICODE) exactly; while a Ctrl key pressed by another
 #              program (SendInput) is down nothing is typed, and the value arrives whole after its release
@@ -279,6 +280,23 @@ stop "$vornal_pid"
 stop "$target_pid"
 
 # ---- typing ---------------------------------------------------------------------------------------
+# The keyboard output's own test types into a window of its own: it needs the display, which the
+# cross build's run of the tests may not have had. It uses the shared compiler runtime.
+if [[ -e "$build/bin/platform_keys.exe" ]]; then
+  runtime=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=libstdc++-6.dll)")
+  pthread=$(dirname "$(realpath "$(x86_64-w64-mingw32-g++-posix -print-file-name=libwinpthread-1.dll)")")
+  WINEPATH="Z:${runtime//\//\\};Z:${pthread//\//\\}" timeout 120 "$wine" "$build/bin/platform_keys.exe" \
+    --gtest_filter='WindowsInjector.*' >"$out/platform_keys.out" 2>&1
+  rc=$?
+  ran=$(tr -d '\r' <"$out/platform_keys.out" | grep -E '^\[ +(OK|SKIPPED|FAILED) +\] WindowsInjector' | sed 's/ (.*//' | xargs)
+  if [[ $rc -eq 0 ]]; then
+    pass "typing: the keyboard output types into a window of its own ($ran)"
+  elif [[ $rc -eq 77 ]]; then
+    skip "typing keyboard output" "$ran"
+  else
+    fail "typing keyboard output" "status $rc: $(tr -d '\r' <"$out/platform_keys.out" | grep -E 'Failure|Expected|Which is|FAILED' | head -8 | xargs)"
+  fi
+fi
 # vornal-cli.exe type into a fresh wintarget.exe window each time; the receiver's text is compared
 # whole. Wine types with the X server's layout (US on Xvfb), so these characters have no key.
 receiver() { # NAME: starts wintarget.exe recording into $out/NAME.txt, sets receiver_pid
