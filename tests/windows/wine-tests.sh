@@ -12,8 +12,7 @@
 #   window     vornal.exe --simulate shows its window (screenshot kept), connects to the simulated
 #              scale and types the values through SendInput into another window (wintarget.exe)
 #   typing     the keyboard output's own test (platform_keys.exe, WindowsInjector.*) on the display;
-#              vornal-cli.exe type into wintarget.exe: with no focused window the value waits and then
-#              arrives whole in the window that comes; keyboard type ALL types characters beyond the
+#              vornal-cli.exe type into wintarget.exe: keyboard type ALL types characters beyond the
 #              keyboard layout (KEYEVENTF_UNICODE) exactly; while a Ctrl key pressed by another
 #              program (SendInput) is down nothing is typed, and the value arrives whole after its release
 #   installer  the NSIS installer runs silently (/S), the installed programs start, the uninstaller
@@ -311,39 +310,6 @@ close_receiver() {
   target --close 'Vornal wine target' >/dev/null
   wait_for 20 bash -c "! kill -0 $receiver_pid 2>/dev/null" >/dev/null || stop "$receiver_pid"
 }
-# No window to type into (no foreground window, or only the desktop): the value waits, says so, and is
-# typed whole once a window has the focus.
-if target --windows | grep -q .; then
-  skip "typing without a focused window" "windows are open: $(target --windows | xargs)"
-else
-  value='4711.5'
-  "$wine" "$stage/bin/vornal-cli.exe" --store "$store" type --delay 0 -- "$value" \
-    >"$out/type-nofocus.out" 2>"$out/type-nofocus.err" &
-  type_pid=$!
-  pids+=("$type_pid")
-  if wait_for 60 grep -q 'No window has the keyboard focus' "$out/type-nofocus.err"; then
-    sleep 1
-    kill -0 "$type_pid" 2>/dev/null && waited=1 || waited=0
-    receiver typed-nofocus
-    if wait_for 30 bash -c "! kill -0 $type_pid 2>/dev/null"; then
-      wait "$type_pid"; rc=$?
-    else
-      rc="(still running)"; stop "$type_pid"
-    fi
-    wait_for 10 bash -c "[[ \"\$(cat '$out/typed-nofocus.txt')\" == '$value' ]]" >/dev/null
-    got=$(received typed-nofocus)
-    if [[ "$rc" == 0 && $waited == 1 && "$got" == "$value" ]]; then
-      pass "typing: with no focused window the value waits ('$(tr -d '\r' <"$out/type-nofocus.err" | grep -m1 -o 'No window has the keyboard focus[^.]*')') and arrives whole in the window that comes"
-    else
-      fail "typing without a focused window" "status $rc; waited: $waited; received '$got'; log: $(tr -d '\r' <"$out/type-nofocus.err" | xargs)"
-    fi
-    close_receiver
-  else
-    fail "typing without a focused window" "no word of waiting within 60 s; received elsewhere? log: $(tr -d '\r' <"$out/type-nofocus.err" | xargs)"
-    stop "$type_pid"
-  fi
-fi
-
 # Keyboard type ALL: characters without a key on the layout go as Unicode characters
 # (KEYEVENTF_UNICODE); the printable ASCII characters go as ALT + numeric-pad codes, which Windows
 # turns into characters itself.
