@@ -141,11 +141,17 @@ int runType(cli::Invocation& inv, cli::Io& io) {
     return r.kind == worker::Keybot::Result::Kind::Typed ? cli::Ok : cli::Failure;
 }
 
-cli::Register reg{
-    {"type",
-     "type [--layout NAME] [--keymap NAME] [--delay MS] [--backend auto|wayland|portal|x11] [--] TEXT",
-     "type TEXT into the focused window as key presses (layout and delay: stored settings; "
-     "the backend is chosen from the session unless --backend names one)",
-     &runType}};
+#if defined(_WIN32)
+#define VORNAL_TYPE_BACKENDS "auto|windows"
+#else
+#define VORNAL_TYPE_BACKENDS "auto|wayland|portal|x11"
+#endif
+
+cli::Register reg{{"type",
+                   "type [--layout NAME] [--keymap NAME] [--delay MS] [--backend " VORNAL_TYPE_BACKENDS
+                   "] [--] TEXT",
+                   "type TEXT into the focused window as key presses (layout and delay: stored settings; "
+                   "the backend is chosen from the session unless --backend names one)",
+                   &runType}};
 
 } // namespace

@@ -5,6 +5,15 @@
 //                                          (UTF-8, written to FILE.tmp and renamed, so that a reader
 //                                          never sees half a text). Ends when closed, or after
 //                                          SECONDS (default 120), so that a test can never hang on it.
+//                                          Keys that arrive while Ctrl or Alt is down are named on
+//                                          standard error ("wintarget: key 0x31 with Ctrl").
+//   wintarget.exe --hold KEY UNTIL_FILE [SECONDS]
+//                                          presses KEY (ctrl, shift, alt) with SendInput, as a user's
+//                                          finger would, prints "down", and releases it when
+//                                          UNTIL_FILE exists (at the latest after SECONDS, default
+//                                          30), then prints "up"
+//   wintarget.exe --keystate               prints what GetAsyncKeyState says of the modifier keys
+//                                          ("ctrl=up shift=up alt=up")
 //   wintarget.exe --screenshot FILE.bmp    the whole screen as a 24-bit BMP file
 //   wintarget.exe --windows                the titles of the visible top-level windows, one a line
 //   wintarget.exe --close TITLE            asks the visible top-level windows whose title starts with
@@ -112,14 +121,28 @@ int record(const std::wstring& file, int seconds) {
         std::fprintf(stderr, "wintarget: cannot create the window (error %lu)\n", GetLastError());
         return 1;
     }
-    saveText(); // an empty file: the window is up
     ShowWindow(window, SW_SHOWNORMAL);
     SetForegroundWindow(window);
     SetFocus(edit);
+    saveText(); // an empty file: the window is up and has the focus
     SetTimer(window, kEndTimer, static_cast<UINT>(seconds) * 1000u, nullptr);
     SetTimer(window, kFocusTimer, 200, nullptr);
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        // Keys that reached the frame (sent while the window was coming up, before its text field
+        // had the focus) belong to the text field.
+        if (msg.hwnd == window && msg.message >= WM_KEYFIRST && msg.message <= WM_KEYLAST)
+            msg.hwnd = edit;
+        // The key state of this thread is the one the message was sent with.
+        if (msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN) {
+            const bool ctrl = GetKeyState(VK_CONTROL) < 0, alt = GetKeyState(VK_MENU) < 0;
+            const auto vk = static_cast<unsigned>(msg.wParam);
+            if ((ctrl || alt) && vk != VK_CONTROL && vk != VK_MENU && vk != VK_SHIFT) {
+                std::fprintf(stderr, "wintarget: key 0x%02x with%s%s\n", vk, ctrl ? " Ctrl" : "",
+                             alt ? " Alt" : "");
+                std::fflush(stderr);
+            }
+        }
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
@@ -171,6 +194,47 @@ int screenshot(const std::wstring& file) {
     return ok ? 0 : 1;
 }
 
+bool sendKey(WORD vk, bool press) {
+    INPUT in{};
+    in.type = INPUT_KEYBOARD;
+    in.ki.wVk = vk;
+    in.ki.wScan = static_cast<WORD>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
+    in.ki.dwFlags = press ? 0 : KEYEVENTF_KEYUP;
+    return SendInput(1, &in, sizeof(INPUT)) == 1;
+}
+
+WORD modifierKey(const wchar_t* name) {
+    if (std::wcscmp(name, L"ctrl") == 0)
+        return VK_CONTROL;
+    if (std::wcscmp(name, L"shift") == 0)
+        return VK_SHIFT;
+    if (std::wcscmp(name, L"alt") == 0)
+        return VK_MENU;
+    return 0;
+}
+
+int hold(WORD vk, const std::wstring& untilFile, int seconds) {
+    if (!sendKey(vk, true)) {
+        std::fprintf(stderr, "wintarget: SendInput refused the key (error %lu)\n", GetLastError());
+        return 1;
+    }
+    std::printf("down\n");
+    std::fflush(stdout);
+    const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000u;
+    while (GetFileAttributesW(untilFile.c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount64() < end)
+        Sleep(20);
+    const bool ok = sendKey(vk, false);
+    std::printf(ok ? "up\n" : "not released\n");
+    std::fflush(stdout);
+    return ok ? 0 : 1;
+}
+
+int keystate() {
+    auto state = [](int vk) { return (GetAsyncKeyState(vk) & 0x8000) != 0 ? "down" : "up"; };
+    std::printf("ctrl=%s shift=%s alt=%s\n", state(VK_CONTROL), state(VK_SHIFT), state(VK_MENU));
+    return 0;
+}
+
 BOOL CALLBACK printTitle(HWND window, LPARAM) {
     wchar_t title[256];
     if (IsWindowVisible(window) && GetWindowTextW(window, title, 256) > 0)
@@ -203,6 +267,12 @@ int main() {
         const int seconds = argc >= 4 ? _wtoi(argv[3]) : 120;
         return record(argv[2], seconds > 0 ? seconds : 120);
     }
+    if ((argc == 4 || argc == 5) && std::wcscmp(argv[1], L"--hold") == 0 && modifierKey(argv[2])) {
+        const int seconds = argc == 5 ? _wtoi(argv[4]) : 30;
+        return hold(modifierKey(argv[2]), argv[3], seconds > 0 ? seconds : 30);
+    }
+    if (argc == 2 && std::wcscmp(argv[1], L"--keystate") == 0)
+        return keystate();
     if (argc == 3 && std::wcscmp(argv[1], L"--screenshot") == 0)
         return screenshot(argv[2]);
     if (argc == 2 && std::wcscmp(argv[1], L"--windows") == 0)
@@ -212,7 +282,7 @@ int main() {
         EnumWindows(closeWindow, reinterpret_cast<LPARAM>(&request));
         return request.closed > 0 ? 0 : 1;
     }
-    std::fprintf(stderr, "usage: wintarget.exe --record FILE [SECONDS] | --screenshot FILE.bmp | --windows | "
-                         "--close TITLE\n");
+    std::fprintf(stderr, "usage: wintarget.exe --record FILE [SECONDS] | --hold ctrl|shift|alt UNTIL_FILE "
+                         "[SECONDS] | --keystate | --screenshot FILE.bmp | --windows | --close TITLE\n");
     return 2;
 }

@@ -9,6 +9,7 @@
 // winnt.h defines DELETE (an access right), which hides the key code of the same name.
 #undef DELETE
 
+#include <cwchar>
 #include <stdexcept>
 #include <string>
 
@@ -244,12 +245,30 @@ std::optional<bool> WindowsInjector::userModifiersDown() {
     return false;
 }
 
+namespace {
+
+// The window that receives the keys, or null when none would: a click on the empty desktop makes the
+// shell's desktop window (Progman, or the WorkerW behind the wallpaper) the foreground window, and
+// keys there select and open the desktop's icons. With no shell (wine) it is the desktop window itself.
+HWND receivingWindow() {
+    const HWND w = GetForegroundWindow();
+    if (!w || w == GetDesktopWindow() || w == GetShellWindow())
+        return nullptr;
+    wchar_t cls[16] = {};
+    GetClassNameW(w, cls, 16);
+    if (std::wcscmp(cls, L"Progman") == 0 || std::wcscmp(cls, L"WorkerW") == 0)
+        return nullptr;
+    return w;
+}
+
+} // namespace
+
 std::optional<bool> WindowsInjector::hasFocusTarget() {
-    return GetForegroundWindow() != nullptr;
+    return receivingWindow() != nullptr;
 }
 
 unsigned long WindowsInjector::focusWindow() {
-    return static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(GetForegroundWindow()));
+    return static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(receivingWindow()));
 }
 
 std::optional<bool> WindowsInjector::capsLockOn() {

@@ -23,7 +23,7 @@ public:
     std::string name() const override { return "Windows (SendInput)"; }
     // The user's own Ctrl, Alt, Shift, Windows keys and AltGr (GetAsyncKeyState), between our keys.
     std::optional<bool> userModifiersDown() override;
-    // No foreground window: the keys would go nowhere.
+    // No foreground window, or only the desktop's: the keys would go nowhere, or to the desktop's icons.
     std::optional<bool> hasFocusTarget() override;
     unsigned long focusWindow() override;
 
