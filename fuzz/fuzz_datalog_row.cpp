@@ -1,8 +1,8 @@
 // The data-log row writer: whatever the fields hold, a row is one CSV record ending in CR LF that a strict
-// reader splits back into exactly the six fields: the same texts, except a leading apostrophe where a
+// reader splits back into exactly the seven fields: the same texts, except a leading apostrophe where a
 // spreadsheet would run a formula, never in the value column when the value is a plain number, and a raw
 // line over the limit cut and marked.
-// Input: the five text fields (port, instrument, raw line, value, result) separated by 0x1F, as UTF-8.
+// Input: the six text fields (port, instrument, raw line, value, result, preset) separated by 0x1F, as UTF-8.
 
 #include "FuzzSupport.h"
 
@@ -73,21 +73,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)quiet;
     const QString all = QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));
     QStringList parts = all.split(QChar(0x1F));
-    while (parts.size() < 5)
+    while (parts.size() < 6)
         parts += QString();
     DataLog::Row row{QDateTime(QDate(2026, 12, 8), QTime(14, 3, 7, 125), QTimeZone(3600)),
                      parts[0],
                      parts[1],
                      parts[2],
                      parts[3],
-                     parts[4]};
+                     parts[4],
+                     parts[5]};
     const QByteArray bytes = DataLog::formatRow(row);
     const QString text = QString::fromUtf8(bytes);
     const std::vector<QString> fields = readRecord(text);
-    VORNAL_FUZZ_CHECK(fields.size() == 6, text.left(200));
+    VORNAL_FUZZ_CHECK(fields.size() == 7, text.left(200));
     VORNAL_FUZZ_CHECK(fields[0] == QStringLiteral("2026-12-08T14:03:07.125+01:00"), fields[0]);
-    const QString* given[] = {&row.port, &row.instrument, &row.rawLine, &row.value, &row.outcome};
-    for (int k = 0; k < 5; ++k) {
+    const QString* given[] = {&row.port,  &row.instrument, &row.rawLine,
+                              &row.value, &row.outcome,    &row.preset};
+    for (int k = 0; k < 6; ++k) {
         QString expected = *given[k];
         if (k == 2 && expected.size() > DataLog::MAX_LINE_FIELD)
             expected =
