@@ -77,6 +77,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         case StabilityFilter::Verdict::SamePlacement:
             VORNAL_FUZZ_CHECK(filter->oncePerPlacement() && stable && !line.hasValue(), raw.left(80));
             break;
+        case StabilityFilter::Verdict::Zero:
+            // The empty platform: only in "one per placement", a stable reading, held back.
+            VORNAL_FUZZ_CHECK(filter->oncePerPlacement() && stable && !line.hasValue(), raw.left(80));
+            break;
         }
     }
     return 0;
