@@ -22,6 +22,14 @@
 #include <unistd.h>
 #endif
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+
+#include <sddl.h>
+
+#include <vector>
+#endif
+
 namespace vornal::worker {
 
 namespace {
@@ -73,18 +81,69 @@ bool privateFolder(const QString& dir, QString* why) {
 }
 #endif
 
-// True when the socket's other end is this user (always where the system cannot tell).
-bool sameUser(const QLocalSocket& socket, QString* who = nullptr) {
+#ifdef Q_OS_WIN
+// The account a process runs as, as a security identifier ("S-1-5-21-..."); nothing when the system
+// does not tell (e.g. a process of another user that we may not look into).
+std::optional<QString> processUser(HANDLE process) {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(process, TOKEN_QUERY, &token))
+        return std::nullopt;
+    std::optional<QString> user;
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> buffer(size);
+    LPWSTR text = nullptr;
+    if (size && ::GetTokenInformation(token, TokenUser, buffer.data(), size, &size) &&
+        ::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
+        user = QString::fromWCharArray(text);
+        ::LocalFree(text);
+    }
+    ::CloseHandle(token);
+    return user;
+}
+
+// The account of the process at the other end of a named pipe: its server as seen by a client, its
+// client as seen by the server.
+std::optional<QString> pipePeerUser(qintptr pipe, bool peerIsServer) {
+    ULONG pid = 0;
+    const BOOL known = peerIsServer ? ::GetNamedPipeServerProcessId(HANDLE(pipe), &pid)
+                                    : ::GetNamedPipeClientProcessId(HANDLE(pipe), &pid);
+    if (!known)
+        return std::nullopt;
+    HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process)
+        return std::nullopt;
+    auto user = processUser(process);
+    ::CloseHandle(process);
+    return user;
+}
+#endif
+
+// True when the socket's other end is this user; `peerIsServer` says which end that is (the
+// listener as seen by a client, or a client as seen by the listener). A peer whose user the system
+// does not tell counts as another user.
+bool sameUser(const QLocalSocket& socket, bool peerIsServer, QString* who = nullptr) {
 #ifdef Q_OS_UNIX
+    Q_UNUSED(peerIsServer);
     const auto uid = peerUid(socket.socketDescriptor());
     if (uid && *uid == ::getuid())
         return true;
     if (who)
         *who = uid ? format("peer.user.0", *uid) : workerText("peer.unknown");
     return false;
+#elif defined(Q_OS_WIN)
+    // The pipe is open only to this user already (its access list, QLocalServer::UserAccessOption);
+    // this also keeps out a pipe of the same name created first by someone else.
+    const auto peer = pipePeerUser(socket.socketDescriptor(), peerIsServer);
+    const auto own = processUser(::GetCurrentProcess());
+    if (peer && own && *peer == *own)
+        return true;
+    if (who)
+        *who = peer ? format("peer.user.0", *peer) : workerText("peer.unknown");
+    return false;
 #else
-    // Windows: the pipe is open only to this user (its access list, QLocalServer::UserAccessOption).
     Q_UNUSED(socket);
+    Q_UNUSED(peerIsServer);
     Q_UNUSED(who);
     return true;
 #endif
@@ -182,7 +241,7 @@ bool RequestSender::openServer(QString* error) {
         probe.connectToServer(serverName_);
         if (probe.waitForConnected(500)) {
             QString who;
-            if (!sameUser(probe, &who))
+            if (!sameUser(probe, true, &who))
                 *error = format("request.socket.held.0.1", QDir::toNativeSeparators(serverName_), who);
             else
                 *error = workerText("request.socket.other.connection");
@@ -235,7 +294,7 @@ void RequestSender::checkServer() {
 void RequestSender::serve(QLocalSocket* socket) {
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
     // Only this user's own clients; a full house turns new clients away at once.
-    if (!sameUser(*socket)) {
+    if (!sameUser(*socket, false)) {
         socket->abort();
         socket->deleteLater();
         return;
@@ -327,7 +386,7 @@ QString RequestSender::requestFromRunning(int timeoutMs, QString* sent) {
         }
     }
     QString who;
-    if (!sameUser(socket, &who))
+    if (!sameUser(socket, true, &who))
         return QStringLiteral("the request socket %1 is held by %2, not by a Vornal connection of yours; "
                               "nothing was sent")
             .arg(shown, who);

@@ -33,9 +33,12 @@ public:
         edit_ = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_MULTILINE, 0, 0, 380, 150, frame_,
                                 nullptr, wc.hInstance, nullptr);
         ShowWindow(frame_, SW_SHOWNORMAL);
-        SetForegroundWindow(frame_);
-        SetFocus(edit_);
-        pump(200);
+        // The X server under wine makes a window the foreground one some time after it was asked to.
+        for (int i = 0; i < 50 && !ready(); ++i) {
+            SetForegroundWindow(frame_);
+            SetFocus(edit_);
+            pump(100);
+        }
     }
     ~Receiver() {
         if (frame_)
