@@ -9,6 +9,8 @@
 #   com        COM1 mapped to one end of a socat pty pair: listed by `ports`; `run --print` prints the
 #              values written on the other end; the pty vanishing is reported and a new pair under the
 #              same name is read again; with --no-reconnect the vanishing ends the run with a report
+#   request    vornal-cli.exe request reaches the running connection through the per-user named pipe
+#              (both ends check the other's account) and the request command arrives at COM1
 #   window     vornal.exe --simulate shows its window (screenshot kept), connects to the simulated
 #              scale and types the values through SendInput into another window (wintarget.exe)
 #   typing     the keyboard output's own test (platform_keys.exe, WindowsInjector.*) on the display;
@@ -178,11 +180,22 @@ else
   # Reconnecting (the default): the pty vanishes, the run says so and waits; a new pair under the same
   # name is opened again and its values are printed.
   exec 7<>"$out/instrument"
+  cli --store "$store" set 'requestCommand=P<13>' >/dev/null
   "$wine" "$stage/bin/vornal-cli.exe" --store "$store" run --port COM1 --print >"$out/run.out" 2>"$out/run.err" &
   run_pid=$!
   pids+=("$run_pid")
   if write_until_printed 'ST,GS,+  12.345 kg' 12.345 60 && write_until_printed 'ST,GS,-   0.875 kg' -0.875 10; then
     pass "com: run --print prints the values written to COM1"
+    # Requests: a second vornal-cli.exe asks the running one through the user's named pipe (whose
+    # two ends check each other's account) to send its request command; the instrument receives it.
+    r=$(cli request)
+    got=""
+    read -r -t 10 -d $'\r' got <&7
+    if [[ "$r" == *"sent to COM1"* && "$got" == P ]]; then
+      pass "request: the running connection answers through the named pipe and sends P<13> to COM1"
+    else
+      fail request "printed '$r' ($(tail -2 "$out/cli.err" | xargs)); the instrument received '$got'"
+    fi
   else
     fail "com run" "printed '$(xargs <"$out/run.out")'; log: $(tail -3 "$out/run.err" | xargs)"
   fi

@@ -67,6 +67,17 @@ void saveText() {
         std::fprintf(stderr, "wintarget: cannot write %ls (error %lu)\n", recordFile.c_str(), GetLastError());
 }
 
+// The record file appears (empty) once the window is in front and its text field has the keyboard
+// focus: the X server makes a window the foreground one some time after it was asked to, and keys
+// sent before that go to whichever window was in front.
+void markReady(HWND window) {
+    static bool ready = false;
+    if (!ready && GetForegroundWindow() == window && GetFocus() == edit) {
+        ready = true;
+        saveText();
+    }
+}
+
 LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_CREATE:
@@ -92,6 +103,7 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
                 SetForegroundWindow(window);
             if (GetFocus() != edit)
                 SetFocus(edit);
+            markReady(window);
         } else {
             DestroyWindow(window);
         }
@@ -124,7 +136,7 @@ int record(const std::wstring& file, int seconds) {
     ShowWindow(window, SW_SHOWNORMAL);
     SetForegroundWindow(window);
     SetFocus(edit);
-    saveText(); // an empty file: the window is up and has the focus
+    markReady(window);
     SetTimer(window, kEndTimer, static_cast<UINT>(seconds) * 1000u, nullptr);
     SetTimer(window, kFocusTimer, 200, nullptr);
     MSG msg;
