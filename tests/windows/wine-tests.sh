@@ -337,11 +337,11 @@ type_all() { # NAME DELAY TEXT: types TEXT into a new receiver; sets rc and got
   close_receiver
 }
 unicode_text='°µ±€ÄÖÜßé½Ω𝜇'
-for delay in 0 5; do
+for delay in 5 0; do
   if type_all "typed-unicode-$delay" "$delay" "$unicode_text" && [[ $rc == 0 && "$got" == "$unicode_text" ]]; then
     pass "typing: ALL at delay $delay types '$unicode_text' (no key on the layout) exactly"
   else
-    fail "typing ALL" "delay $delay: status $rc, received '$got' of '$unicode_text'; log: $(tr -d '\r' <"$out/typed-unicode-$delay.err" 2>/dev/null | xargs)"
+    fail "typing ALL" "delay $delay: status $rc, received '$got' of '$unicode_text'; log: $(tr -d '\r' <"$out/typed-unicode-$delay.err" 2>/dev/null | xargs); windows now: $(target --windows | xargs)"
   fi
 done
 all_text='°C µm ±€ Größe ÄÖÜ ß é'
