@@ -218,6 +218,32 @@ TEST_F(EventLogTest, TheViewHearsOfABurstOnceAndInOrder) {
         EXPECT_TRUE(log.model()->index(i, 0).data().toString().endsWith(QStringLiteral(" burst %1").arg(i)));
 }
 
+TEST_F(EventLogTest, LinesNotYetShownGoQuietlyWhenABurstOverrunsTheCap) {
+    log.setLimits(10, 5);
+    for (int i = 0; i < 8; ++i)
+        log.logEvent(QStringLiteral("n %1").arg(i));
+    log.showPending();
+    QSignalSpy removed(log.model(), &QAbstractItemModel::rowsRemoved);
+    for (int i = 8; i < 40; ++i)
+        log.logEvent(QStringLiteral("n %1").arg(i));
+    // The view heard only of the rows it knew going.
+    int gone = 0;
+    for (const auto& r : removed)
+        gone += r[2].toInt() - r[1].toInt() + 1;
+    EXPECT_EQ(gone, 8);
+    log.showPending();
+    ASSERT_EQ(log.model()->rowCount(), log.lineCount());
+    ASSERT_LE(log.lineCount(), 10);
+    for (int i = 0; i < log.lineCount(); ++i)
+        EXPECT_TRUE(log.lineText(i).endsWith(QStringLiteral(" n %1").arg(40 - log.lineCount() + i)));
+}
+
+TEST_F(EventLogTest, TheStampOfATimeIsThatOfItsSecond) {
+    const qint64 base = QDateTime(QDate(2026, 3, 29), QTime(1, 59, 58)).toMSecsSinceEpoch();
+    for (qint64 ms : {base, base + 1, base + 999, base + 1000, base + 999, base + 3600000, -1LL, 0LL})
+        EXPECT_EQ(EventLog::timePrefixAt(ms), EventLog::timePrefix(QDateTime::fromMSecsSinceEpoch(ms))) << ms;
+}
+
 // The pane on screen (offscreen platform), 20 lines high.
 class EventLogPaneTest : public EventLogTest {
 protected:
@@ -250,7 +276,7 @@ TEST_F(EventLogPaneTest, FollowsTheEndUnlessScrolledUp) {
     const QString shown = top();
     add(150, 170); // 170 > 160: the oldest 20 go
     EXPECT_EQ(log.lineCount(), 150);
-    EXPECT_EQ(top(), shown);
+    EXPECT_EQ(top().toStdString(), shown.toStdString());
     EXPECT_FALSE(log.followsEnd());
 
     // Back at the end: following again, also when the oldest go.
@@ -294,6 +320,23 @@ TEST_F(EventLogPaneTest, SelectedLinesAreCopiedAsPlainText) {
     log.setLimits(5, 2);
     add(5, 6);
     EXPECT_EQ(log.selectedText(), QStringLiteral("ab\n"));
+}
+
+TEST_F(EventLogPaneTest, TheKeysMoveThroughTheLines) {
+    add(0, 100);
+    log.setFocus();
+    QTest::keyClick(&log, Qt::Key_Home, Qt::ControlModifier);
+    EXPECT_TRUE(top().endsWith(QStringLiteral(" row 0"))) << top().toStdString();
+    EXPECT_FALSE(log.followsEnd());
+    add(100, 110);
+    EXPECT_TRUE(top().endsWith(QStringLiteral(" row 0"))) << top().toStdString();
+    QTest::keyClick(&log, Qt::Key_PageDown);
+    EXPECT_GT(log.currentIndex().row(), 10);
+    QTest::keyClick(&log, Qt::Key_End, Qt::ControlModifier);
+    EXPECT_EQ(log.currentIndex().row(), 109);
+    EXPECT_TRUE(log.followsEnd());
+    add(110, 120);
+    EXPECT_TRUE(bottom().endsWith(QStringLiteral(" row 119"))) << bottom().toStdString();
 }
 
 TEST_F(EventLogPaneTest, TheTypedPartAndTheOutcomesAreDrawnInTheirColours) {
