@@ -25,6 +25,9 @@ QString shownText(const LogEntry& e) {
     return t;
 }
 
+// Room between the pane's edge and the text, as in a text pane.
+constexpr int kMargin = 4;
+
 } // namespace
 
 EventLogDelegate::EventLogDelegate(QObject* parent) : QStyledItemDelegate(parent) {}
@@ -49,7 +52,8 @@ int EventLogDelegate::layOut(QTextLayout& layout, int width) const {
     return static_cast<int>(std::ceil(height));
 }
 
-int EventLogDelegate::heightOf(const LogEntry& entry, const QFont& font, int width) const {
+int EventLogDelegate::heightOf(const LogEntry& entry, const QFont& font, int paneWidth) const {
+    const int width = paneWidth - 2 * kMargin;
     const QString text = entry.text();
     // Most lines fit on one line of the pane: measured with the widest of the styles, no layout needed.
     QFont bold = font;
@@ -90,13 +94,13 @@ void EventLogDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
     }
     QTextLayout layout(text, option.font);
     layout.setFormats(ranges);
-    layOut(layout, option.rect.width());
+    layOut(layout, option.rect.width() - 2 * kMargin);
 
     painter->save();
     if (selected)
         painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
     painter->setPen(option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
-    layout.draw(painter, option.rect.topLeft());
+    layout.draw(painter, option.rect.topLeft() + QPointF(kMargin, 0));
     if (option.state & QStyle::State_HasFocus) {
         QPen pen(option.palette.color(group, QPalette::Highlight));
         pen.setStyle(Qt::DotLine);

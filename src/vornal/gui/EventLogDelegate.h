@@ -25,8 +25,8 @@ public:
                const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
-    // The height of a line at `width` pixels.
-    int heightOf(const LogEntry& entry, const QFont& font, int width) const;
+    // The height of a line in a pane `paneWidth` pixels wide.
+    int heightOf(const LogEntry& entry, const QFont& font, int paneWidth) const;
 
 private:
     // Lays out `text` in `layout` at `width`; returns the height.
