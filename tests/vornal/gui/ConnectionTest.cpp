@@ -10,7 +10,6 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
-#include <QTextBlock>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -240,15 +239,14 @@ TEST_F(ConnectionTest, DuplicatesAreShownIgnoredAndCountedInTheStatus) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return w.statusLabel()->text() == tr("line.count") + u'3'; }, 5000))
         << w.statusLabel()->text().toStdString();
     stop(w);
-    const QTextDocument* doc = w.eventLog()->document();
+    const EventLog* log = w.eventLog();
     int typed = 0, ignoredWhole = 0;
-    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
-        if (!b.text().contains(QStringLiteral("ST,GS")))
+    for (int i = 0; i < log->lineCount(); ++i) {
+        if (!log->lineText(i).contains(QStringLiteral("ST,GS")))
             continue;
         bool hasTyped = false;
-        for (auto it = b.begin(); !it.atEnd(); ++it)
-            if (it.fragment().charFormat().foreground() ==
-                w.eventLog()->style(QStringLiteral("typed")).foreground())
+        for (const EventLog::Piece& piece : log->pieces(i))
+            if (log->style(piece.style).foreground() == log->style(QStringLiteral("typed")).foreground())
                 hasTyped = true;
         hasTyped ? ++typed : ++ignoredWhole;
     }
@@ -279,16 +277,16 @@ TEST_F(ConnectionTest, TheRequestButtonAsksTheInstrumentAndUnstableLinesShowAsUn
     EXPECT_EQ(w.config().getRequestCommand(), QStringLiteral("S<13><10>"));
     EXPECT_TRUE(w.config().getTypeOnlyStable());
     // The unstable line is shown whole in the unknown style, the stable one with its value typed.
-    const QTextDocument* doc = w.eventLog()->document();
+    const EventLog* log = w.eventLog();
     bool unstableUnknown = false, stableTyped = false;
-    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
-        for (auto it = b.begin(); !it.atEnd(); ++it) {
-            const QTextCharFormat f = it.fragment().charFormat();
-            if (b.text().contains(QStringLiteral("US,+00001.20")) && f.fontItalic())
+    for (int i = 0; i < log->lineCount(); ++i) {
+        const QString text = log->lineText(i);
+        for (const EventLog::Piece& piece : log->pieces(i)) {
+            const QTextCharFormat f = log->style(piece.style);
+            if (text.contains(QStringLiteral("US,+00001.20")) && f.fontItalic())
                 unstableUnknown = true;
-            if (b.text().contains(QStringLiteral("ST,+00001.25")) &&
-                it.fragment().text() == QStringLiteral("1.25") &&
-                f.foreground() == w.eventLog()->style(QStringLiteral("typed")).foreground())
+            if (text.contains(QStringLiteral("ST,+00001.25")) && piece.text == QStringLiteral("1.25") &&
+                f.foreground() == log->style(QStringLiteral("typed")).foreground())
                 stableTyped = true;
         }
     }
