@@ -430,3 +430,34 @@ TEST(Rfc2217Port, AServerThatNeverAnswersIsAClearOpenFailure) {
     EXPECT_LT(Clock::now() - start, 6s);
     EXPECT_NE(text.find("did not answer the RFC 2217 negotiation"), std::string::npos) << text;
 }
+
+TEST(NetworkPort, AnOpenWaitingForAnAnswerIsEndedOnRequest) {
+    // A connect that is never answered (a listener whose queue is full) and an RFC 2217 server that
+    // never answers: another thread ends the open, which fails at once with its reason.
+    Listener full(0);
+    const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(uint16_t(full.port));
+    ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    FakeRfcServer silent({});
+    for (const std::string& name : {full.name(), silent.listener.name("rfc2217")}) {
+        EXPECT_FALSE(SerialPortLocal::abortOpen(name)) << "nothing to end yet";
+        std::string text;
+        Clock::time_point ended;
+        std::thread opener([&] {
+            text = portError([&] { SerialPortLocal p(config(name)); });
+            ended = Clock::now();
+        });
+        std::this_thread::sleep_for(500ms);
+        const auto asked = Clock::now();
+        EXPECT_TRUE(SerialPortLocal::abortOpen(name));
+        opener.join();
+        EXPECT_LT(ended - asked, 300ms) << name;
+        EXPECT_NE(text.find("was cancelled"), std::string::npos) << text;
+        // Once it has ended there is nothing left to end.
+        EXPECT_FALSE(SerialPortLocal::abortOpen(name));
+    }
+    ::close(filler);
+}
