@@ -4,6 +4,7 @@
 //
 // The stop-and-start cycle of ser2net runs 100 times (about a minute); VORNAL_NET_CYCLES=N changes that.
 #include "support/Cli.h"
+#include "support/LoopbackServer.h"
 #include "support/Ser2net.h"
 
 #include <QDir>
@@ -334,4 +335,37 @@ TEST(NetworkRun, GarbageAndAMegabyteLineAreSurvived) {
     EXPECT_EQ(run.p.state(), QProcess::Running);
     EXPECT_EQ(run.stop(), 0);
     ::close(conn);
+}
+
+TEST(NetworkRun, ASignalDuringTheFirstConnectEndsTheProgramAtOnce) {
+    vornal::test::SilentServer server; // accepts, never answers the RFC 2217 negotiation
+    QTemporaryDir dir;
+    CliRun run(dir.filePath("prefs.txt"),
+               {"--port", QString::fromStdString(server.name("rfc2217")), "--print"});
+    ASSERT_TRUE(run.waitFor([&] { return server.accepted() == 1; }, 10000)) << run.err.toStdString();
+    run.waitFor([] { return false; }, 300);
+    const auto start = Clock::now();
+    ::kill(pid_t(run.p.processId()), SIGTERM);
+    ASSERT_TRUE(run.p.waitForFinished(5000));
+    EXPECT_LT(Clock::now() - start, 1500ms);
+}
+
+TEST(NetworkRun, ASignalWhileReconnectingEndsTheProgramAtOnce) {
+    // An RFC 2217 server that answers the first connection only; later ones wait in its queue unanswered,
+    // so that every reconnect attempt waits for the negotiation.
+    vornal::test::LoopbackListener server;
+    QTemporaryDir dir;
+    CliRun run(dir.filePath("prefs.txt"),
+               {"--port", QString::fromStdString(server.name("rfc2217")), "--print"});
+    const int conn = server.accept(10000);
+    ASSERT_GE(conn, 0);
+    const unsigned char agree[] = {255, 253, 44, 255, 251, 0, 255, 253, 0, 255, 251, 3, 255, 253, 3};
+    ASSERT_EQ(::send(conn, agree, sizeof agree, MSG_NOSIGNAL), ssize_t(sizeof agree));
+    ASSERT_TRUE(run.waitErr("opened")) << run.err.toStdString();
+    ::close(conn);
+    ASSERT_TRUE(run.waitErr("is gone")) << run.err.toStdString();
+    run.waitFor([] { return false; }, 1000); // an attempt is under way
+    const auto start = Clock::now();
+    EXPECT_EQ(run.stop(), 0) << run.err.toStdString();
+    EXPECT_LT(Clock::now() - start, 1500ms);
 }
