@@ -241,21 +241,14 @@ TEST(NetworkRun, ARefusedPortNamesHostPortAndReason) {
 
 TEST(NetworkRun, AnUnansweredConnectTimesOutAfterAFewSeconds) {
     // A listener whose queue is full drops the connection request: nothing answers, nothing leaves here.
-    Listener l(0);
-    const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(uint16_t(l.port));
-    ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    vornal::test::UnansweredPort l;
     QTemporaryDir dir;
     const auto start = Clock::now();
-    const auto r =
-        vornal::test::runCli({"--store", dir.filePath("prefs.txt"), "run", "--print", "--port", l.name()});
+    const auto r = vornal::test::runCli(
+        {"--store", dir.filePath("prefs.txt"), "run", "--print", "--port", QString::fromStdString(l.name())});
     const auto took = Clock::now() - start;
-    ::close(filler);
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.err.contains(QStringLiteral("no answer from 127.0.0.1 port %1 within 5 s").arg(l.port)))
+    EXPECT_TRUE(r.err.contains(QStringLiteral("no answer from 127.0.0.1 port %1 within 5 s").arg(l.port())))
         << r.err.toStdString();
     EXPECT_GE(took, 4s);
     EXPECT_LT(took, 15s);
