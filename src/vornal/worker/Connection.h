@@ -13,7 +13,6 @@
 #include <QDateTime>
 
 #include <atomic>
-
 #include <deque>
 #include <functional>
 #include <memory>
