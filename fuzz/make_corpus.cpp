@@ -4,6 +4,7 @@
 // default settings as a preferences file and as an export document, and its expected values as numbers.
 
 #include "FuzzSupport.h"
+#include "Rfc2217.h"
 
 #include "vornal/prefs/PreferencesXml.h"
 #include "vornal/util/Properties.h"
@@ -156,6 +157,44 @@ int main(int argc, char** argv) {
         QFile f(simDir + u'/' + file);
         if (f.open(QIODevice::ReadOnly))
             put("fuzz_sim_script", file, f.readAll());
+    }
+    // Network ports: what RFC 2217 device servers send (agreement, refusal, notifications, escaped data,
+    // broken and foreign commands), each as one read and in small pieces, with and without the greeting.
+    {
+        using namespace vaznet;
+        using namespace vaznet::telnet;
+        auto bytes = [](std::initializer_list<int> list) {
+            QByteArray b;
+            for (const int v : list)
+                b += char(v);
+            return b;
+        };
+        auto cmd = [](uint8_t c, const std::vector<uint8_t>& value) {
+            const auto v = Rfc2217Codec::command(uint8_t(c + comport::SERVER_OFFSET), value);
+            return QByteArray(reinterpret_cast<const char*>(v.data()), qsizetype(v.size()));
+        };
+        const QByteArray agree =
+            bytes({IAC, DO, COM_PORT, IAC, WILL, BINARY, IAC, DO, BINARY, IAC, WILL, SGA, IAC, DO, SGA});
+        const QByteArray streams[] = {
+            agree + cmd(comport::SET_BAUDRATE, {0, 0, 0x25, 0x80}) + cmd(comport::SET_DATASIZE, {8}) +
+                cmd(comport::SET_PARITY, {1}) + "ST,GS,+  12.345 kg\r\n",
+            bytes({IAC, DONT, COM_PORT, IAC, WONT, BINARY, IAC, DONT, BINARY}),
+            agree + cmd(comport::NOTIFY_MODEMSTATE, {0xB0}) + cmd(comport::NOTIFY_LINESTATE, {0x1E}) + "1" +
+                bytes({IAC, IAC}) + "2\r" + cmd(comport::NOTIFY_MODEMSTATE, {0xFF}),
+            agree + bytes({IAC, SB, COM_PORT, 107}) + QByteArray(80, 'x') + bytes({IAC, SE}) + "after\r",
+            bytes({IAC, SB,  COM_PORT, 101, IAC, 'x',  IAC, 241, IAC,  249, IAC, DO,
+                   24,  IAC, WILL,     1,   IAC, DONT, SGA, IAC, WILL, SGA, 'v', '\r'}),
+            bytes({IAC, WONT, COM_PORT, IAC, SB}) + "unfinished",
+        };
+        int i = 0;
+        for (const QByteArray& stream : streams) {
+            for (const char chunk : {0, 2, 63})
+                for (const char greeted : {0, 1})
+                    put("fuzz_rfc2217",
+                        QStringLiteral("server-%1-%2-%3").arg(i).arg(int(chunk)).arg(int(greeted)),
+                        QByteArray(1, chunk) + greeted + stream);
+            ++i;
+        }
     }
     std::printf("%d seed files in %s\n", written, qPrintable(outDir));
     return 0;

@@ -4,6 +4,7 @@
 //
 // The stop-and-start cycle of ser2net runs 100 times (about a minute); VORNAL_NET_CYCLES=N changes that.
 #include "support/Cli.h"
+#include "support/LoopbackServer.h"
 #include "support/Ser2net.h"
 
 #include <QDir>
@@ -240,21 +241,14 @@ TEST(NetworkRun, ARefusedPortNamesHostPortAndReason) {
 
 TEST(NetworkRun, AnUnansweredConnectTimesOutAfterAFewSeconds) {
     // A listener whose queue is full drops the connection request: nothing answers, nothing leaves here.
-    Listener l(0);
-    const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(uint16_t(l.port));
-    ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    vornal::test::UnansweredPort l;
     QTemporaryDir dir;
     const auto start = Clock::now();
-    const auto r =
-        vornal::test::runCli({"--store", dir.filePath("prefs.txt"), "run", "--print", "--port", l.name()});
+    const auto r = vornal::test::runCli(
+        {"--store", dir.filePath("prefs.txt"), "run", "--print", "--port", QString::fromStdString(l.name())});
     const auto took = Clock::now() - start;
-    ::close(filler);
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.err.contains(QStringLiteral("no answer from 127.0.0.1 port %1 within 5 s").arg(l.port)))
+    EXPECT_TRUE(r.err.contains(QStringLiteral("no answer from 127.0.0.1 port %1 within 5 s").arg(l.port())))
         << r.err.toStdString();
     EXPECT_GE(took, 4s);
     EXPECT_LT(took, 15s);
@@ -334,4 +328,37 @@ TEST(NetworkRun, GarbageAndAMegabyteLineAreSurvived) {
     EXPECT_EQ(run.p.state(), QProcess::Running);
     EXPECT_EQ(run.stop(), 0);
     ::close(conn);
+}
+
+TEST(NetworkRun, ASignalDuringTheFirstConnectEndsTheProgramAtOnce) {
+    vornal::test::SilentServer server; // accepts, never answers the RFC 2217 negotiation
+    QTemporaryDir dir;
+    CliRun run(dir.filePath("prefs.txt"),
+               {"--port", QString::fromStdString(server.name("rfc2217")), "--print"});
+    ASSERT_TRUE(run.waitFor([&] { return server.accepted() == 1; }, 10000)) << run.err.toStdString();
+    run.waitFor([] { return false; }, 300);
+    const auto start = Clock::now();
+    ::kill(pid_t(run.p.processId()), SIGTERM);
+    ASSERT_TRUE(run.p.waitForFinished(5000));
+    EXPECT_LT(Clock::now() - start, 1500ms);
+}
+
+TEST(NetworkRun, ASignalWhileReconnectingEndsTheProgramAtOnce) {
+    // An RFC 2217 server that answers the first connection only; later ones wait in its queue unanswered,
+    // so that every reconnect attempt waits for the negotiation.
+    vornal::test::LoopbackListener server;
+    QTemporaryDir dir;
+    CliRun run(dir.filePath("prefs.txt"),
+               {"--port", QString::fromStdString(server.name("rfc2217")), "--print"});
+    const int conn = server.accept(10000);
+    ASSERT_GE(conn, 0);
+    const unsigned char agree[] = {255, 253, 44, 255, 251, 0, 255, 253, 0, 255, 251, 3, 255, 253, 3};
+    ASSERT_EQ(::send(conn, agree, sizeof agree, MSG_NOSIGNAL), ssize_t(sizeof agree));
+    ASSERT_TRUE(run.waitErr("opened")) << run.err.toStdString();
+    ::close(conn);
+    ASSERT_TRUE(run.waitErr("is gone")) << run.err.toStdString();
+    run.waitFor([] { return false; }, 1000); // an attempt is under way
+    const auto start = Clock::now();
+    EXPECT_EQ(run.stop(), 0) << run.err.toStdString();
+    EXPECT_LT(Clock::now() - start, 1500ms);
 }

@@ -239,6 +239,7 @@ void loadDriver(Library& lib) {
     resolve(h, api.resetPortDriver, "vazSerResetPortDriver", nullptr);
     resolve(h, api.getPowerMode, "vazSerGetPowerMode", nullptr);
     resolve(h, api.setPowerMode, "vazSerSetPowerMode", nullptr);
+    resolve(h, api.abortOpen, "vazSerAbortOpen", nullptr);
     if (!missing.empty()) {
         std::string list;
         for (const auto& m : missing)

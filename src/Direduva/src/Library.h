@@ -53,6 +53,7 @@ struct DriverApi {
     int32_t(VAZ_CALL* resetPortDriver)(const VazConfig*) = nullptr;
     int32_t(VAZ_CALL* getPowerMode)(VazHandle) = nullptr;
     int32_t(VAZ_CALL* setPowerMode)(VazHandle, int32_t) = nullptr;
+    int32_t(VAZ_CALL* abortOpen)(const char*) = nullptr;
 };
 
 struct Library {

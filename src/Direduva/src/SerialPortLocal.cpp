@@ -741,6 +741,12 @@ bool SerialPortLocal::isNetworkPortName(const std::string& name) {
     return vaznet::hasNetScheme(name);
 }
 
+bool SerialPortLocal::abortOpen(const std::string& name) {
+    auto& lib = library();
+    // Not under the process-wide lock: the open being ended holds it.
+    return lib.vazLibLoaded && lib.api.abortOpen && lib.api.abortOpen(name.c_str()) > 0;
+}
+
 std::string SerialPortLocal::checkPortName(const std::string& name) {
     if (name.empty())
         return "the port name is empty";

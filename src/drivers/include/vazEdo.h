@@ -15,7 +15,8 @@
  *  - Functions marked OPTIONAL may be left out of a driver; the library then treats the operation
  *    as failed (-1) or not implemented. All other functions are required.
  *  - vazSerOpenPort, vazSerConfigure and vazSerClosePort are only called while the library holds
- *    its process-wide lock; every other function may be called from any thread.
+ *    its process-wide lock; every other function may be called from any thread (vazSerAbortOpen
+ *    without the lock).
  *  - Text is NUL-terminated and in the platform's 8-bit encoding (UTF-8 on Linux).
  */
 #ifndef VAZEDO_H
@@ -185,6 +186,11 @@ VAZ_API int32_t VAZ_CALL vazSerGetLibVer(char* buffer, int32_t n);
 /* OPTIONAL: the platform's own error text of the last failing call on this thread (for diagnostics);
  * returns the text length, 0 when there is none. */
 VAZ_API int32_t VAZ_CALL vazSerGetLastErrorText(char* buffer, int32_t n);
+
+/* OPTIONAL: ends every vazSerOpenPort of portName in progress in this process (another thread waits in
+ * it, e.g. for a network connection): each fails soon after with its usual code. Called without the
+ * library's lock (the open holds it). Returns the number of opens ended, -1 on failure. */
+VAZ_API int32_t VAZ_CALL vazSerAbortOpen(const char* portName);
 
 /* OPTIONAL: operations of legacy platforms; a driver without them is treated as returning -1. */
 VAZ_API int32_t VAZ_CALL vazSerResetPortDriver(const VazConfig* config);

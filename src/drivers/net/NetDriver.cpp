@@ -86,6 +86,41 @@ int connectTimeoutMs() {
     return kConnectTimeoutMs;
 }
 
+// ---- Opens in progress -----------------------------------------------------------------------------
+
+// An open in progress, so that vazSerAbortOpen can end it: its waits look at `aborted` every
+// kAbortCheckMs.
+struct OpenAttempt {
+    std::string name;
+    std::atomic<bool> aborted{false};
+};
+constexpr int kAbortCheckMs = 50;
+
+std::mutex attemptsMutex;
+std::vector<OpenAttempt*> attempts;
+
+// Registers an open for its duration.
+class AttemptScope {
+public:
+    explicit AttemptScope(OpenAttempt& a) : a_(a) {
+        std::lock_guard lock(attemptsMutex);
+        attempts.push_back(&a_);
+    }
+    ~AttemptScope() {
+        std::lock_guard lock(attemptsMutex);
+        attempts.erase(std::remove(attempts.begin(), attempts.end(), &a_), attempts.end());
+    }
+    AttemptScope(const AttemptScope&) = delete;
+    AttemptScope& operator=(const AttemptScope&) = delete;
+
+private:
+    OpenAttempt& a_;
+};
+
+bool isAborted(const OpenAttempt* a) {
+    return a && a->aborted.load();
+}
+
 // ---- The system's socket calls -----------------------------------------------------------------
 
 int socketError() {
@@ -210,6 +245,38 @@ int waitReadable(Socket s, int ms) {
 #endif
 }
 
+// The waits of an open: in slices, so that an abort ends them within kAbortCheckMs. 1 ready, 0 time-out
+// or aborted, -1 error.
+int waitWritable(Socket s, int ms, const OpenAttempt* a) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        if (isAborted(a))
+            return 0;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return 0;
+        const int r = waitWritable(s, int(std::min<long long>(left, a ? kAbortCheckMs : left)));
+        if (r != 0)
+            return r;
+    }
+}
+
+int waitReadable(Socket s, int ms, const OpenAttempt* a) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        if (isAborted(a))
+            return 0;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return 0;
+        const int r = waitReadable(s, int(std::min<long long>(left, a ? kAbortCheckMs : left)));
+        if (r != 0)
+            return r;
+    }
+}
+
 void setKeepAlive(Socket s) {
     int on = 1;
     setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof on);
@@ -252,7 +319,7 @@ void setKeepAlive(Socket s) {
 
 // Connects to the first address of the host that answers within the time-out. kNoSocket with *code
 // and *why set when none does.
-Socket connectTo(const NetPortName& addr, int timeoutMs, std::string* why) {
+Socket connectTo(const NetPortName& addr, int timeoutMs, std::string* why, const OpenAttempt* attempt) {
     const std::string where = describe(addr);
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -276,7 +343,7 @@ Socket connectTo(const NetPortName& addr, int timeoutMs, std::string* why) {
     std::string lastReason;
     bool timedOut = false, refused = false;
     Socket result = kNoSocket;
-    for (addrinfo* a = found; a && result == kNoSocket; a = a->ai_next) {
+    for (addrinfo* a = found; a && result == kNoSocket && !isAborted(attempt); a = a->ai_next) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) {
@@ -302,7 +369,7 @@ Socket connectTo(const NetPortName& addr, int timeoutMs, std::string* why) {
         if (::connect(s, a->ai_addr, int(a->ai_addrlen)) != 0) {
             err = socketError();
             if (wouldBlock(err)) {
-                const int w = waitWritable(s, int(left));
+                const int w = waitWritable(s, int(left), attempt);
                 if (w == 0) {
                     timedOut = true;
                     closeSocket(s);
@@ -326,6 +393,10 @@ Socket connectTo(const NetPortName& addr, int timeoutMs, std::string* why) {
     freeaddrinfo(found);
     if (result != kNoSocket)
         return result;
+    if (isAborted(attempt)) {
+        *why = "the connection attempt to " + where + " was cancelled";
+        return kNoSocket;
+    }
     if (refused)
         *why = "connection refused by " + where +
                ": nothing accepts connections there; check the address and port, and that the instrument or "
@@ -575,7 +646,7 @@ int waitSocketOrWake(Port& p, int ms) {
 
 // The RFC 2217 start: offers COM-PORT-OPTION, binary mode and suppress-go-ahead and waits for the
 // server's answer. Empty on success, else the reason.
-std::string negotiate(Port& p) {
+std::string negotiate(Port& p, const OpenAttempt& attempt) {
     const std::string where = describe(p.addr);
     const std::string rawHint =
         "; for a port that passes the bytes through unchanged, write tcp://" +
@@ -600,12 +671,14 @@ std::string negotiate(Port& p) {
                 return p.hangupText + " during the RFC 2217 negotiation";
             }
         }
+        if (attempt.aborted)
+            return "the connection attempt to " + where + " was cancelled";
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
             return where + " did not answer the RFC 2217 negotiation (Telnet COM-PORT-OPTION) within " +
                    std::to_string(kNegotiateMs / 1000) + " s" + rawHint;
-        waitReadable(p.s, int(left));
+        waitReadable(p.s, int(left), &attempt);
     }
     // Tell line conditions (break, framing, parity, overrun) and every modem-line change.
     std::vector<uint8_t> masks = Rfc2217Codec::command(comport::SET_LINESTATE_MASK, {0x1E});
@@ -686,13 +759,16 @@ int32_t openPort(VazConfig* config) {
         if (ports.handles.size() >= kMaxPorts)
             return failWith(VAZ_ERR_NET_CONNECT, "too many open network ports");
     }
+    OpenAttempt attempt;
+    attempt.name = name;
+    const AttemptScope scope(attempt);
     // A device server that ends a new connection at once is busy, often still closing the previous
     // one: a few more attempts within the connect time-out.
     const auto deadline = Clock::now() + std::chrono::milliseconds(connectTimeoutMs());
-    for (int attempt = 1;; ++attempt) {
+    for (int round = 1;; ++round) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        const Socket s = connectTo(*addr, int(std::max<long long>(left, 100)), &why);
+        const Socket s = connectTo(*addr, int(std::max<long long>(left, 100)), &why, &attempt);
         if (s == kNoSocket)
             return failWith(VAZ_ERR_NET_CONNECT, why);
         setKeepAlive(s);
@@ -705,7 +781,7 @@ int32_t openPort(VazConfig* config) {
             return failWith(VAZ_ERR_NET_CONNECT,
                             name + ": cannot set up waiting: " + errorText(socketError()));
         int32_t code = VAZ_ERR_NET_PROTOCOL;
-        why = p->rfc ? negotiate(*p) : std::string();
+        why = p->rfc ? negotiate(*p, attempt) : std::string();
         if (why.empty() && endedAtOnce(*p)) {
             code = VAZ_ERR_NET_CONNECT;
             std::lock_guard text(p->textMutex);
@@ -716,10 +792,24 @@ int32_t openPort(VazConfig* config) {
             config->port = outward(ports.handles.add(std::move(p))) + 1;
             return VAZ_OK;
         }
-        if (!p->hungUp || attempt >= kOpenAttempts || Clock::now() + kRetryPause >= deadline)
+        if (!p->hungUp || round >= kOpenAttempts || Clock::now() + kRetryPause >= deadline || attempt.aborted)
             return failWith(code, why);
         std::this_thread::sleep_for(kRetryPause);
     }
+}
+
+int32_t abortOpen(const char* name) {
+    if (!name)
+        return VAZ_FAIL;
+    int32_t n = 0;
+    std::lock_guard lock(attemptsMutex);
+    for (OpenAttempt* a : attempts) {
+        if (a->name == name) {
+            a->aborted = true;
+            ++n;
+        }
+    }
+    return n;
 }
 
 int32_t configure(VazHandle h, const VazConfig* cfg) {
@@ -1043,3 +1133,8 @@ int32_t getName(VazHandle h, char* buffer, int32_t n) {
 }
 
 } // namespace vaznet
+
+// Lives here rather than in each driver's entry points: only network ports take long to open.
+extern "C" VAZ_API int32_t VAZ_CALL vazSerAbortOpen(const char* portName) {
+    return vaznet::abortOpen(portName);
+}

@@ -19,6 +19,9 @@ inline bool isNetHandle(VazHandle h) {
 bool isNetName(const char* name);
 
 int32_t openPort(VazConfig* config);
+// Ends every open of `name` in progress (vazSerAbortOpen): they fail within a few tens of milliseconds
+// (a host name being looked up only once the lookup is done). The number of opens ended.
+int32_t abortOpen(const char* name);
 int32_t configure(VazHandle h, const VazConfig* config);
 int32_t closePort(VazHandle h);
 int32_t getByte(VazHandle h);

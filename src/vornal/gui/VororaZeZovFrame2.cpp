@@ -1804,7 +1804,7 @@ void VororaZeZovFrame2::thisWindowClosed() {
 
 void VororaZeZovFrame2::startStopJButtonActionPerformed() {
     connectionLost_.clear();
-    if (connection_ && connection_->isWaitingForPort())
+    if (connection_ && (connection_->isConnecting() || connection_->isWaitingForPort()))
         stopConnection();
     else if (connected_)
         stopConnection();
@@ -1845,6 +1845,8 @@ void VororaZeZovFrame2::createConnection() {
                                              ? QStringLiteral("invalid.setting")
                                              : QStringLiteral("error.opening.port")));
             });
+    // A network port connects in the background: Stop ends the attempt.
+    connect(connection_, &Connection::connecting, this, &VororaZeZovFrame2::applyConnectingState);
     connect(connection_, &Connection::started, this, [this] {
         const auto instrument = config_.getInstrument().value_or(ConfigHelper::Instrument::getDefault());
         logEvent(text(kFrame + QStringLiteral("deviceLabel.text")) + u' ' + instrument.toPlainString());
@@ -1956,6 +1958,8 @@ void VororaZeZovFrame2::startConnection() {
     // A click on Stop takes the focus from the target: the value being typed is finished there once
     // the user goes back to it (or reported exactly when that does not happen in time).
     options.resumeCutMs = worker::Keybot::RESUME_MS;
+    // A device server that does not answer would stop the window for the connect time-out.
+    options.openInBackground = true;
     updateTypingHold();
     lastLineCount_ = -1;
     rememberNetworkPort(config_.getPort());
@@ -2015,7 +2019,18 @@ void VororaZeZovFrame2::setConnectedInGUI(bool connected) {
     util::postQueued(this, [this, connected] { applyConnectedState(connected); });
 }
 
+void VororaZeZovFrame2::applyConnectingState(const QString& port) {
+    startStopJButton_->setText(
+        withMnemonic(text(kFrame + QStringLiteral("startStopJButton.textStop")), u'P'));
+    statusJLabel_->setText(MessageFormat::format(text(QStringLiteral("connection.connecting.0")), port));
+    // The settings in use are those of the Start.
+    for (int pos = InputTab; pos <= SettingsTab; ++pos)
+        panels_[pos]->setEnabled(false);
+}
+
 void VororaZeZovFrame2::applyConnectedState(bool connected) {
+    for (int pos = InputTab; pos <= SettingsTab; ++pos)
+        panels_[pos]->setEnabled(true);
     const QString buttonKey = kFrame + (connected ? QStringLiteral("startStopJButton.textStop")
                                                   : QStringLiteral("startStopJButton.text"));
     const QString statusKey = connected ? QStringLiteral("switch.to.target.application")

@@ -227,6 +227,7 @@ private:
     void notifyWhenHidden(const QString& caption, const QString& message);
     // The tray icon's tool tip: the program's name, or what the connection waits for.
     void showTrayStatus(const QString& status);
+    void applyConnectingState(const QString& port);
     void applyConnectedState(bool connected);
     void showStatusIdle();
     void refreshLineStatus();

@@ -24,6 +24,7 @@
 #include <platform/keys/KeyInjector.h>
 
 #include <algorithm>
+#include <chrono>
 #include <span>
 #include <stdexcept>
 
@@ -63,6 +64,15 @@ private:
 Connection::Connection(QObject* parent) : QObject(parent), view_(std::make_unique<View>(this)) {
     reopenTimer_ = new QTimer(this);
     connect(reopenTimer_, &QTimer::timeout, this, &Connection::tryReopen);
+    // An open that had not reached the driver when Stop asked it to end is asked again.
+    abortTimer_ = new QTimer(this);
+    abortTimer_->setInterval(20);
+    connect(abortTimer_, &QTimer::timeout, this, [this] {
+        if (!openPending_ || !openFinished_ || openFinished_->load())
+            abortTimer_->stop();
+        else
+            Direduva::SerialPortLocal::abortOpen(openingPort_);
+    });
     waitTimer_ = new QTimer(this);
     waitTimer_->setInterval(200);
     connect(waitTimer_, &QTimer::timeout, this, &Connection::pollTypingWait);
@@ -72,9 +82,9 @@ Connection::~Connection() {
     if (resuming_)
         resuming_->stop();
     reopenTimer_->stop();
-    // A network port being opened in the background: its result is dropped with this connection.
-    if (reopenThread_.joinable())
-        reopenThread_.join();
+    // A network port being opened in the background: the attempt is ended, its result dropped with this
+    // connection.
+    endOpenThread();
     hotkey_.reset();
     requester_.reset();
     if (worker_)
@@ -91,6 +101,8 @@ bool Connection::start(const config::Config& config, const Options& options) {
         return false;
     config_ = config::Config::copyConfig(config);
     options_ = options;
+    // An attempt of a connection stopped just before ends first: one open at a time.
+    endOpenThread();
     ++generation_;
     stopRequested_ = false;
     waiting_ = false;
@@ -157,19 +169,40 @@ bool Connection::start(const config::Config& config, const Options& options) {
     ignorer_.reset();
     if (config_.ignoreDuplicates)
         ignorer_ = Ignorer::fromConfig(config_);
-    // 5. The reading worker opens the port.
+    // 5. The reading worker opens the port. A network connection can take the connect time-out and the
+    // RFC 2217 answer's: on a thread of its own when the caller must not wait.
+    if (options_.openInBackground &&
+        Direduva::SerialPortLocal::isNetworkPortName(config_.getPort().toStdString())) {
+        active_ = true;
+        connecting_ = true;
+        emit logEvent(format("connecting.0", config_.getPort()), false);
+        emit connecting(config_.getPort());
+        openInBackground(true);
+        return true;
+    }
     if (!openWorker(true)) {
-        // Nothing half-open stays behind: no typing thread, no sound device, the idle look.
-        if (keybot_)
-            keybot_->stop();
-        keybot_.reset();
-        if (soundBot_)
-            soundBot_->close();
-        soundBot_.reset();
-        ignorer_.reset();
-        emit connectedChanged(false);
+        abandonStart();
         return false;
     }
+    continueStart();
+    return true;
+}
+
+void Connection::abandonStart() {
+    // Nothing half-open stays behind: no typing thread, no sound device, the idle look.
+    if (keybot_)
+        keybot_->stop();
+    keybot_.reset();
+    if (soundBot_)
+        soundBot_->close();
+    soundBot_.reset();
+    ignorer_.reset();
+    connecting_ = false;
+    active_ = false;
+    emit connectedChanged(false);
+}
+
+void Connection::continueStart() {
     stablePort_ = stableName(config_.getPort());
     active_ = true;
     emit started();
@@ -179,7 +212,6 @@ bool Connection::start(const config::Config& config, const Options& options) {
         waitTimer_->start();
     // The reading starts.
     worker_->execute();
-    return true;
 }
 
 bool Connection::openWorker(bool reporting, std::unique_ptr<Direduva::SerialPortLocal> opened) {
@@ -204,7 +236,12 @@ bool Connection::openWorker(bool reporting, std::unique_ptr<Direduva::SerialPort
 int Connection::stop() {
     stopRequested_ = true;
     const int dropped = endOutputs();
-    if (waiting_) {
+    if (connecting_) {
+        // The attempt ends within moments; its port, if it opened all the same, is closed then.
+        abortOpen();
+        finish(StopReason::Stopped, QString());
+    } else if (waiting_) {
+        abortOpen();
         // Nothing is open: the end is now.
         if (!typingLost_.isEmpty())
             finish(StopReason::TypingLost, typingLost_);
@@ -249,7 +286,7 @@ void Connection::tryReopen() {
     }
     const QString name = currentName(stablePort_);
     if (Direduva::SerialPortLocal::isNetworkPortName(name.toStdString())) {
-        reopenInBackground();
+        openInBackground(false);
         return;
     }
     // A device file that is not there yet needs no open attempt.
@@ -269,33 +306,97 @@ void Connection::tryReopen() {
     worker_->execute();
 }
 
+// What a background open brings back.
+struct Connection::Opened {
+    std::unique_ptr<Direduva::SerialPortLocal> port;
+    QString error;
+    StartFailure kind = StartFailure::OpenFailed;
+};
+
 // A network port is opened on a thread of its own: connecting to a host that does not answer takes the
-// connect time-out, which would stop the window meanwhile. One attempt at a time; the first few follow
-// each other at the usual pace (a device server that restarts is back within seconds), then the pause
-// doubles up to kMaxNetworkReopenMs.
-void Connection::reopenInBackground() {
-    if (reopenPending_)
+// connect time-out, which would stop the window meanwhile. One attempt at a time; a reopen's first few
+// follow each other at the usual pace (a device server that restarts is back within seconds), then the
+// pause doubles up to kMaxNetworkReopenMs.
+void Connection::openInBackground(bool starting) {
+    if (openPending_ && !starting)
         return;
-    if (reopenThread_.joinable())
-        reopenThread_.join();
-    reopenPending_ = true;
+    // An attempt of a connection stopped before is ended first (a Start right after a Stop).
+    endOpenThread();
+    openPending_ = true;
     reopenTimer_->stop();
-    auto opened = std::make_shared<std::unique_ptr<Direduva::SerialPortLocal>>();
-    reopenThread_ = std::thread([this, opened, generation = generation_,
-                                 copy = config::Config::copyConfig(config_)] {
+    const unsigned attempt = ++openAttempt_;
+    openingPort_ = config_.getPort().toStdString();
+    auto result = std::make_shared<Opened>();
+    openFinished_ = std::make_shared<std::atomic<bool>>(false);
+    openThread_ = std::thread([this, result, attempt, starting, generation = generation_,
+                               finished = openFinished_, copy = config::Config::copyConfig(config_)] {
         try {
-            *opened = WeightWorker::openPort(copy);
-        } catch (const std::exception&) {
-            // Still gone: the next attempt follows after the pause.
+            result->port = WeightWorker::openPort(copy);
+        } catch (const Direduva::InvalidSettingError& e) {
+            result->error = QString::fromUtf8(e.what());
+            result->kind = StartFailure::InvalidSetting;
+        } catch (const std::exception& e) {
+            result->error = QString::fromUtf8(e.what());
         }
-        util::postQueued(this, [this, opened, generation] { reopenDone(generation, std::move(*opened)); });
+        finished->store(true);
+        // Dropped with this connection when it is gone by then (its destructor waits for this thread).
+        util::postQueued(this, [this, result, attempt, starting, generation] {
+            openDone(attempt, generation, starting, result);
+        });
     });
 }
 
-void Connection::reopenDone(unsigned generation, std::unique_ptr<Direduva::SerialPortLocal> opened) {
-    reopenPending_ = false;
-    if (generation != generation_ || !waiting_ || stopRequested_)
-        return; // stopped meanwhile: the port closes here
+void Connection::endOpenThread() {
+    if (!openThread_.joinable())
+        return;
+    // The open may not have reached the driver yet when first asked: asked again until it is over.
+    while (openPending_ && openFinished_ && !openFinished_->load()) {
+        Direduva::SerialPortLocal::abortOpen(openingPort_);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    openThread_.join();
+    openPending_ = false;
+    abortTimer_->stop();
+}
+
+void Connection::abortOpen() {
+    if (!openPending_ || !openFinished_ || openFinished_->load())
+        return;
+    Direduva::SerialPortLocal::abortOpen(openingPort_);
+    abortTimer_->start();
+}
+
+void Connection::openDone(unsigned attempt, unsigned generation, bool starting,
+                          const std::shared_ptr<Opened>& result) {
+    if (attempt == openAttempt_) {
+        openPending_ = false;
+        abortTimer_->stop();
+    }
+    // Stopped meanwhile: a port that opened all the same closes here, with `result`.
+    if (generation != generation_ || stopRequested_)
+        return;
+    if (!starting) {
+        if (waiting_)
+            reopenDone(std::move(result->port));
+        return;
+    }
+    if (!connecting_)
+        return;
+    connecting_ = false;
+    if (!result->port) {
+        // Nothing of it is left when the message is shown.
+        abandonStart();
+        emit startFailed(result->kind, result->error);
+        return;
+    }
+    if (!openWorker(true, std::move(result->port))) {
+        abandonStart();
+        return;
+    }
+    continueStart();
+}
+
+void Connection::reopenDone(std::unique_ptr<Direduva::SerialPortLocal> opened) {
     if (!opened || !openWorker(false, std::move(opened))) {
         if (++reopenAttempts_ >= kQuickNetworkReopens)
             reopenDelayMs_ = std::min(reopenDelayMs_ * 2, kMaxNetworkReopenMs);
@@ -313,8 +414,9 @@ void Connection::reopenDone(unsigned generation, std::unique_ptr<Direduva::Seria
 void Connection::finish(StopReason reason, const QString& detail) {
     reopenTimer_->stop();
     ++generation_;
-    const bool wasWaiting = waiting_;
+    const bool wasWaiting = waiting_ || connecting_;
     waiting_ = false;
+    connecting_ = false;
     endOutputs();
     if (wasWaiting) {
         emit logEvent(WeightWorker::text("stopped"), false);
@@ -574,7 +676,9 @@ bool Connection::canRequest() const {
 
 bool Connection::request() {
     if (!requester_ || requester_->command().isEmpty()) {
-        emit logEvent(WeightWorker::text(active_ ? "request.no.command" : "request.not.connected"), true);
+        emit logEvent(
+            WeightWorker::text(active_ && !connecting_ ? "request.no.command" : "request.not.connected"),
+            true);
         return false;
     }
     return requester_->request();

@@ -12,6 +12,7 @@
 
 #include <QDateTime>
 
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -67,6 +68,10 @@ public:
         bool hotkey = true;
         // Tests: the global-shortcut backend (null: the desktop's, through createGlobalHotkey).
         std::function<std::unique_ptr<platform::GlobalHotkey>(std::string* why)> hotkeyBackend;
+        // A network port is opened on a thread of its own: start() returns at once after connecting(),
+        // and started() or startFailed() follows (the window, which must not stop meanwhile). Serial
+        // device ports open within milliseconds and stay in start().
+        bool openInBackground = false;
         // Tests: the key injector for the Keybot (null: the platform's).
         std::function<std::unique_ptr<platform::KeyInjector>()> injector;
     };
@@ -83,15 +88,18 @@ public:
 
     // Runs the start order with a copy of `config`. False when the connection did not start; then
     // startFailed() (or outputFailed() for a required keystroke output) has said why and nothing of
-    // it is left running.
+    // it is left running. With Options::openInBackground a network port may still be connecting when
+    // it returns true: a failure then comes later, the same way (startFailed(), nothing left running).
     bool start(const config::Config& config, const Options& options);
     // Ends the connection: the reading stops, values still waiting to be typed are dropped (their
     // number is returned). While waiting for the port, stopped() follows at once; otherwise once the
     // worker has ended. Safe to call repeatedly.
     int stop();
 
-    // From start() until stopped().
+    // From start() until stopped() (or a startFailed() after connecting()).
     bool isActive() const { return active_; }
+    // The port is being opened in the background (Options::openInBackground).
+    bool isConnecting() const { return connecting_; }
     // The port is open and read (not while waiting for it to come back).
     bool isConnected() const { return worker_ != nullptr && !waiting_; }
     bool isWaitingForPort() const { return waiting_; }
@@ -148,6 +156,9 @@ signals:
     void capsLockOn();
     // The port could not be opened (or the settings are unusable): the connection did not start.
     void startFailed(StartFailure kind, const QString& reason);
+    // A network port is being opened in the background; started() or startFailed() follows, or stopped()
+    // after a stop().
+    void connecting(const QString& port);
     // The port is open and the reading starts.
     void started();
     // One processed line, after the duplicate filter and before typing; `received` is the worker's line
@@ -174,8 +185,19 @@ private:
     bool openWorker(bool reporting, std::unique_ptr<Direduva::SerialPortLocal> opened = nullptr);
     void workerFinished();
     void tryReopen();
-    void reopenInBackground();
-    void reopenDone(unsigned generation, std::unique_ptr<Direduva::SerialPortLocal> opened);
+    // Opens the port on openThread_; openDone() takes the result on this thread.
+    void openInBackground(bool starting);
+    struct Opened;
+    void openDone(unsigned attempt, unsigned generation, bool starting,
+                  const std::shared_ptr<Opened>& result);
+    void reopenDone(std::unique_ptr<Direduva::SerialPortLocal> opened);
+    // The rest of the start once the port is open, and the end of one that failed.
+    void continueStart();
+    void abandonStart();
+    // Ends the background open (quickly, where the driver can) and waits for its thread.
+    void endOpenThread();
+    // Asks the driver to end the background open, now and until it is over (without waiting for it).
+    void abortOpen();
     void finish(StopReason reason, const QString& detail);
     void dispatch(const DataLine& received);
     // The stable-reading filter, the data log and the request sender of the settings (start), and their end.
@@ -230,8 +252,13 @@ private:
     static constexpr int kQuickNetworkReopens = 6;
     int reopenDelayMs_ = 500;
     int reopenAttempts_ = 0;
-    std::thread reopenThread_;
-    bool reopenPending_ = false;
+    std::thread openThread_;
+    bool openPending_ = false;
+    unsigned openAttempt_ = 0; // counts background opens: the result of the current one clears openPending_
+    std::string openingPort_;  // the port name being opened there
+    std::shared_ptr<std::atomic<bool>> openFinished_; // set by openThread_ once the open returned
+    QTimer* abortTimer_ = nullptr;
+    bool connecting_ = false; // the start's open runs in the background
     // Counts starts and ends: an attempt of an earlier connection is not taken by a later one.
     unsigned generation_ = 0;
     QString stablePort_;

@@ -4,6 +4,8 @@
 #include <Direduva/ProcessProperties.h>
 #include <Direduva/SerialPortLocal.h>
 
+#include "support/LoopbackServer.h"
+
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -255,22 +257,15 @@ TEST(NetworkPort, RefusalNamesHostPortAndReason) {
 TEST(NetworkPort, ConnectTimesOutAfterTheSetTime) {
     // A listener whose queue is full drops further connection requests: the connect is never answered,
     // and nothing leaves this machine.
-    Listener l(0);
-    const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(uint16_t(l.port));
-    ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    vornal::test::UnansweredPort l;
     ::setenv("VAZ_NET_CONNECT_TIMEOUT_MS", "1000", 1);
     const auto start = Clock::now();
     const std::string text = portError([&] { SerialPortLocal p(config(l.name())); });
     const auto took = Clock::now() - start;
     ::unsetenv("VAZ_NET_CONNECT_TIMEOUT_MS");
-    ::close(filler);
     EXPECT_GE(took, 900ms);
     EXPECT_LT(took, 3s);
-    EXPECT_NE(text.find("no answer from 127.0.0.1 port " + std::to_string(l.port) + " within 1 s"),
+    EXPECT_NE(text.find("no answer from 127.0.0.1 port " + std::to_string(l.port()) + " within 1 s"),
               std::string::npos)
         << text;
 }
@@ -429,4 +424,28 @@ TEST(Rfc2217Port, AServerThatNeverAnswersIsAClearOpenFailure) {
     const std::string text = portError([&] { SerialPortLocal p(config(server.listener.name("rfc2217"))); });
     EXPECT_LT(Clock::now() - start, 6s);
     EXPECT_NE(text.find("did not answer the RFC 2217 negotiation"), std::string::npos) << text;
+}
+
+TEST(NetworkPort, AnOpenWaitingForAnAnswerIsEndedOnRequest) {
+    // A connect that is never answered (a listener whose queue is full) and an RFC 2217 server that
+    // never answers: another thread ends the open, which fails at once with its reason.
+    vornal::test::UnansweredPort full;
+    vornal::test::SilentServer silent;
+    for (const std::string& name : {full.name(), silent.name("rfc2217")}) {
+        EXPECT_FALSE(SerialPortLocal::abortOpen(name)) << "nothing to end yet";
+        std::string text;
+        Clock::time_point ended;
+        std::thread opener([&] {
+            text = portError([&] { SerialPortLocal p(config(name)); });
+            ended = Clock::now();
+        });
+        std::this_thread::sleep_for(500ms);
+        const auto asked = Clock::now();
+        EXPECT_TRUE(SerialPortLocal::abortOpen(name));
+        opener.join();
+        EXPECT_LT(ended - asked, 300ms) << name;
+        EXPECT_NE(text.find("was cancelled"), std::string::npos) << text;
+        // Once it has ended there is nothing left to end.
+        EXPECT_FALSE(SerialPortLocal::abortOpen(name));
+    }
 }

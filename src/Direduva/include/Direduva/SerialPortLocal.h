@@ -135,6 +135,10 @@ public:
     // checkPortName: empty when the name is usable as a port name, else why not.
     static bool isNetworkPortName(const std::string& name);
     static std::string checkPortName(const std::string& name);
+    // Ends the opens of `name` that other threads are waiting in (a connection to a host that does not
+    // answer): they throw their usual PortError soon after. False when none was running or the driver
+    // cannot end one. Any thread.
+    static bool abortOpen(const std::string& name);
     static int getPortListMode();
     static void setPortListMode(int mode);
 
