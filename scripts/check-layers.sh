@@ -50,6 +50,9 @@ declare -A exception=(
   # The key factory is Qt-free and gets the desktop-portal opener (QtDBus) handed in; the typist is the
   # one Qt-side place that builds the factory's request.
   [vornal/worker/Keybot.cpp]="platform/keys/portal"
+  # vornal-cli checks a --simulate script with the simulator's own parser (SimScript.h, linked in as
+  # vazsim_script) before the driver reads it, so that a wrong script is named with file and line.
+  [cli/main.cpp]="drivers/sim"
 )
 
 # The folder of a file or include target, relative to src/: the unit the lists above speak of.
@@ -69,7 +72,7 @@ folder_of() {
 }
 
 # Where an include resolves in this tree (relative to src/), or empty for headers from elsewhere.
-search=("" Direduva/include drivers/include drivers/common drivers/net)
+search=("" Direduva/include drivers/include drivers/common drivers/net drivers/sim drivers/posix)
 resolve() {
   local from_dir=$1 name=$2 quoted=$3 cand
   if [[ $quoted == 1 && -f "$from_dir/$name" ]]; then
