@@ -4,6 +4,7 @@
 #include "vornal/Version.h"
 #include "vornal/util/RegexJit.h"
 #include "vornal/util/RegularFile.h"
+#include "vornal/worker/SimulatorSetup.h"
 
 #include "SimScript.h"
 
@@ -285,18 +286,8 @@ int main(int argc, char** argv) {
         }
     }
     if (inv.simulate) {
-        // The serial library loads its driver from VAZ_DRIVER_DIR when set; the simulation driver
-        // reads its instruments from VAZ_SIM_SCRIPT.
-        const QString dir = QCoreApplication::applicationDirPath();
-        for (const QString& candidate : {dir + QStringLiteral("/../lib/drivers/sim"),
-                                         dir + QStringLiteral("/../lib/vornal/drivers/sim")}) {
-            if (QFileInfo(candidate).isDir()) {
-                qputenv("VAZ_DRIVER_DIR", QDir(candidate).canonicalPath().toLocal8Bit());
-                break;
-            }
-        }
-        if (!inv.simulateScript.isEmpty())
-            qputenv("VAZ_SIM_SCRIPT", QFileInfo(inv.simulateScript).absoluteFilePath().toLocal8Bit());
+        // The same start-up as the window's: the simulation driver next to the program, the script.
+        vornal::worker::useSimulator(QCoreApplication::applicationDirPath(), inv.simulateScript);
     }
     // The serial library's banner and diagnostics must not mix with a subcommand's output.
     Direduva::SerialPortLocal::setDiagnosticOutput(&std::cerr);

@@ -1,6 +1,8 @@
 // vornal-cli presets: one line (or JSON object) per preset, in list order.
 #include "support/Cli.h"
 
+#include "vornal/config/ConfigHelper.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -10,6 +12,9 @@
 namespace {
 
 using vornal::test::CliResult;
+
+// One line or object per preset of the table.
+const int kPresets = int(vornal::config::ConfigHelper::Instrument::values().size());
 
 CliResult runCli(const QStringList& args) {
     QProcessEnvironment env = vornal::test::cliEnvironment();
@@ -21,7 +26,7 @@ TEST(PresetsCli, TabSeparatedLines) {
     const CliResult r = runCli({"presets"});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     const QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), 53);
+    ASSERT_EQ(lines.size(), kPresets);
     EXPECT_EQ(lines[4], "AND\tA&D\tNUMBER\tNUMERIC\t2400/7/EVEN/1/10\t([-+]+[0-9]*[\\.,]?[0-9]+)");
     EXPECT_EQ(lines[15].section(u'\t', 4, 4), "1200/7/ODD/1/10/CTS_RTS"); // DENVER, as SARTORIUS
     EXPECT_EQ(lines[38].section(u'\t', 4, 4), "9600/8/NONE/1/3");         // MYWEIGH_ULTRA2, ETX
@@ -36,7 +41,7 @@ TEST(PresetsCli, JsonArrayWithTheSameFields) {
     const QJsonDocument doc = QJsonDocument::fromJson(r.out.toUtf8(), &error);
     ASSERT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
     const QJsonArray all = doc.array();
-    ASSERT_EQ(all.size(), 53);
+    ASSERT_EQ(all.size(), kPresets);
     const QJsonObject barcode = all[3].toObject();
     EXPECT_EQ(barcode["name"].toString(), "BARCODE_ALPHA_COMPLETE");
     EXPECT_EQ(barcode["type"].toString(), "TEXT");

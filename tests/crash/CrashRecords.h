@@ -1,7 +1,11 @@
 #pragma once
 
-// The two settings records the crash-safety helper saves in turn. Every field differs between them, so
-// each stored value tells which record it came from.
+// The two settings records the crash-safety helper saves in turn. The first holds the record's defaults
+// (with a port and an instrument), the second a different valid value for every key of the settings
+// table (support/OtherSettings.h), so each stored value tells which record it came from. A key missing
+// from that table stops both the helper and the test.
+
+#include "support/OtherSettings.h"
 
 #include "vornal/config/Config.h"
 
@@ -14,55 +18,25 @@ namespace vornal::test {
 inline config::Config crashRecord(bool second) {
     using H = config::ConfigHelper;
     config::Config c;
-    const auto set = [&c](const char* key, const char* first, const char* other, bool useOther) {
+    const auto set = [&c](const QString& key, const QString& value) {
         QString why;
-        if (!c.setByKey(QString::fromLatin1(key), QString::fromLatin1(useOther ? other : first), &why))
+        if (!c.setByKey(key, value, &why))
             throw std::logic_error(why.toStdString());
     };
-    set("port", "COM1", "/dev/ttyUSB7", second);
-    c.setInstrument(second ? H::Instrument::METTLER_SICS : H::Instrument::GENERIC);
-    set("bitRate", "7", "5", second);
-    set("dataBits", "3", "2", second);
-    set("stopBits", "0", "1", second);
-    set("parity", "0", "2", second);
-    set("inputTerminator", "13", "10", second);
-    set("handshake", "0", "1", second);
-    set("connect", "MANUAL", "AUTO", second);
-    set("keyboardType", "QUERTY", "GERMAN", second);
-    set("delay", "20", "0", second);
-    set("decimalSeparator", "DOT", "COMMA", second);
-    set("startWith", "NONE", "TAB", second);
-    set("outputTerminator", "ENTER", "F5", second);
-    set("outputTerminator2", "NONE", "DOWN", second);
-    set("everyXValues", "", "3", second);
-    set("mathOperation", "NONE", "MULTIPLY", second);
-    set("mathOperand", "", "1000", second);
-    set("decimalPlaces", "", "2", second);
-    set("roundingMethod", "HALF_UP", "FLOOR", second);
-    set("sound", "NONE", "COWBELL", second);
-    set("minimizeToTray", "true", "false", second);
-    set("notifyWhenMinimizedToTray", "true", "false", second);
-    set("checkForUpdates", "true", "false", second);
-    set("abortAutoStartWhenPrevPortNotAvailable", "true", "false", second);
-    set("editOperation", "REMOVE", "KEEP", second);
-    set("editPosition", "FIRST", "LAST", second);
-    set("editNumCharacters", "", "4", second);
-    set("removeCharacters", "", "gk \xe4", second);
-    set("customRegEx", "", "N\\s+([-+]?\\d+\\.\\d+)", second);
-    set("ignoreDuplicates", "false", "true", second);
-    set("ignoreTimeLimit", "", "500", second);
-    set("ignoreDifference", "", "0.01", second);
-    set("reconnect", "true", "false", second);
-    set("typeOnlyStable", "false", "true", second);
-    set("oncePerPlacement", "false", "true", second);
-    set("requestCommand", "", "S<13><10>", second);
-    set("requestHotkey", "", "Ctrl+Alt+R", second);
-    set("requestEverySeconds", "", "5", second);
-    set("dataLogFile", "", "/tmp/readings.csv", second);
-    set("dataLogMaxBytes", "10485760", "2048", second);
-    set("dataLogKeep", "5", "2", second);
-    set("keyBackend", "auto", "x11", second);
-    set("inputEncoding", "ISO_8859_1", "CP437", second);
+    set(QStringLiteral("port"), QStringLiteral("COM1"));
+    c.setInstrument(H::Instrument::GENERIC);
+    if (!second)
+        return c;
+    const auto other = otherSettings(QStringLiteral("/dev/ttyUSB7"), QStringLiteral("/dev/ttyUSB7"));
+    for (const QString& key : config::Config::keys()) {
+        const auto it = other.find(key);
+        if (it == other.end())
+            throw std::logic_error("support/OtherSettings.h has no value for the setting " +
+                                   key.toStdString());
+        set(key, it->second);
+    }
+    // A character beyond ASCII: the file's escapes are part of every save.
+    set(QStringLiteral("removeCharacters"), QStringLiteral("gk \u00e4"));
     return c;
 }
 

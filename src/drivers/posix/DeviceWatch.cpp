@@ -1,6 +1,8 @@
 // Device arrival and removal notices: an inotify watch on /dev (Linux) on its own thread.
 #include "PosixDriver.h"
 
+#include <DriverEntry.h>
+
 #include <mutex>
 #include <string>
 #include <thread>
@@ -94,9 +96,9 @@ Watch::~Watch() {
 
 } // namespace
 
-extern "C" {
+namespace vazdriver {
 
-VAZ_API int32_t vazSerRegisterDeviceNotification(VazDeviceNotificationFn fn, void* ctx) {
+int32_t registerDeviceNotification(VazDeviceNotificationFn fn, void* ctx) {
 #if defined(__linux__)
     if (!fn)
         return VAZ_FAIL;
@@ -131,7 +133,7 @@ VAZ_API int32_t vazSerRegisterDeviceNotification(VazDeviceNotificationFn fn, voi
 #endif
 }
 
-VAZ_API int32_t vazSerUnregisterDeviceNotification(VazDeviceNotificationFn, void*) {
+int32_t unregisterDeviceNotification(VazDeviceNotificationFn, void*) {
 #if defined(__linux__)
     Watch& w = watch();
     std::lock_guard lock(w.m);
@@ -140,4 +142,4 @@ VAZ_API int32_t vazSerUnregisterDeviceNotification(VazDeviceNotificationFn, void
     return VAZ_OK;
 }
 
-} // extern "C"
+} // namespace vazdriver

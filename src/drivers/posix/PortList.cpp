@@ -7,6 +7,8 @@
 // filtered by driver name: new adapter drivers appear all the time.
 #include "PosixDriver.h"
 
+#include <DriverEntry.h>
+
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
@@ -107,8 +109,7 @@ std::vector<Found> scan() {
 
 } // namespace
 
-extern "C" VAZ_API int32_t vazSerGetPortList(VazAddPortNameFn addPortName, VazAddPortInfoFn addPortInfo,
-                                             void* ctx) {
+int32_t vazdriver::getPortList(VazAddPortNameFn addPortName, VazAddPortInfoFn addPortInfo, void* ctx) {
     std::vector<Found> ports;
     try {
         ports = scan();

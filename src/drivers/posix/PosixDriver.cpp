@@ -14,7 +14,7 @@
 // no counters (ptys, some USB adapters) report no line errors.
 #include "PosixDriver.h"
 
-#include "NetDriver.h"
+#include <DriverEntry.h>
 
 #include <algorithm>
 #include <atomic>
@@ -304,15 +304,11 @@ void setLastErrno(const std::string& what, int err) {
 using namespace vazposix;
 using vazcommon::copyText;
 
-extern "C" {
+namespace vazdriver {
 
-VAZ_API int32_t vazAbiVersion(void) {
-    return VAZ_ABI_VERSION;
-}
+const char* const kLibVersion = "vazEdo termios 1.0";
 
-VAZ_API int32_t vazSerOpenPort(VazConfig* config) {
-    if (config && vaznet::isNetName(config->portName))
-        return vaznet::openPort(config);
+int32_t openPort(VazConfig* config) {
     if (!config || !config->portName) {
         setLastError("no settings given");
         return VAZ_ERR_NOT_VALID;
@@ -382,9 +378,7 @@ VAZ_API int32_t vazSerOpenPort(VazConfig* config) {
     return VAZ_OK;
 }
 
-VAZ_API int32_t vazSerConfigure(VazHandle h, const VazConfig* cfg) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::configure(h, cfg);
+int32_t configure(VazHandle h, const VazConfig* cfg) {
     if (!cfg) {
         setLastError("no settings given");
         return VAZ_ERR_NOT_VALID;
@@ -484,9 +478,7 @@ VAZ_API int32_t vazSerConfigure(VazHandle h, const VazConfig* cfg) {
     return VAZ_OK;
 }
 
-VAZ_API int32_t vazSerClosePort(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::closePort(h);
+int32_t closePort(VazHandle h) {
     std::shared_ptr<Port> p = ports.take(h);
     if (!p)
         return VAZ_FAIL;
@@ -501,53 +493,7 @@ VAZ_API int32_t vazSerClosePort(VazHandle h) {
     return VAZ_OK;
 }
 
-VAZ_API int32_t vazSerGetByte(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::getByte(h);
-    auto p = lookup(h);
-    if (!p)
-        return VAZ_FAIL;
-    std::lock_guard rx(p->rxMutex);
-    if (p->rxPos < p->rxLen)
-        return p->rxBuf[p->rxPos++];
-    if (p->hungUp)
-        return VAZ_HANGUP;
-    const int t = p->timeoutRx.load();
-    if (t > 0)
-        waitReadable(p->fd, t);
-    for (;;) {
-        const ssize_t r = read(p->fd, p->rxBuf, sizeof p->rxBuf);
-        if (r > 0) {
-            p->rxLen = int(r);
-            p->rxPos = 1;
-            p->freshBytes = ~0u;
-            return p->rxBuf[0];
-        }
-        if (r == 0) {
-            p->hungUp = true;
-            return VAZ_HANGUP;
-        }
-        if (errno == EINTR)
-            continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            if (pollHangup(p->fd)) {
-                p->hungUp = true;
-                return VAZ_HANGUP;
-            }
-            return VAZ_NO_DATA;
-        }
-        setLastErrno("read " + p->path, errno);
-        if (isHangupErrno(errno)) {
-            p->hungUp = true;
-            return VAZ_HANGUP;
-        }
-        return VAZ_NO_DATA;
-    }
-}
-
-VAZ_API int32_t vazSerGetData(VazHandle h, uint8_t* buffer, int32_t n) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::getData(h, buffer, n);
+int32_t getData(VazHandle h, uint8_t* buffer, int32_t n) {
     if ((!buffer && n > 0) || n < 0) {
         setLastError("bad buffer");
         return VAZ_FAIL;
@@ -570,11 +516,21 @@ VAZ_API int32_t vazSerGetData(VazHandle h, uint8_t* buffer, int32_t n) {
     const int t = p->timeoutRx.load();
     if (t > 0)
         waitReadable(p->fd, t);
+    // A small request (one byte, above all) reads a whole chunk ahead; a large one reads straight into
+    // the caller's buffer.
+    const bool ahead = std::size_t(n) < sizeof p->rxBuf;
+    uint8_t* const into = ahead ? p->rxBuf : buffer;
+    const std::size_t want = ahead ? sizeof p->rxBuf : std::size_t(n);
     for (;;) {
-        const ssize_t r = read(p->fd, buffer, size_t(n));
+        const ssize_t r = read(p->fd, into, want);
         if (r > 0) {
             p->freshBytes = ~0u;
-            return int32_t(r);
+            if (!ahead)
+                return int32_t(r);
+            p->rxLen = int(r);
+            p->rxPos = std::min(n, p->rxLen);
+            std::memcpy(buffer, p->rxBuf, std::size_t(p->rxPos));
+            return p->rxPos;
         }
         if (r == 0) {
             p->hungUp = true;
@@ -589,18 +545,18 @@ VAZ_API int32_t vazSerGetData(VazHandle h, uint8_t* buffer, int32_t n) {
             }
             return 0;
         }
-        setLastErrno("read " + p->path, errno);
-        if (isHangupErrno(errno)) {
+        const int err = errno;
+        setLastErrno("read " + p->path, err);
+        if (isHangupErrno(err)) {
             p->hungUp = true;
             return VAZ_HANGUP;
         }
+        // The port is not hung up, but the read failed: a failure, never "nothing waiting".
         return VAZ_FAIL;
     }
 }
 
-VAZ_API int32_t vazSerPutByte(VazHandle h, uint8_t byte) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::putByte(h, byte);
+int32_t putByte(VazHandle h, uint8_t byte) {
     auto p = lookup(h);
     if (!p)
         return EBADF;
@@ -609,9 +565,7 @@ VAZ_API int32_t vazSerPutByte(VazHandle h, uint8_t byte) {
     return p->hungUp ? EIO : ETIMEDOUT;
 }
 
-VAZ_API int32_t vazSerPutData(VazHandle h, const uint8_t* buffer, int32_t n) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::putData(h, buffer, n);
+int32_t putData(VazHandle h, const uint8_t* buffer, int32_t n) {
     if ((!buffer && n > 0) || n < 0) {
         setLastError("bad buffer");
         return VAZ_FAIL;
@@ -624,9 +578,7 @@ VAZ_API int32_t vazSerPutData(VazHandle h, const uint8_t* buffer, int32_t n) {
     return writeAll(*p, buffer, n);
 }
 
-VAZ_API int32_t vazSerRxReadyCount(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::rxReadyCount(h);
+int32_t rxReadyCount(VazHandle h) {
     auto p = lookup(h);
     if (!p)
         return VAZ_FAIL;
@@ -649,9 +601,7 @@ VAZ_API int32_t vazSerRxReadyCount(VazHandle h) {
     return n >= 0 ? n : 0;
 }
 
-VAZ_API int32_t vazSerTxBufCount(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::txBufCount(h);
+int32_t txBufCount(VazHandle h) {
     auto p = lookup(h);
     if (!p)
         return VAZ_FAIL;
@@ -663,9 +613,7 @@ VAZ_API int32_t vazSerTxBufCount(VazHandle h) {
     return n;
 }
 
-VAZ_API int32_t vazSerRxFlush(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::rxFlush(h);
+int32_t rxFlush(VazHandle h) {
     auto p = lookup(h);
     if (!p)
         return VAZ_FAIL;
@@ -676,9 +624,7 @@ VAZ_API int32_t vazSerRxFlush(VazHandle h) {
     return VAZ_OK;
 }
 
-VAZ_API int32_t vazSerTxFlush(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::txFlush(h);
+int32_t txFlush(VazHandle h) {
     auto p = lookup(h);
     if (!p || tcflush(p->fd, TCOFLUSH) != 0)
         return VAZ_FAIL;
@@ -687,9 +633,7 @@ VAZ_API int32_t vazSerTxFlush(VazHandle h) {
 
 // Waits until the output queue is empty, at most the transmit timeout (and never more than
 // 10 s): tcdrain itself can block without end when handshake holds the output back.
-VAZ_API int32_t vazSerTxDrain(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::txDrain(h);
+int32_t txDrain(VazHandle h) {
     auto p = lookup(h);
     if (!p)
         return VAZ_FAIL;
@@ -713,20 +657,14 @@ VAZ_API int32_t vazSerTxDrain(VazHandle h) {
     }
 }
 
-VAZ_API int32_t vazSerSetDTR(VazHandle h, int32_t on) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::setDTR(h, on);
+int32_t setDTR(VazHandle h, int32_t on) {
     return setModemBit(h, TIOCM_DTR, on != 0);
 }
-VAZ_API int32_t vazSerSetRTS(VazHandle h, int32_t on) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::setRTS(h, on);
+int32_t setRTS(VazHandle h, int32_t on) {
     return setModemBit(h, TIOCM_RTS, on != 0);
 }
 
-VAZ_API int32_t vazSerSendBreak(VazHandle h, int32_t duration) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::sendBreak(h, duration);
+int32_t sendBreak(VazHandle h, int32_t duration) {
     auto p = lookup(h);
     if (!p)
         return VAZ_FAIL;
@@ -742,55 +680,35 @@ VAZ_API int32_t vazSerSendBreak(VazHandle h, int32_t duration) {
     return VAZ_OK;
 }
 
-VAZ_API int32_t vazSerSigCTS(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::sigCTS(h);
+int32_t sigCTS(VazHandle h) {
     return modemBit(h, TIOCM_CTS);
 }
-VAZ_API int32_t vazSerSigDSR(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::sigDSR(h);
+int32_t sigDSR(VazHandle h) {
     return modemBit(h, TIOCM_DSR);
 }
-VAZ_API int32_t vazSerSigCD(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::sigCD(h);
+int32_t sigCD(VazHandle h) {
     return modemBit(h, TIOCM_CD);
 }
-VAZ_API int32_t vazSerSigRing(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::sigRing(h);
+int32_t sigRing(VazHandle h) {
     return modemBit(h, TIOCM_RI);
 }
-VAZ_API int32_t vazSerSigBreak(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::sigBreak(h);
+int32_t sigBreak(VazHandle h) {
     return conditionOccurred(h, &Counters::brk, 1u << 0);
 }
-VAZ_API int32_t vazSerSigFrameErr(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::sigFrameErr(h);
+int32_t sigFrameErr(VazHandle h) {
     return conditionOccurred(h, &Counters::frame, 1u << 1);
 }
-VAZ_API int32_t vazSerSigOverrun(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::sigOverrun(h);
+int32_t sigOverrun(VazHandle h) {
     return conditionOccurred(h, &Counters::overrun, 1u << 2);
 }
-VAZ_API int32_t vazSerSigParityErr(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::sigParityErr(h);
+int32_t sigParityErr(VazHandle h) {
     return conditionOccurred(h, &Counters::parity, 1u << 3);
 }
-VAZ_API int32_t vazSerRxOverflow(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::rxOverflow(h);
+int32_t rxOverflow(VazHandle h) {
     return conditionOccurred(h, &Counters::bufOverrun, 1u << 4);
 }
 
-VAZ_API int32_t vazSerSetTimeoutRx(VazHandle h, int32_t ms) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::setTimeoutRx(h, ms);
+int32_t setTimeoutRx(VazHandle h, int32_t ms) {
     auto p = lookup(h);
     if (!p || ms < 0)
         return VAZ_FAIL;
@@ -798,9 +716,7 @@ VAZ_API int32_t vazSerSetTimeoutRx(VazHandle h, int32_t ms) {
     return VAZ_OK;
 }
 
-VAZ_API int32_t vazSerSetTimeoutTx(VazHandle h, int32_t ms) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::setTimeoutTx(h, ms);
+int32_t setTimeoutTx(VazHandle h, int32_t ms) {
     auto p = lookup(h);
     if (!p || ms < 0)
         return VAZ_FAIL;
@@ -808,42 +724,26 @@ VAZ_API int32_t vazSerSetTimeoutTx(VazHandle h, int32_t ms) {
     return VAZ_OK;
 }
 
-VAZ_API int32_t vazSerGetTimeoutRx(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::getTimeoutRx(h);
+int32_t getTimeoutRx(VazHandle h) {
     auto p = lookup(h);
     return p ? p->timeoutRx.load() : VAZ_FAIL;
 }
 
-VAZ_API int32_t vazSerGetTimeoutTx(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::getTimeoutTx(h);
+int32_t getTimeoutTx(VazHandle h) {
     auto p = lookup(h);
     return p ? p->timeoutTx.load() : VAZ_FAIL;
 }
 
-VAZ_API int32_t vazSerGetName(VazHandle h, char* buffer, int32_t n) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::getName(h, buffer, n);
+int32_t getName(VazHandle h, char* buffer, int32_t n) {
     auto p = lookup(h);
     if (!p)
         return VAZ_FAIL;
     return copyText(p->path, buffer, n);
 }
 
-VAZ_API int32_t vazSerGetLibVer(char* buffer, int32_t n) {
-    return copyText("vazEdo termios 1.0", buffer, n);
-}
-
-VAZ_API int32_t vazSerGetLastErrorText(char* buffer, int32_t n) {
-    return vazcommon::lastErrorText(buffer, n);
-}
-
 // Waits for input with poll() on the port and on the handle's wake pipe: no wake-up while nothing
 // arrives. A hang-up (POLLHUP, POLLERR) counts as "something to read": the read reports it.
-VAZ_API int32_t vazSerWaitRx(VazHandle h, int32_t ms) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::waitRx(h, ms);
+int32_t waitRx(VazHandle h, int32_t ms) {
     auto p = lookup(h);
     if (!p) {
         setLastError("invalid port handle");
@@ -886,9 +786,7 @@ VAZ_API int32_t vazSerWaitRx(VazHandle h, int32_t ms) {
     return (fds[0].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) ? 1 : 0;
 }
 
-VAZ_API int32_t vazSerWakeWait(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::wakeWait(h);
+int32_t wakeWait(VazHandle h) {
     auto p = lookup(h);
     if (!p) {
         setLastError("invalid port handle");
@@ -903,4 +801,4 @@ VAZ_API int32_t vazSerWakeWait(VazHandle h) {
     return VAZ_OK;
 }
 
-} // extern "C"
+} // namespace vazdriver

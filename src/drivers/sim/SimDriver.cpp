@@ -13,7 +13,7 @@
 
 #include <DriverCommon.h>
 
-#include "NetDriver.h"
+#include <DriverEntry.h>
 
 #include <algorithm>
 #include <chrono>
@@ -248,15 +248,11 @@ int32_t readBytes(VazHandle h, std::uint8_t* buffer, std::int32_t n) {
 
 using namespace vazsim;
 
-extern "C" {
+namespace vazdriver {
 
-VAZ_API int32_t VAZ_CALL vazAbiVersion(void) {
-    return VAZ_ABI_VERSION;
-}
+const char* const kLibVersion = kLibVer;
 
-VAZ_API int32_t VAZ_CALL vazSerOpenPort(VazConfig* config) {
-    if (config && vaznet::isNetName(config->portName))
-        return vaznet::openPort(config);
+int32_t openPort(VazConfig* config) {
     if (!config || !config->portName)
         return failWith(VAZ_ERR_NOT_VALID, "no port name given");
     Driver& d = driver();
@@ -291,9 +287,7 @@ VAZ_API int32_t VAZ_CALL vazSerOpenPort(VazConfig* config) {
     return VAZ_OK;
 }
 
-VAZ_API int32_t VAZ_CALL vazSerConfigure(VazHandle h, const VazConfig* config) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::configure(h, config);
+int32_t configure(VazHandle h, const VazConfig* config) {
     if (!config)
         return failWith(VAZ_ERR_NOT_VALID, "no settings given");
     return withPresentPort(h, [&](Handle& hd, std::int64_t) -> int32_t {
@@ -306,9 +300,7 @@ VAZ_API int32_t VAZ_CALL vazSerConfigure(VazHandle h, const VazConfig* config) {
     });
 }
 
-VAZ_API int32_t VAZ_CALL vazSerClosePort(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::closePort(h);
+int32_t closePort(VazHandle h) {
     Driver& d = driver();
     std::lock_guard lock(d.mu);
     std::optional<Handle> hd = d.handles.take(h);
@@ -319,25 +311,11 @@ VAZ_API int32_t VAZ_CALL vazSerClosePort(VazHandle h) {
     return VAZ_OK;
 }
 
-VAZ_API int32_t VAZ_CALL vazSerGetByte(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::getByte(h);
-    std::uint8_t b = 0;
-    int32_t n = readBytes(h, &b, 1);
-    if (n < 0)
-        return n;
-    return n == 1 ? int32_t(b) : VAZ_NO_DATA;
-}
-
-VAZ_API int32_t VAZ_CALL vazSerGetData(VazHandle h, uint8_t* buffer, int32_t n) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::getData(h, buffer, n);
+int32_t getData(VazHandle h, uint8_t* buffer, int32_t n) {
     return readBytes(h, buffer, n);
 }
 
-VAZ_API int32_t VAZ_CALL vazSerPutByte(VazHandle h, uint8_t byte) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::putByte(h, byte);
+int32_t putByte(VazHandle h, uint8_t byte) {
     return withPresentPort(h, [&](Handle& hd, std::int64_t now) -> int32_t {
         if (hd.port->write(&byte, 1, now) != 1)
             return failWith(VAZ_FAIL, "CTS is low: the instrument is not ready to receive");
@@ -346,9 +324,7 @@ VAZ_API int32_t VAZ_CALL vazSerPutByte(VazHandle h, uint8_t byte) {
     });
 }
 
-VAZ_API int32_t VAZ_CALL vazSerPutData(VazHandle h, const uint8_t* buffer, int32_t n) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::putData(h, buffer, n);
+int32_t putData(VazHandle h, const uint8_t* buffer, int32_t n) {
     if (n < 0 || (n > 0 && !buffer))
         return failWith(VAZ_FAIL, "bad write buffer");
     return withPresentPort(h, [&](Handle& hd, std::int64_t now) -> int32_t {
@@ -358,9 +334,7 @@ VAZ_API int32_t VAZ_CALL vazSerPutData(VazHandle h, const uint8_t* buffer, int32
     });
 }
 
-VAZ_API int32_t VAZ_CALL vazSerRxReadyCount(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::rxReadyCount(h);
+int32_t rxReadyCount(VazHandle h) {
     return withPort(h, [&](Handle& hd) -> int32_t {
         const std::int64_t now = nowMs();
         driver().advance(hd, now);
@@ -370,15 +344,11 @@ VAZ_API int32_t VAZ_CALL vazSerRxReadyCount(VazHandle h) {
     });
 }
 
-VAZ_API int32_t VAZ_CALL vazSerTxBufCount(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::txBufCount(h);
+int32_t txBufCount(VazHandle h) {
     return withPresentPort(h, [](Handle&, std::int64_t) -> int32_t { return 0; });
 }
 
-VAZ_API int32_t VAZ_CALL vazSerRxFlush(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::rxFlush(h);
+int32_t rxFlush(VazHandle h) {
     return withPort(h, [](Handle& hd) -> int32_t {
         driver().advance(hd, nowMs());
         hd.port->rxFlush();
@@ -386,21 +356,15 @@ VAZ_API int32_t VAZ_CALL vazSerRxFlush(VazHandle h) {
     });
 }
 
-VAZ_API int32_t VAZ_CALL vazSerTxFlush(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::txFlush(h);
+int32_t txFlush(VazHandle h) {
     return withPort(h, [](Handle&) -> int32_t { return VAZ_OK; });
 }
 
-VAZ_API int32_t VAZ_CALL vazSerTxDrain(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::txDrain(h);
+int32_t txDrain(VazHandle h) {
     return withPresentPort(h, [](Handle&, std::int64_t) -> int32_t { return VAZ_OK; });
 }
 
-VAZ_API int32_t VAZ_CALL vazSerSetDTR(VazHandle h, int32_t on) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::setDTR(h, on);
+int32_t setDTR(VazHandle h, int32_t on) {
     return withPresentPort(h, [&](Handle& hd, std::int64_t now) -> int32_t {
         hd.port->setDtr(on != 0, now);
         driver().changed.notify_all();
@@ -408,9 +372,7 @@ VAZ_API int32_t VAZ_CALL vazSerSetDTR(VazHandle h, int32_t on) {
     });
 }
 
-VAZ_API int32_t VAZ_CALL vazSerSetRTS(VazHandle h, int32_t on) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::setRTS(h, on);
+int32_t setRTS(VazHandle h, int32_t on) {
     return withPresentPort(h, [&](Handle& hd, std::int64_t now) -> int32_t {
         hd.port->setRts(on != 0, now);
         driver().changed.notify_all();
@@ -418,35 +380,25 @@ VAZ_API int32_t VAZ_CALL vazSerSetRTS(VazHandle h, int32_t on) {
     });
 }
 
-VAZ_API int32_t VAZ_CALL vazSerSendBreak(VazHandle h, int32_t duration) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::sendBreak(h, duration);
+int32_t sendBreak(VazHandle h, int32_t duration) {
     if (duration < 0)
         return failWith(VAZ_FAIL, "negative break duration");
     return withPresentPort(h, [](Handle&, std::int64_t) -> int32_t { return VAZ_OK; });
 }
 
-VAZ_API int32_t VAZ_CALL vazSerSigCTS(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::sigCTS(h);
+int32_t sigCTS(VazHandle h) {
     return withPresentPort(h, [](Handle& hd, std::int64_t) -> int32_t { return hd.port->cts() ? 1 : 0; });
 }
 
-VAZ_API int32_t VAZ_CALL vazSerSigDSR(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::sigDSR(h);
+int32_t sigDSR(VazHandle h) {
     return withPresentPort(h, [](Handle& hd, std::int64_t) -> int32_t { return hd.port->dsr() ? 1 : 0; });
 }
 
-VAZ_API int32_t VAZ_CALL vazSerSigCD(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::sigCD(h);
+int32_t sigCD(VazHandle h) {
     return withPresentPort(h, [](Handle& hd, std::int64_t) -> int32_t { return hd.port->cd() ? 1 : 0; });
 }
 
-VAZ_API int32_t VAZ_CALL vazSerSigRing(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::sigRing(h);
+int32_t sigRing(VazHandle h) {
     return withPresentPort(h, [](Handle& hd, std::int64_t) -> int32_t { return hd.port->ring() ? 1 : 0; });
 }
 
@@ -456,37 +408,25 @@ static int32_t condition(VazHandle h, std::uint8_t flag) {
     return withPort(h, [&](Handle& hd) -> int32_t { return hd.port->takeCondition(flag) ? 1 : 0; });
 }
 
-VAZ_API int32_t VAZ_CALL vazSerSigBreak(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::sigBreak(h);
+int32_t sigBreak(VazHandle h) {
     return condition(h, FlagBreak);
 }
-VAZ_API int32_t VAZ_CALL vazSerSigFrameErr(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::sigFrameErr(h);
+int32_t sigFrameErr(VazHandle h) {
     return condition(h, FlagFraming);
 }
-VAZ_API int32_t VAZ_CALL vazSerSigOverrun(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::sigOverrun(h);
+int32_t sigOverrun(VazHandle h) {
     return condition(h, FlagOverrun);
 }
-VAZ_API int32_t VAZ_CALL vazSerSigParityErr(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::sigParityErr(h);
+int32_t sigParityErr(VazHandle h) {
     return condition(h, FlagParity);
 }
 
 // Received bytes are never dropped, so the receive buffer never overflows.
-VAZ_API int32_t VAZ_CALL vazSerRxOverflow(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::rxOverflow(h);
+int32_t rxOverflow(VazHandle h) {
     return withPort(h, [](Handle&) -> int32_t { return 0; });
 }
 
-VAZ_API int32_t VAZ_CALL vazSerSetTimeoutRx(VazHandle h, int32_t ms) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::setTimeoutRx(h, ms);
+int32_t setTimeoutRx(VazHandle h, int32_t ms) {
     if (ms < 0)
         return failWith(VAZ_FAIL, "negative receive timeout");
     return withPort(h, [&](Handle& hd) -> int32_t {
@@ -495,9 +435,7 @@ VAZ_API int32_t VAZ_CALL vazSerSetTimeoutRx(VazHandle h, int32_t ms) {
     });
 }
 
-VAZ_API int32_t VAZ_CALL vazSerSetTimeoutTx(VazHandle h, int32_t ms) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::setTimeoutTx(h, ms);
+int32_t setTimeoutTx(VazHandle h, int32_t ms) {
     if (ms < 0)
         return failWith(VAZ_FAIL, "negative transmit timeout");
     return withPort(h, [&](Handle& hd) -> int32_t {
@@ -506,20 +444,15 @@ VAZ_API int32_t VAZ_CALL vazSerSetTimeoutTx(VazHandle h, int32_t ms) {
     });
 }
 
-VAZ_API int32_t VAZ_CALL vazSerGetTimeoutRx(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::getTimeoutRx(h);
+int32_t getTimeoutRx(VazHandle h) {
     return withPort(h, [](Handle& hd) -> int32_t { return hd.timeoutRx; });
 }
 
-VAZ_API int32_t VAZ_CALL vazSerGetTimeoutTx(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::getTimeoutTx(h);
+int32_t getTimeoutTx(VazHandle h) {
     return withPort(h, [](Handle& hd) -> int32_t { return hd.timeoutTx; });
 }
 
-VAZ_API int32_t VAZ_CALL vazSerGetPortList(VazAddPortNameFn addPortName, VazAddPortInfoFn addPortInfo,
-                                           void* ctx) {
+int32_t getPortList(VazAddPortNameFn addPortName, VazAddPortInfoFn addPortInfo, void* ctx) {
     std::vector<vazcommon::PortEntry> list;
     {
         Driver& d = driver();
@@ -538,7 +471,7 @@ VAZ_API int32_t VAZ_CALL vazSerGetPortList(VazAddPortNameFn addPortName, VazAddP
     return vazcommon::reportPorts(list, addPortName, addPortInfo, ctx);
 }
 
-VAZ_API int32_t VAZ_CALL vazSerRegisterDeviceNotification(VazDeviceNotificationFn fn, void* ctx) {
+int32_t registerDeviceNotification(VazDeviceNotificationFn fn, void* ctx) {
     Driver& d = driver();
     {
         std::lock_guard lock(d.mu);
@@ -553,13 +486,11 @@ VAZ_API int32_t VAZ_CALL vazSerRegisterDeviceNotification(VazDeviceNotificationF
     return d.watcher.start(fn, ctx, std::chrono::milliseconds(20), [&d] { return d.removals(); });
 }
 
-VAZ_API int32_t VAZ_CALL vazSerUnregisterDeviceNotification(VazDeviceNotificationFn fn, void* ctx) {
+int32_t unregisterDeviceNotification(VazDeviceNotificationFn fn, void* ctx) {
     return driver().watcher.stop(fn, ctx);
 }
 
-VAZ_API int32_t VAZ_CALL vazSerGetName(VazHandle h, char* buffer, int32_t n) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::getName(h, buffer, n);
+int32_t getName(VazHandle h, char* buffer, int32_t n) {
     std::string name;
     int32_t r = withPort(h, [&](Handle& hd) -> int32_t {
         name = hd.device->desc->name;
@@ -568,19 +499,9 @@ VAZ_API int32_t VAZ_CALL vazSerGetName(VazHandle h, char* buffer, int32_t n) {
     return r < 0 ? r : copyText(name, buffer, n);
 }
 
-VAZ_API int32_t VAZ_CALL vazSerGetLibVer(char* buffer, int32_t n) {
-    return copyText(kLibVer, buffer, n);
-}
-
-VAZ_API int32_t VAZ_CALL vazSerGetLastErrorText(char* buffer, int32_t n) {
-    return vazcommon::lastErrorText(buffer, n);
-}
-
 // Waits on the driver's condition variable until the next scripted byte falls due, the device goes,
 // the handle is woken or the time is up; nothing wakes it in between.
-VAZ_API int32_t VAZ_CALL vazSerWaitRx(VazHandle h, int32_t ms) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::waitRx(h, ms);
+int32_t waitRx(VazHandle h, int32_t ms) {
     Driver& d = driver();
     std::unique_lock lock(d.mu);
     Handle* hd = d.handle(h);
@@ -618,9 +539,7 @@ VAZ_API int32_t VAZ_CALL vazSerWaitRx(VazHandle h, int32_t ms) {
     }
 }
 
-VAZ_API int32_t VAZ_CALL vazSerWakeWait(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::wakeWait(h);
+int32_t wakeWait(VazHandle h) {
     Driver& d = driver();
     std::lock_guard lock(d.mu);
     Handle* hd = d.handle(h);
@@ -631,4 +550,4 @@ VAZ_API int32_t VAZ_CALL vazSerWakeWait(VazHandle h) {
     return VAZ_OK;
 }
 
-} // extern "C"
+} // namespace vazdriver

@@ -25,7 +25,7 @@
 #define ERROR_NO_SUCH_DEVICE 433L // winerror.h of newer SDKs; missing from mingw-w64
 #endif
 
-#include "NetDriver.h"
+#include <DriverEntry.h>
 
 #include <algorithm>
 #include <atomic>
@@ -405,15 +405,11 @@ vazcommon::DeviceWatcher::Poll portListChanges() {
 
 } // namespace
 
-extern "C" {
+namespace vazdriver {
 
-VAZ_API int32_t VAZ_CALL vazAbiVersion(void) {
-    return VAZ_ABI_VERSION;
-}
+const char* const kLibVersion = kLibVer;
 
-VAZ_API int32_t VAZ_CALL vazSerOpenPort(VazConfig* config) {
-    if (config && vaznet::isNetName(config->portName))
-        return vaznet::openPort(config);
+int32_t openPort(VazConfig* config) {
     if (!config || !config->portName || !*config->portName)
         return failWith(VAZ_ERR_NOT_VALID, "no port name given");
     const std::string name = config->portName;
@@ -477,9 +473,7 @@ VAZ_API int32_t VAZ_CALL vazSerOpenPort(VazConfig* config) {
     return VAZ_OK;
 }
 
-VAZ_API int32_t VAZ_CALL vazSerConfigure(VazHandle h, const VazConfig* config) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::configure(h, config);
+int32_t configure(VazHandle h, const VazConfig* config) {
     if (!config)
         return failWith(VAZ_ERR_NOT_VALID, "no settings given");
     auto p = find(h);
@@ -488,9 +482,7 @@ VAZ_API int32_t VAZ_CALL vazSerConfigure(VazHandle h, const VazConfig* config) {
     return applySettings(*p, config);
 }
 
-VAZ_API int32_t VAZ_CALL vazSerClosePort(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::closePort(h);
+int32_t closePort(VazHandle h) {
     std::shared_ptr<Port> p = driver().ports.take(h);
     if (!p)
         return VAZ_FAIL;
@@ -499,25 +491,11 @@ VAZ_API int32_t VAZ_CALL vazSerClosePort(VazHandle h) {
     return VAZ_OK;
 }
 
-VAZ_API int32_t VAZ_CALL vazSerGetByte(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::getByte(h);
-    uint8_t b = 0;
-    int32_t n = readBytes(h, &b, 1);
-    if (n < 0)
-        return n;
-    return n == 1 ? int32_t(b) : VAZ_NO_DATA;
-}
-
-VAZ_API int32_t VAZ_CALL vazSerGetData(VazHandle h, uint8_t* buffer, int32_t n) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::getData(h, buffer, n);
+int32_t getData(VazHandle h, uint8_t* buffer, int32_t n) {
     return readBytes(h, buffer, n);
 }
 
-VAZ_API int32_t VAZ_CALL vazSerPutByte(VazHandle h, uint8_t byte) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::putByte(h, byte);
+int32_t putByte(VazHandle h, uint8_t byte) {
     auto p = find(h);
     if (!p)
         return VAZ_FAIL;
@@ -529,9 +507,7 @@ VAZ_API int32_t VAZ_CALL vazSerPutByte(VazHandle h, uint8_t byte) {
     return sent == 1 ? VAZ_OK : failWith(int32_t(WAIT_TIMEOUT), p->name + ": write timed out");
 }
 
-VAZ_API int32_t VAZ_CALL vazSerPutData(VazHandle h, const uint8_t* buffer, int32_t n) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::putData(h, buffer, n);
+int32_t putData(VazHandle h, const uint8_t* buffer, int32_t n) {
     if (n < 0 || (n > 0 && !buffer))
         return failWith(VAZ_FAIL, "bad write buffer");
     auto p = find(h);
@@ -545,9 +521,7 @@ VAZ_API int32_t VAZ_CALL vazSerPutData(VazHandle h, const uint8_t* buffer, int32
     return int32_t(sent);
 }
 
-VAZ_API int32_t VAZ_CALL vazSerRxReadyCount(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::rxReadyCount(h);
+int32_t rxReadyCount(VazHandle h) {
     auto p = find(h);
     if (!p)
         return VAZ_FAIL;
@@ -558,9 +532,7 @@ VAZ_API int32_t VAZ_CALL vazSerRxReadyCount(VazHandle h) {
     return int32_t(std::min<DWORD>(st.cbInQue, 0x7FFFFFFE)) + (p->peeked >= 0 ? 1 : 0);
 }
 
-VAZ_API int32_t VAZ_CALL vazSerTxBufCount(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::txBufCount(h);
+int32_t txBufCount(VazHandle h) {
     auto p = find(h);
     if (!p)
         return VAZ_FAIL;
@@ -570,22 +542,16 @@ VAZ_API int32_t VAZ_CALL vazSerTxBufCount(VazHandle h) {
     return int32_t(std::min<DWORD>(st.cbOutQue, 0x7FFFFFFF));
 }
 
-VAZ_API int32_t VAZ_CALL vazSerRxFlush(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::rxFlush(h);
+int32_t rxFlush(VazHandle h) {
     if (auto p = find(h))
         takePeeked(*p);
     return purge(h, PURGE_RXCLEAR, "PurgeComm");
 }
-VAZ_API int32_t VAZ_CALL vazSerTxFlush(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::txFlush(h);
+int32_t txFlush(VazHandle h) {
     return purge(h, PURGE_TXCLEAR, "PurgeComm");
 }
 
-VAZ_API int32_t VAZ_CALL vazSerTxDrain(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::txDrain(h);
+int32_t txDrain(VazHandle h) {
     auto p = find(h);
     if (!p)
         return VAZ_FAIL;
@@ -594,9 +560,7 @@ VAZ_API int32_t VAZ_CALL vazSerTxDrain(VazHandle h) {
     return VAZ_OK;
 }
 
-VAZ_API int32_t VAZ_CALL vazSerSetDTR(VazHandle h, int32_t on) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::setDTR(h, on);
+int32_t setDTR(VazHandle h, int32_t on) {
     int32_t r = escape(h, on ? SETDTR : CLRDTR, "EscapeCommFunction(DTR)");
     if (r == VAZ_OK)
         if (auto p = find(h))
@@ -604,9 +568,7 @@ VAZ_API int32_t VAZ_CALL vazSerSetDTR(VazHandle h, int32_t on) {
     return r;
 }
 
-VAZ_API int32_t VAZ_CALL vazSerSetRTS(VazHandle h, int32_t on) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::setRTS(h, on);
+int32_t setRTS(VazHandle h, int32_t on) {
     int32_t r = escape(h, on ? SETRTS : CLRRTS, "EscapeCommFunction(RTS)");
     if (r == VAZ_OK)
         if (auto p = find(h))
@@ -614,9 +576,7 @@ VAZ_API int32_t VAZ_CALL vazSerSetRTS(VazHandle h, int32_t on) {
     return r;
 }
 
-VAZ_API int32_t VAZ_CALL vazSerSendBreak(VazHandle h, int32_t duration) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::sendBreak(h, duration);
+int32_t sendBreak(VazHandle h, int32_t duration) {
     if (duration < 0)
         return failWith(VAZ_FAIL, "negative break duration");
     auto p = find(h);
@@ -630,56 +590,36 @@ VAZ_API int32_t VAZ_CALL vazSerSendBreak(VazHandle h, int32_t duration) {
     return VAZ_OK;
 }
 
-VAZ_API int32_t VAZ_CALL vazSerSigCTS(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::sigCTS(h);
+int32_t sigCTS(VazHandle h) {
     return modem(h, MS_CTS_ON);
 }
-VAZ_API int32_t VAZ_CALL vazSerSigDSR(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::sigDSR(h);
+int32_t sigDSR(VazHandle h) {
     return modem(h, MS_DSR_ON);
 }
-VAZ_API int32_t VAZ_CALL vazSerSigCD(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::sigCD(h);
+int32_t sigCD(VazHandle h) {
     return modem(h, MS_RLSD_ON);
 }
-VAZ_API int32_t VAZ_CALL vazSerSigRing(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::sigRing(h);
+int32_t sigRing(VazHandle h) {
     return modem(h, MS_RING_ON);
 }
 
-VAZ_API int32_t VAZ_CALL vazSerSigBreak(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::sigBreak(h);
+int32_t sigBreak(VazHandle h) {
     return condition(h, CE_BREAK);
 }
-VAZ_API int32_t VAZ_CALL vazSerSigFrameErr(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::sigFrameErr(h);
+int32_t sigFrameErr(VazHandle h) {
     return condition(h, CE_FRAME);
 }
-VAZ_API int32_t VAZ_CALL vazSerSigOverrun(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::sigOverrun(h);
+int32_t sigOverrun(VazHandle h) {
     return condition(h, CE_OVERRUN);
 }
-VAZ_API int32_t VAZ_CALL vazSerSigParityErr(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::sigParityErr(h);
+int32_t sigParityErr(VazHandle h) {
     return condition(h, CE_RXPARITY);
 }
-VAZ_API int32_t VAZ_CALL vazSerRxOverflow(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::rxOverflow(h);
+int32_t rxOverflow(VazHandle h) {
     return condition(h, CE_RXOVER);
 }
 
-VAZ_API int32_t VAZ_CALL vazSerSetTimeoutRx(VazHandle h, int32_t ms) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::setTimeoutRx(h, ms);
+int32_t setTimeoutRx(VazHandle h, int32_t ms) {
     if (ms < 0)
         return failWith(VAZ_FAIL, "negative receive timeout");
     auto p = find(h);
@@ -690,9 +630,7 @@ VAZ_API int32_t VAZ_CALL vazSerSetTimeoutRx(VazHandle h, int32_t ms) {
     return p->applyTimeouts() ? VAZ_OK : failWin(VAZ_FAIL, p->name + ": SetCommTimeouts");
 }
 
-VAZ_API int32_t VAZ_CALL vazSerSetTimeoutTx(VazHandle h, int32_t ms) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::setTimeoutTx(h, ms);
+int32_t setTimeoutTx(VazHandle h, int32_t ms) {
     if (ms < 0)
         return failWith(VAZ_FAIL, "negative transmit timeout");
     auto p = find(h);
@@ -703,56 +641,39 @@ VAZ_API int32_t VAZ_CALL vazSerSetTimeoutTx(VazHandle h, int32_t ms) {
     return p->applyTimeouts() ? VAZ_OK : failWin(VAZ_FAIL, p->name + ": SetCommTimeouts");
 }
 
-VAZ_API int32_t VAZ_CALL vazSerGetTimeoutRx(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::getTimeoutRx(h);
+int32_t getTimeoutRx(VazHandle h) {
     auto p = find(h);
     return p ? p->timeoutRx.load() : VAZ_FAIL;
 }
 
-VAZ_API int32_t VAZ_CALL vazSerGetTimeoutTx(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::getTimeoutTx(h);
+int32_t getTimeoutTx(VazHandle h) {
     auto p = find(h);
     return p ? p->timeoutTx.load() : VAZ_FAIL;
 }
 
-VAZ_API int32_t VAZ_CALL vazSerGetPortList(VazAddPortNameFn addPortName, VazAddPortInfoFn addPortInfo,
-                                           void* ctx) {
+int32_t getPortList(VazAddPortNameFn addPortName, VazAddPortInfoFn addPortInfo, void* ctx) {
     return vazcommon::reportPorts(listPorts(addPortInfo != nullptr), addPortName, addPortInfo, ctx);
 }
 
-VAZ_API int32_t VAZ_CALL vazSerRegisterDeviceNotification(VazDeviceNotificationFn fn, void* ctx) {
+int32_t registerDeviceNotification(VazDeviceNotificationFn fn, void* ctx) {
     // The registry's port list, compared twice a second.
     return driver().watcher.start(fn, ctx, std::chrono::milliseconds(500), portListChanges());
 }
 
-VAZ_API int32_t VAZ_CALL vazSerUnregisterDeviceNotification(VazDeviceNotificationFn fn, void* ctx) {
+int32_t unregisterDeviceNotification(VazDeviceNotificationFn fn, void* ctx) {
     return driver().watcher.stop(fn, ctx);
 }
 
-VAZ_API int32_t VAZ_CALL vazSerGetName(VazHandle h, char* buffer, int32_t n) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::getName(h, buffer, n);
+int32_t getName(VazHandle h, char* buffer, int32_t n) {
     auto p = find(h);
     return p ? copyText(p->name, buffer, n) : VAZ_FAIL;
-}
-
-VAZ_API int32_t VAZ_CALL vazSerGetLibVer(char* buffer, int32_t n) {
-    return copyText(kLibVer, buffer, n);
-}
-
-VAZ_API int32_t VAZ_CALL vazSerGetLastErrorText(char* buffer, int32_t n) {
-    return vazcommon::lastErrorText(buffer, n);
 }
 
 // Waits with a timed read of one byte (read time-outs "MAXDWORD, MAXDWORD, t": returns as soon as a
 // byte arrives), kept for the next read. The port is not opened for overlapped I/O, so the wait is
 // ended early by cancelling that read (CancelSynchronousIo); waits are cut into slices so that a
 // wake-up that comes just before the read starts is noticed within a slice.
-VAZ_API int32_t VAZ_CALL vazSerWaitRx(VazHandle h, int32_t ms) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::waitRx(h, ms);
+int32_t waitRx(VazHandle h, int32_t ms) {
     constexpr DWORD kSliceMs = 250;
     auto p = find(h);
     if (!p)
@@ -827,9 +748,7 @@ VAZ_API int32_t VAZ_CALL vazSerWaitRx(VazHandle h, int32_t ms) {
     }
 }
 
-VAZ_API int32_t VAZ_CALL vazSerWakeWait(VazHandle h) {
-    if (vaznet::isNetHandle(h))
-        return vaznet::wakeWait(h);
+int32_t wakeWait(VazHandle h) {
     auto p = find(h);
     if (!p)
         return VAZ_FAIL;
@@ -840,4 +759,4 @@ VAZ_API int32_t VAZ_CALL vazSerWakeWait(VazHandle h) {
     return VAZ_OK;
 }
 
-} // extern "C"
+} // namespace vazdriver

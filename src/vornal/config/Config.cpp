@@ -297,30 +297,6 @@ const Config::KeyDef* Config::findKey(const QString& key) {
 
 Config::Config() = default;
 
-Config::Config(const QString& port, std::optional<Instrument> instrument, int bitRate, int dataBits,
-               int stopBits, int parity, int inputTerminator, int handshake, Connect connect,
-               KeyboardType keyboardType, const QString& delay, DecimalSeparator decimalSeparator,
-               StartWith startWith, OutputTerminator outputTerminator, OutputTerminator outputTerminator2,
-               const QString& everyXValues, MathOperation mathOperation, const QString& mathOperand,
-               const QString& decimalPlaces, RoundingMethod roundingMethod, Sound sound, bool minimizeToTray,
-               bool notifyWhenMinimizedToTray, bool checkForUpdates,
-               bool abortAutoStartWhenPrevPortNotAvailable, EditOperation editOperation,
-               EditPosition editPosition, const QString& editNumCharacters, const QString& removeCharacters,
-               const QString& customRegEx, bool ignoreDuplicates, const QString& ignoreTimeLimit,
-               const QString& ignoreDifference)
-    : minimizeToTray(minimizeToTray), notifyWhenMinimizedToTray(notifyWhenMinimizedToTray),
-      checkForUpdates(checkForUpdates),
-      abortAutoStartWhenPrevPortNotAvailable(abortAutoStartWhenPrevPortNotAvailable),
-      ignoreDuplicates(ignoreDuplicates), port_(port), instrument_(instrument), bitRate_(bitRate),
-      dataBits_(dataBits), stopBits_(stopBits), parity_(parity), inputTerminator_(inputTerminator),
-      handshake_(handshake), decimalSeparator_(decimalSeparator), startWith_(startWith),
-      outputTerminator_(outputTerminator), outputTerminator2_(outputTerminator2), everyXValues_(everyXValues),
-      connect_(connect), mathOperation_(mathOperation), mathOperand_(mathOperand),
-      decimalPlaces_(decimalPlaces), roundingMethod_(roundingMethod), sound_(sound),
-      keyboardType_(keyboardType), delay_(delay), editOperation_(editOperation), editPosition_(editPosition),
-      editNumCharacters_(editNumCharacters), removeCharacters_(removeCharacters), customRegEx_(customRegEx),
-      ignoreTimeLimit_(ignoreTimeLimit), ignoreDifference_(ignoreDifference) {}
-
 void Config::setInstrument(const std::optional<Instrument>& v) {
     instrument_ = v;
     if (!v)

@@ -58,18 +58,6 @@ public:
 
     // The record's own defaults (see the field comments); instrument none, prevPort none.
     Config();
-    // The settings the record had from the start, every one but prevPort (which stays none); settings
-    // added later keep their defaults here and are set with their setters.
-    Config(const QString& port, std::optional<Instrument> instrument, int bitRate, int dataBits, int stopBits,
-           int parity, int inputTerminator, int handshake, Connect connect, KeyboardType keyboardType,
-           const QString& delay, DecimalSeparator decimalSeparator, StartWith startWith,
-           OutputTerminator outputTerminator, OutputTerminator outputTerminator2, const QString& everyXValues,
-           MathOperation mathOperation, const QString& mathOperand, const QString& decimalPlaces,
-           RoundingMethod roundingMethod, Sound sound, bool minimizeToTray, bool notifyWhenMinimizedToTray,
-           bool checkForUpdates, bool abortAutoStartWhenPrevPortNotAvailable, EditOperation editOperation,
-           EditPosition editPosition, const QString& editNumCharacters, const QString& removeCharacters,
-           const QString& customRegEx, bool ignoreDuplicates, const QString& ignoreTimeLimit,
-           const QString& ignoreDifference);
 
     // Copying copies every field, prevPort included. Listeners belong to one record: a copy starts
     // without any, and an assignment keeps the target's own.

@@ -3,6 +3,7 @@
 #include "VororaZeZovFrame2.h"
 
 #include "vornal/util/ResourceBundle.h"
+#include "vornal/worker/SimulatorSetup.h"
 
 #include <Direduva/ProcessProperties.h>
 #include <Direduva/SerialPortLocal.h>
@@ -235,16 +236,7 @@ void VororaZeZov::setNativeLook() {
 }
 
 void VororaZeZov::useSimulation(const QString& script) {
-    const QString dir = QCoreApplication::applicationDirPath();
-    for (const QString& candidate :
-         {dir + QStringLiteral("/../lib/drivers/sim"), dir + QStringLiteral("/../lib/vornal/drivers/sim")}) {
-        if (QFileInfo(candidate).isDir()) {
-            Direduva::ProcessProperties::set("VAZ_DRIVER_DIR", QDir(candidate).canonicalPath().toStdString());
-            break;
-        }
-    }
-    if (!script.isEmpty())
-        qputenv("VAZ_SIM_SCRIPT", QFileInfo(script).absoluteFilePath().toLocal8Bit());
+    worker::useSimulator(QCoreApplication::applicationDirPath(), script);
 }
 
 bool VororaZeZov::loadToolkitTranslations(const QString& language) {

@@ -1,6 +1,6 @@
 // Requests through a connection on a simulated balance that answers only when asked: the Request button
-// (Connection::request), the global hotkey (the fake, and X11 under an X server) and the timer; the
-// answer reaches the dispatch. Also the stable-reading filter's event for a preset without a rule.
+// (Connection::request), the global hotkey (the fake; the X11 backend: tests/platform/hotkey) and the timer;
+// the answer reaches the dispatch. Also the stable-reading filter's event for a preset without a rule.
 #include "vornal/config/Config.h"
 #include "vornal/worker/Connection.h"
 
@@ -13,12 +13,6 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-
-#ifdef VORNAL_TEST_X11
-#include <X11/Xlib.h>
-#include <X11/extensions/XTest.h>
-#include <X11/keysym.h>
-#endif
 
 using vornal::config::Config;
 using vornal::config::ConfigHelper;
@@ -137,49 +131,5 @@ TEST_F(RequestConnectionTest, WithoutCommandOrShortcutTheUserIsTold) {
     EXPECT_EQ(important_.filter("cannot be used").size(), 1);
     EXPECT_TRUE(connection_.request());
 }
-
-#ifdef VORNAL_TEST_X11
-// The real X11 backend: the shortcut pressed through XTest reaches the grab.
-TEST(X11Hotkey, APressOfTheGrabbedCombinationIsReportedOnce) {
-    if (qEnvironmentVariableIsEmpty("DISPLAY"))
-        GTEST_SKIP() << "no X display (DISPLAY is not set)";
-    std::string why;
-    auto hotkey = vornal::platform::createGlobalHotkey(&why);
-    ASSERT_TRUE(hotkey) << why;
-    EXPECT_EQ(hotkey->name(), "X11");
-    std::atomic<int> presses{0};
-    ASSERT_EQ(hotkey->grab({vornal::platform::HotkeyChord::Ctrl | vornal::platform::HotkeyChord::Alt, "R"},
-                           [&] { ++presses; }),
-              "");
-    Display* d = XOpenDisplay(nullptr);
-    ASSERT_TRUE(d);
-    const auto press = [d](KeySym sym, bool down) {
-        XTestFakeKeyEvent(d, XKeysymToKeycode(d, sym), down ? True : False, CurrentTime);
-        XFlush(d);
-    };
-    const auto chord = [&] {
-        press(XK_Control_L, true);
-        press(XK_Alt_L, true);
-        press(XK_r, true);
-        press(XK_r, false);
-        press(XK_Alt_L, false);
-        press(XK_Control_L, false);
-    };
-    chord();
-    EXPECT_TRUE(waitFor([&] { return presses == 1; }, 5000));
-    // A second client cannot take the same combination.
-    auto other = vornal::platform::createGlobalHotkey(&why);
-    ASSERT_TRUE(other);
-    EXPECT_NE(
-        other->grab({vornal::platform::HotkeyChord::Ctrl | vornal::platform::HotkeyChord::Alt, "R"}, [] {}),
-        "");
-    // Released: no more presses.
-    hotkey->release();
-    chord();
-    waitFor([] { return false; }, 300);
-    EXPECT_EQ(presses, 1);
-    XCloseDisplay(d);
-}
-#endif
 
 } // namespace

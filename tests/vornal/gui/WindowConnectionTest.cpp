@@ -1,4 +1,4 @@
-// Starting and stopping connections on the simulated scale, auto-start, per-line dispatch.
+// Starting and stopping connections from the window on the simulated scale, auto-start, per-line dispatch.
 #include "GuiTestMain.h"
 
 #include "EventLog.h"
@@ -22,7 +22,7 @@ namespace {
 
 using config::ConfigHelper;
 
-class ConnectionTest : public WindowFixture {
+class WindowConnectionTest : public WindowFixture {
 protected:
     void start(VororaZeZovFrame2& w) {
         w.startStopJButtonActionPerformed();
@@ -41,7 +41,7 @@ protected:
     }
 };
 
-TEST_F(ConnectionTest, SettingsTabsGoWhileConnectedAndComeBackAfter) {
+TEST_F(WindowConnectionTest, SettingsTabsGoWhileConnectedAndComeBackAfter) {
     auto& w = open();
     w.tabs()->setCurrentWidget(w.panel(VororaZeZovFrame2::StartTab));
     start(w);
@@ -71,7 +71,7 @@ TEST_F(ConnectionTest, SettingsTabsGoWhileConnectedAndComeBackAfter) {
     stop(w);
 }
 
-TEST_F(ConnectionTest, ANetworkPortTypedIntoThePortBoxIsConnectedAndKeptInTheList) {
+TEST_F(WindowConnectionTest, ANetworkPortTypedIntoThePortBoxIsConnectedAndKeptInTheList) {
     // The instrument: a TCP server of this test on the loopback interface.
     const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
@@ -126,7 +126,7 @@ TEST_F(ConnectionTest, ANetworkPortTypedIntoThePortBoxIsConnectedAndKeptInTheLis
     EXPECT_EQ(again.config().getPort(), name);
 }
 
-TEST_F(ConnectionTest, AChosenTypingWayThatIsNotAvailableStopsTheStartAndShowsTheChoice) {
+TEST_F(WindowConnectionTest, AChosenTypingWayThatIsNotAvailableStopsTheStartAndShowsTheChoice) {
     // No display here: "Type through: X11" cannot type, so the connection does not start (it would
     // read values and type none); the message names the way and why, and the choice is highlighted.
     auto& w = open();
@@ -152,7 +152,7 @@ TEST_F(ConnectionTest, AChosenTypingWayThatIsNotAvailableStopsTheStartAndShowsTh
     stop(w);
 }
 
-TEST_F(ConnectionTest, ALostConnectionStaysInTheStatusUntilTheUserActs) {
+TEST_F(WindowConnectionTest, ALostConnectionStaysInTheStatusUntilTheUserActs) {
     auto& w = open();
     w.findChild<QCheckBox*>(QStringLiteral("reconnectCheckBox"))->setChecked(false);
     auto* ports = qobject_cast<QComboBox*>(w.control(QStringLiteral("portList")));
@@ -186,7 +186,7 @@ TEST_F(ConnectionTest, ALostConnectionStaysInTheStatusUntilTheUserActs) {
     dialogs();
 }
 
-TEST_F(ConnectionTest, APortThatCannotBeOpenedLeavesTheWindowIdle) {
+TEST_F(WindowConnectionTest, APortThatCannotBeOpenedLeavesTheWindowIdle) {
     auto& w = open();
     w.config().setPort(QStringLiteral("NOPE"));
     auto* ports = qobject_cast<QComboBox*>(w.control(QStringLiteral("portList")));
@@ -209,7 +209,7 @@ TEST_F(ConnectionTest, APortThatCannotBeOpenedLeavesTheWindowIdle) {
     stop(w);
 }
 
-TEST_F(ConnectionTest, TheStartLogsTwoLinesOrThreeWithACustomExpression) {
+TEST_F(WindowConnectionTest, TheStartLogsTwoLinesOrThreeWithACustomExpression) {
     auto& w = open();
     const QString device =
         tr("VororaZeZovFrame2.deviceLabel.text") + u' ' + ConfigHelper::Instrument::GENERIC.toPlainString();
@@ -230,7 +230,7 @@ TEST_F(ConnectionTest, TheStartLogsTwoLinesOrThreeWithACustomExpression) {
     stop(w);
 }
 
-TEST_F(ConnectionTest, DuplicatesAreShownIgnoredAndCountedInTheStatus) {
+TEST_F(WindowConnectionTest, DuplicatesAreShownIgnoredAndCountedInTheStatus) {
     auto& w = open();
     w.config().ignoreDuplicates = true;
     qobject_cast<QAbstractButton*>(w.control(QStringLiteral("ignoreDuplicatesCheckBox")))->setChecked(true);
@@ -254,7 +254,7 @@ TEST_F(ConnectionTest, DuplicatesAreShownIgnoredAndCountedInTheStatus) {
     EXPECT_GE(ignoredWhole, 2);
 }
 
-TEST_F(ConnectionTest, TheRequestButtonAsksTheInstrumentAndUnstableLinesShowAsUnknown) {
+TEST_F(WindowConnectionTest, TheRequestButtonAsksTheInstrumentAndUnstableLinesShowAsUnknown) {
     auto& w = open();
     auto* request = w.findChild<QPushButton*>(QStringLiteral("requestButton"));
     ASSERT_TRUE(request);
@@ -294,7 +294,7 @@ TEST_F(ConnectionTest, TheRequestButtonAsksTheInstrumentAndUnstableLinesShowAsUn
     EXPECT_TRUE(stableTyped) << logText().toStdString();
 }
 
-TEST_F(ConnectionTest, AutoStartIsRefusedWhenThePreviousPortIsGone) {
+TEST_F(WindowConnectionTest, AutoStartIsRefusedWhenThePreviousPortIsGone) {
     {
         // A previous run used the port GONE and connected automatically.
         auto& first = open({}, false, {QStringLiteral("GONE")});
@@ -323,7 +323,7 @@ TEST_F(ConnectionTest, AutoStartIsRefusedWhenThePreviousPortIsGone) {
     stop(again);
 }
 
-TEST_F(ConnectionTest, AnEmptyFirstArgumentIsNoPort) {
+TEST_F(WindowConnectionTest, AnEmptyFirstArgumentIsNoPort) {
     auto& w = open({QString()});
     EXPECT_EQ(w.getPortList(), simulatedPorts());
 }
