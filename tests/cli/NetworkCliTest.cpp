@@ -63,12 +63,22 @@ struct Listener {
     }
 };
 
+// The runs of this program keep their request socket in a folder of their own: a run of another test
+// at the same time would hold the user's shared name, and a run that waits to take it over keeps a
+// descriptor for that, which the descriptor counts below would take for a leak.
+QProcessEnvironment runEnvironment() {
+    static QTemporaryDir runtime; // made 0700, as the runtime folder must be
+    QProcessEnvironment env = vornal::test::cliEnvironment();
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    return env;
+}
+
 // vornal-cli run, read while it runs.
 struct CliRun {
     QProcess p;
     QString out, err;
     CliRun(const QString& store, const QStringList& args) {
-        vornal::test::startCli(p, QStringList{"--store", store, "run"} + args);
+        vornal::test::startCli(p, QStringList{"--store", store, "run"} + args, runEnvironment());
     }
     ~CliRun() {
         if (p.state() != QProcess::NotRunning) {
