@@ -69,18 +69,9 @@ inline std::optional<config::Config> loadSettingsWithOverrides(Invocation& inv, 
             return std::nullopt;
         }
         config.setInstrument(*instrument);
-        // All of the preset's port settings, as its default-settings button in the window gives them.
-        const config::PortDefaults d = instrument->getPortDefaults();
-        if (config::ConfigHelper::BitRates::valid(d.bitRate)) {
-            config.setBitRate(d.bitRate);
-            config.setDataBits(d.dataBits);
-            config.setStopBits(d.stopBits);
-            config.setParity(d.parity);
-            config.setHandshake(d.handshake);
-        }
-        config.setInputTerminator(d.inputTerminator);
-        // And the command that asks it for a reading ("" for instruments that only send on their own).
-        config.setRequestCommand(instrument->getRequestCommand());
+        // All of the preset's port settings, as its default-settings button in the window gives them,
+        // and the command that asks it for a reading.
+        config.applyPreset(*instrument);
     }
     for (const QString& s : sets) {
         const qsizetype eq = s.indexOf(u'=');

@@ -3,8 +3,7 @@
 #include "Cli.h"
 
 #include "vornal/worker/AutoPortWorker.h"
-
-#include <Direduva/SerialPortLocal.h>
+#include "vornal/worker/Startup.h"
 
 #include <QCoreApplication>
 
@@ -33,18 +32,10 @@ int runDetect(cli::Invocation& inv, cli::Io& io) {
 
     QStringList ports = *rest;
     if (ports.isEmpty()) {
-        if (!Direduva::SerialPortLocal::isLibraryLoaded())
-            return cli::fail(io, inv,
-                             QStringLiteral("the serial driver is not available: %1")
-                                 .arg(QString::fromStdString(Direduva::SerialPortLocal::libraryLoadError())));
-        try {
-            for (const auto& p : Direduva::SerialPortLocal::getPortList())
-                ports += QString::fromStdString(p);
-        } catch (const std::exception& e) {
-            return cli::fail(
-                io, inv,
-                QStringLiteral("listing the serial ports failed: %1").arg(QString::fromUtf8(e.what())));
-        }
+        const worker::PortListing listing = worker::listPorts();
+        if (!listing.message().isEmpty())
+            return cli::fail(io, inv, listing.message());
+        ports = listing.ports;
     }
 
     PrintingView view(io.out);

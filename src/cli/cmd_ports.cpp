@@ -2,6 +2,7 @@
 #include "Cli.h"
 
 #include "vornal/util/FriendlyPortUtil.h"
+#include "vornal/worker/Startup.h"
 
 #include <Direduva/SerialPortLocal.h>
 
@@ -24,17 +25,12 @@ int runPorts(Invocation& inv, Io& io) {
 
     // The library's banner would mix with the listing; its failures are reported below.
     Direduva::SerialPortLocal::setDiagnosticOutput(nullptr);
-    if (!Direduva::SerialPortLocal::isLibraryLoaded())
-        return fail(io, inv,
-                    QStringLiteral("the serial driver is not available: %1")
-                        .arg(QString::fromStdString(Direduva::SerialPortLocal::libraryLoadError())));
+    const vornal::worker::PortListing listing = vornal::worker::listPorts();
+    if (!listing.message().isEmpty())
+        return fail(io, inv, listing.message());
     std::vector<std::string> names;
-    try {
-        names = Direduva::SerialPortLocal::getPortList();
-    } catch (const std::exception& e) {
-        return fail(io, inv,
-                    QStringLiteral("listing the serial ports failed: %1").arg(QString::fromUtf8(e.what())));
-    }
+    for (const QString& name : listing.ports)
+        names.push_back(name.toStdString());
     std::vector<Direduva::PortDriverInfo> details;
     if (!names.empty() && Direduva::SerialPortLocal::supports("supDriverInfo")) {
         try {

@@ -3,6 +3,7 @@
 #include "SettingsArgs.h"
 
 #include "vornal/worker/Connection.h"
+#include "vornal/worker/Startup.h"
 
 #include <Direduva/Errors.h>
 #include <Direduva/SerialPortLocal.h>
@@ -98,18 +99,11 @@ int runRun(cli::Invocation& inv, cli::Io& io) {
     if (!error.isEmpty())
         return cli::fail(io, inv, error, cli::Usage);
 
-    QStringList ports;
-    try {
-        for (const auto& p : Direduva::SerialPortLocal::getPortList())
-            ports += QString::fromStdString(p);
-    } catch (const std::exception&) {
-        // Reported below with the loader's own reason.
-    }
-    if (!Direduva::SerialPortLocal::isLibraryLoaded())
-        return cli::fail(io, inv,
-                         QStringLiteral("the serial driver library could not be loaded: %1")
-                             .arg(QString::fromStdString(Direduva::SerialPortLocal::libraryLoadError())),
-                         2);
+    // A listing that fails otherwise leaves no ports: the stored port is then kept as it is.
+    const worker::PortListing listing = worker::listPorts();
+    if (listing.libraryMissing)
+        return cli::fail(io, inv, listing.message(), 2);
+    const QStringList& ports = listing.ports;
     auto config = cli::loadSettingsWithOverrides(inv, io, ports, &rc);
     if (!config)
         return rc;

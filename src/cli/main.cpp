@@ -4,7 +4,7 @@
 #include "vornal/Version.h"
 #include "vornal/util/RegexJit.h"
 #include "vornal/util/RegularFile.h"
-#include "vornal/worker/SimulatorSetup.h"
+#include "vornal/worker/Startup.h"
 
 #include "SimScript.h"
 
@@ -183,6 +183,7 @@ int main(int argc, char** argv) {
     Io io{out, err};
 
     Invocation inv;
+    vornal::worker::StartOptions shared;
     QStringList rest;
     QStringList args = app.arguments().mid(1);
     bool literal = false;
@@ -216,29 +217,14 @@ int main(int argc, char** argv) {
             out << "vornal-cli " << VORNAL_VERSION << '\n';
             return Ok;
         }
-        if (a == u"--store" || a.startsWith(u"--store=")) {
-            if (a == u"--store") {
-                if (i + 1 >= args.size()) {
-                    err << "vornal-cli: --store needs a file name\n";
-                    return Usage;
-                }
-                inv.storeFile = args[++i];
-            } else {
-                inv.storeFile = a.mid(8);
-            }
-            continue;
-        }
-        if (a == u"--simulate" || a.startsWith(u"--simulate=")) {
-            inv.simulate = true;
-            if (a.startsWith(u"--simulate=")) {
-                inv.simulateScript = a.mid(11);
-            } else if (i + 1 < args.size() && !args[i + 1].startsWith(u'-')) {
-                // The script, when it is a file or names one (a path, a .vsim file) rather than a command.
-                const QString next = args[i + 1];
-                if (QFileInfo(next).isFile() ||
-                    (!Registry::find(next) && (next.contains(u'/') || next.contains(u'\\') ||
-                                               next.endsWith(QStringLiteral(".vsim"), Qt::CaseInsensitive))))
-                    inv.simulateScript = args[++i];
+        // --store and --simulate, as the window takes them; a command's name after --simulate is the command.
+        QString error;
+        if (vornal::worker::takeStartOption(args, i, shared, &error, [](const QString& word) {
+                return Registry::find(word) != nullptr;
+            })) {
+            if (!error.isEmpty()) {
+                err << "vornal-cli: " << error << '\n';
+                return Usage;
             }
             continue;
         }
@@ -252,6 +238,9 @@ int main(int argc, char** argv) {
     if (literal)
         rest.prepend(QStringLiteral("--"));
     inv.args = rest;
+    inv.storeFile = shared.storeFile;
+    inv.simulate = shared.simulate;
+    inv.simulateScript = shared.simulateScript;
     if (inv.command.isEmpty()) {
         printHelp(err);
         return Usage;
@@ -270,9 +259,8 @@ int main(int argc, char** argv) {
             return Failure;
         }
     }
-    if (inv.simulate && !inv.simulateScript.isEmpty() && !QFileInfo(inv.simulateScript).isFile()) {
-        err << "vornal-cli: the simulator script " << inv.simulateScript
-            << " does not exist or is not a file (see docs/simulator.md; --simulate alone uses the demo)\n";
+    if (const QString why = vornal::worker::checkStartOptions(shared); !why.isEmpty()) {
+        err << "vornal-cli: " << why << '\n';
         return Usage;
     }
     if (inv.simulate && !inv.simulateScript.isEmpty()) {

@@ -532,17 +532,25 @@ bool Config::setByKey(const QString& key, const QString& text, QString* why) {
     return true;
 }
 
+bool Config::applyPreset(const Instrument& preset) {
+    const PortDefaults d = preset.getPortDefaults();
+    const bool hasPorts = ConfigHelper::BitRates::valid(d.bitRate);
+    if (hasPorts) {
+        setBitRate(d.bitRate);
+        setDataBits(d.dataBits);
+        setStopBits(d.stopBits);
+        setParity(d.parity);
+        setHandshake(d.handshake);
+    }
+    setInputTerminator(d.inputTerminator);
+    setRequestCommand(preset.getRequestCommand());
+    return hasPorts;
+}
+
 // The preset's usual port settings on an otherwise default record.
 Config ConfigHelper::Instrument::getDefaultConfig() const {
-    const PortDefaults d = getPortDefaults();
     Config c;
-    c.setBitRate(d.bitRate);
-    c.setDataBits(d.dataBits);
-    c.setStopBits(d.stopBits);
-    c.setParity(d.parity);
-    c.setInputTerminator(d.inputTerminator);
-    c.setHandshake(d.handshake);
-    c.setRequestCommand(getRequestCommand());
+    c.applyPreset(*this);
     return c;
 }
 

@@ -76,6 +76,12 @@ public:
     // Stores the preset, then tells the listeners of its type ("NUMBER" or "TEXT"), also when the same
     // preset is selected again. Listeners run synchronously on the calling thread.
     void setInstrument(const std::optional<Instrument>& v);
+    // Gives the record the usual port settings of `preset`, as its default-settings button does: bit
+    // rate, data bits, stop bits, parity and handshake when the preset has them, the input terminator,
+    // and the command that asks it for a reading ("" for instruments that only send on their own). The
+    // chosen instrument stays as it is. False when the preset has no port settings (bit rate ... handshake
+    // are then left unchanged).
+    bool applyPreset(const Instrument& preset);
     int getBitRate() const { return bitRate_; }
     void setBitRate(int v) { bitRate_ = v; }
     int getDataBits() const { return dataBits_; }

@@ -3,14 +3,12 @@
 #include "VororaZeZovFrame2.h"
 
 #include "vornal/util/ResourceBundle.h"
-#include "vornal/worker/SimulatorSetup.h"
+#include "vornal/worker/Startup.h"
 
 #include <Direduva/ProcessProperties.h>
 #include <Direduva/SerialPortLocal.h>
 
 #include <QApplication>
-#include <QDir>
-#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QStyle>
 #include <QStyleFactory>
@@ -90,20 +88,9 @@ QString VororaZeZov::usage() {
         "  --version           show the version\n");
 }
 
-namespace {
-// Whether the word after --simulate is the script rather than the port: a file, a name ending in
-// ".vsim", or a path that is not a device path ("/dev/ttyUSB0", "\\.\COM10") and does not exist.
-bool namesScript(const QString& word) {
-    const QFileInfo info(word);
-    if (info.isFile() || word.endsWith(u".vsim", Qt::CaseInsensitive))
-        return true;
-    const bool path = word.contains(u'/') || word.contains(u'\\');
-    return path && !word.startsWith(u"/dev/") && !word.startsWith(u"\\\\.\\") && !info.exists();
-}
-} // namespace
-
 VororaZeZov::CommandLine VororaZeZov::parseArguments(const QStringList& args) {
     CommandLine cl;
+    worker::StartOptions shared;
     bool literal = false;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& a = args[i];
@@ -117,29 +104,18 @@ VororaZeZov::CommandLine VororaZeZov::parseArguments(const QStringList& args) {
             cl.help = true;
         } else if (a == u"--version") {
             cl.version = true;
-        } else if (a == u"--store") {
-            if (i + 1 >= args.size() || args[i + 1].isEmpty()) {
-                cl.error = QStringLiteral("--store needs a file name");
+        } else if (worker::takeStartOption(args, i, shared, &cl.error)) {
+            if (!cl.error.isEmpty())
                 return cl;
-            }
-            cl.storeFile = args[++i];
-        } else if (a.startsWith(u"--store=")) {
-            cl.storeFile = a.mid(8);
-        } else if (a == u"--simulate") {
-            cl.simulate = true;
-            if (i + 1 < args.size() && !args[i + 1].startsWith(u'-') && namesScript(args[i + 1]))
-                cl.simulateScript = args[++i];
-        } else if (a.startsWith(u"--simulate=")) {
-            cl.simulate = true;
-            cl.simulateScript = a.mid(11);
         } else {
             cl.error = QStringLiteral("unknown option %1 (see vornal --help)").arg(a);
             return cl;
         }
+        cl.storeFile = shared.storeFile;
+        cl.simulate = shared.simulate;
+        cl.simulateScript = shared.simulateScript;
     }
-    if (!cl.simulateScript.isEmpty() && !QFileInfo(cl.simulateScript).isFile())
-        cl.error = QStringLiteral("the simulator script %1 does not exist or is not a file")
-                       .arg(QDir::toNativeSeparators(cl.simulateScript));
+    cl.error = worker::checkStartOptions(shared);
     return cl;
 }
 

@@ -448,31 +448,7 @@ bool VororaZeZovFrame2::checkResources() {
 VororaZeZovFrame2::PortListing VororaZeZovFrame2::listPorts() {
     if (options_.listPorts)
         return options_.listPorts();
-    PortListing listing;
-    try {
-        for (const auto& p : Direduva::SerialPortLocal::getPortList()) {
-            if (p.empty())
-                listing.entryMissing = true;
-            else
-                listing.ports += QString::fromStdString(p);
-        }
-    } catch (const std::exception& e) {
-        listing.failure = QString::fromUtf8(e.what());
-    }
-    if (!Direduva::SerialPortLocal::isLibraryLoaded()) {
-        listing.libraryMissing = true;
-        listing.failure = QString::fromStdString(Direduva::SerialPortLocal::libraryLoadError());
-        return listing;
-    }
-    if (!listing.ports.isEmpty()) {
-        try {
-            util::FriendlyPortUtil::update();
-        } catch (const std::exception& e) {
-            // Without details the plain names are shown.
-            std::cerr << "Port details unavailable: " << e.what() << std::endl;
-        }
-    }
-    return listing;
+    return worker::listPorts(true);
 }
 
 bool VororaZeZovFrame2::readPorts() {
@@ -1467,20 +1443,20 @@ void VororaZeZovFrame2::defaultButtonActionPerformed() {
         return;
     if (const auto message = instrument->getDefaultMessage())
         MessageBoxes::information(this, *message, text(QStringLiteral("defaults.title")));
-    // Every preset carries its usual port settings.
-    const config::PortDefaults d = instrument->getPortDefaults();
-    if (!ConfigHelper::BitRates::valid(d.bitRate)) {
+    // Every preset carries its usual port settings: shown in the controls, which the record follows.
+    config::Config d = config_;
+    if (!d.applyPreset(*instrument)) {
         MessageBoxes::error(this, text(QStringLiteral("no.default.values.available.for.this.device")),
                             text(QStringLiteral("error")));
         return;
     }
-    bitRateBox_->setCurrentIndex(d.bitRate);
-    dataBitsBox_->setCurrentIndex(d.dataBits);
-    stopBitsBox_->setCurrentIndex(d.stopBits);
-    parityBox_->setCurrentIndex(d.parity);
-    flowControlBox_->setCurrentIndex(d.handshake);
-    ConfigHelper::InputTerminator::setSelectedItem(*inputTerminatorBox_, d.inputTerminator);
-    config_.setInputTerminator(d.inputTerminator);
+    bitRateBox_->setCurrentIndex(d.getBitRate());
+    dataBitsBox_->setCurrentIndex(d.getDataBits());
+    stopBitsBox_->setCurrentIndex(d.getStopBits());
+    parityBox_->setCurrentIndex(d.getParity());
+    flowControlBox_->setCurrentIndex(d.getHandshake());
+    ConfigHelper::InputTerminator::setSelectedItem(*inputTerminatorBox_, d.getInputTerminator());
+    config_.setInputTerminator(d.getInputTerminator());
 }
 
 void VororaZeZovFrame2::refreshPortsButtonActionPerformed() {

@@ -5,6 +5,7 @@
 #include "vornal/util/ResourceBundle.h"
 #include "vornal/util/UpdateWorker.h"
 #include "vornal/worker/Ignorer.h"
+#include "vornal/worker/Startup.h"
 #include "vornal/worker/WeightWorkerView.h"
 
 #include <QStringList>
@@ -52,15 +53,7 @@ class VororaZeZovFrame2 : public QWidget, public worker::WeightWorkerView, publi
     Q_OBJECT
 public:
     // What the serial library reports when asked for the ports.
-    struct PortListing {
-        QStringList ports;
-        // The driver library is missing or does not match this system (fatal at start-up).
-        bool libraryMissing = false;
-        // The listing failed for another reason (the reason, shown after "error.listing.available.ports").
-        QString failure;
-        // A listed entry was empty.
-        bool entryMissing = false;
-    };
+    using PortListing = worker::PortListing;
 
     struct Options {
         // Positional arguments; the first, when present and not empty, is the port to use.

@@ -267,6 +267,42 @@ TEST(ConfigTest, RecordDefaultsAndPresetDefaults) {
     EXPECT_EQ(CH::Instrument::MYWEIGH_ULTRA2.getDefaultConfig().getInputTerminator(), 3);
 }
 
+// A preset's port settings over a record already in use (the default-settings button, --preset):
+// the port fields, terminator and request command change, nothing else, and the same for every preset.
+TEST(ConfigTest, ApplyingAPresetReplacesOnlyItsPortSettings) {
+    Config c;
+    c.setInstrument(CH::Instrument::GENERIC);
+    c.setPort(QStringLiteral("COM7"));
+    c.setBitRate(CH::BitRates::BR_115200.ordinal());
+    c.setHandshake(CH::Handshake::XON_XOFF.ordinal());
+    c.setRequestCommand(QStringLiteral("P"));
+    c.setDelay(QStringLiteral("55"));
+    ASSERT_TRUE(c.applyPreset(CH::Instrument::DENVER));
+    EXPECT_EQ(c.getBitRate(), CH::BitRates::BR_1200.ordinal());
+    EXPECT_EQ(c.getDataBits(), CH::DataBits::LN_7BITS.ordinal());
+    EXPECT_EQ(c.getParity(), CH::Parity::ODD.ordinal());
+    EXPECT_EQ(c.getHandshake(), CH::Handshake::CTS_RTS.ordinal());
+    EXPECT_EQ(c.getInputTerminator(), 10);
+    EXPECT_EQ(c.getRequestCommand(), CH::Instrument::DENVER.getRequestCommand());
+    // The choice of instrument and the other settings are the caller's.
+    EXPECT_EQ(c.getInstrument(), CH::Instrument::GENERIC);
+    EXPECT_EQ(c.getPort(), QStringLiteral("COM7"));
+    EXPECT_EQ(c.getDelay(), QStringLiteral("55"));
+
+    for (const auto& preset : CH::Instrument::values()) {
+        Config r;
+        r.setRequestCommand(QStringLiteral("stale"));
+        ASSERT_TRUE(r.applyPreset(preset)) << preset.name().toStdString();
+        const config::PortDefaults d = preset.getPortDefaults();
+        EXPECT_EQ((config::PortDefaults{r.getBitRate(), r.getDataBits(), r.getStopBits(), r.getParity(),
+                                        r.getInputTerminator(), r.getHandshake()}),
+                  d)
+            << preset.name().toStdString();
+        EXPECT_EQ(r.getRequestCommand(), preset.getRequestCommand()) << preset.name().toStdString();
+        EXPECT_EQ(r.getBitRate(), preset.getDefaultConfig().getBitRate());
+    }
+}
+
 TEST(ConfigTest, ConversionsAndEnabledRules) {
     Config c;
     EXPECT_EQ(c.getDelayAsInt(), 20);

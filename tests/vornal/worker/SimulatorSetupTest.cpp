@@ -1,6 +1,6 @@
 // Start-up with --simulate: which simulation driver the serial library is pointed at, and the script the
 // driver is given, from the program's folder (build tree or installation).
-#include "vornal/worker/SimulatorSetup.h"
+#include "vornal/worker/Startup.h"
 
 #include <Direduva/ProcessProperties.h>
 
