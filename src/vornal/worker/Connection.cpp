@@ -1,11 +1,10 @@
 #include "vornal/worker/Connection.h"
 
 #include "vornal/util/DeviceUsers.h"
-#include "vornal/worker/DataLog.h"
 #include "vornal/worker/Keybot.h"
-#include "vornal/worker/RequestSender.h"
+#include "vornal/worker/LineExtras.h"
+#include "vornal/worker/PortReopener.h"
 #include "vornal/worker/SoundBot.h"
-#include "vornal/worker/StabilityFilter.h"
 #include "vornal/worker/WeightWorker.h"
 
 #include "vornal/util/MessageFormat.h"
@@ -24,7 +23,6 @@
 #include <platform/keys/KeyInjector.h>
 
 #include <algorithm>
-#include <chrono>
 #include <span>
 #include <stdexcept>
 
@@ -62,17 +60,23 @@ private:
 };
 
 Connection::Connection(QObject* parent) : QObject(parent), view_(std::make_unique<View>(this)) {
-    reopenTimer_ = new QTimer(this);
-    connect(reopenTimer_, &QTimer::timeout, this, &Connection::tryReopen);
-    // An open that had not reached the driver when Stop asked it to end is asked again.
-    abortTimer_ = new QTimer(this);
-    abortTimer_->setInterval(20);
-    connect(abortTimer_, &QTimer::timeout, this, [this] {
-        if (!openPending_ || !openFinished_ || openFinished_->load())
-            abortTimer_->stop();
-        else
-            Direduva::SerialPortLocal::abortOpen(openingPort_);
-    });
+    PortReopener::Hooks hooks;
+    hooks.openNow = [this](const QString& name) {
+        const QString before = config_.getPort();
+        config_.setPort(name);
+        if (openWorker(false))
+            return true;
+        config_.setPort(before);
+        return false;
+    };
+    hooks.adopt = [this](PortReopener::Port port) { return openWorker(false, std::move(port)); };
+    hooks.reopened = [this](const QString& name) { reopened(name); };
+    reopener_ = std::make_unique<PortReopener>(std::move(hooks));
+    extras_ = std::make_unique<LineExtras>();
+    connect(extras_.get(), &LineExtras::logEvent, this, &Connection::logEvent);
+    connect(extras_.get(), &LineExtras::dataLogFailing, this, &Connection::dataLogFailing);
+    connect(extras_.get(), &LineExtras::requestSent, this, &Connection::requestSent);
+    connect(extras_.get(), &LineExtras::hotkeyPressed, this, [this] { request(); });
     waitTimer_ = new QTimer(this);
     waitTimer_->setInterval(200);
     connect(waitTimer_, &QTimer::timeout, this, &Connection::pollTypingWait);
@@ -81,12 +85,11 @@ Connection::Connection(QObject* parent) : QObject(parent), view_(std::make_uniqu
 Connection::~Connection() {
     if (resuming_)
         resuming_->stop();
-    reopenTimer_->stop();
     // A network port being opened in the background: the attempt is ended, its result dropped with this
     // connection.
-    endOpenThread();
-    hotkey_.reset();
-    requester_.reset();
+    reopener_->cancel();
+    reopener_->endOpen();
+    extras_->stop();
     if (worker_)
         worker_->cancel();
     worker_.reset(); // joins the reading thread, closes the port
@@ -102,15 +105,15 @@ bool Connection::start(const config::Config& config, const Options& options) {
     config_ = config::Config::copyConfig(config);
     options_ = options;
     // An attempt of a connection stopped just before ends first: one open at a time.
-    endOpenThread();
-    ++generation_;
+    reopener_->endOpen();
+    reopener_->cancel();
     stopRequested_ = false;
     waiting_ = false;
     // 1. Keystroke output (its own thread). A value of the last connection still waiting for its window
     // goes first: it is not continued after this connection's values.
     endResuming();
     keybot_.reset();
-    rows_.clear();
+    extras_->clearRows();
     typingLost_.clear();
     lastWait_ = 0;
     if (options_.keys) {
@@ -177,7 +180,25 @@ bool Connection::start(const config::Config& config, const Options& options) {
         connecting_ = true;
         emit logEvent(format("connecting.0", config_.getPort()), false);
         emit connecting(config_.getPort());
-        openInBackground(true);
+        reopener_->openInBackground(config_, [this](PortReopener::Opened result) {
+            // Stopped meanwhile: a port that opened all the same closes here, with `result`.
+            if (stopRequested_ || !connecting_)
+                return;
+            connecting_ = false;
+            if (!result.port) {
+                // Nothing of it is left when the message is shown.
+                abandonStart();
+                emit startFailed(result.invalidSetting ? StartFailure::InvalidSetting
+                                                       : StartFailure::OpenFailed,
+                                 result.error);
+                return;
+            }
+            if (!openWorker(true, std::move(result.port))) {
+                abandonStart();
+                return;
+            }
+            continueStart();
+        });
         return true;
     }
     if (!openWorker(true)) {
@@ -207,7 +228,16 @@ void Connection::continueStart() {
     active_ = true;
     emit started();
     // The stable-reading filter, the data log and the requests.
-    startExtras();
+    LineExtras::Options extras;
+    extras.requestServer = options_.requestServer;
+    extras.hotkey = options_.hotkey;
+    extras.hotkeyBackend = options_.hotkeyBackend;
+    extras_->start(config_, extras, [this](const QByteArray& bytes) {
+        if (!worker_ || waiting_)
+            throw std::runtime_error("the port is not open");
+        worker_->port().putData(
+            std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size())));
+    });
     if (keybot_)
         waitTimer_->start();
     // The reading starts.
@@ -238,10 +268,10 @@ int Connection::stop() {
     const int dropped = endOutputs();
     if (connecting_) {
         // The attempt ends within moments; its port, if it opened all the same, is closed then.
-        abortOpen();
+        reopener_->abortOpen();
         finish(StopReason::Stopped, QString());
     } else if (waiting_) {
-        abortOpen();
+        reopener_->abortOpen();
         // Nothing is open: the end is now.
         if (!typingLost_.isEmpty())
             finish(StopReason::TypingLost, typingLost_);
@@ -264,9 +294,7 @@ void Connection::workerFinished() {
         waiting_ = true;
         emit logEvent(format("port.gone.waiting.0.1", config_.getPort(), *hangup), true);
         emit waitingForPort(config_.getPort(), *hangup);
-        reopenDelayMs_ = std::max(10, options_.reconnectPollMs);
-        reopenAttempts_ = 0;
-        reopenTimer_->start(reopenDelayMs_);
+        reopener_->wait(config_, stablePort_, options_.reconnectPollMs);
         return;
     }
     if (!typingLost_.isEmpty())
@@ -279,141 +307,16 @@ void Connection::workerFinished() {
         finish(StopReason::Failed, *failure);
 }
 
-void Connection::tryReopen() {
-    if (!waiting_ || stopRequested_) {
-        reopenTimer_->stop();
-        return;
-    }
-    const QString name = currentName(stablePort_);
-    if (Direduva::SerialPortLocal::isNetworkPortName(name.toStdString())) {
-        openInBackground(false);
-        return;
-    }
-    // A device file that is not there yet needs no open attempt.
-    if (name.startsWith(u'/') && !QFileInfo::exists(name))
-        return;
-    const QString before = config_.getPort();
-    config_.setPort(name);
-    const bool opened = openWorker(false);
-    if (!opened) {
-        config_.setPort(before);
-        return; // still gone, or not ready yet: the next tick tries again
-    }
-    reopenTimer_->stop();
+void Connection::reopened(const QString& name) {
     waiting_ = false;
-    emit logEvent(format("reconnected.0", name), true);
-    emit reconnected(name);
-    worker_->execute();
-}
-
-// What a background open brings back.
-struct Connection::Opened {
-    std::unique_ptr<Direduva::SerialPortLocal> port;
-    QString error;
-    StartFailure kind = StartFailure::OpenFailed;
-};
-
-// A network port is opened on a thread of its own: connecting to a host that does not answer takes the
-// connect time-out, which would stop the window meanwhile. One attempt at a time; a reopen's first few
-// follow each other at the usual pace (a device server that restarts is back within seconds), then the
-// pause doubles up to kMaxNetworkReopenMs.
-void Connection::openInBackground(bool starting) {
-    if (openPending_ && !starting)
-        return;
-    // An attempt of a connection stopped before is ended first (a Start right after a Stop).
-    endOpenThread();
-    openPending_ = true;
-    reopenTimer_->stop();
-    const unsigned attempt = ++openAttempt_;
-    openingPort_ = config_.getPort().toStdString();
-    auto result = std::make_shared<Opened>();
-    openFinished_ = std::make_shared<std::atomic<bool>>(false);
-    openThread_ = std::thread([this, result, attempt, starting, generation = generation_,
-                               finished = openFinished_, copy = config::Config::copyConfig(config_)] {
-        try {
-            result->port = WeightWorker::openPort(copy);
-        } catch (const Direduva::InvalidSettingError& e) {
-            result->error = QString::fromUtf8(e.what());
-            result->kind = StartFailure::InvalidSetting;
-        } catch (const std::exception& e) {
-            result->error = QString::fromUtf8(e.what());
-        }
-        finished->store(true);
-        // Dropped with this connection when it is gone by then (its destructor waits for this thread).
-        util::postQueued(this, [this, result, attempt, starting, generation] {
-            openDone(attempt, generation, starting, result);
-        });
-    });
-}
-
-void Connection::endOpenThread() {
-    if (!openThread_.joinable())
-        return;
-    // The open may not have reached the driver yet when first asked: asked again until it is over.
-    while (openPending_ && openFinished_ && !openFinished_->load()) {
-        Direduva::SerialPortLocal::abortOpen(openingPort_);
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    openThread_.join();
-    openPending_ = false;
-    abortTimer_->stop();
-}
-
-void Connection::abortOpen() {
-    if (!openPending_ || !openFinished_ || openFinished_->load())
-        return;
-    Direduva::SerialPortLocal::abortOpen(openingPort_);
-    abortTimer_->start();
-}
-
-void Connection::openDone(unsigned attempt, unsigned generation, bool starting,
-                          const std::shared_ptr<Opened>& result) {
-    if (attempt == openAttempt_) {
-        openPending_ = false;
-        abortTimer_->stop();
-    }
-    // Stopped meanwhile: a port that opened all the same closes here, with `result`.
-    if (generation != generation_ || stopRequested_)
-        return;
-    if (!starting) {
-        if (waiting_)
-            reopenDone(std::move(result->port));
-        return;
-    }
-    if (!connecting_)
-        return;
-    connecting_ = false;
-    if (!result->port) {
-        // Nothing of it is left when the message is shown.
-        abandonStart();
-        emit startFailed(result->kind, result->error);
-        return;
-    }
-    if (!openWorker(true, std::move(result->port))) {
-        abandonStart();
-        return;
-    }
-    continueStart();
-}
-
-void Connection::reopenDone(std::unique_ptr<Direduva::SerialPortLocal> opened) {
-    if (!opened || !openWorker(false, std::move(opened))) {
-        if (++reopenAttempts_ >= kQuickNetworkReopens)
-            reopenDelayMs_ = std::min(reopenDelayMs_ * 2, kMaxNetworkReopenMs);
-        reopenTimer_->start(reopenDelayMs_);
-        return;
-    }
-    const QString name = config_.getPort();
-    reopenTimer_->stop();
-    waiting_ = false;
+    extras_->setPort(name);
     emit logEvent(format("reconnected.0", name), true);
     emit reconnected(name);
     worker_->execute();
 }
 
 void Connection::finish(StopReason reason, const QString& detail) {
-    reopenTimer_->stop();
-    ++generation_;
+    reopener_->cancel();
     const bool wasWaiting = waiting_ || connecting_;
     waiting_ = false;
     connecting_ = false;
@@ -430,15 +333,13 @@ void Connection::dispatch(const DataLine& received) {
     DataLine line = received;
     Outcome outcome = received.hasValue() ? Outcome::Typed : Outcome::NoValue;
     // 1. Readings the instrument did not mark as stable, and repeats within one placement.
-    if (stability_) {
-        const StabilityFilter::Verdict v = stability_->process(line);
-        if (v == StabilityFilter::Verdict::Unstable)
-            outcome = Outcome::Unstable;
-        else if (v == StabilityFilter::Verdict::SamePlacement)
-            outcome = Outcome::SamePlacement;
-        else if (v == StabilityFilter::Verdict::Zero)
-            outcome = Outcome::Zero;
-    }
+    const StabilityFilter::Verdict v = extras_->judge(line);
+    if (v == StabilityFilter::Verdict::Unstable)
+        outcome = Outcome::Unstable;
+    else if (v == StabilityFilter::Verdict::SamePlacement)
+        outcome = Outcome::SamePlacement;
+    else if (v == StabilityFilter::Verdict::Zero)
+        outcome = Outcome::Zero;
     // 2. Duplicates lose their value.
     if (ignorer_) {
         const bool had = line.hasValue();
@@ -456,11 +357,8 @@ void Connection::dispatch(const DataLine& received) {
         id = keybot_->add(line.getProcessedData());
     // 3. The data log, whatever became of the value: the row is written once that is known, in line
     // order.
-    if (dataLog_) {
-        rows_.push_back({id, received.getDateTime(), received.getRawData(), received.getProcessedData(),
-                         id ? QString() : outcomeText(outcome, options_.untypedResult)});
-        writeRows();
-    }
+    if (extras_->logging())
+        extras_->addRow(id, received, outcomeText(outcome, options_.untypedResult));
     // 4. The sound of a value.
     if (soundBot_ && line.hasValue())
         soundBot_->beep();
@@ -476,33 +374,8 @@ void Connection::endResuming() {
     resuming_->stop();
     takeTypingResults();
     resuming_.reset();
-    for (PendingRow& row : rows_) {
-        if (row.id != 0) {
-            row.id = 0;
-            row.result = QStringLiteral("not typed: stopped");
-        }
-    }
-    writeRows();
-    resumingLog_.reset();
-}
-
-void Connection::writeRows() {
-    while (!rows_.empty() && rows_.front().id == 0) {
-        const PendingRow r = std::move(rows_.front());
-        rows_.pop_front();
-        DataLog* log = dataLog_ ? dataLog_.get() : resumingLog_.get();
-        if (!log)
-            continue;
-        const bool failingBefore = log->failing();
-        const auto instrument = config_.getInstrument();
-        const QString failure =
-            log->append({r.time, config_.getPort(), instrument ? instrument->toPlainString() : QString(),
-                         r.raw, r.value, r.result, instrument ? instrument->name() : QString()});
-        if (!failure.isEmpty())
-            emit logEvent(failure, true);
-        if (log->failing() != failingBefore)
-            emit dataLogFailing(log->failing(), log->path());
-    }
+    extras_->settleAll(QStringLiteral("not typed: stopped"));
+    extras_->closeLog();
 }
 
 void Connection::takeTypingResults() {
@@ -521,19 +394,12 @@ void Connection::takeTypingResults() {
         for (auto& r : keybot_->takeResults())
             results.push_back(std::move(r));
     for (const Keybot::Result& r : results) {
-        for (PendingRow& row : rows_) {
-            if (row.id == r.id) {
-                row.id = 0;
-                row.result = r.logText();
-                break;
-            }
-        }
+        extras_->settle(r.id, r.logText());
         if (r.kind == Keybot::Result::Kind::Cut)
             emit valueCut(format("value.cut.detail.0", r.describe()));
     }
-    writeRows();
     if (!resuming_ && !keybot_)
-        resumingLog_.reset();
+        extras_->closeLog();
     if (keybot_ && keybot_->lost() && typingLost_.isEmpty() && active_ && !stopRequested_ &&
         !endingOutputs_) {
         // Nothing more can be typed: the connection ends instead of reading values into nothing.
@@ -584,104 +450,19 @@ QString Connection::outcomeText(Outcome outcome, const QString& untyped) {
     return QString();
 }
 
-void Connection::startExtras() {
-    // A second reader of the same device (a terminal program, "cat") takes bytes meant for this one.
-    if (const QStringList others = util::otherProcessesUsing(config_.getPort()); !others.isEmpty())
-        emit logEvent(format("port.used.by.others.0.1", config_.getPort(), others.join(QStringLiteral(", "))),
-                      true);
-    if (const auto filter = StabilityFilter::fromConfig(config_)) {
-        stability_ = std::make_unique<StabilityFilter>(*filter);
-        emit logEvent(
-            WeightWorker::text(filter->oncePerPlacement() ? "stable.once.per.placement" : "stable.only"),
-            false);
-    } else if (config_.getTypeOnlyStable() || config_.getOncePerPlacement()) {
-        emit logEvent(WeightWorker::text("stable.no.rule"), true);
-    }
-    if (!config_.getDataLogFile().isEmpty()) {
-        dataLog_ = std::make_unique<DataLog>(config_.getDataLogFile(), config_.getDataLogMaxBytes(),
-                                             config_.getDataLogKeep());
-        emit logEvent(format("data.log.0", QDir::toNativeSeparators(config_.getDataLogFile())), false);
-    }
-    const auto command = ConfigHelper::RequestCommand::toBytes(config_.getRequestCommand());
-    const bool hasCommand = command && !command->isEmpty();
-    // Without a command the socket still answers vornal-cli request, with the reason.
-    if (!hasCommand && !options_.requestServer)
-        return;
-    requester_ = std::make_unique<RequestSender>(
-        hasCommand ? *command : QByteArray(), [this](const QByteArray& bytes) {
-            if (!worker_ || waiting_)
-                throw std::runtime_error("the port is not open");
-            worker_->port().putData(std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                                              std::size_t(bytes.size())));
-        });
-    requester_->setTarget(config_.getPort());
-    connect(requester_.get(), &RequestSender::sent, this, [this](const QByteArray& bytes) {
-        emit logEvent(format("request.sent.0", RequestSender::formatCommand(bytes)), false);
-        emit requestSent();
-    });
-    connect(requester_.get(), &RequestSender::failed, this,
-            [this](const QString& why) { emit logEvent(format("request.failed.0", why), true); });
-    connect(requester_.get(), &RequestSender::serverMessage, this,
-            [this](const QString& message, bool important) { emit logEvent(message, important); });
-    const QString every = config_.getRequestEverySeconds();
-    if (hasCommand && !every.isEmpty()) {
-        requester_->setInterval(every.toInt());
-        emit logEvent(format("request.every.0", every), false);
-    }
-    QString why;
-    if (options_.requestServer && !requester_->listen(&why))
-        emit logEvent(format("request.socket.unavailable.0", why), false);
-    if (hasCommand && options_.hotkey && !config_.getRequestHotkey().isEmpty())
-        grabHotkey();
-}
-
-void Connection::grabHotkey() {
-    const auto chord = ConfigHelper::RequestHotkey::parse(config_.getRequestHotkey());
-    if (!chord)
-        return;
-    std::string why;
-    hotkey_ = options_.hotkeyBackend ? options_.hotkeyBackend(&why) : platform::createGlobalHotkey(&why);
-    if (hotkey_) {
-        // The press arrives on the backend's thread; the request is sent on this one.
-        const QPointer<Connection> self(this);
-        why = hotkey_->grab({chord->modifiers, chord->key.toStdString()}, [self] {
-            util::postQueued(self.data(), [self] {
-                if (self)
-                    self->request();
-            });
-        });
-        if (why.empty()) {
-            emit logEvent(format("hotkey.sends.0", config_.getRequestHotkey()), false);
-            return;
-        }
-        hotkey_.reset();
-    }
-    emit logEvent(format("hotkey.unusable.0.1", config_.getRequestHotkey(), QString::fromStdString(why)),
-                  true);
-}
-
-void Connection::stopExtras() {
-    if (hotkey_)
-        hotkey_->release();
-    hotkey_.reset();
-    requester_.reset();
-    dataLog_.reset();
-    stability_.reset();
-}
-
 bool Connection::canRequest() const {
     const auto command = ConfigHelper::RequestCommand::toBytes(config_.getRequestCommand());
     return command && !command->isEmpty();
 }
 
 bool Connection::request() {
-    if (!requester_ || requester_->command().isEmpty()) {
+    if (!extras_->canRequest()) {
         emit logEvent(
             WeightWorker::text(active_ && !connecting_ ? "request.no.command" : "request.not.connected"),
             true);
         return false;
     }
-    return requester_->request();
+    return extras_->request();
 }
 
 bool Connection::keepsConnectedLook() const {
@@ -717,22 +498,17 @@ int Connection::endOutputs() {
         // Its row waits for it; the rows behind it wait too, to keep the line order.
         emit logEvent(format("value.resumes.after.stop.0", options_.resumeCutMs / 1000), true);
         resuming_ = std::move(keybot_);
-        resumingLog_ = std::move(dataLog_);
     }
     keybot_.reset();
     // Rows still waiting for a result cannot get one any more (but the one of a value being finished).
-    for (PendingRow& row : rows_) {
-        if (row.id != 0 && !resuming_) {
-            row.id = 0;
-            row.result = QStringLiteral("not typed: stopped");
-        }
-    }
-    writeRows();
+    if (!resuming_)
+        extras_->settleAll(QStringLiteral("not typed: stopped"));
     if (soundBot_)
         soundBot_->close();
     soundBot_.reset();
     ignorer_.reset();
-    stopExtras();
+    // The data log stays open for the row of a value being finished.
+    extras_->stop(resuming);
     endingOutputs_ = false;
     return dropped;
 }
@@ -759,27 +535,11 @@ QString Connection::injectorName() const {
 }
 
 QString Connection::stableName(const QString& port) {
-#ifdef Q_OS_LINUX
-    const QString target = QFileInfo(port).canonicalFilePath();
-    if (target.isEmpty())
-        return port;
-    const QDir byId(QStringLiteral("/dev/serial/by-id"));
-    for (const QFileInfo& link : byId.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
-        if (link.isSymLink() && link.canonicalFilePath() == target)
-            return link.absoluteFilePath();
-    }
-#endif
-    return port;
+    return PortReopener::stableName(port);
 }
 
 QString Connection::currentName(const QString& stable) {
-#ifdef Q_OS_LINUX
-    if (stable.startsWith(QStringLiteral("/dev/serial/by-id/"))) {
-        const QString target = QFileInfo(stable).canonicalFilePath();
-        return target.isEmpty() ? stable : target;
-    }
-#endif
-    return stable;
+    return PortReopener::currentName(stable);
 }
 
 } // namespace vornal::worker

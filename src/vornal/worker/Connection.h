@@ -29,11 +29,10 @@ class KeyInjector;
 
 namespace vornal::worker {
 
-class DataLog;
 class Keybot;
-class RequestSender;
+class LineExtras;
+class PortReopener;
 class SoundBot;
-class StabilityFilter;
 class WeightWorker;
 
 // One connection to an instrument, shared by the window and `vornal-cli run`: owns the reading worker,
@@ -184,34 +183,19 @@ private:
     class View;
     bool openWorker(bool reporting, std::unique_ptr<Direduva::SerialPortLocal> opened = nullptr);
     void workerFinished();
-    void tryReopen();
-    // Opens the port on openThread_; openDone() takes the result on this thread.
-    void openInBackground(bool starting);
-    struct Opened;
-    void openDone(unsigned attempt, unsigned generation, bool starting,
-                  const std::shared_ptr<Opened>& result);
-    void reopenDone(std::unique_ptr<Direduva::SerialPortLocal> opened);
+    // The port is back and read again.
+    void reopened(const QString& port);
     // The rest of the start once the port is open, and the end of one that failed.
     void continueStart();
     void abandonStart();
-    // Ends the background open (quickly, where the driver can) and waits for its thread.
-    void endOpenThread();
-    // Asks the driver to end the background open, now and until it is over (without waiting for it).
-    void abortOpen();
     void finish(StopReason reason, const QString& detail);
     void dispatch(const DataLine& received);
-    // The stable-reading filter, the data log and the request sender of the settings (start), and their end.
-    void startExtras();
-    void stopExtras();
     // Ends typing, sound, the duplicate filter and the extras; the number of values dropped unread.
     int endOutputs();
-    void grabHotkey();
     bool keepsConnectedLook() const;
     // Results of the typing thread: data-log rows completed, cut values reported, a lost output ends
     // the connection.
     void takeTypingResults();
-    // Writes the data-log rows whose result is known, in line order, up to the first still waiting.
-    void writeRows();
     void pollTypingWait();
     // Ends a value still waiting for its window after the last Stop (cut and reported).
     void endResuming();
@@ -220,47 +204,24 @@ private:
     Options options_;
     std::unique_ptr<View> view_;
     std::unique_ptr<Keybot> keybot_;
-    // The keystroke output of a stopped connection that finishes its last value (see resumeCutMs), and
-    // the data log its row goes to.
+    // The keystroke output of a stopped connection that finishes its last value (see resumeCutMs); the
+    // extras keep the data log open for its row.
     std::unique_ptr<Keybot> resuming_;
-    std::unique_ptr<DataLog> resumingLog_;
     bool typingHeld_ = false;
     std::unique_ptr<SoundBot> soundBot_;
     std::optional<Ignorer> ignorer_;
-    std::unique_ptr<StabilityFilter> stability_;
-    std::unique_ptr<DataLog> dataLog_;
-    // Data-log rows in line order; a row waits until its value's typing result is known (id != 0).
-    struct PendingRow {
-        quint64 id = 0; // the Keybot's value id, 0 once the result is known
-        QDateTime time;
-        QString raw, value, result;
-    };
-    std::deque<PendingRow> rows_;
+    // The stable-reading filter, the data log and the requests.
+    std::unique_ptr<LineExtras> extras_;
     QString typingLost_;         // why the keyboard output can type no more (the connection then ends)
     bool endingOutputs_ = false; // endOutputs() runs: a lost output is not a reason to stop again
     QTimer* waitTimer_ = nullptr;
     int lastWait_ = 0;
-    std::unique_ptr<RequestSender> requester_;
-    std::unique_ptr<platform::GlobalHotkey> hotkey_;
     Outcome lastOutcome_ = Outcome::NoValue;
     // The one owner of the reading worker.
     std::unique_ptr<WeightWorker> worker_;
-    QTimer* reopenTimer_ = nullptr;
-    // Network ports: the longest pause between two attempts to reopen, the current pause, the thread of
-    // the attempt and whether one runs.
-    static constexpr int kMaxNetworkReopenMs = 5000;
-    static constexpr int kQuickNetworkReopens = 6;
-    int reopenDelayMs_ = 500;
-    int reopenAttempts_ = 0;
-    std::thread openThread_;
-    bool openPending_ = false;
-    unsigned openAttempt_ = 0; // counts background opens: the result of the current one clears openPending_
-    std::string openingPort_;  // the port name being opened there
-    std::shared_ptr<std::atomic<bool>> openFinished_; // set by openThread_ once the open returned
-    QTimer* abortTimer_ = nullptr;
+    // Opens a network port in the background and finds a port again that went away.
+    std::unique_ptr<PortReopener> reopener_;
     bool connecting_ = false; // the start's open runs in the background
-    // Counts starts and ends: an attempt of an earlier connection is not taken by a later one.
-    unsigned generation_ = 0;
     QString stablePort_;
     bool active_ = false;
     bool waiting_ = false;
