@@ -1,6 +1,5 @@
 #include "vornal/worker/Connection.h"
 
-#include "vornal/util/DeviceUsers.h"
 #include "vornal/worker/Keybot.h"
 #include "vornal/worker/LineExtras.h"
 #include "vornal/worker/PortReopener.h"
@@ -15,8 +14,6 @@
 
 #include <Direduva/Errors.h>
 
-#include <QDir>
-#include <QFileInfo>
 #include <QPointer>
 #include <QTimer>
 

@@ -10,15 +10,10 @@
 #include <QObject>
 #include <QString>
 
-#include <QDateTime>
-
-#include <atomic>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 
 class QTimer;
 
