@@ -325,7 +325,8 @@ QList<QPair<QString, QStringList>> VororaZeZovFrame2::requiredKeys(const QString
     for (const char* c : kButtonToolTips)
         window += kFrame + QString::fromLatin1(c) + QStringLiteral(".toolTipText");
     for (const SettingControl& row : settingControls())
-        window += kFrame + QString::fromLatin1(row.control) + QStringLiteral(".toolTipText");
+        if (!row.ownToolTip)
+            window += kFrame + QString::fromLatin1(row.control) + QStringLiteral(".toolTipText");
     for (const char* c : kCaptions)
         window += kFrame + QString::fromLatin1(c) + QStringLiteral(".text");
     for (const char* m : kMessages)
@@ -650,7 +651,8 @@ void VororaZeZovFrame2::initComponents() {
     for (const char* c : kButtonToolTips)
         withTip += QString::fromLatin1(c);
     for (const SettingControl& row : settingControls())
-        withTip += QString::fromLatin1(row.control);
+        if (!row.ownToolTip)
+            withTip += QString::fromLatin1(row.control);
     for (const QString& name : withTip) {
         if (QWidget* w = control(name)) {
             w->setToolTip(tip(name));
@@ -1295,7 +1297,7 @@ void VororaZeZovFrame2::fillFromConfig() {
         }
     for (const SettingControl& row : settingControls())
         fillSetting(row);
-    readingsBox_->fill(config_);
+    readingsBox_->showFor(config_);
     for (QObject* o : blocked)
         o->blockSignals(false);
     showCustomRegExMarker();
@@ -1583,7 +1585,7 @@ void VororaZeZovFrame2::aboutPaneHyperlinkUpdate(const QUrl& url) {
 const std::vector<VororaZeZovFrame2::SettingControl>& VororaZeZovFrame2::settingControls() {
     using W = VororaZeZovFrame2;
     static const std::vector<SettingControl> rows = {
-        {.key = "port", .control = "portList", .fill = &W::fillPortList, .read = &W::readPort},
+        {.key = "port", .control = "portList", .fill = &W::fillPorts, .read = &W::readPort},
         {.key = "instrument", .control = "instrumentBox", .read = &W::readInstrument},
         {.key = "bitRate", .control = "bitRateBox"},
         {.key = "dataBits", .control = "dataBitsBox"},
@@ -1620,13 +1622,69 @@ const std::vector<VororaZeZovFrame2::SettingControl>& VororaZeZovFrame2::setting
         {.key = "checkForUpdates", .control = "checkForUpdatesCheckBox"},
         {.key = "abortAutoStartWhenPrevPortNotAvailable", .control = "abortAutoStartCheckBox"},
         {.key = "reconnect", .control = "reconnectCheckBox"},
+        // Stable readings, requests and the data log (ReadingsBox).
+        {.key = "typeOnlyStable",
+         .control = "typeOnlyStableCheckBox",
+         .fill = &W::fillReading,
+         .read = &W::readReading,
+         .ownToolTip = true},
+        {.key = "oncePerPlacement",
+         .control = "oncePerPlacementCheckBox",
+         .fill = &W::fillReading,
+         .read = &W::readReading,
+         .ownToolTip = true},
+        {.key = "dataLogMaxBytes",
+         .control = "dataLogMaxBytesSpinBox",
+         .fill = &W::fillReading,
+         .read = &W::readReading,
+         .ownToolTip = true},
+        {.key = "dataLogKeep",
+         .control = "dataLogKeepSpinBox",
+         .fill = &W::fillReading,
+         .read = &W::readReading,
+         .ownToolTip = true},
+        {.key = "requestCommand",
+         .control = "requestCommandTextField",
+         .fill = &W::fillReading,
+         .read = &W::readReading,
+         .ownToolTip = true},
+        {.key = "requestHotkey",
+         .control = "requestHotkeyTextField",
+         .fill = &W::fillReading,
+         .read = &W::readReading,
+         .ownToolTip = true},
+        {.key = "requestEverySeconds",
+         .control = "requestEverySecondsTextField",
+         .fill = &W::fillReading,
+         .read = &W::readReading,
+         .ownToolTip = true},
+        {.key = "dataLogFile",
+         .control = "dataLogFileTextField",
+         .fill = &W::fillReading,
+         .read = &W::readReading,
+         .ownToolTip = true},
     };
     return rows;
 }
 
+QList<QPair<QString, QString>> VororaZeZovFrame2::settingRows() {
+    QList<QPair<QString, QString>> rows;
+    for (const SettingControl& row : settingControls())
+        rows.append({QString::fromLatin1(row.key), QString::fromLatin1(row.control)});
+    return rows;
+}
+
+QList<QPair<QString, QString>> VororaZeZovFrame2::settingsOutsideTheTabs() {
+    return {{QStringLiteral("customRegEx"), QStringLiteral("customizeButton")},
+            {QStringLiteral("ignoreDifference"), QStringLiteral("adjustIgnoreButton")},
+            {QStringLiteral("ignoreTimeLimit"), QStringLiteral("adjustIgnoreButton")},
+            // The port of the last save, written with every save.
+            {QStringLiteral("prevPort"), QString()}};
+}
+
 void VororaZeZovFrame2::fillSetting(const SettingControl& row) {
     if (row.fill) {
-        (this->*row.fill)();
+        (this->*row.fill)(row);
         return;
     }
     const QString stored = config_.getByKey(QString::fromLatin1(row.key));
@@ -1647,7 +1705,7 @@ void VororaZeZovFrame2::fillSetting(const SettingControl& row) {
 
 void VororaZeZovFrame2::readSetting(const SettingControl& row) {
     if (row.read) {
-        (this->*row.read)();
+        (this->*row.read)(row);
         return;
     }
     const QString key = QString::fromLatin1(row.key);
@@ -1671,27 +1729,36 @@ void VororaZeZovFrame2::readSetting(const SettingControl& row) {
     }
 }
 
-void VororaZeZovFrame2::readPort() {
+void VororaZeZovFrame2::readPort(const SettingControl&) {
     if (portList_->currentIndex() >= 0 || !portList_->currentText().trimmed().isEmpty())
         portListItemStateChanged();
 }
 
-void VororaZeZovFrame2::readInstrument() {
+void VororaZeZovFrame2::readInstrument(const SettingControl&) {
     // Through setInstrument, and only on a change: its listeners hear of every new choice.
     if (const auto i = ConfigHelper::Instrument::fromOrdinal(instrumentBox_->currentIndex()))
         if (config_.getInstrument() != i)
             config_.setInstrument(*i);
 }
 
-void VororaZeZovFrame2::fillInputTerminator() {
+void VororaZeZovFrame2::fillInputTerminator(const SettingControl&) {
     ConfigHelper::InputTerminator::setSelectedItem(*inputTerminatorBox_, config_.getInputTerminator());
 }
 
-void VororaZeZovFrame2::readInputTerminator() {
+void VororaZeZovFrame2::readInputTerminator(const SettingControl&) {
     acceptInputTerminator(false);
 }
 
-void VororaZeZovFrame2::readDelay() {
+void VororaZeZovFrame2::fillReading(const SettingControl& row) {
+    readingsBox_->fillSetting(QString::fromLatin1(row.key), config_);
+}
+
+void VororaZeZovFrame2::readReading(const SettingControl& row) {
+    if (const QString why = readingsBox_->storeSetting(QString::fromLatin1(row.key), config_); !why.isEmpty())
+        refused_ << why;
+}
+
+void VororaZeZovFrame2::readDelay(const SettingControl&) {
     if (acceptDelay(delayTextField_->text()))
         return;
     if (!closing())
@@ -1705,11 +1772,12 @@ void VororaZeZovFrame2::updateConfigFromTabs() {
         return;
     // In table order; a refused text is reported (not while closing) and the setting keeps its last
     // valid value.
+    refused_.clear();
     for (const SettingControl& row : settingControls())
         readSetting(row);
     config::Config& c = config_;
-    if (const QString refused = readingsBox_->store(c); !refused.isEmpty() && !closing())
-        MessageBoxes::error(this, refused, text(QStringLiteral("error")));
+    if (!refused_.isEmpty() && !closing())
+        MessageBoxes::error(this, refused_.join(u'\n'), text(QStringLiteral("error")));
 
     // An operation without operand does nothing: say so in the record and the control.
     if (c.getMathOperation() != ConfigHelper::MathOperation::NONE && c.getMathOperand().isEmpty()) {

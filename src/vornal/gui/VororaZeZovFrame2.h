@@ -128,6 +128,11 @@ public:
     QLabel* statusLabel() const { return statusJLabel_; }
     QPushButton* startStopButton() const { return startStopJButton_; }
     QWidget* panel(TabPos pos) const { return panels_[pos]; }
+    // The settings each control of the tabs shows, as (settings key, control name), one row each.
+    static QList<QPair<QString, QString>> settingRows();
+    // The settings no control of the tabs shows, with the button of the dialog that edits them (empty
+    // for a setting the window keeps itself).
+    static QList<QPair<QString, QString>> settingsOutsideTheTabs();
     // Controls by field name ("inputTerminatorBox", "delayTextField", ...); nullptr for unknown names.
     QWidget* control(const QString& fieldName) const;
     // A closing window keeps quiet: no validation dialogs.
@@ -181,22 +186,26 @@ private:
     // One setting (its key in the settings record) and the control that shows it (its object name).
     // Without `fill`/`read` the control's kind decides: a combo box finds the stored form among its
     // item data, a text field holds the text (read through its verifier when it has one), a check box
-    // is "true"/"false", a radio button stands for the stored form `value`.
+    // is "true"/"false", a radio button stands for the stored form `value`. A control with
+    // `ownToolTip` brings its tool tip itself (no ".toolTipText" key of the window).
     struct SettingControl {
         const char* key;
         const char* control;
         const char* value = nullptr;
-        void (VororaZeZovFrame2::*fill)() = nullptr;
-        void (VororaZeZovFrame2::*read)() = nullptr;
+        void (VororaZeZovFrame2::*fill)(const SettingControl&) = nullptr;
+        void (VororaZeZovFrame2::*read)(const SettingControl&) = nullptr;
+        bool ownToolTip = false;
     };
     static const std::vector<SettingControl>& settingControls();
     void fillSetting(const SettingControl& row);
     void readSetting(const SettingControl& row);
-    void readPort();
-    void readInstrument();
-    void fillInputTerminator();
-    void readInputTerminator();
-    void readDelay();
+    void readPort(const SettingControl&);
+    void readInstrument(const SettingControl&);
+    void fillInputTerminator(const SettingControl&);
+    void readInputTerminator(const SettingControl&);
+    void readDelay(const SettingControl&);
+    void fillReading(const SettingControl& row);
+    void readReading(const SettingControl& row);
     void loadIcons();
     void autoStart();
     // The occasional update check and tray minimisation.
@@ -250,6 +259,7 @@ private:
 
     // Port list helpers.
     void fillPortList();
+    void fillPorts(const SettingControl&) { fillPortList(); }
     // Network ports used lately (newest first), kept in the settings node apart from the settings.
     void loadRecentNetworkPorts();
     void rememberNetworkPort(const QString& port);
@@ -288,6 +298,8 @@ private:
     // After a confirmed import: the window must not save its settings over the imported ones.
     bool exitAfterImport_ = false;
     std::deque<QString> lastLines_;
+    // What the last reading of the tabs refused (shown together in one message).
+    QStringList refused_;
     TrayMinimizer* trayMinimizer_ = nullptr;
     std::unique_ptr<util::UpdateWorker> updateWorker_;
     QList<FieldVerifier*> verifiers_;
