@@ -1,5 +1,6 @@
 #include "VororaZeZovFrame2.h"
 
+#include "ConnectionPresenter.h"
 #include "EventLog.h"
 #include "MessageBoxes.h"
 #include "ReadingsBox.h"
@@ -190,6 +191,7 @@ const char* const kStatusKeys[] = {"readings.placementRule.zero",
                                    "connection.reconnected.0",
                                    "connection.reconnected.caption",
                                    "tray.waiting.0",
+                                   "tray.idle",
                                    "VororaZeZovFrame2.label1.text",
                                    "confirm.overwrite.custom.regex",
                                    "confirm",
@@ -411,11 +413,9 @@ VororaZeZovFrame2::~VororaZeZovFrame2() {
     // editing when the base class hides the window.
     for (QObject* child : findChildren<QObject*>())
         QObject::disconnect(child, nullptr, this, nullptr);
-    if (connection_) {
-        connection_->disconnect(this);
-        delete connection_; // ends the reading and the typing
-        connection_ = nullptr;
-    }
+    // Ends the reading and the typing.
+    delete presenter_;
+    presenter_ = nullptr;
 }
 
 QString VororaZeZovFrame2::text(const QString& key) const {
@@ -644,7 +644,15 @@ void VororaZeZovFrame2::initComponents() {
     if (util::OpenHyperlinkInBrowser::isBrowsingSupported())
         new LinkMouseListener(statusJLabel_);
     root->addWidget(statusJLabel_);
-    showStatusIdle();
+    presenter_ = new ConnectionPresenter(this, *bundle_, eventLog_, statusJLabel_);
+    connect(presenter_, &ConnectionPresenter::connecting, this, &VororaZeZovFrame2::applyConnectingState);
+    connect(presenter_, &ConnectionPresenter::connectedChanged, this,
+            &VororaZeZovFrame2::applyConnectedState);
+    connect(presenter_, &ConnectionPresenter::notice, this, &VororaZeZovFrame2::notifyWhenHidden);
+    connect(presenter_, &ConnectionPresenter::trayStatus, this, &VororaZeZovFrame2::showTrayStatus);
+    connect(presenter_, &ConnectionPresenter::keyBackendUnavailable, this,
+            &VororaZeZovFrame2::showKeyBackendUnavailable);
+    presenter_->showStatusIdle();
 
     // Tooltips: key-based texts, visible for 10 s.
     QStringList withTip;
@@ -676,10 +684,6 @@ void VororaZeZovFrame2::initComponents() {
 
     currentPanel_ = tabbedPane_->currentWidget();
     connect(tabbedPane_, &QTabWidget::currentChanged, this, &VororaZeZovFrame2::tabbedPaneStateChanged);
-
-    backlogTimer_ = new QTimer(this);
-    backlogTimer_->setInterval(250);
-    connect(backlogTimer_, &QTimer::timeout, this, &VororaZeZovFrame2::refreshLineStatus);
     // Keys typed while this window has the focus would press its own buttons: typing waits meanwhile.
     connect(qApp, &QApplication::focusChanged, this, &VororaZeZovFrame2::updateTypingHold);
     connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, &VororaZeZovFrame2::updateTypingHold);
@@ -691,11 +695,8 @@ bool VororaZeZovFrame2::hasKeyboardFocus() const {
 }
 
 void VororaZeZovFrame2::updateTypingHold() {
-    if (!connection_)
-        return;
-    if (!connection_->setTypingHeld(hasKeyboardFocus()))
-        return;
-    refreshLineStatus();
+    if (presenter_)
+        presenter_->setTypingHeld(hasKeyboardFocus());
 }
 
 void VororaZeZovFrame2::addTabs() {
@@ -759,10 +760,7 @@ QWidget* VororaZeZovFrame2::buildStartPanel() {
     layout->addStretch(1);
     connect(startStopJButton_, &QPushButton::clicked, this,
             &VororaZeZovFrame2::startStopJButtonActionPerformed);
-    connect(requestButton_, &QPushButton::clicked, this, [this] {
-        if (connection_)
-            connection_->request();
-    });
+    connect(requestButton_, &QPushButton::clicked, this, [this] { presenter_->request(); });
     return panel;
 }
 
@@ -1116,10 +1114,6 @@ FieldVerifier* VororaZeZovFrame2::verifier(const QString& fieldName) const {
         if (v->field()->objectName() == fieldName)
             return v;
     return nullptr;
-}
-
-QStringList VororaZeZovFrame2::lastReceivedLines() const {
-    return QStringList(lastLines_.begin(), lastLines_.end());
 }
 
 void VororaZeZovFrame2::fillPortList() {
@@ -1555,8 +1549,8 @@ void VororaZeZovFrame2::importSettingsButtonActionPerformed() {
         return;
     // The next start loads the imported settings; closing normally would save the window's over them.
     exitAfterImport_ = true;
-    if (connection_ && connection_->isActive())
-        stopConnection();
+    if (presenter_->isActive())
+        presenter_->stop();
     emit exitRequested(SettingsTransferDialogs::EXIT_AFTER_IMPORT);
 }
 
@@ -1829,7 +1823,7 @@ void VororaZeZovFrame2::autoSaveAfterLeaving() {
         return;
     const QString failure = saveConfig();
     if (!failure.isEmpty())
-        logImportantEvent(text(QStringLiteral("autosave.error")) + failure);
+        eventLog_->logImportantEvent(text(QStringLiteral("autosave.error")) + failure);
 }
 
 void VororaZeZovFrame2::tabbedPaneStateChanged(int index) {
@@ -1849,12 +1843,12 @@ void VororaZeZovFrame2::closeEvent(QCloseEvent* event) {
 
 void VororaZeZovFrame2::thisWindowClosed() {
     setClosing(true);
-    if (connection_ && connection_->isActive()) {
+    if (presenter_->isActive()) {
         // Gone from the screen first: the focus goes back to the target, and the value being typed
         // can finish there.
         hide();
         updateTypingHold();
-        stopConnection();
+        presenter_->stop();
     }
     // After a confirmed import the store holds the imported settings: nothing is saved over them.
     if (exitAfterImport_)
@@ -1871,130 +1865,13 @@ void VororaZeZovFrame2::thisWindowClosed() {
 // ======================================================================== connection
 
 void VororaZeZovFrame2::startStopJButtonActionPerformed() {
-    connectionLost_.clear();
-    if (connection_ && (connection_->isConnecting() || connection_->isWaitingForPort()))
-        stopConnection();
-    else if (connected_)
-        stopConnection();
-    else if (!connection_ || !connection_->isActive())
+    if (!presenter_->stopOrBusy())
         startConnection();
-    // else: a connection is still shutting down; its end switches the window to idle.
-}
-
-void VororaZeZovFrame2::createConnection() {
-    using worker::Connection;
-    connection_ = new Connection(this);
-    // Log lines come from the reading and typing threads too; the event log takes them from any thread.
-    connect(
-        connection_, &Connection::logEvent, this,
-        [this](const QString& t, bool important) { important ? logImportantEvent(t) : logEvent(t); },
-        Qt::DirectConnection);
-    connect(
-        connection_, &Connection::connectedChanged, this, [this](bool on) { setConnectedInGUI(on); },
-        Qt::DirectConnection);
-    connect(connection_, &Connection::warning, this, &VororaZeZovFrame2::showWarning);
-    connect(
-        connection_, &Connection::outputFailed, this, [this](Connection::Output output, const QString& why) {
-            if (output == Connection::Output::Keys)
-                MessageBoxes::error(this, text(QStringLiteral("error.initializing.keyboard.output")) + why,
-                                    text(QStringLiteral("error")));
-            else
-                MessageBoxes::error(this, text(QStringLiteral("error.while.initializing.sound.output")) + why,
-                                    text(QStringLiteral("sound.output.error")));
-        });
-    connect(connection_, &Connection::capsLockOn, this, [this] {
-        MessageBoxes::warning(this, text(QStringLiteral("please.turn.off.caps.lock")),
-                              text(QStringLiteral("warning")));
-    });
-    connect(connection_, &Connection::startFailed, this,
-            [this](Connection::StartFailure kind, const QString& why) {
-                MessageBoxes::error(this, why,
-                                    text(kind == Connection::StartFailure::InvalidSetting
-                                             ? QStringLiteral("invalid.setting")
-                                             : QStringLiteral("error.opening.port")));
-            });
-    // A network port connects in the background: Stop ends the attempt.
-    connect(connection_, &Connection::connecting, this, &VororaZeZovFrame2::applyConnectingState);
-    connect(connection_, &Connection::started, this, [this] {
-        const auto instrument = config_.getInstrument().value_or(ConfigHelper::Instrument::getDefault());
-        logEvent(text(kFrame + QStringLiteral("deviceLabel.text")) + u' ' + instrument.toPlainString());
-        if (!config_.getCustomRegEx().isEmpty())
-            logEvent(text(QStringLiteral("custom.regex.log")) + config_.getCustomRegEx());
-        logEvent(text(QStringLiteral("keyboard.output.started.type")) + u' ' +
-                 config_.getKeyboardType().toString());
-    });
-    connect(
-        connection_, &Connection::line, this,
-        [this](const worker::DataLine& line, const worker::DataLine& received) { showLine(line, received); });
-    // The waiting count in the status falls as values are typed.
-    connect(connection_, &Connection::valueTyped, this, &VororaZeZovFrame2::refreshLineStatus);
-    connect(connection_, &Connection::typingWaitChanged, this, &VororaZeZovFrame2::refreshLineStatus);
-    // A cut value stays in the status until the user acts (Start), like a lost connection.
-    connect(connection_, &Connection::valueCut, this, [this](const QString& report) {
-        connectionLost_ = MessageFormat::format(text(QStringLiteral("value.cut.status.0")), report);
-        statusJLabel_->setText(connectionLost_);
-        notifyWhenHidden(text(QStringLiteral("value.cut.caption")), connectionLost_);
-    });
-    // The chosen typing way is not available: the choice is shown where it is made.
-    connect(connection_, &Connection::keyBackendUnavailable, this, [this](const QString&) {
-        const int at = tabbedPane_->indexOf(panels_[OutputTab]);
-        if (at >= 0)
-            tabbedPane_->setCurrentIndex(at);
-        keyBackendBox_->setProperty("invalid", true);
-        keyBackendBox_->setStyleSheet(QStringLiteral("QComboBox { border: 2px solid #d00000; }"));
-        keyBackendBox_->setFocus();
-    });
-    // A data log that cannot be written stays in the status until it can be again.
-    connect(connection_, &Connection::dataLogFailing, this, [this](bool failing, const QString& path) {
-        dataLogProblem_ = failing ? MessageFormat::format(text(QStringLiteral("status.dataLog.failing.0")),
-                                                          QDir::toNativeSeparators(path))
-                                  : QString();
-        refreshLineStatus();
-    });
-    // While the port is gone the status (and the tray's tool tip) say so for the whole wait: the line
-    // count of before would look like a connection that works.
-    connect(connection_, &Connection::waitingForPort, this, [this](const QString& port, const QString& why) {
-        waitingStatus_ = MessageFormat::format(text(QStringLiteral("connection.waiting.0.1")), port, why);
-        statusJLabel_->setText(waitingStatus_);
-        showTrayStatus(MessageFormat::format(text(QStringLiteral("tray.waiting.0")), port));
-        notifyWhenHidden(text(QStringLiteral("connection.lost.caption")), waitingStatus_);
-    });
-    connect(connection_, &Connection::reconnected, this, [this](const QString& port) {
-        waitingStatus_.clear();
-        showTrayStatus(QString());
-        const QString status = MessageFormat::format(text(QStringLiteral("connection.reconnected.0")), port);
-        statusJLabel_->setText(status);
-        notifyWhenHidden(text(QStringLiteral("connection.reconnected.caption")), status);
-    });
-    connect(
-        connection_, &Connection::stopped, this, [this](Connection::StopReason reason, const QString& why) {
-            waitingStatus_.clear();
-            showTrayStatus(QString());
-            // Nothing of the connection that ended stays in the status.
-            lastLineCount_ = -1;
-            dataLogProblem_.clear();
-            if (reason == Connection::StopReason::Stopped) {
-                if (!connected_)
-                    showStatusIdle();
-                return;
-            }
-            if (reason == Connection::StopReason::TypingLost) {
-                connectionLost_ = MessageFormat::format(text(QStringLiteral("typing.stopped.status.0")), why);
-                statusJLabel_->setText(connectionLost_);
-                notifyWhenHidden(text(QStringLiteral("typing.stopped.caption")), connectionLost_);
-                return;
-            }
-            // Kept until the user acts (Start), so that a lost instrument is not missed.
-            connectionLost_ =
-                MessageFormat::format(text(QStringLiteral("connection.lost.0.1")), config_.getPort(), why);
-            statusJLabel_->setText(connectionLost_);
-            notifyWhenHidden(text(QStringLiteral("connection.lost.caption")), connectionLost_);
-        });
 }
 
 void VororaZeZovFrame2::showTrayStatus(const QString& status) {
     if (trayMinimizer_ && trayMinimizer_->trayIcon())
-        trayMinimizer_->trayIcon()->setToolTip(status.isEmpty() ? QStringLiteral("Vornal") : status);
+        trayMinimizer_->trayIcon()->setToolTip(status.isEmpty() ? text(QStringLiteral("tray.idle")) : status);
 }
 
 void VororaZeZovFrame2::notifyWhenHidden(const QString& caption, const QString& message) {
@@ -2017,21 +1894,8 @@ void VororaZeZovFrame2::startConnection() {
             return;
         }
     }
-    if (!connection_)
-        createConnection();
-    // The connection sets up typing, the Caps Lock check, sound, the duplicate filter, the port and the
-    // reading, in that order.
-    worker::Connection::Options options;
-    options.reconnect = config_.getReconnect();
-    // A click on Stop takes the focus from the target: the value being typed is finished there once
-    // the user goes back to it (or reported exactly when that does not happen in time).
-    options.resumeCutMs = worker::Keybot::RESUME_MS;
-    // A device server that does not answer would stop the window for the connect time-out.
-    options.openInBackground = true;
-    updateTypingHold();
-    lastLineCount_ = -1;
     rememberNetworkPort(config_.getPort());
-    connection_->start(config_, options);
+    presenter_->start(config_, hasKeyboardFocus());
 }
 
 namespace {
@@ -2076,21 +1940,17 @@ void VororaZeZovFrame2::rememberNetworkPort(const QString& port) {
     }
 }
 
-void VororaZeZovFrame2::stopConnection() {
-    if (connection_)
-        connection_->stop();
+bool VororaZeZovFrame2::isConnected() const {
+    return presenter_ && presenter_->isConnected();
 }
 
-void VororaZeZovFrame2::setConnectedInGUI(bool connected) {
-    connected_ = connected;
-    // Always after the current event, also on the user-interface thread.
-    util::postQueued(this, [this, connected] { applyConnectedState(connected); });
+QStringList VororaZeZovFrame2::lastReceivedLines() const {
+    return presenter_->lastReceivedLines();
 }
 
-void VororaZeZovFrame2::applyConnectingState(const QString& port) {
+void VororaZeZovFrame2::applyConnectingState() {
     startStopJButton_->setText(
         withMnemonic(text(kFrame + QStringLiteral("startStopJButton.textStop")), u'P'));
-    statusJLabel_->setText(MessageFormat::format(text(QStringLiteral("connection.connecting.0")), port));
     // The settings in use are those of the Start.
     for (int pos = InputTab; pos <= SettingsTab; ++pos)
         panels_[pos]->setEnabled(false);
@@ -2105,19 +1965,14 @@ void VororaZeZovFrame2::applyConnectedState(bool connected) {
                                         : kFrame + QStringLiteral("statusJLabel.text");
     bool missing = !bundle_->contains(buttonKey) || !bundle_->contains(statusKey);
     startStopJButton_->setText(withMnemonic(text(buttonKey), connected ? u'P' : u'T'));
-    // A lost connection stays in the status until the user acts.
-    statusJLabel_->setText(!connected && !connectionLost_.isEmpty() ? connectionLost_ : text(statusKey));
-    requestButton_->setEnabled(connected && connection_ && connection_->canRequest());
+    requestButton_->setEnabled(connected && presenter_->canRequest());
     if (connected) {
-        backlogTimer_->start();
         for (int pos = SettingsTab; pos >= InputTab; --pos) {
             const int at = tabbedPane_->indexOf(panels_[pos]);
             if (at >= 0)
                 tabbedPane_->removeTab(at);
         }
     } else {
-        backlogTimer_->stop();
-        lastLineCount_ = -1;
         for (int pos = InputTab; pos <= SettingsTab; ++pos) {
             if (tabbedPane_->indexOf(panels_[pos]) >= 0)
                 continue;
@@ -2133,57 +1988,13 @@ void VororaZeZovFrame2::applyConnectedState(bool connected) {
         MessageBoxes::error(this, text(QStringLiteral("internal.error")), text(QStringLiteral("error")));
 }
 
-void VororaZeZovFrame2::showStatusIdle() {
-    statusJLabel_->setText(text(kFrame + QStringLiteral("statusJLabel.text")));
-}
-
-void VororaZeZovFrame2::update(const worker::DataLine& line) {
-    showLine(line, line);
-}
-
-void VororaZeZovFrame2::showLine(const worker::DataLine& line, const worker::DataLine& received) {
-    // The event log (the duplicate filter, sound and typing are the connection's). A reading held back
-    // as unstable is shown as a line without a known value.
-    if (connection_ && connection_->lastOutcome() == worker::Connection::Outcome::Unstable)
-        eventLog_->eventLogAppend(EventLog::timePrefix(received.getDateTime()) + received.getRawData() +
-                                      u'\n',
-                                  QStringLiteral("unknown"));
-    else
-        eventLog_->appendDataLine(line);
-    lastLines_.push_back(received.rawData());
-    while (lastLines_.size() > static_cast<size_t>(kLastReceivedLines))
-        lastLines_.pop_front();
-    // The line count in the status.
-    lastLineCount_ = line.getCount();
-    refreshLineStatus();
-}
-
-void VororaZeZovFrame2::refreshLineStatus() {
-    if (!waitingStatus_.isEmpty()) {
-        if (statusJLabel_->text() != waitingStatus_)
-            statusJLabel_->setText(waitingStatus_);
-        return;
-    }
-    // A value typed after the end of the connection brings no line count back.
-    if (lastLineCount_ < 0 || !connected_)
-        return;
-    const bool held = connection_ && connection_->typingHeld();
-    const QString waitText = connection_ ? connection_->typingWaitText() : QString();
-    QString status = held ? text(QStringLiteral("typing.held.status"))
-                     : !waitText.isEmpty()
-                         ? waitText
-                         : text(QStringLiteral("line.count")) + QString::number(lastLineCount_);
-    const int waiting = connection_ ? connection_->waitingValues() : 0;
-    if (waiting == 1)
-        status += u' ' + text(QStringLiteral("values.waiting.one"));
-    else if (waiting > 0)
-        status += u' ' + MessageFormat::format(text(QStringLiteral("values.waiting.0")), waiting);
-    if (connection_ && connection_->typingBehind())
-        status += u' ' + text(QStringLiteral("typing.behind.status"));
-    if (!dataLogProblem_.isEmpty())
-        status = dataLogProblem_ + u' ' + status;
-    if (statusJLabel_->text() != status)
-        statusJLabel_->setText(status);
+void VororaZeZovFrame2::showKeyBackendUnavailable() {
+    const int at = tabbedPane_->indexOf(panels_[OutputTab]);
+    if (at >= 0)
+        tabbedPane_->setCurrentIndex(at);
+    keyBackendBox_->setProperty("invalid", true);
+    keyBackendBox_->setStyleSheet(QStringLiteral("QComboBox { border: 2px solid #d00000; }"));
+    keyBackendBox_->setFocus();
 }
 
 void VororaZeZovFrame2::setText(const QString& t) {
@@ -2191,18 +2002,6 @@ void VororaZeZovFrame2::setText(const QString& t) {
         statusJLabel_->setText(t);
     else
         util::postQueued(this, [this, t] { statusJLabel_->setText(t); });
-}
-
-void VororaZeZovFrame2::logEvent(const QString& t) {
-    eventLog_->logEvent(t);
-}
-
-void VororaZeZovFrame2::logImportantEvent(const QString& t) {
-    eventLog_->logImportantEvent(t);
-}
-
-void VororaZeZovFrame2::showWarning(const QString& title, const QString& message) {
-    MessageBoxes::warning(this, message, title);
 }
 
 } // namespace vornal

@@ -1,11 +1,10 @@
 #pragma once
 
+#include "ConnectionPresenter.h"
 #include "dialogs/AutoPortDialog.h"
 #include "vornal/config/Config.h"
 #include "vornal/util/ResourceBundle.h"
 #include "vornal/util/UpdateWorker.h"
-#include "vornal/worker/Ignorer.h"
-#include "vornal/worker/WeightWorkerView.h"
 
 #include <QStringList>
 #include <QWidget>
@@ -33,12 +32,10 @@ class QUrl;
 namespace vornal::prefs {
 class AbstractPreferences;
 }
-namespace vornal::worker {
-class Connection;
-}
 
 namespace vornal {
 
+class ConnectionPresenter;
 class EventLog;
 class FieldVerifier;
 class ReadingsBox;
@@ -48,7 +45,7 @@ class TrayMinimizer;
 // The program's only window: every setting on tabbed pages, the start/stop button, the event log and
 // the About page. It owns the live settings record, saves it when a settings page is left and when the
 // window closes, and runs one connection at a time (reading worker, duplicate filter, sound, typing).
-class VororaZeZovFrame2 : public QWidget, public worker::WeightWorkerView, public util::UpdateWorkerView {
+class VororaZeZovFrame2 : public QWidget, public util::UpdateWorkerView {
     Q_OBJECT
 public:
     // What the serial library reports when asked for the ports.
@@ -97,13 +94,6 @@ public:
     // caller ends the process with it; the window is not shown then.
     int fatalExitCode() const { return fatalExitCode_; }
 
-    // ---- WeightWorkerView ----
-    void logEvent(const QString& text) override;
-    void logImportantEvent(const QString& text) override;
-    void setConnectedInGUI(bool connected) override;
-    void update(const worker::DataLine& line) override;
-    void showWarning(const QString& title, const QString& message) override;
-
     // The status label (UpdateWorkerView); safe from any thread. The text may be HTML with a link.
     void setText(const QString& text) override;
 
@@ -115,7 +105,7 @@ public:
     // Saves config; the failure's message, or an empty text.
     QString saveConfig();
     QStringList getPortList() const { return ports_; }
-    bool isConnected() const { return connected_; }
+    bool isConnected() const;
     // The every key the window program looks up, by bundle name.
     static QList<QPair<QString, QStringList>> requiredKeys(const QString& windowBundle);
     static QString versionLine();
@@ -142,7 +132,9 @@ public:
     // The lines received last (raw, as received), oldest first; the custom expression dialog tests its
     // expression on them.
     QStringList lastReceivedLines() const;
-    static constexpr int kLastReceivedLines = 20;
+    static constexpr int kLastReceivedLines = ConnectionPresenter::kLastReceivedLines;
+    // Between the window and its connection (lines, status, start and stop).
+    ConnectionPresenter* connectionPresenter() const { return presenter_; }
     // The verifier of a validated field ("mathOperandTextField", ...); nullptr for other names.
     FieldVerifier* verifier(const QString& fieldName) const;
     TrayMinimizer* trayMinimizer() const { return trayMinimizer_; }
@@ -230,16 +222,12 @@ private:
 
     // Connection.
     void startConnection();
-    void stopConnection();
-    void createConnection();
-    void showLine(const worker::DataLine& line, const worker::DataLine& received);
+    void showKeyBackendUnavailable();
     void notifyWhenHidden(const QString& caption, const QString& message);
     // The tray icon's tool tip: the program's name, or what the connection waits for.
     void showTrayStatus(const QString& status);
-    void applyConnectingState(const QString& port);
+    void applyConnectingState();
     void applyConnectedState(bool connected);
-    void showStatusIdle();
-    void refreshLineStatus();
     // This window (or one of its dialogs) has the keyboard focus: typing is held.
     bool hasKeyboardFocus() const;
     void updateTypingHold();
@@ -280,24 +268,13 @@ private:
     int fatalExitCode_ = 0;
     std::shared_ptr<prefs::AbstractPreferences> node_;
 
-    // Connection.
-    std::atomic<bool> connected_{false};
-    // The connection (reading, typing, sound, duplicate filter); created at the first start.
-    worker::Connection* connection_ = nullptr;
-    // Why the last connection was lost; shown in the status until the user acts.
-    QString connectionLost_;
-    // What the status says while the port is gone (empty otherwise).
-    QString waitingStatus_;
-    // What the status says while the data log cannot be written (empty otherwise).
-    QString dataLogProblem_;
-    qint32 lastLineCount_ = -1;
-    QTimer* backlogTimer_ = nullptr;
+    // The connection (reading, typing, sound, duplicate filter) and what it shows.
+    ConnectionPresenter* presenter_ = nullptr;
     bool mathRoundingErrorWarningDisplayed_ = false;
     bool terminatorCheckRunning_ = false;
     bool trayInstalled_ = false;
     // After a confirmed import: the window must not save its settings over the imported ones.
     bool exitAfterImport_ = false;
-    std::deque<QString> lastLines_;
     // What the last reading of the tabs refused (shown together in one message).
     QStringList refused_;
     TrayMinimizer* trayMinimizer_ = nullptr;
