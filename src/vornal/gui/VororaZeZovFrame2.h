@@ -1,6 +1,8 @@
 #pragma once
 
 #include "ConnectionPresenter.h"
+#include "InputPanel.h"
+#include "TabSupport.h"
 #include "dialogs/AutoPortDialog.h"
 #include "vornal/config/Config.h"
 #include "vornal/util/ResourceBundle.h"
@@ -35,8 +37,14 @@ class AbstractPreferences;
 
 namespace vornal {
 
+class AboutPanel;
 class ConnectionPresenter;
 class EventLog;
+class EventLogPanel;
+class OutputPanel;
+class ProcessingPanel;
+class SettingsPanel;
+class StartPanel;
 class FieldVerifier;
 class ReadingsBox;
 class SystemTray;
@@ -48,16 +56,7 @@ class TrayMinimizer;
 class VororaZeZovFrame2 : public QWidget, public util::UpdateWorkerView {
     Q_OBJECT
 public:
-    // What the serial library reports when asked for the ports.
-    struct PortListing {
-        QStringList ports;
-        // The driver library is missing or does not match this system (fatal at start-up).
-        bool libraryMissing = false;
-        // The listing failed for another reason (the reason, shown after "error.listing.available.ports").
-        QString failure;
-        // A listed entry was empty.
-        bool entryMissing = false;
-    };
+    using PortListing = vornal::PortListing;
 
     struct Options {
         // Positional arguments; the first, when present and not empty, is the port to use.
@@ -104,7 +103,7 @@ public:
     bool saveNecessary();
     // Saves config; the failure's message, or an empty text.
     QString saveConfig();
-    QStringList getPortList() const { return ports_; }
+    QStringList getPortList() const;
     bool isConnected() const;
     // The every key the window program looks up, by bundle name.
     static QList<QPair<QString, QStringList>> requiredKeys(const QString& windowBundle);
@@ -114,9 +113,9 @@ public:
     config::Config& config() { return config_; }
     const config::Config& oldConfig() const { return oldConfig_; }
     QTabWidget* tabs() const { return tabbedPane_; }
-    EventLog* eventLog() const { return eventLog_; }
+    EventLog* eventLog() const;
     QLabel* statusLabel() const { return statusJLabel_; }
-    QPushButton* startStopButton() const { return startStopJButton_; }
+    QPushButton* startStopButton() const;
     QWidget* panel(TabPos pos) const { return panels_[pos]; }
     // The settings each control of the tabs shows, as (settings key, control name), one row each.
     static QList<QPair<QString, QString>> settingRows();
@@ -139,7 +138,7 @@ public:
     FieldVerifier* verifier(const QString& fieldName) const;
     TrayMinimizer* trayMinimizer() const { return trayMinimizer_; }
     util::UpdateWorker* updateWorker() const { return updateWorker_.get(); }
-    QTextBrowser* aboutPane() const { return aboutPane_; }
+    QTextBrowser* aboutPane() const;
     // Handlers the tests call as a click would.
     void autoButtonActionPerformed();
     void customizeButtonActionPerformed();
@@ -166,13 +165,6 @@ private:
     void loadSettings();
     void initComponents();
     void addTabs();
-    QWidget* buildStartPanel();
-    QWidget* buildInputPanel();
-    QWidget* buildProcessingPanel();
-    QWidget* buildOutputPanel();
-    QWidget* buildSettingsPanel();
-    QWidget* buildEventLogPanel();
-    QWidget* buildAboutPanel();
     void fillFromConfig();
 
     // One setting (its key in the settings record) and the control that shows it (its object name).
@@ -191,6 +183,7 @@ private:
     static const std::vector<SettingControl>& settingControls();
     void fillSetting(const SettingControl& row);
     void readSetting(const SettingControl& row);
+    void fillPorts(const SettingControl&);
     void readPort(const SettingControl&);
     void readInstrument(const SettingControl&);
     void fillInputTerminator(const SettingControl&);
@@ -208,21 +201,12 @@ private:
     // Texts.
     QString text(const QString& key) const;
     QString tip(const QString& field) const;
-    QLabel* label(const QString& field, const QString& key = QString());
-    static QString withMnemonic(const QString& text, QChar mnemonic);
-    // Tab order in reading order of `layout`; each label becomes its field's buddy with an Alt letter.
-    void followLayout(QLayout* layout);
     // Gives every label of a field and every captioned control an Alt letter of its caption, unique on
     // its tab and different from the tabs' letters, as far as the captions allow.
     void assignMnemonics();
-    // The marker next to "Customize..." shows while a custom expression replaces the preset's.
-    void showCustomRegExMarker();
-    // The Start tab says which port, instrument and terminator a start uses.
-    void showStartSummary();
 
     // Connection.
     void startConnection();
-    void showKeyBackendUnavailable();
     void notifyWhenHidden(const QString& caption, const QString& message);
     // The tray icon's tool tip: the program's name, or what the connection waits for.
     void showTrayStatus(const QString& status);
@@ -232,29 +216,9 @@ private:
     bool hasKeyboardFocus() const;
     void updateTypingHold();
 
-    // Handlers.
-    void portListItemStateChanged();
-    void instrumentBoxItemStateChanged(int index);
-    void inputTerminatorBoxItemStateChanged();
-    void mathOperationBoxItemStateChanged();
-    void keyboardTypeBoxItemStateChanged();
-    void delayTextFieldCaretUpdate();
-    void connectButtonActionPerformed();
-    void defaultButtonActionPerformed();
-    void refreshPortsButtonActionPerformed();
     void tabbedPaneStateChanged(int index);
     void thisWindowClosed();
-
-    // Port list helpers.
-    void fillPortList();
-    void fillPorts(const SettingControl&) { fillPortList(); }
-    // Network ports used lately (newest first), kept in the settings node apart from the settings.
-    void loadRecentNetworkPorts();
-    void rememberNetworkPort(const QString& port);
     PortListing listPorts();
-    // Rules shared by handlers and updateConfigFromTabs.
-    bool acceptDelay(const QString& text);
-    bool acceptInputTerminator(bool showErrors);
     void installVerifiers();
     void autoSaveAfterLeaving();
 
@@ -262,8 +226,8 @@ private:
     const util::ResourceBundle* bundle_ = nullptr;
     config::Config config_;
     config::Config oldConfig_;
+    // The ports found at start-up (the Input tab keeps the list from then on).
     QStringList ports_;
-    QStringList recentNetworkPorts_;
     bool portFromCommandLine_ = false;
     int fatalExitCode_ = 0;
     std::shared_ptr<prefs::AbstractPreferences> node_;
@@ -271,7 +235,6 @@ private:
     // The connection (reading, typing, sound, duplicate filter) and what it shows.
     ConnectionPresenter* presenter_ = nullptr;
     bool mathRoundingErrorWarningDisplayed_ = false;
-    bool terminatorCheckRunning_ = false;
     bool trayInstalled_ = false;
     // After a confirmed import: the window must not save its settings over the imported ones.
     bool exitAfterImport_ = false;
@@ -281,61 +244,19 @@ private:
     std::unique_ptr<util::UpdateWorker> updateWorker_;
     QList<FieldVerifier*> verifiers_;
 
-    // Controls.
+    // The tabs, in tab order, and the status line.
+    std::optional<TabTexts> texts_;
     QTabWidget* tabbedPane_ = nullptr;
     QWidget* panels_[7] = {};
     QWidget* currentPanel_ = nullptr;
+    StartPanel* start_ = nullptr;
+    InputPanel* input_ = nullptr;
+    ProcessingPanel* processing_ = nullptr;
+    OutputPanel* output_ = nullptr;
+    SettingsPanel* settings_ = nullptr;
+    EventLogPanel* eventLogPanel_ = nullptr;
+    AboutPanel* about_ = nullptr;
     QLabel* statusJLabel_ = nullptr;
-    QPushButton* startStopJButton_ = nullptr;
-    QPushButton* requestButton_ = nullptr; // asks the instrument for a reading while connected
-    QLabel* startSummary_ = nullptr;
-    QLabel* startHint_ = nullptr;
-    QComboBox* portList_ = nullptr;
-    QComboBox* instrumentBox_ = nullptr;
-    QComboBox* bitRateBox_ = nullptr;
-    QComboBox* dataBitsBox_ = nullptr;
-    QComboBox* stopBitsBox_ = nullptr;
-    QComboBox* parityBox_ = nullptr;
-    QComboBox* flowControlBox_ = nullptr;
-    QComboBox* inputTerminatorBox_ = nullptr;
-    QComboBox* inputEncodingBox_ = nullptr;
-    QPushButton* autoButton_ = nullptr;
-    QPushButton* defaultButton_ = nullptr;
-    QPushButton* refreshPortsButton_ = nullptr;
-    QPushButton* customizeButton_ = nullptr;
-    QLabel* customRegExMarker_ = nullptr;
-    QComboBox* mathOperationBox_ = nullptr;
-    QLineEdit* mathOperandTextField_ = nullptr;
-    QLineEdit* decimalTextField_ = nullptr;
-    QComboBox* roundingMethodBox_ = nullptr;
-    QComboBox* editOperationComboBox_ = nullptr;
-    QComboBox* editPositionComboBox_ = nullptr;
-    QLineEdit* editNumCharactersTextField_ = nullptr;
-    QLineEdit* removeCharactersTextField_ = nullptr;
-    QCheckBox* ignoreDuplicatesCheckBox_ = nullptr;
-    ReadingsBox* readingsBox_ = nullptr; // stable readings, requests, data log
-    QPushButton* adjustIgnoreButton_ = nullptr;
-    QComboBox* decimalSeparatorBox_ = nullptr;
-    QComboBox* outputTerminatorBox_ = nullptr;
-    QComboBox* outputTerminatorBox2_ = nullptr;
-    QComboBox* startWithBox_ = nullptr;
-    QComboBox* soundComboBox_ = nullptr;
-    QComboBox* keyboardTypeBox_ = nullptr;
-    QComboBox* keyBackendBox_ = nullptr;
-    QLineEdit* delayTextField_ = nullptr;
-    QLineEdit* everyXValuesTextField_ = nullptr;
-    QButtonGroup* connectButtonGroup_ = nullptr;
-    QRadioButton* manualConnectButton_ = nullptr;
-    QRadioButton* autoConnectButton_ = nullptr;
-    QCheckBox* minimizeToTrayCheckBox_ = nullptr;
-    QCheckBox* notifyWhenMinimizedToTrayCheckBox_ = nullptr;
-    QCheckBox* checkForUpdatesCheckBox_ = nullptr;
-    QCheckBox* abortAutoStartCheckBox_ = nullptr;
-    QCheckBox* reconnectCheckBox_ = nullptr;
-    QPushButton* importSettingsButton_ = nullptr;
-    QPushButton* exportSettingsButton_ = nullptr;
-    EventLog* eventLog_ = nullptr;
-    QTextBrowser* aboutPane_ = nullptr;
 };
 
 } // namespace vornal
