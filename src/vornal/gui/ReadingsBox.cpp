@@ -62,7 +62,7 @@ ReadingsBox::ReadingsBox(std::function<QString(const QString&)> text, QWidget* p
     dataLogMaxMiB_ = new QSpinBox(this);
     dataLogMaxMiB_->setObjectName(QStringLiteral("dataLogMaxBytesSpinBox"));
     dataLogMaxMiB_->setRange(0, 2047);
-    dataLogMaxMiB_->setSuffix(QStringLiteral(" MiB"));
+    dataLogMaxMiB_->setSuffix(u' ' + t("dataLogMaxBytes.unit"));
     dataLogMaxMiB_->setSpecialValueText(t("dataLogMaxBytes.none"));
     dataLogKeep_ = new QSpinBox(this);
     dataLogKeep_->setObjectName(QStringLiteral("dataLogKeepSpinBox"));
@@ -100,9 +100,9 @@ ReadingsBox::ReadingsBox(std::function<QString(const QString&)> text, QWidget* p
         requestHotkey_->setEnabled(false);
     }
     connect(browse_, &QPushButton::clicked, this, [this, t] {
-        const QString chosen = QFileDialog::getSaveFileName(
-            this, t("dataLogFile.choose"), dataLogFile_->text(), QStringLiteral("CSV (*.csv)"), nullptr,
-            QFileDialog::DontConfirmOverwrite);
+        const QString chosen =
+            QFileDialog::getSaveFileName(this, t("dataLogFile.choose"), dataLogFile_->text(),
+                                         t("dataLogFile.filter"), nullptr, QFileDialog::DontConfirmOverwrite);
         if (!chosen.isEmpty())
             dataLogFile_->setText(chosen);
     });

@@ -11,7 +11,6 @@
 #include "WindowKeys.h"
 #include "dialogs/FieldVerifiers.h"
 #include "dialogs/OpenHyperlinkInBrowser.h"
-#include "dialogs/SettingsTransferDialogs.h"
 #include "dialogs/TrayMinimizer.h"
 
 #include "vornal/prefs/AbstractPreferences.h"
@@ -25,14 +24,11 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QCheckBox>
 #include <QCloseEvent>
-#include <QComboBox>
 #include <QFile>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QShortcut>
 #include <QTabWidget>
@@ -149,10 +145,6 @@ VororaZeZovFrame2::~VororaZeZovFrame2() {
 
 QString VororaZeZovFrame2::text(const QString& key) const {
     return bundle_->getString(key);
-}
-
-QString VororaZeZovFrame2::tip(const QString& field) const {
-    return text(kFrame + field + QStringLiteral(".toolTipText"));
 }
 
 bool VororaZeZovFrame2::checkResources() {
@@ -323,7 +315,7 @@ QWidget* VororaZeZovFrame2::control(const QString& fieldName) const {
 }
 
 void VororaZeZovFrame2::initComponents() {
-    setWindowTitle(QStringLiteral("Halvorn Vornal"));
+    setWindowTitle(text(QStringLiteral("window.title")));
     setObjectName(QStringLiteral("VororaZeZovFrame2"));
     auto* root = new QVBoxLayout(this);
     tabbedPane_ = new QTabWidget(this);
@@ -391,30 +383,7 @@ void VororaZeZovFrame2::initComponents() {
             &OutputPanel::markKeyBackendUnavailable);
     presenter_->showStatusIdle();
 
-    // Tooltips: key-based texts, visible for 10 s.
-    QStringList withTip;
-    for (const char* c : kButtonToolTips)
-        withTip += QString::fromLatin1(c);
-    for (const SettingControl& row : settingControls())
-        if (!row.ownToolTip)
-            withTip += QString::fromLatin1(row.control);
-    for (const QString& name : withTip) {
-        if (QWidget* w = control(name)) {
-            w->setToolTip(tip(name));
-            w->setToolTipDuration(10000);
-        }
-    }
-    // A change of a combo box or check box goes straight into the record (the other controls are read
-    // when they are left, or have handlers of their own).
-    for (const SettingControl& row : settingControls()) {
-        if (row.read)
-            continue;
-        QWidget* w = control(QString::fromLatin1(row.control));
-        if (auto* box = qobject_cast<QComboBox*>(w))
-            connect(box, &QComboBox::currentIndexChanged, this, [this, &row] { readSetting(row); });
-        else if (auto* check = qobject_cast<QCheckBox*>(w))
-            connect(check, &QCheckBox::toggled, this, [this, &row] { readSetting(row); });
-    }
+    connectSettingControls();
     fillFromConfig();
     // The keyboard starts on the Start button.
     start_->startStopButton()->setFocus();
@@ -456,37 +425,6 @@ void VororaZeZovFrame2::addTabs() {
     }
 }
 
-void VororaZeZovFrame2::installVerifiers() {
-    // Each guards its field: an acceptable text is stored when the field is left; a refused one is
-    // reported, the field emptied and the focus and the field's tab brought back.
-    config::Config* c = &config_;
-    QWidget* processing = processing_;
-    verifiers_ = {
-        new MathOperandTextFieldUpdate(
-            processing_->mathOperandTextField, [c](const QString& t) { c->setMathOperand(t); }, tabbedPane_,
-            processing),
-        new DecimalTextFieldUpdate(
-            processing_->decimalTextField, [c](const QString& t) { c->setDecimalPlaces(t); }, tabbedPane_,
-            processing),
-        new EditNumCharactersTextFieldUpdate(
-            processing_->editNumCharactersTextField, [c](const QString& t) { c->setEditNumCharacters(t); },
-            tabbedPane_, processing),
-        new RemoveCharactersTextFieldUpdate(
-            processing_->removeCharactersTextField, [c](const QString& t) { c->setRemoveCharacters(t); },
-            tabbedPane_, processing),
-        new EveryXValuesTextFieldUpdate(
-            output_->everyXValuesTextField, [c](const QString& t) { c->setEveryXValues(t); }, tabbedPane_,
-            panels_[OutputTab]),
-    };
-}
-
-FieldVerifier* VororaZeZovFrame2::verifier(const QString& fieldName) const {
-    for (FieldVerifier* v : verifiers_)
-        if (v->field()->objectName() == fieldName)
-            return v;
-    return nullptr;
-}
-
 void VororaZeZovFrame2::assignMnemonics() {
     // Alt and a tab's letter selects the tab wherever the focus is: no control uses those letters.
     QString tabLetters;
@@ -513,67 +451,7 @@ bool VororaZeZovFrame2::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void VororaZeZovFrame2::fillFromConfig() {
-    // Filling is not editing: no handler runs.
-    QList<QObject*> blocked;
-    for (QObject* o : findChildren<QObject*>())
-        if (!o->signalsBlocked()) {
-            o->blockSignals(true);
-            blocked.append(o);
-        }
-    for (const SettingControl& row : settingControls())
-        fillSetting(row);
-    processing_->readingsBox->showFor(config_);
-    for (QObject* o : blocked)
-        o->blockSignals(false);
-    input_->showCustomRegExMarker();
-    start_->showSummary(config_);
-}
-
 // ======================================================================== handlers
-
-void VororaZeZovFrame2::importSettingsButtonActionPerformed() {
-    std::shared_ptr<prefs::AbstractPreferences> node = node_;
-    if (!node) {
-        try {
-            node =
-                prefs::PreferencesStore::userRoot()->node(QString::fromLatin1(config::Config::SETTINGS_NODE));
-        } catch (const std::exception& e) {
-            MessageBoxes::error(this,
-                                text(QStringLiteral("import.failed")) + u'\n' + QString::fromUtf8(e.what()),
-                                text(QStringLiteral("error")));
-            return;
-        }
-    }
-    if (SettingsTransferDialogs::importSettings(this, *node) !=
-        SettingsTransferDialogs::ImportOutcome::ExitRequested)
-        return;
-    // The next start loads the imported settings; closing normally would save the window's over them.
-    exitAfterImport_ = true;
-    if (presenter_->isActive())
-        presenter_->stop();
-    emit exitRequested(SettingsTransferDialogs::EXIT_AFTER_IMPORT);
-}
-
-void VororaZeZovFrame2::exportSettingsButtonActionPerformed() {
-    // The file holds what the window shows, saved first like a tab change would.
-    SettingsTransferDialogs::exportSettings(this, config_, [this] {
-        updateConfigFromTabs();
-        const QString failure = saveConfig();
-        if (failure.isEmpty())
-            oldConfig_ = config::Config::copyConfig(config_);
-        return failure;
-    });
-}
-
-void VororaZeZovFrame2::autoSaveAfterLeaving() {
-    updateConfigFromTabs();
-    if (!saveNecessary())
-        return;
-    const QString failure = saveConfig();
-    if (!failure.isEmpty())
-        eventLog()->logImportantEvent(text(QStringLiteral("autosave.error")) + failure);
-}
 
 void VororaZeZovFrame2::tabbedPaneStateChanged(int index) {
     QWidget* left = currentPanel_;

@@ -166,6 +166,8 @@ private:
     void initComponents();
     void addTabs();
     void fillFromConfig();
+    // Tool tips of the controls; combo boxes and check boxes store a change at once.
+    void connectSettingControls();
 
     // One setting (its key in the settings record) and the control that shows it (its object name).
     // Without `fill`/`read` the control's kind decides: a combo box finds the stored form among its
