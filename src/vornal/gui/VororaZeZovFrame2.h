@@ -11,24 +11,15 @@
 #include <QStringList>
 #include <QWidget>
 
-#include <atomic>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
-class QAbstractButton;
-class QButtonGroup;
-class QCheckBox;
-class QComboBox;
 class QLabel;
-class QLineEdit;
 class QPushButton;
-class QRadioButton;
 class QTabWidget;
 class QTextBrowser;
-class QTimer;
 class QUrl;
 
 namespace vornal::prefs {
@@ -46,13 +37,13 @@ class ProcessingPanel;
 class SettingsPanel;
 class StartPanel;
 class FieldVerifier;
-class ReadingsBox;
 class SystemTray;
 class TrayMinimizer;
 
-// The program's only window: every setting on tabbed pages, the start/stop button, the event log and
-// the About page. It owns the live settings record, saves it when a settings page is left and when the
-// window closes, and runs one connection at a time (reading worker, duplicate filter, sound, typing).
+// The program's only window: the tabs in their order (each tab a widget of its own with its controls
+// and handlers), the status line, the tray and the window's life cycle. It owns the live settings
+// record (filled into the tabs and read back through its settings table), saves it when a settings page
+// is left and when the window closes; its ConnectionPresenter runs one connection at a time.
 class VororaZeZovFrame2 : public QWidget, public util::UpdateWorkerView {
     Q_OBJECT
 public:
