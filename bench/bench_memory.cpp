@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
         const QString raw = QStringLiteral("ST,GS,+%1 kg\r\n").arg(value, 9);
         const worker::DataLine line(raw, value, qint32(i), worker::DataLine::now(), false);
         const qint64 before = timer.nsecsElapsed();
-        window.update(line);
+        window.connectionPresenter()->showLine(line, line);
         dispatchNs.push_back(timer.nsecsElapsed() - before);
         if (i % 1000 == 0)
             QApplication::processEvents();

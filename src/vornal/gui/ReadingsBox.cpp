@@ -62,7 +62,7 @@ ReadingsBox::ReadingsBox(std::function<QString(const QString&)> text, QWidget* p
     dataLogMaxMiB_ = new QSpinBox(this);
     dataLogMaxMiB_->setObjectName(QStringLiteral("dataLogMaxBytesSpinBox"));
     dataLogMaxMiB_->setRange(0, 2047);
-    dataLogMaxMiB_->setSuffix(QStringLiteral(" MiB"));
+    dataLogMaxMiB_->setSuffix(u' ' + t("dataLogMaxBytes.unit"));
     dataLogMaxMiB_->setSpecialValueText(t("dataLogMaxBytes.none"));
     dataLogKeep_ = new QSpinBox(this);
     dataLogKeep_->setObjectName(QStringLiteral("dataLogKeepSpinBox"));
@@ -100,9 +100,9 @@ ReadingsBox::ReadingsBox(std::function<QString(const QString&)> text, QWidget* p
         requestHotkey_->setEnabled(false);
     }
     connect(browse_, &QPushButton::clicked, this, [this, t] {
-        const QString chosen = QFileDialog::getSaveFileName(
-            this, t("dataLogFile.choose"), dataLogFile_->text(), QStringLiteral("CSV (*.csv)"), nullptr,
-            QFileDialog::DontConfirmOverwrite);
+        const QString chosen =
+            QFileDialog::getSaveFileName(this, t("dataLogFile.choose"), dataLogFile_->text(),
+                                         t("dataLogFile.filter"), nullptr, QFileDialog::DontConfirmOverwrite);
         if (!chosen.isEmpty())
             dataLogFile_->setText(chosen);
     });
@@ -162,15 +162,40 @@ QString ReadingsBox::hotkeyUnavailableReason() {
     return reason;
 }
 
-void ReadingsBox::fill(const config::Config& c) {
-    typeOnlyStable_->setChecked(c.getTypeOnlyStable());
-    oncePerPlacement_->setChecked(c.getOncePerPlacement());
-    requestCommand_->setText(c.getRequestCommand());
-    requestHotkey_->setText(c.getRequestHotkey());
-    requestEvery_->setText(c.getRequestEverySeconds());
-    dataLogFile_->setText(c.getDataLogFile());
-    dataLogMaxMiB_->setValue((c.getDataLogMaxBytes() + kMiB - 1) / kMiB);
-    dataLogKeep_->setValue(c.getDataLogKeep());
+const QStringList& ReadingsBox::keys() {
+    static const QStringList k = {QStringLiteral("typeOnlyStable"),      QStringLiteral("oncePerPlacement"),
+                                  QStringLiteral("dataLogMaxBytes"),     QStringLiteral("dataLogKeep"),
+                                  QStringLiteral("requestCommand"),      QStringLiteral("requestHotkey"),
+                                  QStringLiteral("requestEverySeconds"), QStringLiteral("dataLogFile")};
+    return k;
+}
+
+QLineEdit* ReadingsBox::fieldOf(const QString& key) const {
+    if (key == u"requestCommand")
+        return requestCommand_;
+    if (key == u"requestHotkey")
+        return requestHotkey_;
+    if (key == u"requestEverySeconds")
+        return requestEvery_;
+    if (key == u"dataLogFile")
+        return dataLogFile_;
+    return nullptr;
+}
+
+void ReadingsBox::fillSetting(const QString& key, const config::Config& c) {
+    if (key == u"typeOnlyStable")
+        typeOnlyStable_->setChecked(c.getTypeOnlyStable());
+    else if (key == u"oncePerPlacement")
+        oncePerPlacement_->setChecked(c.getOncePerPlacement());
+    else if (key == u"dataLogMaxBytes")
+        dataLogMaxMiB_->setValue((c.getDataLogMaxBytes() + kMiB - 1) / kMiB);
+    else if (key == u"dataLogKeep")
+        dataLogKeep_->setValue(c.getDataLogKeep());
+    else if (QLineEdit* f = fieldOf(key))
+        f->setText(c.getByKey(key));
+}
+
+void ReadingsBox::showFor(const config::Config& c) {
     if (const auto i = c.getInstrument())
         setInstrument(*i, false);
     showPlacementRule(c.getIgnoreDifference());
@@ -182,27 +207,26 @@ void ReadingsBox::showPlacementRule(const QString& difference) {
                                                        .replace(QStringLiteral("{0}"), difference));
 }
 
-QString ReadingsBox::store(config::Config& c) {
-    c.setTypeOnlyStable(typeOnlyStable_->isChecked());
-    c.setOncePerPlacement(oncePerPlacement_->isChecked());
-    // The box shows whole MiB: a byte count set elsewhere (settings file, command line) is kept
-    // unless the user changed the box.
-    if (dataLogMaxMiB_->value() != (c.getDataLogMaxBytes() + kMiB - 1) / kMiB)
-        c.setDataLogMaxBytes(dataLogMaxMiB_->value() * kMiB);
-    c.setDataLogKeep(dataLogKeep_->value());
-    QStringList refused;
-    const auto take = [&](QLineEdit* f, const char* key) {
+QString ReadingsBox::storeSetting(const QString& key, config::Config& c) {
+    if (key == u"typeOnlyStable") {
+        c.setTypeOnlyStable(typeOnlyStable_->isChecked());
+    } else if (key == u"oncePerPlacement") {
+        c.setOncePerPlacement(oncePerPlacement_->isChecked());
+    } else if (key == u"dataLogMaxBytes") {
+        // The box shows whole MiB: a byte count set elsewhere (settings file, command line) is kept
+        // unless the user changed the box.
+        if (dataLogMaxMiB_->value() != (c.getDataLogMaxBytes() + kMiB - 1) / kMiB)
+            c.setDataLogMaxBytes(dataLogMaxMiB_->value() * kMiB);
+    } else if (key == u"dataLogKeep") {
+        c.setDataLogKeep(dataLogKeep_->value());
+    } else if (QLineEdit* f = fieldOf(key)) {
         QString why;
-        if (!c.setByKey(QString::fromLatin1(key), f->text().trimmed(), &why)) {
-            refused << why;
-            f->setText(c.getByKey(QString::fromLatin1(key)));
+        if (!c.setByKey(key, f->text().trimmed(), &why)) {
+            f->setText(c.getByKey(key));
+            return why;
         }
-    };
-    take(requestCommand_, "requestCommand");
-    take(requestHotkey_, "requestHotkey");
-    take(requestEvery_, "requestEverySeconds");
-    take(dataLogFile_, "dataLogFile");
-    return refused.join(u'\n');
+    }
+    return QString();
 }
 
 void ReadingsBox::setInstrument(const ConfigHelper::Instrument& instrument, bool takeCommand) {

@@ -15,19 +15,24 @@ class QSpinBox;
 
 namespace vornal {
 
-// The options of stable readings, readings on request and the data log, on the Processing tab. Fills
-// itself from the settings and writes its controls back; the two stability options are enabled only for
-// presets that mark stable readings.
+// The options of stable readings, readings on request and the data log, on the Processing tab. Each
+// setting is a row of the window's table of settings, filled and read back one key at a time; the two
+// stability options are enabled only for presets that mark stable readings.
 class ReadingsBox : public QGroupBox {
     Q_OBJECT
 public:
     // `text` looks up a bundle key of the window.
     ReadingsBox(std::function<QString(const QString&)> text, QWidget* parent = nullptr);
 
-    void fill(const config::Config& config);
-    // Writes the controls into `config`. "" when every text was accepted; otherwise what was refused
-    // (the setting keeps its last valid value, the control shows it again).
-    QString store(config::Config& config);
+    // The settings shown here, in the order they are read back.
+    static const QStringList& keys();
+    // Shows the setting `key` of `config` in its control.
+    void fillSetting(const QString& key, const config::Config& config);
+    // Writes the control of `key` into `config`. "" when its text was accepted; otherwise why it was
+    // refused (the setting keeps its last valid value, the control shows it again).
+    QString storeSetting(const QString& key, config::Config& config);
+    // What depends on other settings: the stability options of the preset, the placement rule.
+    void showFor(const config::Config& config);
     // A preset was chosen: enables the stability options for it and, when `takeCommand`, puts its
     // request command into the field.
     void setInstrument(const config::ConfigHelper::Instrument& instrument, bool takeCommand);
@@ -56,6 +61,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The text field of a text setting; nullptr for the others.
+    QLineEdit* fieldOf(const QString& key) const;
+
     std::function<QString(const QString&)> text_;
     QCheckBox* typeOnlyStable_;
     QCheckBox* oncePerPlacement_;

@@ -1,59 +1,53 @@
 #pragma once
 
+#include "ConnectionPresenter.h"
+#include "InputPanel.h"
+#include "TabSupport.h"
 #include "dialogs/AutoPortDialog.h"
 #include "vornal/config/Config.h"
 #include "vornal/util/ResourceBundle.h"
 #include "vornal/util/UpdateWorker.h"
-#include "vornal/worker/Ignorer.h"
-#include "vornal/worker/Startup.h"
-#include "vornal/worker/WeightWorkerView.h"
 
 #include <QStringList>
 #include <QWidget>
 
-#include <atomic>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
-class QAbstractButton;
-class QButtonGroup;
-class QCheckBox;
-class QComboBox;
 class QLabel;
-class QLineEdit;
 class QPushButton;
-class QRadioButton;
 class QTabWidget;
 class QTextBrowser;
-class QTimer;
 class QUrl;
 
 namespace vornal::prefs {
 class AbstractPreferences;
 }
-namespace vornal::worker {
-class Connection;
-}
 
 namespace vornal {
 
+class AboutPanel;
+class ConnectionPresenter;
 class EventLog;
+class EventLogPanel;
+class OutputPanel;
+class ProcessingPanel;
+class SettingsPanel;
+class StartPanel;
 class FieldVerifier;
-class ReadingsBox;
 class SystemTray;
 class TrayMinimizer;
 
-// The program's only window: every setting on tabbed pages, the start/stop button, the event log and
-// the About page. It owns the live settings record, saves it when a settings page is left and when the
-// window closes, and runs one connection at a time (reading worker, duplicate filter, sound, typing).
-class VororaZeZovFrame2 : public QWidget, public worker::WeightWorkerView, public util::UpdateWorkerView {
+// The program's only window: the tabs in their order (each tab a widget of its own with its controls
+// and handlers), the status line, the tray and the window's life cycle. It owns the live settings
+// record (filled into the tabs and read back through its settings table), saves it when a settings page
+// is left and when the window closes; its ConnectionPresenter runs one connection at a time.
+class VororaZeZovFrame2 : public QWidget, public util::UpdateWorkerView {
     Q_OBJECT
 public:
-    // What the serial library reports when asked for the ports.
-    using PortListing = worker::PortListing;
+    using PortListing = vornal::PortListing;
 
     struct Options {
         // Positional arguments; the first, when present and not empty, is the port to use.
@@ -90,13 +84,6 @@ public:
     // caller ends the process with it; the window is not shown then.
     int fatalExitCode() const { return fatalExitCode_; }
 
-    // ---- WeightWorkerView ----
-    void logEvent(const QString& text) override;
-    void logImportantEvent(const QString& text) override;
-    void setConnectedInGUI(bool connected) override;
-    void update(const worker::DataLine& line) override;
-    void showWarning(const QString& title, const QString& message) override;
-
     // The status label (UpdateWorkerView); safe from any thread. The text may be HTML with a link.
     void setText(const QString& text) override;
 
@@ -107,8 +94,8 @@ public:
     bool saveNecessary();
     // Saves config; the failure's message, or an empty text.
     QString saveConfig();
-    QStringList getPortList() const { return ports_; }
-    bool isConnected() const { return connected_; }
+    QStringList getPortList() const;
+    bool isConnected() const;
     // The every key the window program looks up, by bundle name.
     static QList<QPair<QString, QStringList>> requiredKeys(const QString& windowBundle);
     static QString versionLine();
@@ -117,10 +104,15 @@ public:
     config::Config& config() { return config_; }
     const config::Config& oldConfig() const { return oldConfig_; }
     QTabWidget* tabs() const { return tabbedPane_; }
-    EventLog* eventLog() const { return eventLog_; }
+    EventLog* eventLog() const;
     QLabel* statusLabel() const { return statusJLabel_; }
-    QPushButton* startStopButton() const { return startStopJButton_; }
+    QPushButton* startStopButton() const;
     QWidget* panel(TabPos pos) const { return panels_[pos]; }
+    // The settings each control of the tabs shows, as (settings key, control name), one row each.
+    static QList<QPair<QString, QString>> settingRows();
+    // The settings no control of the tabs shows, with the button of the dialog that edits them (empty
+    // for a setting the window keeps itself).
+    static QList<QPair<QString, QString>> settingsOutsideTheTabs();
     // Controls by field name ("inputTerminatorBox", "delayTextField", ...); nullptr for unknown names.
     QWidget* control(const QString& fieldName) const;
     // A closing window keeps quiet: no validation dialogs.
@@ -130,12 +122,14 @@ public:
     // The lines received last (raw, as received), oldest first; the custom expression dialog tests its
     // expression on them.
     QStringList lastReceivedLines() const;
-    static constexpr int kLastReceivedLines = 20;
+    static constexpr int kLastReceivedLines = ConnectionPresenter::kLastReceivedLines;
+    // Between the window and its connection (lines, status, start and stop).
+    ConnectionPresenter* connectionPresenter() const { return presenter_; }
     // The verifier of a validated field ("mathOperandTextField", ...); nullptr for other names.
     FieldVerifier* verifier(const QString& fieldName) const;
     TrayMinimizer* trayMinimizer() const { return trayMinimizer_; }
     util::UpdateWorker* updateWorker() const { return updateWorker_.get(); }
-    QTextBrowser* aboutPane() const { return aboutPane_; }
+    QTextBrowser* aboutPane() const;
     // Handlers the tests call as a click would.
     void autoButtonActionPerformed();
     void customizeButtonActionPerformed();
@@ -162,34 +156,34 @@ private:
     void loadSettings();
     void initComponents();
     void addTabs();
-    QWidget* buildStartPanel();
-    QWidget* buildInputPanel();
-    QWidget* buildProcessingPanel();
-    QWidget* buildOutputPanel();
-    QWidget* buildSettingsPanel();
-    QWidget* buildEventLogPanel();
-    QWidget* buildAboutPanel();
     void fillFromConfig();
+    // Tool tips of the controls; combo boxes and check boxes store a change at once.
+    void connectSettingControls();
 
     // One setting (its key in the settings record) and the control that shows it (its object name).
     // Without `fill`/`read` the control's kind decides: a combo box finds the stored form among its
     // item data, a text field holds the text (read through its verifier when it has one), a check box
-    // is "true"/"false", a radio button stands for the stored form `value`.
+    // is "true"/"false", a radio button stands for the stored form `value`. A control with
+    // `ownToolTip` brings its tool tip itself (no ".toolTipText" key of the window).
     struct SettingControl {
         const char* key;
         const char* control;
         const char* value = nullptr;
-        void (VororaZeZovFrame2::*fill)() = nullptr;
-        void (VororaZeZovFrame2::*read)() = nullptr;
+        void (VororaZeZovFrame2::*fill)(const SettingControl&) = nullptr;
+        void (VororaZeZovFrame2::*read)(const SettingControl&) = nullptr;
+        bool ownToolTip = false;
     };
     static const std::vector<SettingControl>& settingControls();
     void fillSetting(const SettingControl& row);
     void readSetting(const SettingControl& row);
-    void readPort();
-    void readInstrument();
-    void fillInputTerminator();
-    void readInputTerminator();
-    void readDelay();
+    void fillPorts(const SettingControl&);
+    void readPort(const SettingControl&);
+    void readInstrument(const SettingControl&);
+    void fillInputTerminator(const SettingControl&);
+    void readInputTerminator(const SettingControl&);
+    void readDelay(const SettingControl&);
+    void fillReading(const SettingControl& row);
+    void readReading(const SettingControl& row);
     void loadIcons();
     void autoStart();
     // The occasional update check and tray minimisation.
@@ -200,56 +194,24 @@ private:
     // Texts.
     QString text(const QString& key) const;
     QString tip(const QString& field) const;
-    QLabel* label(const QString& field, const QString& key = QString());
-    static QString withMnemonic(const QString& text, QChar mnemonic);
-    // Tab order in reading order of `layout`; each label becomes its field's buddy with an Alt letter.
-    void followLayout(QLayout* layout);
     // Gives every label of a field and every captioned control an Alt letter of its caption, unique on
     // its tab and different from the tabs' letters, as far as the captions allow.
     void assignMnemonics();
-    // The marker next to "Customize..." shows while a custom expression replaces the preset's.
-    void showCustomRegExMarker();
-    // The Start tab says which port, instrument and terminator a start uses.
-    void showStartSummary();
 
     // Connection.
     void startConnection();
-    void stopConnection();
-    void createConnection();
-    void showLine(const worker::DataLine& line, const worker::DataLine& received);
     void notifyWhenHidden(const QString& caption, const QString& message);
     // The tray icon's tool tip: the program's name, or what the connection waits for.
     void showTrayStatus(const QString& status);
-    void applyConnectingState(const QString& port);
+    void applyConnectingState();
     void applyConnectedState(bool connected);
-    void showStatusIdle();
-    void refreshLineStatus();
     // This window (or one of its dialogs) has the keyboard focus: typing is held.
     bool hasKeyboardFocus() const;
     void updateTypingHold();
 
-    // Handlers.
-    void portListItemStateChanged();
-    void instrumentBoxItemStateChanged(int index);
-    void inputTerminatorBoxItemStateChanged();
-    void mathOperationBoxItemStateChanged();
-    void keyboardTypeBoxItemStateChanged();
-    void delayTextFieldCaretUpdate();
-    void connectButtonActionPerformed();
-    void defaultButtonActionPerformed();
-    void refreshPortsButtonActionPerformed();
     void tabbedPaneStateChanged(int index);
     void thisWindowClosed();
-
-    // Port list helpers.
-    void fillPortList();
-    // Network ports used lately (newest first), kept in the settings node apart from the settings.
-    void loadRecentNetworkPorts();
-    void rememberNetworkPort(const QString& port);
     PortListing listPorts();
-    // Rules shared by handlers and updateConfigFromTabs.
-    bool acceptDelay(const QString& text);
-    bool acceptInputTerminator(bool showErrors);
     void installVerifiers();
     void autoSaveAfterLeaving();
 
@@ -257,89 +219,37 @@ private:
     const util::ResourceBundle* bundle_ = nullptr;
     config::Config config_;
     config::Config oldConfig_;
+    // The ports found at start-up (the Input tab keeps the list from then on).
     QStringList ports_;
-    QStringList recentNetworkPorts_;
     bool portFromCommandLine_ = false;
     int fatalExitCode_ = 0;
     std::shared_ptr<prefs::AbstractPreferences> node_;
 
-    // Connection.
-    std::atomic<bool> connected_{false};
-    // The connection (reading, typing, sound, duplicate filter); created at the first start.
-    worker::Connection* connection_ = nullptr;
-    // Why the last connection was lost; shown in the status until the user acts.
-    QString connectionLost_;
-    // What the status says while the port is gone (empty otherwise).
-    QString waitingStatus_;
-    // What the status says while the data log cannot be written (empty otherwise).
-    QString dataLogProblem_;
-    qint32 lastLineCount_ = -1;
-    QTimer* backlogTimer_ = nullptr;
+    // The connection (reading, typing, sound, duplicate filter) and what it shows.
+    ConnectionPresenter* presenter_ = nullptr;
     bool mathRoundingErrorWarningDisplayed_ = false;
-    bool terminatorCheckRunning_ = false;
     bool trayInstalled_ = false;
     // After a confirmed import: the window must not save its settings over the imported ones.
     bool exitAfterImport_ = false;
-    std::deque<QString> lastLines_;
+    // What the last reading of the tabs refused (shown together in one message).
+    QStringList refused_;
     TrayMinimizer* trayMinimizer_ = nullptr;
     std::unique_ptr<util::UpdateWorker> updateWorker_;
     QList<FieldVerifier*> verifiers_;
 
-    // Controls.
+    // The tabs, in tab order, and the status line.
+    std::optional<TabTexts> texts_;
     QTabWidget* tabbedPane_ = nullptr;
     QWidget* panels_[7] = {};
     QWidget* currentPanel_ = nullptr;
+    StartPanel* start_ = nullptr;
+    InputPanel* input_ = nullptr;
+    ProcessingPanel* processing_ = nullptr;
+    OutputPanel* output_ = nullptr;
+    SettingsPanel* settings_ = nullptr;
+    EventLogPanel* eventLogPanel_ = nullptr;
+    AboutPanel* about_ = nullptr;
     QLabel* statusJLabel_ = nullptr;
-    QPushButton* startStopJButton_ = nullptr;
-    QPushButton* requestButton_ = nullptr; // asks the instrument for a reading while connected
-    QLabel* startSummary_ = nullptr;
-    QLabel* startHint_ = nullptr;
-    QComboBox* portList_ = nullptr;
-    QComboBox* instrumentBox_ = nullptr;
-    QComboBox* bitRateBox_ = nullptr;
-    QComboBox* dataBitsBox_ = nullptr;
-    QComboBox* stopBitsBox_ = nullptr;
-    QComboBox* parityBox_ = nullptr;
-    QComboBox* flowControlBox_ = nullptr;
-    QComboBox* inputTerminatorBox_ = nullptr;
-    QComboBox* inputEncodingBox_ = nullptr;
-    QPushButton* autoButton_ = nullptr;
-    QPushButton* defaultButton_ = nullptr;
-    QPushButton* refreshPortsButton_ = nullptr;
-    QPushButton* customizeButton_ = nullptr;
-    QLabel* customRegExMarker_ = nullptr;
-    QComboBox* mathOperationBox_ = nullptr;
-    QLineEdit* mathOperandTextField_ = nullptr;
-    QLineEdit* decimalTextField_ = nullptr;
-    QComboBox* roundingMethodBox_ = nullptr;
-    QComboBox* editOperationComboBox_ = nullptr;
-    QComboBox* editPositionComboBox_ = nullptr;
-    QLineEdit* editNumCharactersTextField_ = nullptr;
-    QLineEdit* removeCharactersTextField_ = nullptr;
-    QCheckBox* ignoreDuplicatesCheckBox_ = nullptr;
-    ReadingsBox* readingsBox_ = nullptr; // stable readings, requests, data log
-    QPushButton* adjustIgnoreButton_ = nullptr;
-    QComboBox* decimalSeparatorBox_ = nullptr;
-    QComboBox* outputTerminatorBox_ = nullptr;
-    QComboBox* outputTerminatorBox2_ = nullptr;
-    QComboBox* startWithBox_ = nullptr;
-    QComboBox* soundComboBox_ = nullptr;
-    QComboBox* keyboardTypeBox_ = nullptr;
-    QComboBox* keyBackendBox_ = nullptr;
-    QLineEdit* delayTextField_ = nullptr;
-    QLineEdit* everyXValuesTextField_ = nullptr;
-    QButtonGroup* connectButtonGroup_ = nullptr;
-    QRadioButton* manualConnectButton_ = nullptr;
-    QRadioButton* autoConnectButton_ = nullptr;
-    QCheckBox* minimizeToTrayCheckBox_ = nullptr;
-    QCheckBox* notifyWhenMinimizedToTrayCheckBox_ = nullptr;
-    QCheckBox* checkForUpdatesCheckBox_ = nullptr;
-    QCheckBox* abortAutoStartCheckBox_ = nullptr;
-    QCheckBox* reconnectCheckBox_ = nullptr;
-    QPushButton* importSettingsButton_ = nullptr;
-    QPushButton* exportSettingsButton_ = nullptr;
-    EventLog* eventLog_ = nullptr;
-    QTextBrowser* aboutPane_ = nullptr;
 };
 
 } // namespace vornal

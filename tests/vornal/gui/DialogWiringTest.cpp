@@ -220,8 +220,9 @@ TEST_F(DialogWiringTest, CustomizeOpensTheExpressionDialogWithPresetAndReceivedL
     const auto instrument = ConfigHelper::Instrument::getDefault();
     w.config().setInstrument(instrument);
     w.config().setCustomRegEx(QString());
-    w.update(worker::DataLine(QStringLiteral("ST,GS,+  77.125 kg\r\n"), QStringLiteral("77.125"), 1,
-                              worker::DataLine::now(), false));
+    const worker::DataLine line(QStringLiteral("ST,GS,+  77.125 kg\r\n"), QStringLiteral("77.125"), 1,
+                                worker::DataLine::now(), false);
+    w.connectionPresenter()->showLine(line, line);
     ASSERT_EQ(w.lastReceivedLines(), QStringList{QStringLiteral("ST,GS,+  77.125 kg\r\n")});
     QString shownPattern, testText;
     whenOpen<CustomRegExDialog>([&](CustomRegExDialog* d) {
@@ -257,8 +258,10 @@ TEST_F(DialogWiringTest, CustomizeOpensTheExpressionDialogWithPresetAndReceivedL
     EXPECT_TRUE(dialogs().isEmpty());
 
     // Only the last lines are kept.
-    for (int i = 0; i < VororaZeZovFrame2::kLastReceivedLines + 5; ++i)
-        w.update(worker::DataLine(QString::number(i), QString(), i + 2, worker::DataLine::now(), false));
+    for (int i = 0; i < VororaZeZovFrame2::kLastReceivedLines + 5; ++i) {
+        const worker::DataLine line(QString::number(i), QString(), i + 2, worker::DataLine::now(), false);
+        w.connectionPresenter()->showLine(line, line);
+    }
     const QStringList last = w.lastReceivedLines();
     ASSERT_EQ(last.size(), VororaZeZovFrame2::kLastReceivedLines);
     EXPECT_EQ(last.last(), QString::number(VororaZeZovFrame2::kLastReceivedLines + 4));

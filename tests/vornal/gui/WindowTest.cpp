@@ -416,5 +416,55 @@ TEST_F(WindowTest, EverySettingAtANonDefaultValueSurvivesCloseAndReload) {
     EXPECT_TRUE(dialogTitles().isEmpty());
 }
 
+// Every setting of the record reaches the window one way: a control row of the tabs, or the dialog
+// that edits it. A new setting without a row fails here instead of silently keeping its default.
+TEST_F(WindowTest, EverySettingHasOneControlRowOrTheDialogThatEditsIt) {
+    auto& w = open();
+    QMap<QString, QStringList> shownBy;
+    for (const auto& [key, control] : VororaZeZovFrame2::settingRows())
+        shownBy[key] << control;
+    for (const auto& [key, button] : VororaZeZovFrame2::settingsOutsideTheTabs()) {
+        EXPECT_FALSE(shownBy.contains(key)) << key.toStdString() << " has a row and a dialog";
+        shownBy[key] << button;
+    }
+    for (const QString& key : config::Config::keys())
+        EXPECT_TRUE(shownBy.contains(key)) << key.toStdString() << " has no control row";
+    for (auto it = shownBy.cbegin(); it != shownBy.cend(); ++it) {
+        EXPECT_TRUE(config::Config::keys().contains(it.key())) << it.key().toStdString();
+        for (const QString& control : it.value()) {
+            if (!control.isEmpty()) {
+                EXPECT_NE(w.control(control), nullptr)
+                    << it.key().toStdString() << ": " << control.toStdString();
+            }
+        }
+        // Only the connection mode is shown by two controls (its radio buttons).
+        if (it.key() == u"connect") {
+            EXPECT_EQ(it.value().size(), 2);
+        } else {
+            EXPECT_EQ(it.value().size(), 1) << it.key().toStdString();
+        }
+    }
+}
+
+// The settings of stable readings, requests and the data log are read back with the others: a refused
+// text is reported once, with the reason, and the control shows the last valid value again.
+TEST_F(WindowTest, ARefusedRequestIntervalIsReportedAndRestoredLikeTheOtherSettings) {
+    auto& w = open();
+    auto* every = find<QLineEdit>(w, "requestEverySecondsTextField");
+    auto* keep = w.control(QStringLiteral("dataLogKeepSpinBox"));
+    ASSERT_NE(every, nullptr);
+    ASSERT_NE(keep, nullptr);
+    const QString before = w.config().getRequestEverySeconds();
+    every->setText(QStringLiteral("not a number"));
+    keep->setProperty("value", 7);
+    w.updateConfigFromTabs();
+    EXPECT_EQ(w.config().getRequestEverySeconds(), before);
+    EXPECT_EQ(every->text(), before);
+    EXPECT_EQ(w.config().getDataLogKeep(), 7) << "the other rows are read all the same";
+    const QStringList titles = dialogTitles();
+    ASSERT_EQ(titles.size(), 1);
+    EXPECT_EQ(titles.first(), tr("error"));
+}
+
 } // namespace
 } // namespace vornal::test

@@ -299,7 +299,7 @@ TEST_F(WindowUseTest, LongTextsWrapInsteadOfWideningTheWindowOrLeavingTheView) {
     EXPECT_EQ(w.width(), width);
     EXPECT_LE(w.minimumSizeHint().width(), minimum);
     w.tabs()->setCurrentWidget(w.panel(VororaZeZovFrame2::EventLogTab));
-    w.logEvent(QString(300, u'x') + QStringLiteral(" the end"));
+    w.eventLog()->logEvent(QString(300, u'x') + QStringLiteral(" the end"));
     QCoreApplication::processEvents();
     EXPECT_EQ(w.eventLog()->horizontalScrollBar()->maximum(), 0);
 }

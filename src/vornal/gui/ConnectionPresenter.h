@@ -1,0 +1,107 @@
+#pragma once
+
+#include "vornal/config/Config.h"
+#include "vornal/worker/DataLine.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <deque>
+
+class QLabel;
+class QTimer;
+class QWidget;
+
+namespace vornal::util {
+class ResourceBundle;
+}
+namespace vornal::worker {
+class Connection;
+}
+
+namespace vornal {
+
+class EventLog;
+
+// Between the window and its connection: starts and stops it, follows its state, and shows what it
+// reports: lines in the event log, the line count, waits and losses in the status line, problems as
+// dialogs over the window. The window decides what its controls look like from the signals.
+class ConnectionPresenter : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kLastReceivedLines = 20;
+
+    ConnectionPresenter(QWidget* window, const util::ResourceBundle& bundle, EventLog* log, QLabel* status);
+    ~ConnectionPresenter() override;
+
+    // Starts a connection with `config` (the connection is created at the first start). `typingHeld`:
+    // the window has the keyboard focus.
+    void start(const config::Config& config, bool typingHeld);
+    void stop();
+    // A click on Start/Stop while a connection exists: stops an attempt, a wait for the port or a
+    // connection, and says true; true too while a connection is still ending (its end switches the
+    // window to idle); false when nothing runs and a start may follow.
+    bool stopOrBusy();
+    // The connection runs or is still ending.
+    bool isActive() const;
+    bool isConnected() const { return connected_; }
+    bool canRequest() const;
+    void request();
+    // Typing waits while the window has the keyboard focus.
+    void setTypingHeld(bool held);
+
+    // One processed line (and the line as received): the event log, the lines kept for the expression
+    // dialog, the line count.
+    void showLine(const worker::DataLine& line, const worker::DataLine& received);
+    // The lines received last (raw, as received), oldest first.
+    QStringList lastReceivedLines() const;
+
+    void logEvent(const QString& text);
+    void logImportantEvent(const QString& text);
+    // The idle text of the status line.
+    void showStatusIdle();
+    // The status after a change to connected or idle: a lost connection stays until the user acts.
+    void showConnectedStatus(bool connected);
+
+    worker::Connection* connection() const { return connection_; }
+
+signals:
+    // A network port is being connected in the background.
+    void connecting(const QString& port);
+    // Connected or idle; on the user-interface thread, after the current event.
+    void connectedChanged(bool connected);
+    // Something the user should notice while the window is hidden.
+    void notice(const QString& caption, const QString& message);
+    // What the tray icon's tool tip says ("" for the program's name).
+    void trayStatus(const QString& status);
+    // The chosen way of typing is not available.
+    void keyBackendUnavailable();
+
+private:
+    QString text(const QString& key) const;
+    void create();
+    void setStatus(const QString& status);
+    void refreshLineStatus();
+
+    QWidget* window_;
+    const util::ResourceBundle& bundle_;
+    EventLog* log_;
+    QLabel* status_;
+    // The settings of the running connection.
+    config::Config config_;
+    std::atomic<bool> connected_{false};
+    worker::Connection* connection_ = nullptr;
+    // Why the last connection was lost; shown in the status until the user acts.
+    QString connectionLost_;
+    // What the status says while the port is gone (empty otherwise).
+    QString waitingStatus_;
+    // What the status says while the data log cannot be written (empty otherwise).
+    QString dataLogProblem_;
+    qint32 lastLineCount_ = -1;
+    QTimer* backlogTimer_;
+    std::deque<QString> lastLines_;
+};
+
+} // namespace vornal
