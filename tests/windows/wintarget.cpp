@@ -90,8 +90,17 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         MoveWindow(edit, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
         return 0;
     case WM_SETFOCUS:
-    case WM_ACTIVATE:
         SetFocus(edit);
+        break;
+    case WM_ACTIVATE:
+        // Being activated gives the text field the focus; being deactivated is noted (a SetFocus here
+        // would take the activation straight back from the window that just got it).
+        if (LOWORD(wParam) != WA_INACTIVE)
+            SetFocus(edit);
+        else
+            std::fprintf(stderr, "wintarget: deactivated at %llu ms, the foreground is now %p\n",
+                         static_cast<unsigned long long>(GetTickCount64()),
+                         static_cast<void*>(GetForegroundWindow()));
         break;
     case WM_COMMAND:
         if (HIWORD(wParam) == EN_CHANGE)
