@@ -247,7 +247,7 @@ int waitReadable(Socket s, int ms) {
 
 // The waits of an open: in slices, so that an abort ends them within kAbortCheckMs. 1 ready, 0 time-out
 // or aborted, -1 error.
-int waitWritable(Socket s, int ms, const OpenAttempt* a) {
+int waitSliced(int (*wait)(Socket, int), Socket s, int ms, const OpenAttempt* a) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
         if (isAborted(a))
@@ -256,25 +256,18 @@ int waitWritable(Socket s, int ms, const OpenAttempt* a) {
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
             return 0;
-        const int r = waitWritable(s, int(std::min<long long>(left, a ? kAbortCheckMs : left)));
+        const int r = wait(s, int(std::min<long long>(left, a ? kAbortCheckMs : left)));
         if (r != 0)
             return r;
     }
 }
 
+int waitWritable(Socket s, int ms, const OpenAttempt* a) {
+    return waitSliced(waitWritable, s, ms, a);
+}
+
 int waitReadable(Socket s, int ms, const OpenAttempt* a) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-    for (;;) {
-        if (isAborted(a))
-            return 0;
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0)
-            return 0;
-        const int r = waitReadable(s, int(std::min<long long>(left, a ? kAbortCheckMs : left)));
-        if (r != 0)
-            return r;
-    }
+    return waitSliced(waitReadable, s, ms, a);
 }
 
 void setKeepAlive(Socket s) {
