@@ -27,7 +27,11 @@ build_tree() { # kind dir
   local kind=$1 dir=$2 log="$2/build.log"
   mkdir -p "$dir"
   local start=$SECONDS
+  # -O1 with line tables only: reports still name file and line, and the trees build in little more
+  # than half the time of -O2 with full debug information.
+  local flags="-O1 -g1 -DNDEBUG"
   if ! cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNAL_SANITIZE="$kind" \
+      -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="$flags" -DCMAKE_C_FLAGS_RELWITHDEBINFO="$flags" \
       -DVORNAL_BUILD_BENCH=OFF >"$log" 2>&1; then
     cat "$log" >&2; echo "sanitize: configuring $dir failed." >&2; return 1
   fi
