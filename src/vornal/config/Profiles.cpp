@@ -299,18 +299,16 @@ QString Profiles::save(prefs::AbstractPreferences& root, const std::vector<Profi
         return accepted;
     };
 
-    // 1. The other profiles, into fresh nodes of the set not in use (left-overs of an interrupted save
-    //    removed first).
+    // 1. The other profiles, into fresh nodes of the set not in use (the left-overs of an interrupted save
+    //    removed first). Only the nodes written are touched: unlisted nodes are never read.
     QStringList newNodes;
     try {
-        for (int slot = 1; slot < MAX_PROFILES; ++slot) {
+        for (int slot = 1; slot < int(profiles.size()); ++slot) {
             auto node = firstNode->node(nodeName(slot, set));
             if (!node->keys().isEmpty()) {
                 node->removeNode();
                 node = firstNode->node(nodeName(slot, set));
             }
-            if (slot >= int(profiles.size()))
-                continue;
             const Profile& p = profiles[slot];
             auto entries = entriesOf(p, false);
             entries.emplace_back(nameKey(), p.name.trimmed());
@@ -319,8 +317,7 @@ QString Profiles::save(prefs::AbstractPreferences& root, const std::vector<Profi
             newNodes += nodeName(slot, set);
         }
     } catch (const std::exception& e) {
-        return withProfile(profiles[std::min<std::size_t>(newNodes.size() + 1, profiles.size() - 1)].name,
-                           QString::fromUtf8(e.what()));
+        return withProfile(profiles[std::size_t(newNodes.size()) + 1].name, QString::fromUtf8(e.what()));
     }
 
     // 2. The first record with the list of the others, in one write: the switch from old to new.
@@ -342,13 +339,16 @@ QString Profiles::save(prefs::AbstractPreferences& root, const std::vector<Profi
 
     // 3. The previous set is no longer listed: drop it.
     try {
-        for (int slot = 1; slot < MAX_PROFILES; ++slot) {
-            auto node = firstNode->node(nodeName(slot, oldSet));
-            if (!node->keys().isEmpty())
-                node->removeNode();
+        for (const QString& old : oldNodes) {
+            if (old.endsWith(oldSet)) {
+                auto node = firstNode->node(old);
+                if (!node->keys().isEmpty())
+                    node->removeNode();
+            }
         }
     } catch (const std::exception& e) {
-        // The new station is stored; only unlisted nodes are left behind (removed by the next save).
+        // The new station is stored; only unlisted nodes are left behind (removed when the slot is next
+        // written).
         fail(profiles.front().name,
              QStringLiteral("old profile data could not be removed: %1").arg(QString::fromUtf8(e.what())));
     }
