@@ -2,7 +2,6 @@
 
 #include "vornal/prefs/AbstractPreferences.h"
 
-#include <QCoreApplication>
 #include <QRegularExpression>
 
 #include <set>
@@ -54,7 +53,8 @@ const QStringList& Profiles::programWideKeys() {
 }
 
 QString Profiles::defaultName(int index) {
-    return QCoreApplication::translate("Profiles", "Instrument %1").arg(index + 1);
+    // The same in every language: it is stored, and scripts name profiles by it.
+    return QStringLiteral("Instrument %1").arg(index + 1);
 }
 
 QString Profiles::portIdentity(const QString& port) {

@@ -133,6 +133,20 @@ TEST_F(StationXmlTest, AnOlderExportChangesTheFirstProfileOnly) {
     EXPECT_EQ(text(Profiles::load(root(), Profiles::storedPorts(root())).profiles), text(s));
 }
 
+TEST_F(StationXmlTest, AnOlderExportWithThePortOfAFurtherProfileIsRefused) {
+    ASSERT_EQ(Profiles::save(root(), station()), QString());
+    const QByteArray stored = read(store);
+    Config first = station()[0].config;
+    first.setPort(QStringLiteral("/dev/ttyUSB0"));
+    const QString file = dir.filePath(QStringLiteral("old.xml"));
+    ASSERT_TRUE(SettingsXml::exportSettings(first, file).ok);
+    const auto r = SettingsXml::importSettings(*settingsNode(), file);
+    EXPECT_FALSE(r.ok);
+    EXPECT_TRUE(r.message.contains(QStringLiteral("already used by the profile \"Waage")))
+        << r.message.toStdString();
+    EXPECT_EQ(read(store), stored);
+}
+
 TEST_F(StationXmlTest, ARefusedStationChangesNothing) {
     const QString file = dir.filePath(QStringLiteral("station.xml"));
     ASSERT_TRUE(SettingsXml::exportStation(station(), file).ok);
