@@ -166,8 +166,15 @@ Profiles::LoadResult Profiles::load(prefs::AbstractPreferences& root, const QStr
         return result;
     }
     first.name = firstNode->get(nameKey(), QString()).trimmed();
-    if (!checkName({}, -1, first.name).isEmpty())
+    if (first.name.isEmpty()) {
         first.name = defaultName(0);
+    } else if (const QString why = checkName({}, -1, first.name); !why.isEmpty()) {
+        result.valid = false;
+        result.messages += QStringLiteral("The stored profile name \"%1\" was refused (%2); it is shown as "
+                                          "\"%3\".")
+                               .arg(first.name, why, defaultName(0));
+        first.name = defaultName(0);
+    }
     result.profiles.push_back(first);
 
     for (const QString& nodeName : storedNodeNames(*firstNode)) {
@@ -205,8 +212,7 @@ Profiles::LoadResult Profiles::load(prefs::AbstractPreferences& root, const QStr
         p.name = storedName;
         if (const QString why = checkName(result.profiles, -1, p.name); !why.isEmpty()) {
             // A damaged or repeated name: keep the instrument under a free default name.
-            for (int i = int(result.profiles.size());
-                 checkName(result.profiles, -1, p.name).isEmpty() == false; ++i)
+            for (int i = int(result.profiles.size()); !checkName(result.profiles, -1, p.name).isEmpty(); ++i)
                 p.name = defaultName(i);
             result.valid = false;
             result.messages +=
@@ -214,9 +220,16 @@ Profiles::LoadResult Profiles::load(prefs::AbstractPreferences& root, const QStr
                                "\"%3\".")
                     .arg(storedName, why, p.name);
         }
-        if (const QString why = checkPort(result.profiles, -1, p.config.getPort()); !why.isEmpty()) {
+        if (!checkPort(result.profiles, -1, p.config.getPort()).isEmpty()) {
+            // Two instruments cannot share a port (a file edited by hand): the later one is left without
+            // one, so the station can be started and saved; the message says which.
             result.valid = false;
-            result.messages += withProfile(p.name, why);
+            result.messages +=
+                withProfile(p.name, QStringLiteral("its port %1 is also the port of an earlier "
+                                                   "profile; it is left without a port.")
+                                        .arg(p.config.getPort()));
+            p.config.setPort(QString());
+            p.config.setPrevPort(QString());
         }
         result.profiles.push_back(std::move(p));
     }
