@@ -162,13 +162,13 @@ int runRun(cli::Invocation& inv, cli::Io& io) {
         auto lastShown = std::make_shared<qint64>(0);
         QObject::connect(publisher.get(), &publish::Publisher::connectedChanged,
                          [lastShown](bool) { *lastShown = 0; });
-        QObject::connect(publisher.get(), &publish::Publisher::statusText,
-                         [&, lastShown](const QString& text) {
+        QObject::connect(publisher.get(), &publish::Publisher::brokerStatus,
+                         [&, lastShown](bool reachable, qint64 queued) {
                              const qint64 now = QDateTime::currentMSecsSinceEpoch();
-                             if (text.isEmpty() || now - *lastShown < 5000)
+                             if (reachable || now - *lastShown < 5000)
                                  return;
                              *lastShown = now;
-                             console.log(text, true);
+                             console.log(publish::Publisher::unreachableText(queued), true);
                          });
         if (!publisher->start(&error))
             return cli::fail(io, inv, error);

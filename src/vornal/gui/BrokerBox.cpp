@@ -44,7 +44,8 @@ BrokerBox::BrokerBox(std::function<QString(const QString&)> text, QWidget* paren
     password_->setPlaceholderText(t("password.unchanged"));
     passwordFile_ = static_cast<QLineEdit*>(row("mqttPasswordFile", "mqttPasswordFileTextField"));
     station_ = static_cast<QLineEdit*>(row("mqttStation", "mqttStationTextField"));
-    station_->setPlaceholderText(publish::Publisher::defaultStation());
+    station_->setPlaceholderText(
+        t("mqttStation.default").replace(QStringLiteral("{0}"), publish::Publisher::defaultStation()));
     prefix_ = static_cast<QLineEdit*>(row("mqttTopicPrefix", "mqttTopicPrefixTextField"));
     prefix_->setPlaceholderText(t("mqttTopicPrefix.default"));
     queueMiB_ = new QSpinBox(this);

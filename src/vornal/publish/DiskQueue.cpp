@@ -69,7 +69,7 @@ bool DiskQueue::open(QString* error) {
     }
     fileBytes_ = end;
     file_->seek(fileBytes_);
-    return compact(error);
+    return pending_.empty() ? compact(error) : true;
 }
 
 DiskQueue::Added DiskQueue::add(const QByteArray& topic, const QByteArray& payload, quint64* id,
@@ -104,7 +104,10 @@ bool DiskQueue::acknowledge(quint64 id, QString* error) {
     acked_ = id;
     if (!writeAcked(error))
         return false;
-    if (pending_.empty() || fileBytes_ - pendingBytes_ > COMPACT_BYTES)
+    // The front is cut once it is large and larger than the rest, so that each byte is rewritten only a
+    // few times however long the queue.
+    const qint64 front = fileBytes_ - pendingBytes_;
+    if (pending_.empty() || (front > COMPACT_BYTES && front > pendingBytes_))
         return compact(error);
     return true;
 }

@@ -392,7 +392,7 @@ void Publisher::run() {
             return;
         lastStatus = now;
         lastStatusCount = n;
-        post([n](Publisher* p) { emit p->statusText(unreachableText(n)); });
+        post([n](Publisher* p) { emit p->brokerStatus(false, n); });
     };
     auto tellLost = [&](const QString& reason) {
         {
@@ -432,11 +432,13 @@ void Publisher::run() {
             mosquitto_username_pw_set(s.mosq, user.constData(), st.password ? password.constData() : nullptr);
         QString setupError;
         if (st.broker.tls) {
-            int rc = MOSQ_ERR_SUCCESS;
-            if (st.caFile.isEmpty())
-                rc = mosquitto_int_option(s.mosq, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
-            if (rc == MOSQ_ERR_SUCCESS)
-                rc = mosquitto_tls_set(s.mosq, st.caFile.isEmpty() ? nullptr : ca.constData(), nullptr,
+            // Without a CA file: the system's CA store (which also turns TLS on).
+            int rc = st.caFile.isEmpty() ? mosquitto_int_option(s.mosq, MOSQ_OPT_TLS_USE_OS_CERTS, 1)
+                                         : MOSQ_ERR_SUCCESS;
+            // A client certificate is given together with a CA file or folder.
+            if (rc == MOSQ_ERR_SUCCESS && (!st.caFile.isEmpty() || !st.certFile.isEmpty()))
+                rc = mosquitto_tls_set(s.mosq, st.caFile.isEmpty() ? nullptr : ca.constData(),
+                                       st.caFile.isEmpty() ? "/etc/ssl/certs" : nullptr,
                                        st.certFile.isEmpty() ? nullptr : cert.constData(),
                                        st.keyFile.isEmpty() ? nullptr : key.constData(), nullptr);
             if (rc != MOSQ_ERR_SUCCESS)
@@ -539,7 +541,7 @@ void Publisher::run() {
                 post([text](Publisher* p) {
                     emit p->logEvent(text, false);
                     emit p->connectedChanged(true);
-                    emit p->statusText(QString());
+                    emit p->brokerStatus(true, 0);
                 });
             }
             // A request taken from the broker.

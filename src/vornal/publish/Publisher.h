@@ -91,9 +91,9 @@ signals:
     void logEvent(const QString& text, bool important);
     // The broker took the connection (true), or it is lost or refused (false).
     void connectedChanged(bool connected);
-    // While not connected: "broker unreachable, N readings queued" as N changes (at most every 500 ms);
-    // "" once connected.
-    void statusText(const QString& text);
+    // While not connected: false with the readings queued, as their number changes (at most every
+    // 500 ms; the text is unreachableText); true once connected.
+    void brokerStatus(bool reachable, qint64 queued);
     // A request came from the broker (only with requests on and an authenticated connection).
     void requestReceived();
 
