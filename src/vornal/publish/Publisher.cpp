@@ -282,6 +282,13 @@ void Publisher::stop(int waitMs) {
     if (left > 0)
         emit logEvent(QStringLiteral("%1 readings stay queued for the broker until the next start").arg(left),
                       true);
+    if (shared_->refused > 0)
+        emit logEvent(
+            QStringLiteral("%1 readings were not queued for the broker: its queue was full (setting "
+                           "mqttQueueMaxBytes)")
+                .arg(shared_->refused),
+            true);
+    shared_->refused = 0;
     shared_->queue.reset();
     shared_->lock.reset();
     shared_->connected = false;
