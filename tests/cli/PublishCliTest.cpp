@@ -188,6 +188,25 @@ TEST_F(PublishCli, AStationKilledWhileTheBrokerIsDownSendsItsWholeQueueOnTheNext
     EXPECT_TRUE(ordered);
 }
 
+TEST_F(PublishCli, TheStationIsOnlineWhileItRunsAndTheLastWillSaysOfflineWhenItIsKilled) {
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.start());
+    auto p = station(QStringLiteral("willing"), broker.url());
+    Output o;
+    ASSERT_TRUE(waitOutput(*p, o, [&] { return o.err.contains(QStringLiteral("connected to the broker")); }))
+        << o.err.toStdString();
+    MqttSubscriber sub(broker.port(), "vornal/willing/status", "status-watch", false);
+    ASSERT_TRUE(waitFor([&] { return sub.count() > 0; }, 5000));
+    EXPECT_EQ(sub.messages().back().payload, "online");
+    EXPECT_TRUE(sub.messages().back().retained);
+    p->kill(); // no goodbye: the broker sends the last will
+    p->waitForFinished();
+    ASSERT_TRUE(waitFor([&] { return sub.messages().back().payload == "offline"; }, 10000));
+    MqttSubscriber late(broker.port(), "vornal/willing/status", "late-watch", false);
+    ASSERT_TRUE(waitFor([&] { return late.count() > 0; }, 5000));
+    EXPECT_EQ(late.messages().back().payload, "offline") << "kept (retained)";
+}
+
 TEST_F(PublishCli, BrokerFailuresAreToldClearlyAndTheValuesGoOn) {
     // Unreachable (nobody listens), and a full queue meanwhile.
     {
