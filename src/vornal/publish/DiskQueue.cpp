@@ -14,7 +14,8 @@ QString fileError(const QString& path, const QString& why) {
 constexpr qint64 COMPACT_BYTES = 1024 * 1024;
 } // namespace
 
-DiskQueue::DiskQueue(QString path, qint64 maxBytes) : path_(std::move(path)), maxBytes_(maxBytes) {}
+DiskQueue::DiskQueue(QString path, qint64 maxBytes, quint64 firstId)
+    : path_(std::move(path)), maxBytes_(maxBytes), firstId_(std::max<quint64>(firstId, 1)) {}
 
 DiskQueue::~DiskQueue() = default;
 
@@ -57,7 +58,7 @@ bool DiskQueue::open(QString* error) {
         pendingBytes_ += m.bytes();
         pending_.push_back(std::move(m));
     }
-    nextId_ = lastId + 1;
+    nextId_ = lastId == 0 ? firstId_ : lastId + 1;
     file_ = std::make_unique<QFile>(path_);
     if (!file_->open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
         *error = fileError(path_, file_->errorString());

@@ -17,7 +17,8 @@ namespace vornal::publish {
 // are cut away from time to time (the file rewritten atomically).
 //
 // Message ids grow by one per message and go on after a restart: from the larger of the last id in the
-// file and the acknowledged id. Not thread-safe: the owner locks.
+// file and the acknowledged id (a queue without a past begins at `firstId`). Not thread-safe: the owner
+// locks.
 class DiskQueue {
 public:
     struct Message {
@@ -27,7 +28,8 @@ public:
     };
 
     // `maxBytes`: the most the unacknowledged messages may take; new ones are refused beyond.
-    DiskQueue(QString path, qint64 maxBytes);
+    // `firstId`: the id of the first message of a queue without a past (no file, no acknowledged id).
+    DiskQueue(QString path, qint64 maxBytes, quint64 firstId = 1);
     ~DiskQueue();
     DiskQueue(const DiskQueue&) = delete;
     DiskQueue& operator=(const DiskQueue&) = delete;
@@ -63,6 +65,7 @@ private:
     std::deque<Message> pending_;
     qint64 pendingBytes_ = 0;
     qint64 fileBytes_ = 0; // of the queue file, acknowledged lines included
+    quint64 firstId_;
     quint64 nextId_ = 1;
     quint64 acked_ = 0;
 };

@@ -3,6 +3,7 @@
 #include "vornal/publish/DiskQueue.h"
 #include "vornal/util/Queued.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -235,7 +236,10 @@ bool Publisher::start(QString* error) {
                 .arg(pid);
         return false;
     }
-    auto queue = std::make_unique<DiskQueue>(settings_.queueFile, settings_.queueMaxBytes);
+    // A station without a queue's past (first run, or its state folder was cleared) begins its ids at the
+    // time in microseconds, so that they never repeat ids a consumer has seen from it before.
+    auto queue = std::make_unique<DiskQueue>(settings_.queueFile, settings_.queueMaxBytes,
+                                             quint64(QDateTime::currentMSecsSinceEpoch()) * 1000);
     QString why;
     if (!queue->open(&why)) {
         *error = QStringLiteral("cannot use the broker queue: %1").arg(why);

@@ -91,6 +91,23 @@ TEST_F(DiskQueueTest, IdsGoOnAfterAReopenAndOnlyAcknowledgedMessagesLeave) {
     }
 }
 
+// A queue without a past (its folder cleared) begins at the id it is given, never again at 1: a consumer
+// that drops repeats by id would drop new readings otherwise.
+TEST_F(DiskQueueTest, AQueueWithoutAPastBeginsAtItsFirstId) {
+    const quint64 first = 1796760000000000ull;
+    {
+        DiskQueue q(path(), 1 << 20, first);
+        QString why;
+        ASSERT_TRUE(q.open(&why));
+        EXPECT_EQ(add(q, "{}"), first);
+        EXPECT_EQ(add(q, "{}"), first + 1);
+    }
+    DiskQueue again(path(), 1 << 20, first + 500);
+    QString why;
+    ASSERT_TRUE(again.open(&why));
+    EXPECT_EQ(add(again, "{}"), first + 2) << "with a past, its ids go on";
+}
+
 TEST_F(DiskQueueTest, ALineCutOffAtTheEndIsDroppedAndTheNextAppendStartsWhole) {
     {
         DiskQueue q(path(), 1 << 20);
