@@ -41,11 +41,11 @@ if(UNIX AND NOT APPLE)
   set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${CPACK_PACKAGE_HOMEPAGE_URL}")
   # What the programs load: Qt 6 (the xcb and offscreen platform plugins come with libqt6gui6),
   # GMP, X11 with XTest, the Wayland client library, libxkbcommon and QtDBus (desktop portal) for typing,
-  # FluidSynth and a General-MIDI sound font for the sounds.
+  # FluidSynth and a General-MIDI sound font for the sounds, libmosquitto for publishing to a broker.
   # dpkg-shlibdeps adds the exact library versions of this build to these.
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
       "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6network6 (>= 6.4), \
-libqt6dbus6 (>= 6.4), libgmp10, libx11-6, libxtst6, libwayland-client0, libxkbcommon0, libfluidsynth3, timgm6mb-soundfont | fluid-soundfont-gm")
+libqt6dbus6 (>= 6.4), libgmp10, libx11-6, libxtst6, libwayland-client0, libxkbcommon0, libfluidsynth3, libmosquitto1, timgm6mb-soundfont | fluid-soundfont-gm")
   # The toolkit's own texts (Yes/No, file dialogs) in the user's language.
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

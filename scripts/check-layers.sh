@@ -40,9 +40,10 @@ declare -A allow=(
   [vornal/config]="Qt vornal/util vornal/decimal vornal/prefs Direduva platform/keys"
   [vornal/worker]="Qt vornal/util vornal/decimal vornal/prefs vornal/config Direduva platform/keys
                    platform/sound platform/hotkey"
-  [vornal/gui]="Qt QtWidgets vornal/util vornal/decimal vornal/prefs vornal/config vornal/worker vornal/Version
+  [vornal/publish]="Qt vornal/util vornal/decimal vornal/prefs vornal/config vornal/worker"
+  [vornal/gui]="Qt QtWidgets vornal/util vornal/decimal vornal/prefs vornal/config vornal/worker vornal/publish vornal/Version
                 Direduva platform/keys platform/hotkey"
-  [cli]="Qt vornal/util vornal/decimal vornal/prefs vornal/config vornal/worker vornal/Version Direduva"
+  [cli]="Qt vornal/util vornal/decimal vornal/prefs vornal/config vornal/worker vornal/publish vornal/Version Direduva"
 )
 
 # Single files allowed one more include, each with the reason.

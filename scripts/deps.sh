@@ -14,6 +14,7 @@ packages=(
   libxtst-dev libxkbcommon-dev libx11-dev
   libwayland-dev libwayland-bin
   libfluidsynth-dev timgm6mb-soundfont
+  libmosquitto-dev
 )
 if [[ "${1:-}" == "test" ]]; then
   packages+=(
@@ -24,6 +25,7 @@ if [[ "${1:-}" == "test" ]]; then
     gnome-shell mutter kwin-wayland xdg-desktop-portal xdg-desktop-portal-gnome xdg-desktop-portal-kde
     qtwayland5 python3-gi gir1.2-atspi-2.0 at-spi2-core libglib2.0-bin dconf-service dbus-bin
     socat openssl ser2net
+    mosquitto mosquitto-clients # a real MQTT broker for the publishing tests
     g++-mingw-w64-x86-64
     clang-format clang libclang-rt-14-dev
     desktop-file-utils appstream man-db debootstrap

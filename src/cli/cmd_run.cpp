@@ -2,6 +2,7 @@
 #include "Cli.h"
 #include "SettingsArgs.h"
 
+#include "vornal/publish/Publisher.h"
 #include "vornal/worker/Connection.h"
 #include "vornal/worker/Startup.h"
 
@@ -98,6 +99,9 @@ int runRun(cli::Invocation& inv, cli::Io& io) {
     const auto requestEvery = cli::takeValue(inv.args, QStringLiteral("--request-every"), &error);
     if (!error.isEmpty())
         return cli::fail(io, inv, error, cli::Usage);
+    const auto publishTo = cli::takeValue(inv.args, QStringLiteral("--publish"), &error);
+    if (!error.isEmpty())
+        return cli::fail(io, inv, error, cli::Usage);
 
     // A listing that fails otherwise leaves no ports: the stored port is then kept as it is.
     const worker::PortListing listing = worker::listPorts();
@@ -121,9 +125,10 @@ int runRun(cli::Invocation& inv, cli::Io& io) {
             return cli::fail(io, inv, QString::fromStdString(bad), cli::Usage);
         config->setPort(*port);
     }
-    // For this run only: the data log and the seconds between requests.
+    // For this run only: the data log, the seconds between requests and the broker.
     for (const auto& [key, value] : {std::pair{QStringLiteral("dataLogFile"), logFile},
-                                     std::pair{QStringLiteral("requestEverySeconds"), requestEvery}}) {
+                                     std::pair{QStringLiteral("requestEverySeconds"), requestEvery},
+                                     std::pair{QStringLiteral("mqttBroker"), publishTo}}) {
         QString why;
         if (value && !config->setByKey(key, *value, &why))
             return cli::fail(io, inv, why, cli::Usage);
@@ -142,6 +147,32 @@ int runRun(cli::Invocation& inv, cli::Io& io) {
                 "tcp://HOST:PORT or rfc2217://HOST:PORT) or store one with vornal-cli set port=NAME"));
 
     Console console(io, print, verbose);
+    // Readings to the broker: set up before the connection, so that a setting it cannot use is told
+    // before anything starts. The broker being down later never stops typing.
+    std::unique_ptr<publish::Publisher> publisher;
+    if (!config->getMqttBroker().isEmpty()) {
+        publish::Publisher::Settings ps;
+        if (!publish::Publisher::fromConfig(*config, &ps, &error))
+            return cli::fail(io, inv, error, cli::Usage);
+        publisher = std::make_unique<publish::Publisher>(ps);
+        QObject::connect(publisher.get(), &publish::Publisher::logEvent,
+                         [&](const QString& text, bool important) { console.log(text, important); });
+        // "broker unreachable, N readings queued" when the broker goes, then every 5 s while the number
+        // changes.
+        auto lastShown = std::make_shared<qint64>(0);
+        QObject::connect(publisher.get(), &publish::Publisher::connectedChanged,
+                         [lastShown](bool) { *lastShown = 0; });
+        QObject::connect(publisher.get(), &publish::Publisher::brokerStatus,
+                         [&, lastShown](bool reachable, qint64 queued) {
+                             const qint64 now = QDateTime::currentMSecsSinceEpoch();
+                             if (reachable || now - *lastShown < 5000)
+                                 return;
+                             *lastShown = now;
+                             console.log(publish::Publisher::unreachableText(queued), true);
+                         });
+        if (!publisher->start(&error))
+            return cli::fail(io, inv, error);
+    }
     worker::Connection connection;
     worker::Connection::Options options;
     // Typing is checked before the port is opened: the keystroke output comes first in the start order.
@@ -204,6 +235,15 @@ int runRun(cli::Invocation& inv, cli::Io& io) {
                      });
     QObject::connect(&connection, &worker::Connection::stopped, qApp, &QCoreApplication::quit,
                      Qt::QueuedConnection);
+    if (publisher) {
+        QObject::connect(
+            &connection, &worker::Connection::reading,
+            [&](const worker::DataLog::Row& row, int stable) { publisher->publish(row, stable); });
+        QObject::connect(publisher.get(), &publish::Publisher::requestReceived, [&] {
+            console.log(QStringLiteral("request from the broker"));
+            connection.request();
+        });
+    }
 
 #ifdef Q_OS_UNIX
     IgnoreSigpipe ignoreSigpipe;
@@ -241,6 +281,11 @@ int runRun(cli::Invocation& inv, cli::Io& io) {
     // The value being typed is finished (a cut one is logged); values not typed yet are dropped and named:
     // typing them after the stop would hit whatever window has the focus by then.
     connection.stop();
+    if (publisher) {
+        // What the broker has not taken within 2 s stays queued on disk for the next run.
+        publisher->stop(2000);
+        QCoreApplication::sendPostedEvents();
+    }
     if (!endMessage.isEmpty())
         console.log(endMessage, !clean);
     // Stopped by a signal: a clean end. Ended by itself (the port went away, output closed): a failure.
@@ -250,7 +295,7 @@ int runRun(cli::Invocation& inv, cli::Io& io) {
 cli::Register reg{
     {"run",
      "run [--port NAME] [--print] [--verbose] [--no-reconnect] [--log FILE] [--request-every SECONDS] "
-     "[--preset NAME] [--set KEY=VALUE]...",
+     "[--publish mqtt[s]://HOST[:PORT]] [--preset NAME] [--set KEY=VALUE]...",
      "a headless connection: read the port and type (or print) each value until stopped", &runRun}};
 
 } // namespace

@@ -53,7 +53,17 @@ inline std::map<QString, QString> otherSettings(const QString& port, const QStri
             {"ignoreTimeLimit", "100"},
             {"ignoreDifference", "0.5"},
             {"keyBackend", "x11"},
-            {"inputEncoding", "UTF_8"}};
+            {"inputEncoding", "UTF_8"},
+            {"mqttBroker", "mqtts://broker.example:8884"},
+            {"mqttCaFile", "/tmp/ca.pem"},
+            {"mqttCertFile", "/tmp/station.pem"},
+            {"mqttKeyFile", "/tmp/station.key"},
+            {"mqttUser", "station7"},
+            {"mqttPasswordFile", "/tmp/broker-password"},
+            {"mqttStation", "scale-7"},
+            {"mqttTopicPrefix", "site/hall2"},
+            {"mqttQueueMaxBytes", "1048576"},
+            {"mqttRequests", "true"}};
 }
 
 } // namespace vornal::test

@@ -3,6 +3,7 @@
 #include "platform/keys/KeyInjector.h"
 #include <QFileInfo>
 
+#include "vornal/config/BrokerUrl.h"
 #include "vornal/decimal/Decimal.h"
 #include "vornal/prefs/AbstractPreferences.h"
 #include "vornal/util/WholeNumber.h"
@@ -68,6 +69,15 @@ struct Config::KeyDef {
 };
 
 namespace {
+bool hasControlCharacters(const QString& t) {
+    return std::any_of(t.begin(), t.end(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; });
+}
+
+// A file name or nothing; whether the file can be read is told when it is used.
+bool validPathOrEmpty(const QString& t) {
+    return !hasControlCharacters(t);
+}
+
 // A path the store can hold (no character code 0, no line breaks) that does not name something other
 // than a file: a folder, a device or a FIFO is refused (QFileInfo::isFile is false for each of them).
 bool validDataLogFile(const QString& text) {
@@ -272,6 +282,33 @@ const std::vector<Config::KeyDef>& Config::keyDefs() {
                  return std::find(names.begin(), names.end(), t.toStdString()) != names.end();
              }),
         choice("inputEncoding", 45, &Config::inputEncoding_),
+        text("mqttBroker", 46, &Config::mqttBroker_, QString(""),
+             QStringLiteral("empty (no publishing), or mqtt://HOST[:PORT] or mqtts://HOST[:PORT]"),
+             [](const QString& t) { return t.isEmpty() || BrokerUrl::parse(t).has_value(); }),
+        text("mqttCaFile", 47, &Config::mqttCaFile_, QString(""),
+             QStringLiteral("empty (the system's CA certificates), or the path of a PEM file"),
+             &validPathOrEmpty),
+        text("mqttCertFile", 48, &Config::mqttCertFile_, QString(""),
+             QStringLiteral("empty (no client certificate), or the path of a PEM file"), &validPathOrEmpty),
+        text("mqttKeyFile", 49, &Config::mqttKeyFile_, QString(""),
+             QStringLiteral("empty, or the path of the client certificate's PEM key file"),
+             &validPathOrEmpty),
+        text("mqttUser", 50, &Config::mqttUser_, QString(""),
+             QStringLiteral("empty (no user name), or a user name without control characters"),
+             [](const QString& t) { return !hasControlCharacters(t); }),
+        text("mqttPasswordFile", 51, &Config::mqttPasswordFile_, QString(""),
+             QStringLiteral("empty (the per-user password file), or the path of a file holding the password"),
+             &validPathOrEmpty),
+        text("mqttStation", 52, &Config::mqttStation_, QString(""),
+             QStringLiteral("empty (the host name), or a name without control characters, '/', '+' or '#'"),
+             [](const QString& t) { return t.isEmpty() || BrokerUrl::topicSafe(t); }),
+        text("mqttTopicPrefix", 53, &Config::mqttTopicPrefix_, QString(""),
+             QStringLiteral("empty (vornal/STATION), or a topic without control characters, '+', '#' or an "
+                            "empty level"),
+             [](const QString& t) { return t.isEmpty() || BrokerUrl::validPrefix(t); }),
+        integer("mqttQueueMaxBytes", 54, &Config::mqttQueueMaxBytes_, 64 * 1024 * 1024,
+                QStringLiteral("a whole number of bytes from 65536"), [](int v) { return v >= 65536; }),
+        boolean("mqttRequests", 55, &Config::mqttRequests_, false),
     };
     return defs;
 }

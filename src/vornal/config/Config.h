@@ -165,6 +165,31 @@ public:
     void setDataLogMaxBytes(int v) { dataLogMaxBytes_ = v; }
     int getDataLogKeep() const { return dataLogKeep_; }
     void setDataLogKeep(int v) { dataLogKeep_ = v; }
+    // Readings published to an MQTT broker (one broker per station): the broker ("" off;
+    // mqtt://HOST[:PORT] or mqtts://HOST[:PORT]), the TLS files ("" the system's CA store, no client
+    // certificate), the user name, the file holding the password ("" the per-user password file), the
+    // station name ("" the host name), the topic prefix ("" vornal/STATION), the size limit of the queue
+    // kept while the broker cannot be reached, and requests taken from the broker.
+    QString getMqttBroker() const { return mqttBroker_; }
+    void setMqttBroker(const QString& v) { mqttBroker_ = v; }
+    QString getMqttCaFile() const { return mqttCaFile_; }
+    void setMqttCaFile(const QString& v) { mqttCaFile_ = v; }
+    QString getMqttCertFile() const { return mqttCertFile_; }
+    void setMqttCertFile(const QString& v) { mqttCertFile_ = v; }
+    QString getMqttKeyFile() const { return mqttKeyFile_; }
+    void setMqttKeyFile(const QString& v) { mqttKeyFile_ = v; }
+    QString getMqttUser() const { return mqttUser_; }
+    void setMqttUser(const QString& v) { mqttUser_ = v; }
+    QString getMqttPasswordFile() const { return mqttPasswordFile_; }
+    void setMqttPasswordFile(const QString& v) { mqttPasswordFile_ = v; }
+    QString getMqttStation() const { return mqttStation_; }
+    void setMqttStation(const QString& v) { mqttStation_ = v; }
+    QString getMqttTopicPrefix() const { return mqttTopicPrefix_; }
+    void setMqttTopicPrefix(const QString& v) { mqttTopicPrefix_ = v; }
+    int getMqttQueueMaxBytes() const { return mqttQueueMaxBytes_; }
+    void setMqttQueueMaxBytes(int v) { mqttQueueMaxBytes_ = v; }
+    bool getMqttRequests() const { return mqttRequests_; }
+    void setMqttRequests(bool v) { mqttRequests_ = v; }
 
     // ---- change notification ----
     ListenerId addPropertyChangeListener(const QString& propertyName, PropertyChangeListener listener);
@@ -279,6 +304,16 @@ private:
     QString dataLogFile_ = QStringLiteral("");
     int dataLogMaxBytes_ = 10 * 1024 * 1024;
     int dataLogKeep_ = 5;
+    QString mqttBroker_ = QStringLiteral("");
+    QString mqttCaFile_ = QStringLiteral("");
+    QString mqttCertFile_ = QStringLiteral("");
+    QString mqttKeyFile_ = QStringLiteral("");
+    QString mqttUser_ = QStringLiteral("");
+    QString mqttPasswordFile_ = QStringLiteral("");
+    QString mqttStation_ = QStringLiteral("");
+    QString mqttTopicPrefix_ = QStringLiteral("");
+    int mqttQueueMaxBytes_ = 64 * 1024 * 1024;
+    bool mqttRequests_ = false;
 
     // The listeners by property name; never copied with the record.
     struct Listeners {

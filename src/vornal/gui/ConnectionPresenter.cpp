@@ -3,6 +3,7 @@
 #include "EventLog.h"
 #include "MessageBoxes.h"
 
+#include "vornal/publish/Publisher.h"
 #include "vornal/util/MessageFormat.h"
 #include "vornal/util/Queued.h"
 #include "vornal/util/ResourceBundle.h"
@@ -32,6 +33,11 @@ ConnectionPresenter::~ConnectionPresenter() {
         connection_->disconnect(this);
         delete connection_; // ends the reading and the typing
         connection_ = nullptr;
+    }
+    // What the broker has not taken by then stays queued on disk for the next start.
+    if (publisher_) {
+        publisher_->disconnect(this);
+        publisher_->stop(1000);
     }
 }
 
@@ -177,7 +183,56 @@ void ConnectionPresenter::start(const config::Config& config, bool typingHeld) {
     options.openInBackground = true;
     setTypingHeld(typingHeld);
     lastLineCount_ = -1;
+    startPublishing();
     connection_->start(config_, options);
+}
+
+void ConnectionPresenter::startPublishing() {
+    QStringList key;
+    for (const QString& k : config::Config::keys())
+        if (k.startsWith(QStringLiteral("mqtt")))
+            key << config_.getByKey(k);
+    key << publish::Publisher::instrumentName(config_);
+    if (publisher_ && publisherKey_ == key.join(u'\n'))
+        return;
+    publisher_.reset();
+    brokerProblem_.clear();
+    emit brokerStatus(QString());
+    publisherKey_ = key.join(u'\n');
+    if (config_.getMqttBroker().isEmpty())
+        return;
+    publish::Publisher::Settings settings;
+    QString why;
+    if (!publish::Publisher::fromConfig(config_, &settings, &why)) {
+        // Typing goes on without the broker; the reason stays in the log.
+        logImportantEvent(MessageFormat::format(text(QStringLiteral("broker.unusable.0")), why));
+        publisherKey_.clear();
+        return;
+    }
+    publisher_ = std::make_unique<publish::Publisher>(settings);
+    connect(publisher_.get(), &publish::Publisher::logEvent, this, [this](const QString& t, bool important) {
+        if (important)
+            logImportantEvent(t);
+        else
+            logEvent(t);
+    });
+    connect(publisher_.get(), &publish::Publisher::brokerStatus, this, [this](bool reachable, qint64 queued) {
+        brokerProblem_ = reachable
+                             ? QString()
+                             : MessageFormat::format(text(QStringLiteral("broker.unreachable.0")), queued);
+        emit brokerStatus(brokerProblem_);
+        refreshLineStatus();
+    });
+    connect(publisher_.get(), &publish::Publisher::requestReceived, this, [this] {
+        if (connection_ && connection_->isActive())
+            request();
+    });
+    connect(connection_, &worker::Connection::reading, publisher_.get(), &publish::Publisher::publish);
+    if (!publisher_->start(&why)) {
+        logImportantEvent(MessageFormat::format(text(QStringLiteral("broker.unusable.0")), why));
+        publisher_.reset();
+        publisherKey_.clear();
+    }
 }
 
 void ConnectionPresenter::stop() {
@@ -280,6 +335,8 @@ void ConnectionPresenter::refreshLineStatus() {
         status += u' ' + text(QStringLiteral("typing.behind.status"));
     if (!dataLogProblem_.isEmpty())
         status = dataLogProblem_ + u' ' + status;
+    if (!brokerProblem_.isEmpty())
+        status = brokerProblem_ + QStringLiteral(" - ") + status;
     if (status_->text() != status)
         setStatus(status);
 }

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <deque>
+#include <memory>
 
 class QLabel;
 class QTimer;
@@ -19,6 +20,9 @@ class ResourceBundle;
 }
 namespace vornal::worker {
 class Connection;
+}
+namespace vornal::publish {
+class Publisher;
 }
 
 namespace vornal {
@@ -78,6 +82,8 @@ signals:
     void trayStatus(const QString& status);
     // The chosen way of typing is not available.
     void keyBackendUnavailable();
+    // The broker's state for the Output tab: "" when reachable (or no broker), else the status text.
+    void brokerStatus(const QString& text);
 
 private:
     QString text(const QString& key) const;
@@ -99,6 +105,12 @@ private:
     QString waitingStatus_;
     // What the status says while the data log cannot be written (empty otherwise).
     QString dataLogProblem_;
+    // Readings to the broker: kept from one Start to the next while the broker settings stay, so that
+    // what is queued keeps going out after Stop; ended with the window.
+    void startPublishing();
+    std::unique_ptr<publish::Publisher> publisher_;
+    QString publisherKey_;
+    QString brokerProblem_;
     qint32 lastLineCount_ = -1;
     QTimer* backlogTimer_;
     std::deque<QString> lastLines_;

@@ -1,5 +1,6 @@
 #include "OutputPanel.h"
 
+#include "BrokerBox.h"
 #include "MessageBoxes.h"
 #include "TabSupport.h"
 
@@ -52,6 +53,8 @@ OutputPanel::OutputPanel(const TabTexts& texts, config::Config& config, QWidget*
     grid->addWidget(label("label35"), r++, 2, 1, 3);
     grid->addWidget(label("label37"), r, 0);
     grid->addWidget(keyBackendBox, r++, 1);
+    brokerBox = new BrokerBox([t = texts](const QString& key) { return t.text(key); }, this);
+    grid->addWidget(brokerBox, r++, 0, 1, 6);
     grid->setColumnStretch(5, 1);
     grid->setRowStretch(r, 1);
 

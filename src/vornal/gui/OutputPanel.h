@@ -8,6 +8,7 @@ class QComboBox;
 class QLineEdit;
 
 namespace vornal {
+class BrokerBox;
 namespace config {
 class Config;
 }
@@ -33,6 +34,7 @@ public:
     QComboBox* keyBackendBox;
     QLineEdit* delayTextField;
     QLineEdit* everyXValuesTextField;
+    BrokerBox* brokerBox;
 
 private:
     void keyboardTypeBoxItemStateChanged();

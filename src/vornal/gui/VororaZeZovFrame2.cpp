@@ -1,5 +1,6 @@
 #include "VororaZeZovFrame2.h"
 
+#include "BrokerBox.h"
 #include "EventLog.h"
 #include "InfoPanels.h"
 #include "MessageBoxes.h"
@@ -355,6 +356,7 @@ void VororaZeZovFrame2::initComponents() {
             &VororaZeZovFrame2::applyConnectedState);
     connect(presenter_, &ConnectionPresenter::notice, this, &VororaZeZovFrame2::notifyWhenHidden);
     connect(presenter_, &ConnectionPresenter::trayStatus, this, &VororaZeZovFrame2::showTrayStatus);
+    connect(presenter_, &ConnectionPresenter::brokerStatus, output_->brokerBox, &BrokerBox::showStatus);
     connect(presenter_, &ConnectionPresenter::keyBackendUnavailable, output_,
             &OutputPanel::markKeyBackendUnavailable);
     presenter_->showStatusIdle();

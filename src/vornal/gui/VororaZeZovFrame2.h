@@ -184,6 +184,8 @@ private:
     void readDelay(const SettingControl&);
     void fillReading(const SettingControl& row);
     void readReading(const SettingControl& row);
+    void fillBroker(const SettingControl& row);
+    void readBroker(const SettingControl& row);
     void loadIcons();
     void autoStart();
     // The occasional update check and tray minimisation.

@@ -1,5 +1,6 @@
 #include "VororaZeZovFrame2.h"
 
+#include "BrokerBox.h"
 #include "EventLog.h"
 #include "InputPanel.h"
 #include "MessageBoxes.h"
@@ -112,6 +113,57 @@ const std::vector<VororaZeZovFrame2::SettingControl>& VororaZeZovFrame2::setting
          .fill = &W::fillReading,
          .read = &W::readReading,
          .ownToolTip = true},
+        // Readings to a broker (BrokerBox, Output tab).
+        {.key = "mqttBroker",
+         .control = "mqttBrokerTextField",
+         .fill = &W::fillBroker,
+         .read = &W::readBroker,
+         .ownToolTip = true},
+        {.key = "mqttCaFile",
+         .control = "mqttCaFileTextField",
+         .fill = &W::fillBroker,
+         .read = &W::readBroker,
+         .ownToolTip = true},
+        {.key = "mqttCertFile",
+         .control = "mqttCertFileTextField",
+         .fill = &W::fillBroker,
+         .read = &W::readBroker,
+         .ownToolTip = true},
+        {.key = "mqttKeyFile",
+         .control = "mqttKeyFileTextField",
+         .fill = &W::fillBroker,
+         .read = &W::readBroker,
+         .ownToolTip = true},
+        {.key = "mqttUser",
+         .control = "mqttUserTextField",
+         .fill = &W::fillBroker,
+         .read = &W::readBroker,
+         .ownToolTip = true},
+        {.key = "mqttPasswordFile",
+         .control = "mqttPasswordFileTextField",
+         .fill = &W::fillBroker,
+         .read = &W::readBroker,
+         .ownToolTip = true},
+        {.key = "mqttStation",
+         .control = "mqttStationTextField",
+         .fill = &W::fillBroker,
+         .read = &W::readBroker,
+         .ownToolTip = true},
+        {.key = "mqttTopicPrefix",
+         .control = "mqttTopicPrefixTextField",
+         .fill = &W::fillBroker,
+         .read = &W::readBroker,
+         .ownToolTip = true},
+        {.key = "mqttQueueMaxBytes",
+         .control = "mqttQueueMaxBytesSpinBox",
+         .fill = &W::fillBroker,
+         .read = &W::readBroker,
+         .ownToolTip = true},
+        {.key = "mqttRequests",
+         .control = "mqttRequestsCheckBox",
+         .fill = &W::fillBroker,
+         .read = &W::readBroker,
+         .ownToolTip = true},
     };
     return rows;
 }
@@ -200,6 +252,16 @@ void VororaZeZovFrame2::readInputTerminator(const SettingControl&) {
 
 void VororaZeZovFrame2::fillReading(const SettingControl& row) {
     processing_->readingsBox->fillSetting(QString::fromLatin1(row.key), config_);
+}
+
+void VororaZeZovFrame2::fillBroker(const SettingControl& row) {
+    output_->brokerBox->fillSetting(QString::fromLatin1(row.key), config_);
+}
+
+void VororaZeZovFrame2::readBroker(const SettingControl& row) {
+    if (const QString why = output_->brokerBox->storeSetting(QString::fromLatin1(row.key), config_);
+        !why.isEmpty())
+        refused_ << why;
 }
 
 void VororaZeZovFrame2::readReading(const SettingControl& row) {

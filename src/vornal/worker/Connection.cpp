@@ -73,6 +73,7 @@ Connection::Connection(QObject* parent) : QObject(parent), view_(std::make_uniqu
     connect(extras_.get(), &LineExtras::logEvent, this, &Connection::logEvent);
     connect(extras_.get(), &LineExtras::dataLogFailing, this, &Connection::dataLogFailing);
     connect(extras_.get(), &LineExtras::requestSent, this, &Connection::requestSent);
+    connect(extras_.get(), &LineExtras::reading, this, &Connection::reading);
     connect(extras_.get(), &LineExtras::hotkeyPressed, this, [this] { request(); });
     waitTimer_ = new QTimer(this);
     waitTimer_->setInterval(200);

@@ -2,6 +2,7 @@
 
 #include "vornal/config/Config.h"
 #include "vornal/worker/DataLine.h"
+#include "vornal/worker/DataLog.h"
 #include "vornal/worker/Ignorer.h"
 #include "vornal/worker/WeightWorkerView.h"
 
@@ -160,6 +161,9 @@ signals:
     void line(const DataLine& line, const DataLine& received);
     // The request command was written to the port.
     void requestSent();
+    // A reading's record is complete (its typing result known), in line order, with the stable-reading
+    // verdict (1, 0, -1 unknown): the data log's row, for the broker (setting mqttBroker).
+    void reading(const vornal::worker::DataLog::Row& row, int stable);
     // A value was handed to the keystroke output; `waiting` values are queued now.
     void valueQueued(int waiting);
     // A value has been typed whole (start key, characters, terminator); `waiting` values are queued

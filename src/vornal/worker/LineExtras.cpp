@@ -46,6 +46,7 @@ void LineExtras::start(const config::Config& config, const Options& options, Wri
     } else if (config_.getTypeOnlyStable() || config_.getOncePerPlacement()) {
         emit logEvent(WeightWorker::text("stable.no.rule"), true);
     }
+    publishing_ = !config_.getMqttBroker().isEmpty();
     if (!config_.getDataLogFile().isEmpty()) {
         dataLog_ = std::make_unique<DataLog>(config_.getDataLogFile(), config_.getDataLogMaxBytes(),
                                              config_.getDataLogKeep());
@@ -112,21 +113,31 @@ void LineExtras::stop(bool keepLog) {
         keptLog_ = std::move(dataLog_);
     dataLog_.reset();
     stability_.reset();
+    if (!keepLog)
+        publishing_ = false;
 }
 
 void LineExtras::closeLog() {
     keptLog_.reset();
+    publishing_ = false;
 }
 
 StabilityFilter::Verdict LineExtras::judge(DataLine& line) {
-    if (!stability_)
+    if (!stability_) {
+        lastStable_ = -1;
         return line.hasValue() ? StabilityFilter::Verdict::Pass : StabilityFilter::Verdict::NoValue;
-    return stability_->process(line);
+    }
+    const StabilityFilter::Verdict v = stability_->process(line);
+    lastStable_ = v == StabilityFilter::Verdict::Unstable  ? 0
+                  : v == StabilityFilter::Verdict::NoValue ? -1
+                                                           : 1;
+    return v;
 }
 
 void LineExtras::addRow(quint64 id, const DataLine& received, const QString& result) {
     rows_.push_back({id, received.getDateTime(), received.getRawData(), received.getProcessedData(),
-                     id ? QString() : result});
+                     id ? QString() : result, lastStable_});
+    lastStable_ = -1;
     writeRows();
 }
 
@@ -162,14 +173,17 @@ void LineExtras::writeRows() {
     while (!rows_.empty() && rows_.front().id == 0) {
         const PendingRow r = std::move(rows_.front());
         rows_.pop_front();
+        const auto instrument = config_.getInstrument();
+        const DataLog::Row row{
+            r.time,  config_.getPort(), instrument ? instrument->toPlainString() : QString(), r.raw,
+            r.value, r.result,          instrument ? instrument->name() : QString()};
+        if (publishing_)
+            emit reading(row, r.stable);
         DataLog* log = dataLog_ ? dataLog_.get() : keptLog_.get();
         if (!log)
             continue;
         const bool failingBefore = log->failing();
-        const auto instrument = config_.getInstrument();
-        const QString failure =
-            log->append({r.time, config_.getPort(), instrument ? instrument->toPlainString() : QString(),
-                         r.raw, r.value, r.result, instrument ? instrument->name() : QString()});
+        const QString failure = log->append(row);
         if (!failure.isEmpty())
             emit logEvent(failure, true);
         if (log->failing() != failingBefore)

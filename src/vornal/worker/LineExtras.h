@@ -1,6 +1,7 @@
 #pragma once
 
 #include "vornal/config/Config.h"
+#include "vornal/worker/DataLog.h"
 #include "vornal/worker/StabilityFilter.h"
 
 #include <QByteArray>
@@ -20,7 +21,6 @@ class GlobalHotkey;
 namespace vornal::worker {
 
 class DataLine;
-class DataLog;
 class RequestSender;
 
 // What a connection does for each line besides typing it, as its settings ask: the stable-reading
@@ -55,8 +55,9 @@ public:
     // line back; Pass without a filter (and NoValue for a line without a value).
     StabilityFilter::Verdict judge(DataLine& line);
 
-    // The data log of this connection is open (new rows are taken).
-    bool logging() const { return dataLog_ != nullptr; }
+    // New rows are taken: the data log of this connection is open, or readings are published (setting
+    // mqttBroker).
+    bool logging() const { return dataLog_ != nullptr || publishing_; }
     // A row for `received` with its result; id != 0 (the value's typing id): the row waits for
     // settle(id) and so do the rows behind it, to keep the line order.
     void addRow(quint64 id, const DataLine& received, const QString& result);
@@ -84,6 +85,9 @@ signals:
     void requestSent();
     // The request hotkey was pressed (delivered on this thread).
     void hotkeyPressed();
+    // A row is complete (its result known), in line order: what the data log writes, for the broker.
+    // `stable`: 1 a stable reading, 0 not, -1 unknown (no stable-reading rule).
+    void reading(const vornal::worker::DataLog::Row& row, int stable);
 
 private:
     void grabHotkey();
@@ -100,8 +104,13 @@ private:
         quint64 id = 0; // the value's typing id, 0 once the result is known
         QDateTime time;
         QString raw, value, result;
+        int stable = -1;
     };
     std::deque<PendingRow> rows_;
+    // Rows are made for the broker; until the rows still waiting are done.
+    bool publishing_ = false;
+    // The stable-reading filter's verdict on the last line judged (1, 0, -1 unknown).
+    int lastStable_ = -1;
     std::unique_ptr<RequestSender> requester_;
     std::unique_ptr<platform::GlobalHotkey> hotkey_;
 };

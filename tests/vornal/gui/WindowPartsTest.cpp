@@ -2,14 +2,19 @@
 // helpers the tabs share (bringing a tab to the front, Alt letters).
 #include "GuiTestMain.h"
 
+#include "BrokerBox.h"
 #include "ConnectionPresenter.h"
 #include "EventLog.h"
 #include "TabSupport.h"
+#include "vornal/publish/Publisher.h"
 
 #include <QCheckBox>
+#include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QVBoxLayout>
 
@@ -118,6 +123,47 @@ TEST(TabSupportTest, AltLettersAreUniqueAndAvoidTheReservedOnes) {
     EXPECT_EQ(TabTexts::withMnemonic(QStringLiteral("Save & quit"), u'q'), QStringLiteral("Save && &quit"));
     EXPECT_EQ(TabTexts::withMnemonic(QStringLiteral("Save"), QChar()), QStringLiteral("Save"));
     EXPECT_EQ(TabTexts::withMnemonic(QStringLiteral("Save"), u'x'), QStringLiteral("Save"));
+}
+
+// The broker group: settings round-trip through their controls, a bad broker address is refused with
+// the reason and the control shows the setting again; the password field writes the per-user file
+// (mode 0600) and keeps nothing, and no setting holds the password.
+TEST(BrokerBoxTest, SettingsRoundTripAndThePasswordGoesOnlyToItsOwnFile) {
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.path().toUtf8());
+    const util::ResourceBundle& bundle = util::ResourceBundle::get(QStringLiteral("vornal.Vornal"));
+    BrokerBox box([&](const QString& key) { return bundle.getString(key); });
+    config::Config c;
+    c.setMqttBroker(QStringLiteral("mqtts://broker.example:8884"));
+    c.setMqttQueueMaxBytes(3 * 1024 * 1024);
+    c.setMqttRequests(true);
+    for (const QString& key : BrokerBox::keys())
+        box.fillSetting(key, c);
+    auto* broker = box.findChild<QLineEdit*>(QStringLiteral("mqttBrokerTextField"));
+    ASSERT_TRUE(broker);
+    EXPECT_EQ(broker->text(), QStringLiteral("mqtts://broker.example:8884"));
+    config::Config back;
+    for (const QString& key : BrokerBox::keys())
+        EXPECT_TRUE(box.storeSetting(key, back).isEmpty()) << key.toStdString();
+    EXPECT_EQ(back.getMqttBroker(), c.getMqttBroker());
+    EXPECT_EQ(back.getMqttQueueMaxBytes(), 3 * 1024 * 1024);
+    EXPECT_TRUE(back.getMqttRequests());
+
+    broker->setText(QStringLiteral("http://broker.example"));
+    const QString why = box.storeSetting(QStringLiteral("mqttBroker"), back);
+    EXPECT_TRUE(why.contains(QStringLiteral("mqtt://HOST"))) << why.toStdString();
+    EXPECT_EQ(broker->text(), QStringLiteral("mqtts://broker.example:8884"));
+
+    box.password()->setText(QStringLiteral("field-secret-42"));
+    EXPECT_TRUE(box.storePassword().isEmpty());
+    EXPECT_TRUE(box.password()->text().isEmpty());
+    QFile stored(publish::Publisher::passwordStoreFile());
+    ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
+    EXPECT_EQ(stored.readAll(), QByteArray("field-secret-42"));
+    EXPECT_FALSE(stored.permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther));
+    for (const QString& key : config::Config::keys())
+        EXPECT_FALSE(back.getByKey(key).contains(QStringLiteral("field-secret-42"))) << key.toStdString();
+    qunsetenv("XDG_CONFIG_HOME");
 }
 
 } // namespace

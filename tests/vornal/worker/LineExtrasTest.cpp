@@ -234,3 +234,55 @@ TEST(LineExtras, RequestsByCallAndHotkeyWriteTheCommandOrSayWhyNot) {
     EXPECT_FALSE(silent.request());
     EXPECT_EQ(fake, nullptr);
 }
+
+// Publishing to a broker takes the data log's records without a data log: each once its result is known,
+// in line order, with the stable-reading verdict where the preset has a rule.
+TEST(LineExtras, ReadingsForTheBrokerComeInLineOrderWithTheirStableVerdict) {
+    config::Config c;
+    c.setPort(QStringLiteral("SIM1"));
+    c.setInstrument(ConfigHelper::Instrument::AND);
+    c.setTypeOnlyStable(true);
+    c.setMqttBroker(QStringLiteral("mqtt://127.0.0.1"));
+    LineExtras extras;
+    std::vector<std::pair<worker::DataLog::Row, int>> got;
+    QObject::connect(&extras, &LineExtras::reading,
+                     [&](const worker::DataLog::Row& row, int stable) { got.emplace_back(row, stable); });
+    extras.start(c, quiet(), [](const QByteArray&) {});
+    ASSERT_TRUE(extras.logging()) << "rows are made for the broker without a data log";
+    DataLine unstable = lineOf(QStringLiteral("US,+00012.30 kg\r\n"), QStringLiteral("12.30"));
+    extras.judge(unstable);
+    extras.addRow(0, unstable, QStringLiteral("unstable"));
+    DataLine steady = lineOf(QStringLiteral("ST,+00012.34 kg\r\n"), QStringLiteral("12.34"));
+    extras.judge(steady);
+    extras.addRow(5, steady, QString());
+    DataLine after = lineOf(QStringLiteral("ST,+00012.35 kg\r\n"), QStringLiteral("12.35"));
+    extras.judge(after);
+    extras.addRow(0, after, QStringLiteral("duplicate"));
+    ASSERT_EQ(got.size(), 1u) << "the rows behind a value being typed wait";
+    extras.settle(5, QStringLiteral("typed"));
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[0].second, 0);
+    EXPECT_EQ(got[0].first.outcome, QStringLiteral("unstable"));
+    EXPECT_EQ(got[1].second, 1);
+    EXPECT_EQ(got[1].first.value, QStringLiteral("12.34"));
+    EXPECT_EQ(got[1].first.outcome, QStringLiteral("typed"));
+    EXPECT_EQ(got[1].first.port, QStringLiteral("SIM1"));
+    EXPECT_EQ(got[1].first.preset, QStringLiteral("AND"));
+    EXPECT_EQ(got[2].first.outcome, QStringLiteral("duplicate"));
+
+    // Without a stable-reading rule the verdict is unknown; without a broker and a data log no rows.
+    config::Config plain;
+    plain.setMqttBroker(QStringLiteral("mqtt://127.0.0.1"));
+    LineExtras unknown;
+    int verdict = 9;
+    QObject::connect(&unknown, &LineExtras::reading,
+                     [&](const worker::DataLog::Row&, int s) { verdict = s; });
+    unknown.start(plain, quiet(), [](const QByteArray&) {});
+    DataLine any = lineOf(QStringLiteral("12.5\r\n"), QStringLiteral("12.5"));
+    unknown.judge(any);
+    unknown.addRow(0, any, QStringLiteral("typed"));
+    EXPECT_EQ(verdict, -1);
+    LineExtras none;
+    none.start(config::Config(), quiet(), [](const QByteArray&) {});
+    EXPECT_FALSE(none.logging());
+}
