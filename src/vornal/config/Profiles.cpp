@@ -42,12 +42,17 @@ QString withProfile(const QString& name, const QString& message) {
 } // namespace
 
 const QStringList& Profiles::programWideKeys() {
-    // The window's behaviour and the one typist of the station: how keys are typed (backend, keyboard
-    // layout) and the key delay.
+    // The window's behaviour, the one typist of the station (how keys are typed: backend, keyboard
+    // layout, the key delay) and the station's one broker connection.
     static const QStringList keys = {
-        QStringLiteral("minimizeToTray"),  QStringLiteral("notifyWhenMinimizedToTray"),
-        QStringLiteral("checkForUpdates"), QStringLiteral("keyBackend"),
-        QStringLiteral("keyboardType"),    QStringLiteral("delay"),
+        QStringLiteral("minimizeToTray"),    QStringLiteral("notifyWhenMinimizedToTray"),
+        QStringLiteral("checkForUpdates"),   QStringLiteral("keyBackend"),
+        QStringLiteral("keyboardType"),      QStringLiteral("delay"),
+        QStringLiteral("mqttBroker"),        QStringLiteral("mqttCaFile"),
+        QStringLiteral("mqttCertFile"),      QStringLiteral("mqttKeyFile"),
+        QStringLiteral("mqttUser"),          QStringLiteral("mqttPasswordFile"),
+        QStringLiteral("mqttStation"),       QStringLiteral("mqttTopicPrefix"),
+        QStringLiteral("mqttQueueMaxBytes"), QStringLiteral("mqttRequests"),
     };
     return keys;
 }

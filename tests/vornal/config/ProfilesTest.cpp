@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSet>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -82,17 +83,33 @@ TEST_F(ProfilesTest, AFileWrittenBeforeProfilesLoadsAsOneProfileWithEveryValue) 
     EXPECT_EQ(r.profiles[0].name, Profiles::defaultName(0));
     EXPECT_EQ(stored(r.profiles[0].config), stored(direct));
 
-    // Saved again as one profile: the file is exactly as the old version wrote it.
+    // Saved again as one profile: every line the old version wrote is there unchanged; the only lines
+    // added are settings that version did not have yet (at their defaults).
     const QByteArray before = readFile();
     EXPECT_EQ(Profiles::save(*root, r.profiles), QString());
     auto withoutComments = [](const QByteArray& text) {
         QList<QByteArray> lines;
         for (const QByteArray& l : text.split('\n'))
-            if (!l.startsWith('#'))
+            if (!l.startsWith('#') && !l.isEmpty())
                 lines += l;
         return lines;
     };
-    EXPECT_EQ(withoutComments(readFile()), withoutComments(before));
+    const QList<QByteArray> oldLines = withoutComments(before);
+    const QList<QByteArray> newLines = withoutComments(readFile());
+    QSet<QByteArray> oldKeys;
+    for (const QByteArray& l : oldLines) {
+        EXPECT_TRUE(newLines.contains(l)) << "changed or lost: " << l.toStdString();
+        oldKeys.insert(l.left(l.indexOf('=')));
+    }
+    for (const QByteArray& l : newLines) {
+        const QByteArray key = l.left(l.indexOf('='));
+        if (oldLines.contains(l))
+            continue;
+        EXPECT_FALSE(oldKeys.contains(key)) << "changed: " << l.toStdString();
+        const QString bare = QString::fromLatin1(key.mid(key.lastIndexOf('.') + 1));
+        EXPECT_EQ(Config().getByKey(bare), QString::fromLatin1(l.mid(l.indexOf('=') + 1)))
+            << "a setting added since is written with a value other than its default: " << l.toStdString();
+    }
 }
 
 TEST_F(ProfilesTest, ThreeProfilesRoundTripWithEverySetting) {
