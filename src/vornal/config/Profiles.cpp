@@ -22,6 +22,26 @@ QString nodesKey() {
     return QString::fromLatin1(Profiles::PROFILE_NODES_KEY);
 }
 
+// A node that holds nothing: a record loaded from it has every setting at its load default (the values
+// of a first start), which the record's own defaults are not (bit rate 110, 5 data bits).
+class EmptyNode final : public prefs::AbstractPreferences {
+public:
+    EmptyNode() : AbstractPreferences(nullptr, QString()) {}
+
+protected:
+    std::optional<QString> getSpi(const QString&) override { return std::nullopt; }
+    void putSpi(const QString&, const QString&) override {}
+    void removeSpi(const QString&) override {}
+    QStringList keysSpi() override { return {}; }
+    QStringList childrenNamesSpi() override { return {}; }
+    std::shared_ptr<AbstractPreferences> childSpi(const QString&) override {
+        return std::make_shared<EmptyNode>();
+    }
+    void removeNodeSpi() override {}
+    void syncSpi() override {}
+    void flushSpi() override {}
+};
+
 // The child node names of the other profiles, as listed in the first record; names that are not ours
 // (a damaged file) are dropped, at most MAX_PROFILES - 1.
 QStringList storedNodeNames(prefs::AbstractPreferences& first) {
@@ -140,6 +160,8 @@ QString Profiles::checkStation(const std::vector<Profile>& profiles) {
 
 Config Profiles::newProfileConfig(const Config& first) {
     Config c;
+    EmptyNode empty;
+    c.loadConfig(empty, {});
     for (const QString& key : programWideKeys())
         c.setByKey(key, first.getByKey(key));
     return c;

@@ -69,7 +69,8 @@ public:
     static QString defaultName(int index);
     // "" when `profiles` may be saved as a station (count, names, ports); else the first problem.
     static QString checkStation(const std::vector<Profile>& profiles);
-    // A new profile's record: the program-wide settings of `first`, everything else at its defaults.
+    // A new profile's record: the program-wide settings of `first`, everything else as at a first start
+    // (the load's defaults: 9600 bit/s, 8 data bits, ...), no port.
     static Config newProfileConfig(const Config& first);
     // Gives every profile but the first the program-wide settings of the first.
     static void shareProgramWide(std::vector<Profile>& profiles);

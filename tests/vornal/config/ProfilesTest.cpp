@@ -211,6 +211,23 @@ TEST_F(ProfilesTest, APortChosenTwiceIsRefusedNamingTheProfileThatHasIt) {
 #endif
 }
 
+// A profile added later (vornal-cli set --profile NEW, an import) starts with the settings of a first
+// start, not with the record's bare defaults (110 bit/s, 5 data bits would open no real instrument).
+TEST_F(ProfilesTest, ANewProfileStartsWithTheSettingsOfAFirstStart) {
+    Config first;
+    first.setByKey(QStringLiteral("delay"), QStringLiteral("35"));
+    const Config fresh = Profiles::newProfileConfig(first);
+    Config loaded;
+    loaded.loadConfig(*reopened().node(QStringLiteral("/nothing/stored/here")), {});
+    for (const QString& key : Config::keys()) {
+        if (!Profiles::isProgramWide(key)) {
+            EXPECT_EQ(fresh.getByKey(key), loaded.getByKey(key)) << key.toStdString();
+        }
+    }
+    EXPECT_EQ(fresh.getByKey(QStringLiteral("delay")), QStringLiteral("35"));
+    EXPECT_EQ(fresh.getPort(), QString());
+}
+
 TEST_F(ProfilesTest, ANinthProfileIsRefused) {
     std::vector<Profile> station;
     for (int i = 0; i < Profiles::MAX_PROFILES; ++i)
