@@ -192,6 +192,12 @@ Profiles::LoadResult Profiles::load(prefs::AbstractPreferences& root, const QStr
         result.profiles.push_back({defaultName(0), Config()});
         return result;
     }
+    bool firstPortStored = true;
+    try {
+        firstPortStored = firstNode->keys().contains(QStringLiteral("port"));
+    } catch (const std::exception&) {
+        // Listed by the load above; a store failing now keeps the stored-port rule.
+    }
     first.name = firstNode->get(nameKey(), QString()).trimmed();
     if (first.name.isEmpty()) {
         first.name = defaultName(0);
@@ -247,7 +253,12 @@ Profiles::LoadResult Profiles::load(prefs::AbstractPreferences& root, const QStr
                                "\"%3\".")
                     .arg(storedName, why, p.name);
         }
-        if (!checkPort(result.profiles, -1, p.config.getPort()).isEmpty()) {
+        // The first profile's port counts only when it was stored: without one it got the system's first
+        // port, which must not take a stored port from a later profile (corrected below).
+        std::vector<Profile> holders;
+        for (std::size_t i = firstPortStored ? 0 : 1; i < result.profiles.size(); ++i)
+            holders.push_back(result.profiles[i]);
+        if (!checkPort(holders, -1, p.config.getPort()).isEmpty()) {
             // Two instruments cannot share a port (a file edited by hand): the later one is left without
             // one, so the station can be started and saved; the message says which.
             result.valid = false;
@@ -262,20 +273,16 @@ Profiles::LoadResult Profiles::load(prefs::AbstractPreferences& root, const QStr
     }
     // The first profile without a stored port was given the system's first port: not when another profile
     // uses it (then the first free one, or none).
-    try {
-        if (result.profiles.size() > 1 && !firstNode->keys().contains(QStringLiteral("port")) &&
-            !checkPort(result.profiles, 0, result.profiles[0].config.getPort()).isEmpty()) {
-            QString free;
-            for (const QString& port : availablePorts)
-                if (checkPort(result.profiles, 0, port).isEmpty()) {
-                    free = port;
-                    break;
-                }
-            result.profiles[0].config.setPort(free);
-            result.profiles[0].config.setPrevPort(free);
-        }
-    } catch (const std::exception&) {
-        // The keys were listed by the load above; nothing to correct when the store fails now.
+    if (result.profiles.size() > 1 && !firstPortStored &&
+        !checkPort(result.profiles, 0, result.profiles[0].config.getPort()).isEmpty()) {
+        QString free;
+        for (const QString& port : availablePorts)
+            if (checkPort(result.profiles, 0, port).isEmpty()) {
+                free = port;
+                break;
+            }
+        result.profiles[0].config.setPort(free);
+        result.profiles[0].config.setPrevPort(free);
     }
     shareProgramWide(result.profiles);
     return result;

@@ -228,6 +228,20 @@ TEST_F(ProfilesTest, ANewProfileStartsWithTheSettingsOfAFirstStart) {
     EXPECT_EQ(fresh.getPort(), QString());
 }
 
+// On a fresh store the first profile has no stored port and is shown the system's first port; a later
+// profile that stored that port keeps it, and the first moves to a free one.
+TEST_F(ProfilesTest, AStoredPortWinsOverTheFirstProfilesUnstoredDefault) {
+    std::vector<Profile> station{{Profiles::defaultName(0), Profiles::newProfileConfig(Config())},
+                                 {QStringLiteral("Scale"), Profiles::newProfileConfig(Config())}};
+    station[1].config.setPort(ports.first());
+    ASSERT_EQ(Profiles::save(reopened(), station), QString());
+    const auto r = Profiles::load(reopened(), ports);
+    ASSERT_EQ(r.profiles.size(), 2u);
+    EXPECT_TRUE(r.messages.isEmpty()) << r.messages.join(u'\n').toStdString();
+    EXPECT_EQ(r.profiles[1].config.getPort(), ports.first());
+    EXPECT_EQ(r.profiles[0].config.getPort(), ports[1]);
+}
+
 TEST_F(ProfilesTest, ANinthProfileIsRefused) {
     std::vector<Profile> station;
     for (int i = 0; i < Profiles::MAX_PROFILES; ++i)
