@@ -49,8 +49,16 @@ QString Publisher::passwordStoreFile() {
 }
 
 QString Publisher::queueFileFor(const QString& station) {
+    QString name = BrokerUrl::topicLevel(station);
+#ifdef Q_OS_WIN
+    // Characters a Windows file name cannot hold; a ':' would even write the queue into an alternate
+    // data stream of another file. Two running stations that end up with one file are refused by its lock.
+    for (QChar& c : name)
+        if (QStringView(u"\\:*?\"<>|").contains(c))
+            c = u'_';
+#endif
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-           QStringLiteral("/Halvorn/Vornal/mqtt-queue-%1.txt").arg(BrokerUrl::topicLevel(station));
+           QStringLiteral("/Halvorn/Vornal/mqtt-queue-%1.txt").arg(name);
 }
 
 bool Publisher::storePassword(const QString& password, QString* error) {
@@ -107,6 +115,19 @@ bool Publisher::fromConfig(const config::Config& config, Settings* s, QString* e
                            .arg(config.getMqttBroker());
         return false;
     }
+#if !VORNAL_HAVE_MQTT_TLS && VORNAL_HAVE_MQTT
+    // Never a plain connection in place of the encrypted one asked for.
+    if (url->tls) {
+        // The plain counterpart: the TLS port 8883 becomes MQTT's own 1883, another port stays.
+        const BrokerUrl plain{url->host, url->port == 8883 ? 1883 : url->port, false};
+        *error =
+            QStringLiteral("the broker %1 needs TLS, but this build of Vornal has no TLS: use %2 on a "
+                           "trusted network, or reach the broker through a TLS tunnel (stunnel) given as "
+                           "mqtt://")
+                .arg(url->toString(), plain.toString());
+        return false;
+    }
+#endif
     s->broker = *url;
     s->caFile = config.getMqttCaFile();
     s->certFile = config.getMqttCertFile();
@@ -442,6 +463,7 @@ void Publisher::run() {
         if (!user.isEmpty())
             mosquitto_username_pw_set(s.mosq, user.constData(), st.password ? password.constData() : nullptr);
         QString setupError;
+#if VORNAL_HAVE_MQTT_TLS
         if (st.broker.tls) {
             // Without a CA file: the system's CA store (which also turns TLS on).
             int rc = st.caFile.isEmpty() ? mosquitto_int_option(s.mosq, MOSQ_OPT_TLS_USE_OS_CERTS, 1)
@@ -457,6 +479,7 @@ void Publisher::run() {
                     QStringLiteral("TLS set-up failed: %1 (check mqttCaFile, mqttCertFile, mqttKeyFile)")
                         .arg(reasonOf(rc));
         }
+#endif
         mosquitto_connect_callback_set(s.mosq, [](mosquitto* m, void* obj, int rc) {
             auto* s = static_cast<Session*>(obj);
             s->connackCode = rc;
