@@ -318,6 +318,16 @@ else
       n1=$(grep -c . <<<"$printed1")
       mqtt_run "$mqtt_station" "$broker" mqtt-run2
       wait_for 60 bash -c "[[ \$(tr -d '\r' <'$out/mqtt-sub.txt' | grep -c '^vornal/$mqtt_station/GENERIC/reading ') -ge $((n1 + 10)) ]]"
+      # A second run of the same station while this one holds the queue is refused.
+      rc=0
+      timeout 120 "$wine" "$stage/bin/vornal-cli.exe" --store "$mqtt_store" --simulate "$(winpath "$out/fast.vsim")" \
+        run --port SIM1 --print --publish "$broker" --set "mqttStation=$mqtt_station" \
+        >"$out/mqtt-twice.out" 2>"$out/mqtt-twice.err" || rc=$?
+      if [[ $rc -ne 0 ]] && grep -q 'is in use by another Vornal' "$out/mqtt-twice.err"; then
+        pass "mqtt: a second run of the same station is refused while the first holds the queue"
+      else
+        fail mqtt "a second run of station $mqtt_station was not refused: status $rc, $(tail -2 "$out/mqtt-twice.err" | xargs)"
+      fi
       stop "$run_pid"
       "$wineserver" -k; "$wineserver" -w
       sleep 0.5

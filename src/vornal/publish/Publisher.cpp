@@ -246,7 +246,16 @@ bool Publisher::start(QString* error) {
     // One process per station's queue: two would send each other's messages twice and mix the ids.
     auto lock = std::make_unique<QLockFile>(settings_.queueFile + QStringLiteral(".lock"));
     lock->setStaleLockTime(0);
-    if (!lock->tryLock(0)) {
+    bool locked = lock->tryLock(0);
+#ifdef Q_OS_WIN
+    // Windows gives a process id again soon (wine even the same one to the next program): the id in a
+    // lock file left by a killed run can name a running Vornal, this one included. A held lock file is
+    // open without delete sharing, so a lock file that can be deleted is held by nobody.
+    if (!locked && lock->error() == QLockFile::LockFailedError &&
+        QFile::remove(settings_.queueFile + QStringLiteral(".lock")))
+        locked = lock->tryLock(0);
+#endif
+    if (!locked) {
         qint64 pid = 0;
         QString host, app;
         lock->getLockInfo(&pid, &host, &app);
