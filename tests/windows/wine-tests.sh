@@ -290,7 +290,7 @@ else
   broker="mqtt://127.0.0.1:$mqtt_port"
   # 1. The broker is down: the readings are queued on disk; the station is killed (as by a crash).
   mqtt_run "$mqtt_station" "$broker" mqtt-run1
-  if wait_for 60 bash -c "[[ \$(grep -c . '$out/mqtt-run1.out') -ge 10 ]] && grep -q 'readings queued' '$out/mqtt-run1.err'"; then
+  if wait_for 60 bash -c "[[ \$(grep -c . '$out/mqtt-run1.out' 2>/dev/null) -ge 10 ]] && grep -q 'readings queued' '$out/mqtt-run1.err'"; then
     kill -9 "$run_pid"; wait "$run_pid" 2>/dev/null
     "$wineserver" -k; "$wineserver" -w
     printed1=$(tr -d '\r' <"$out/mqtt-run1.out" | grep -v '^$')
@@ -299,7 +299,7 @@ else
     else
       fail mqtt "no queue file $mqtt_queue: $(ls "$appdata/Halvorn/Vornal" 2>&1 | xargs)"
     fi
-    pass "mqtt: broker down: $(grep -c . <<<"$printed1") readings queued ($(grep -m1 'readings queued' "$out/mqtt-run1.err" | tr -d '\r' | cut -c1-80))"
+    pass "mqtt: broker down: $(grep -c . <<<"$printed1") readings printed (each queued first), the run says so ($(grep -m1 'readings queued' "$out/mqtt-run1.err" | tr -d '\r' | cut -c14-80))"
     # 2. The broker is up, a subscriber listens; the station's next run sends the queue first.
     {
       echo "listener $mqtt_port 127.0.0.1"
