@@ -47,6 +47,15 @@ if [[ $with_qt == 1 ]]; then
              -DQT_CHAINLOAD_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" -DVORNAL_MINGW_SHARED_RUNTIME=ON)
   # GMP for Windows lives in the same prefix; only its pkg-config files may be seen.
   export PKG_CONFIG_LIBDIR="$prefix/lib/pkgconfig" PKG_CONFIG_PATH=""
+  # So does libmosquitto, from a prefix made since it is part of scripts/qt-windows.sh. Said every
+  # time, so that a build folder configured before it was there follows.
+  if [[ -f "$prefix/lib/pkgconfig/libmosquitto.pc" ]]; then
+    toolchain+=(-DVORNAL_MQTT=ON)
+  else
+    toolchain+=(-DVORNAL_MQTT=OFF)
+    echo "cross-windows: no libmosquitto in $prefix (scripts/qt-windows.sh adds it):" \
+         "building without publishing readings to a broker."
+  fi
 fi
 
 # A build folder configured for the other kind of build starts afresh: CMake reads the toolchain

@@ -3,7 +3,8 @@
 # host Qt) with mingw-w64 (posix threads): Core, Gui, Widgets, Network (Schannel), Xml, Test and the
 # windows platform plugin; no examples, no tests. The host's Qt tools are used (QT_HOST_PATH=/usr).
 # GMP with its C++ interface (Debian's gmp source, static) goes into the same prefix: Debian has no
-# GMP for mingw either.
+# GMP for mingw either. So does libmosquitto (Debian's mosquitto source, static library only, without
+# TLS: Debian has no OpenSSL for mingw), for publishing readings to an MQTT broker.
 #   scripts/qt-windows.sh
 # Prefix:   ${VORNAL_QT_WINDOWS_PREFIX:-/opt/vornal/qt6-mingw}   (a finished prefix is reused)
 # Sources:  ${VORNAL_QT_WINDOWS_WORK:-/var/tmp/vornal-qt6-mingw} (source and build trees, may be removed)
@@ -17,7 +18,8 @@ stamp="$prefix/vornal-qt-build.txt"
 
 qt_done() { [[ -f "$stamp" && -f "$prefix/lib/cmake/Qt6/qt.toolchain.cmake" ]]; }
 gmp_done() { [[ -f "$prefix/lib/libgmpxx.a" && -f "$prefix/lib/pkgconfig/gmpxx.pc" ]]; }
-if qt_done && gmp_done; then
+mosq_done() { [[ -f "$prefix/lib/libmosquitto_static.a" && -f "$prefix/lib/pkgconfig/libmosquitto.pc" ]]; }
+if qt_done && gmp_done && mosq_done; then
   echo "qt-windows: reusing $prefix ($(head -1 "$stamp"))"
   exit 0
 fi
@@ -66,6 +68,38 @@ if ! gmp_done; then
         make -j"$(nproc)" && $sudo make install) >"$gmp_log" 2>&1; then
     tail -40 "$gmp_log" >&2; echo "qt-windows: building GMP failed; full log: $gmp_log" >&2; exit 1
   fi
+fi
+
+# libmosquitto: the static client library only (no broker, clients, plugins or documentation), no TLS,
+# no threads of its own (the publisher drives mosquitto_loop itself). The programs link it statically;
+# its pkg-config file says so (LIBMOSQUITTO_STATIC) and names the Winsock library it needs.
+if ! mosq_done; then
+  mosq_src=$(find "$work" -maxdepth 1 -type d -name 'mosquitto-*' | head -1)
+  if [[ -z "$mosq_src" || ! -f "$mosq_src/lib/CMakeLists.txt" ]]; then
+    (cd "$work" && apt-get source -qq mosquitto)
+    mosq_src=$(find "$work" -maxdepth 1 -type d -name 'mosquitto-*' | head -1)
+  fi
+  [[ -n "$mosq_src" && -f "$mosq_src/lib/CMakeLists.txt" ]] ||
+    { echo "qt-windows: fetching the mosquitto source failed" >&2; exit 1; }
+  mosq_version=$(basename "$mosq_src" | sed 's/^mosquitto-//')
+  mosq_build="$work/mosquitto-build"
+  mosq_log="$work/mosquitto-build.log"
+  rm -rf "$mosq_build" && mkdir -p "$mosq_build"
+  echo "qt-windows: building libmosquitto $mosq_version (static, no TLS) into $prefix (log: $mosq_log)"
+  if ! (cmake -S "$mosq_src" -B "$mosq_build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
+          -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
+          -DWITH_TLS=OFF -DWITH_TLS_PSK=OFF -DWITH_CJSON=OFF -DWITH_BROKER=OFF -DWITH_APPS=OFF \
+          -DWITH_CLIENTS=OFF -DWITH_PLUGINS=OFF -DWITH_LIB_CPP=OFF -DDOCUMENTATION=OFF \
+          -DWITH_STATIC_LIBRARIES=ON -DWITH_THREADING=OFF -DWITH_SRV=OFF &&
+        cmake --build "$mosq_build" -j"$(nproc)" --target libmosquitto_static) >"$mosq_log" 2>&1; then
+    tail -40 "$mosq_log" >&2; echo "qt-windows: building libmosquitto failed; full log: $mosq_log" >&2; exit 1
+  fi
+  $sudo install -D -m 644 "$mosq_build/lib/libmosquitto_static.a" "$prefix/lib/libmosquitto_static.a"
+  $sudo install -D -m 644 "$mosq_src/include/mosquitto.h" "$prefix/include/mosquitto.h"
+  $sudo install -D -m 644 "$mosq_src/include/mqtt_protocol.h" "$prefix/include/mqtt_protocol.h"
+  printf 'prefix=%s\nlibdir=${prefix}/lib\nincludedir=${prefix}/include\n# mqtts:// cannot be used: built without TLS\ntls=no\n\nName: mosquitto\nDescription: mosquitto MQTT client library, static, without TLS (built by Vornal scripts/qt-windows.sh)\nVersion: %s\nCflags: -I${includedir} -DLIBMOSQUITTO_STATIC\nLibs: -L${libdir} -lmosquitto_static -lws2_32\n' \
+    "$prefix" "$mosq_version" | $sudo tee "$prefix/lib/pkgconfig/libmosquitto.pc.tmp" >/dev/null
+  $sudo mv "$prefix/lib/pkgconfig/libmosquitto.pc.tmp" "$prefix/lib/pkgconfig/libmosquitto.pc"
 fi
 if qt_done; then
   echo "qt-windows: reusing Qt in $prefix ($(head -1 "$stamp"))"

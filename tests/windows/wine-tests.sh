@@ -11,6 +11,10 @@
 #              same name is read again; with --no-reconnect the vanishing ends the run with a report
 #   request    vornal-cli.exe request reaches the running connection through the per-user named pipe
 #              (both ends check the other's account) and the request command arrives at COM1
+#   mqtt       vornal-cli.exe run --simulate --publish mqtt://127.0.0.1:PORT to a mosquitto on Linux:
+#              readings queued while the broker is down survive a kill and arrive in full and in order,
+#              a mosquitto_sub sees their JSON fields and the station's status; mqtts:// is refused
+#              (no TLS in the Windows libmosquitto), never tried in plain text
 #   window     vornal.exe --simulate shows its window (screenshot kept), connects to the simulated
 #              scale and types the values through SendInput into another window (wintarget.exe)
 #   typing     the keyboard output's own test (platform_keys.exe, WindowsInjector.*) on the display;
@@ -242,6 +246,138 @@ else
     fi
   else
     fail com "socat made no second pty pair"
+  fi
+fi
+
+# ---- mqtt -----------------------------------------------------------------------------------------
+# Publishing to a broker: a mosquitto of the test's own on a loopback port of Linux, which wine's
+# programs reach as 127.0.0.1. The station runs first while the broker is down (its readings go to the
+# on-disk queue) and is killed; the next run sends that queue in full, then its own readings, which a
+# mosquitto_sub sees with their JSON fields. mqtts:// is refused (the Windows libmosquitto has no TLS),
+# never tried in plain text.
+mqtt_readings() { # the "id value" of every reading message of station $1 in $out/mqtt-sub.txt
+  tr -d '\r' <"$out/mqtt-sub.txt" | grep "^vornal/$1/GENERIC/reading " |
+    sed -n 's/.*"id":\([0-9]*\).*"value":"\([^"]*\)".*/\1 \2/p'
+}
+mqtt_port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+mqtt_run() { # STATION BROKER_URL OUT: a publishing station in the background, sets run_pid
+  "$wine" "$stage/bin/vornal-cli.exe" --store "$mqtt_store" --simulate "$(winpath "$out/fast.vsim")" \
+    run --port SIM1 --print --publish "$2" --set "mqttStation=$1" >"$out/$3.out" 2>"$out/$3.err" &
+  run_pid=$!
+  pids+=("$run_pid")
+}
+if [[ "$(sed -n 's/^VORNAL_MQTT:BOOL=//p' "$build/CMakeCache.txt")" != ON ]]; then
+  timeout 60 "$wine" "$stage/bin/vornal-cli.exe" --simulate run --port SIM1 --print \
+    --publish mqtt://127.0.0.1:1 >"$out/mqtt-off.out" 2>"$out/mqtt-off.err"
+  if grep -q 'cannot publish to a broker' "$out/mqtt-off.err"; then
+    skip mqtt "built without libmosquitto (scripts/qt-windows.sh builds it); the program says so"
+  else
+    fail mqtt "built without libmosquitto, but run --publish does not say so: $(tail -2 "$out/mqtt-off.err" | xargs)"
+  fi
+elif ! command -v mosquitto_sub >/dev/null || [[ ! -x /usr/sbin/mosquitto ]]; then
+  skip mqtt "mosquitto or mosquitto_sub is not installed (Debian: mosquitto mosquitto-clients)"
+else
+  printf 'port SIM1\nvalue w 1 step=1\nevery 50ms send "{w}\\r"\n' >"$out/fast.vsim"
+  mqtt_store=$(winpath "$out/mqtt-prefs.txt")
+  # A ':' cannot be in a Windows file name: the station's queue file has '_' in its place.
+  mqtt_station='wine:1'
+  mqtt_queue="$appdata/Halvorn/Vornal/mqtt-queue-wine_1.txt"
+  mqtt_port=0
+  for _ in $(seq 50); do
+    p=$((20000 + RANDOM % 30000))
+    mqtt_port_open "$p" || { mqtt_port=$p; break; }
+  done
+  broker="mqtt://127.0.0.1:$mqtt_port"
+  # 1. The broker is down: the readings are queued on disk; the station is killed (as by a crash).
+  mqtt_run "$mqtt_station" "$broker" mqtt-run1
+  if wait_for 60 bash -c "[[ \$(grep -c . '$out/mqtt-run1.out' 2>/dev/null) -ge 10 ]] && grep -q 'readings queued' '$out/mqtt-run1.err'"; then
+    kill -9 "$run_pid"; wait "$run_pid" 2>/dev/null
+    "$wineserver" -k; "$wineserver" -w
+    printed1=$(tr -d '\r' <"$out/mqtt-run1.out" | grep -v '^$')
+    if [[ -s "$mqtt_queue" ]] && [[ -z "$(find "$appdata/Halvorn/Vornal" -name 'mqtt-queue-wine:*')" ]]; then
+      pass "mqtt: the queue of station $mqtt_station is the file ${mqtt_queue#"$appdata/"}"
+    else
+      fail mqtt "no queue file $mqtt_queue: $(ls "$appdata/Halvorn/Vornal" 2>&1 | xargs)"
+    fi
+    pass "mqtt: broker down: $(grep -c . <<<"$printed1") readings printed (each queued first), the run says so ($(grep -m1 'readings queued' "$out/mqtt-run1.err" | tr -d '\r' | cut -c14-80))"
+    # 2. The broker is up, a subscriber listens; the station's next run sends the queue first.
+    {
+      echo "listener $mqtt_port 127.0.0.1"
+      echo "allow_anonymous true"
+      echo "persistence false"
+      [[ $(id -u) -eq 0 ]] && echo "user root"
+    } >"$out/mosquitto.conf"
+    /usr/sbin/mosquitto -c "$out/mosquitto.conf" >"$out/mosquitto.log" 2>&1 &
+    broker_pid=$!
+    pids+=("$broker_pid")
+    if wait_for 20 mqtt_port_open "$mqtt_port"; then
+      mosquitto_sub -h 127.0.0.1 -p "$mqtt_port" -q 1 -v -t 'vornal/#' >"$out/mqtt-sub.txt" 2>"$out/mqtt-sub.err" &
+      sub_pid=$!
+      pids+=("$sub_pid")
+      sleep 1 # subscribed
+      n1=$(grep -c . <<<"$printed1")
+      mqtt_run "$mqtt_station" "$broker" mqtt-run2
+      wait_for 60 bash -c "[[ \$(tr -d '\r' <'$out/mqtt-sub.txt' | grep -c '^vornal/$mqtt_station/GENERIC/reading ') -ge $((n1 + 10)) ]]"
+      # A second run of the same station while this one holds the queue is refused.
+      rc=0
+      timeout 120 "$wine" "$stage/bin/vornal-cli.exe" --store "$mqtt_store" --simulate "$(winpath "$out/fast.vsim")" \
+        run --port SIM1 --print --publish "$broker" --set "mqttStation=$mqtt_station" \
+        >"$out/mqtt-twice.out" 2>"$out/mqtt-twice.err" || rc=$?
+      if [[ $rc -ne 0 ]] && grep -q 'is in use by another Vornal' "$out/mqtt-twice.err"; then
+        pass "mqtt: a second run of the same station is refused while the first holds the queue"
+      else
+        fail mqtt "a second run of station $mqtt_station was not refused: status $rc, $(tail -2 "$out/mqtt-twice.err" | xargs)"
+      fi
+      stop "$run_pid"
+      "$wineserver" -k; "$wineserver" -w
+      sleep 0.5
+      # Repeats (at-least-once) dropped by id, as a consumer does.
+      got=$(mqtt_readings "$mqtt_station" | awk '!seen[$1]++')
+      ids_in_order=$(awk 'NR > 1 && $1 != last + 1 { bad = 1 } { last = $1 } END { print bad ? "no" : "yes" }' <<<"$got")
+      values=$(cut -d' ' -f2 <<<"$got")
+      first=$(grep -m1 "^vornal/$mqtt_station/GENERIC/reading " "$out/mqtt-sub.txt" | tr -d '\r' | cut -d' ' -f2-)
+      if [[ $(grep -c . <<<"$got") -gt $n1 && "$(head -n "$n1" <<<"$values")" == "$printed1" && $ids_in_order == yes ]]; then
+        pass "mqtt: after the kill the whole queue ($n1 readings) arrives first, in order, then the next run's ($(grep -c . <<<"$got") in all)"
+      else
+        fail mqtt "received $(grep -c . <<<"$got") readings (ids in order: $ids_in_order), first values $(head -n 5 <<<"$values" | xargs), printed before the kill $(head -n 5 <<<"$printed1" | xargs) ($n1); log: $(tail -3 "$out/mqtt-run2.err" | xargs)"
+      fi
+      if grep -q 'readings left queued by the last run are sent first' "$out/mqtt-run2.err"; then
+        pass "mqtt: the next run says that the queue of the last one is sent first"
+      else
+        fail mqtt "no report of the queue left by the last run: $(head -3 "$out/mqtt-run2.err" | xargs)"
+      fi
+      # The JSON fields of one reading.
+      if grep -q '"id":[0-9]' <<<"$first" && grep -qF "\"station\":\"$mqtt_station\"" <<<"$first" &&
+        grep -q '"port":"SIM1"' <<<"$first" && grep -q '"raw":"' <<<"$first" && grep -q '"value":"' <<<"$first" &&
+        grep -q '"result":"' <<<"$first" &&
+        grep -Eq '"time":"[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:.]+([+-][0-9]{2}:[0-9]{2}|Z)"' <<<"$first"; then
+        pass "mqtt: a reading's JSON has its id, time with offset, station, port, raw line, value and result"
+      else
+        fail mqtt "a reading's JSON lacks fields: $first"
+      fi
+      grep -q "^vornal/$mqtt_station/status online" "$out/mqtt-sub.txt" &&
+        pass "mqtt: the station says online on vornal/$mqtt_station/status" ||
+        fail mqtt "no 'online' on vornal/$mqtt_station/status: $(grep status "$out/mqtt-sub.txt" | head -3 | xargs)"
+      # 3. mqtts:// on this build: refused with a message, no plain connection to the same broker.
+      rc=0
+      timeout 120 "$wine" "$stage/bin/vornal-cli.exe" --store "$mqtt_store" --simulate "$(winpath "$out/fast.vsim")" \
+        run --port SIM1 --print --publish "mqtts://127.0.0.1:$mqtt_port" --set mqttStation=tls \
+        >"$out/mqtt-tls.out" 2>"$out/mqtt-tls.err" || rc=$?
+      sleep 0.5
+      if [[ $rc -ne 0 ]] && grep -q 'has no TLS: use mqtt://127.0.0.1' "$out/mqtt-tls.err" &&
+        ! grep -q '^vornal/tls/' "$out/mqtt-sub.txt"; then
+        pass "mqtt: mqtts:// is refused (status $rc: $(grep -m1 'no TLS' "$out/mqtt-tls.err" | tr -d '\r' | cut -c1-90)...)"
+      else
+        fail mqtt "mqtts:// was not refused clearly: status $rc, $(xargs <"$out/mqtt-tls.err" | cut -c1-200); broker got: $(grep '^vornal/tls/' "$out/mqtt-sub.txt" | head -2 | xargs)"
+      fi
+      stop "$sub_pid"
+    else
+      fail mqtt "mosquitto did not start on port $mqtt_port: $(tail -3 "$out/mosquitto.log" | xargs)"
+    fi
+    stop "$broker_pid"
+  else
+    fail mqtt "no readings queued while the broker is down; printed $(grep -c . "$out/mqtt-run1.out"); log: $(tail -3 "$out/mqtt-run1.err" | xargs)"
+    stop "$run_pid"
   fi
 fi
 

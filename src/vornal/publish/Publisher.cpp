@@ -49,8 +49,16 @@ QString Publisher::passwordStoreFile() {
 }
 
 QString Publisher::queueFileFor(const QString& station) {
+    QString name = BrokerUrl::topicLevel(station);
+#ifdef Q_OS_WIN
+    // Characters a Windows file name cannot hold; a ':' would even write the queue into an alternate
+    // data stream of another file. Two running stations that end up with one file are refused by its lock.
+    for (QChar& c : name)
+        if (QStringView(u"\\:*?\"<>|").contains(c))
+            c = u'_';
+#endif
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-           QStringLiteral("/Halvorn/Vornal/mqtt-queue-%1.txt").arg(BrokerUrl::topicLevel(station));
+           QStringLiteral("/Halvorn/Vornal/mqtt-queue-%1.txt").arg(name);
 }
 
 bool Publisher::storePassword(const QString& password, QString* error) {
@@ -107,6 +115,19 @@ bool Publisher::fromConfig(const config::Config& config, Settings* s, QString* e
                            .arg(config.getMqttBroker());
         return false;
     }
+#if !VORNAL_HAVE_MQTT_TLS && VORNAL_HAVE_MQTT
+    // Never a plain connection in place of the encrypted one asked for.
+    if (url->tls) {
+        // The plain counterpart: the TLS port 8883 becomes MQTT's own 1883, another port stays.
+        const BrokerUrl plain{url->host, url->port == 8883 ? 1883 : url->port, false};
+        *error =
+            QStringLiteral("the broker %1 needs TLS, but this build of Vornal has no TLS: use %2 on a "
+                           "trusted network, or reach the broker through a TLS tunnel (stunnel) given as "
+                           "mqtt://")
+                .arg(url->toString(), plain.toString());
+        return false;
+    }
+#endif
     s->broker = *url;
     s->caFile = config.getMqttCaFile();
     s->certFile = config.getMqttCertFile();
@@ -225,7 +246,16 @@ bool Publisher::start(QString* error) {
     // One process per station's queue: two would send each other's messages twice and mix the ids.
     auto lock = std::make_unique<QLockFile>(settings_.queueFile + QStringLiteral(".lock"));
     lock->setStaleLockTime(0);
-    if (!lock->tryLock(0)) {
+    bool locked = lock->tryLock(0);
+#ifdef Q_OS_WIN
+    // Windows gives a process id again soon (wine even the same one to the next program): the id in a
+    // lock file left by a killed run can name a running Vornal, this one included. A held lock file is
+    // open without delete sharing, so a lock file that can be deleted is held by nobody.
+    if (!locked && lock->error() == QLockFile::LockFailedError &&
+        QFile::remove(settings_.queueFile + QStringLiteral(".lock")))
+        locked = lock->tryLock(0);
+#endif
+    if (!locked) {
         qint64 pid = 0;
         QString host, app;
         lock->getLockInfo(&pid, &host, &app);
@@ -442,6 +472,7 @@ void Publisher::run() {
         if (!user.isEmpty())
             mosquitto_username_pw_set(s.mosq, user.constData(), st.password ? password.constData() : nullptr);
         QString setupError;
+#if VORNAL_HAVE_MQTT_TLS
         if (st.broker.tls) {
             // Without a CA file: the system's CA store (which also turns TLS on).
             int rc = st.caFile.isEmpty() ? mosquitto_int_option(s.mosq, MOSQ_OPT_TLS_USE_OS_CERTS, 1)
@@ -457,6 +488,7 @@ void Publisher::run() {
                     QStringLiteral("TLS set-up failed: %1 (check mqttCaFile, mqttCertFile, mqttKeyFile)")
                         .arg(reasonOf(rc));
         }
+#endif
         mosquitto_connect_callback_set(s.mosq, [](mosquitto* m, void* obj, int rc) {
             auto* s = static_cast<Session*>(obj);
             s->connackCode = rc;

@@ -50,7 +50,8 @@ public:
     static QString instrumentName(const config::Config& config);
     // The station's default name: the host name, topic-safe.
     static QString defaultStation();
-    // The per-user password file (mode 0600), and the file where a station's queue is kept.
+    // The per-user password file (mode 0600; on Windows in %LOCALAPPDATA%, which only the user, the
+    // administrators and the system can open), and the file where a station's queue is kept.
     static QString passwordStoreFile();
     static QString queueFileFor(const QString& station);
     // Writes the password to the per-user file, readable only by the user ("" deletes the file).
