@@ -50,7 +50,14 @@ protected:
                 dir_.filePath(QStringLiteral("station.vsim"))};
     }
     test::CliResult cli(const QStringList& args) { return test::runCli(common() + args, {}, 30000, env_); }
-    // A profile for a simulated scale (lines end with CR).
+    // The first profile (the settings record) for a simulated scale, renamed.
+    void first(const QString& name, const QStringList& settings) {
+        auto r = cli(QStringList{"set", "inputTerminator=13", "bitRate=7", "dataBits=3"} + settings);
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+        r = cli({"profiles", "rename", "Instrument 1", name});
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    }
+    // A further profile for a simulated scale (lines end with CR).
     void profile(const QString& name, const QStringList& settings) {
         const auto r =
             cli(QStringList{"set", "--profile", name, "inputTerminator=13", "bitRate=7", "dataBits=3"} +
@@ -84,7 +91,7 @@ protected:
 } // namespace
 
 TEST_F(StationCli, RunAllPrintsEachValueWithItsProfileInTheOrderOfEachInstrument) {
-    profile(QStringLiteral("Left"), {"port=SIMA"});
+    first(QStringLiteral("Left"), {"port=SIMA"});
     profile(QStringLiteral("Right scale"), {"port=SIMB"});
     QProcess run;
     start(run, {"run", "--all", "--print"});
@@ -120,7 +127,7 @@ TEST_F(StationCli, RunAllPrintsEachValueWithItsProfileInTheOrderOfEachInstrument
 }
 
 TEST_F(StationCli, OptionsForOneInstrumentAndUnknownOrRepeatedProfilesAreRefusedBeforeAnythingStarts) {
-    profile(QStringLiteral("One"), {"port=SIMA"});
+    first(QStringLiteral("One"), {"port=SIMA"});
     profile(QStringLiteral("Two"), {"port=SIMB"});
     auto r = cli({"run", "--all", "--print", "--port", "SIMB"});
     EXPECT_EQ(r.exitCode, 2);
@@ -143,7 +150,7 @@ TEST_F(StationCli, OptionsForOneInstrumentAndUnknownOrRepeatedProfilesAreRefused
 }
 
 TEST_F(StationCli, AnInstrumentThatGoesAwayEndsAloneTheOtherGoesOn) {
-    profile(QStringLiteral("Gone"), {"port=GONE"});
+    first(QStringLiteral("Gone"), {"port=GONE"});
     profile(QStringLiteral("Stays"), {"port=SIMB"});
     QProcess run;
     start(run, {"run", "--all", "--print", "--no-reconnect"});
@@ -165,7 +172,7 @@ TEST_F(StationCli, AnInstrumentThatGoesAwayEndsAloneTheOtherGoesOn) {
 }
 
 TEST_F(StationCli, RequestWithAProfileReachesThatProfilesConnection) {
-    profile(QStringLiteral("Asked"), {"port=SIMQ", "requestCommand=S<13><10>"});
+    first(QStringLiteral("Asked"), {"port=SIMQ", "requestCommand=S<13><10>"});
     profile(QStringLiteral("Other"), {"port=SIMA"});
     QProcess run;
     start(run, {"run", "--all", "--print"});

@@ -96,13 +96,16 @@ TEST(StationForm, BarcodeReaderAndBalanceFillEachRowOfAFormThroughRunAll) {
                                             << n << "\n  wait 80ms\n  send \"ST,GS,+  {w} g\\r\"\nend\n";
     const QString store = dir.filePath(QStringLiteral("prefs.txt"));
     const QStringList common{"--store", store};
-    for (const QStringList& set : {QStringList{"--profile", "Scanner", "port=SCANNER", "instrument=BARCODE",
-                                               "outputTerminator=TAB", "inputTerminator=13", "delay=0"},
+    for (const QStringList& set : {QStringList{"port=SCANNER", "instrument=BARCODE", "outputTerminator=TAB",
+                                               "inputTerminator=13", "delay=0"},
                                    QStringList{"--profile", "Balance", "port=BALANCE", "instrument=GENERIC",
                                                "outputTerminator=ENTER", "inputTerminator=13", "delay=0"}}) {
         const auto r = test::runCli(common + QStringList{"set"} + set);
         ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     }
+    // The first profile is the settings record: named "Scanner".
+    const auto renamed = test::runCli(common + QStringList{"profiles", "rename", "Instrument 1", "Scanner"});
+    ASSERT_EQ(renamed.exitCode, 0) << renamed.err.toStdString();
     Form form;
     form.show();
     spinUntil([] { return false; }, 200);
