@@ -459,7 +459,8 @@ TEST_F(StationPublishCli, TwoInstrumentsShareOneIdSequenceOnTopicsOfTheirOwnAcro
         }
         return qsizetype(byId.size()) >= left.size() + right.size();
     };
-    EXPECT_TRUE(waitFor(collect, 20000)) << byId.size() << " of " << left.size() + right.size();
+    EXPECT_TRUE(waitFor(collect, 20000)) << byId.size() << " of " << left.size() + right.size() << "\n"
+                                         << o.err.toStdString();
     ASSERT_FALSE(byId.empty());
     // One sequence without gaps: the ids run from the first to the last by one.
     EXPECT_EQ(byId.rbegin()->first - byId.begin()->first + 1, qint64(byId.size()));
