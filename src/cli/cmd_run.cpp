@@ -414,10 +414,11 @@ int runRun(cli::Invocation& inv, cli::Io& io) {
                                              false, who);
                              });
         if (publisher)
-            QObject::connect(
-                &connection, &worker::Connection::reading,
-                [&publisher, topic = topicOf[std::size_t(&in - instruments.data())]](
-                    const worker::DataLog::Row& row, int stable) { publisher->publish(topic, row, stable); });
+            QObject::connect(&connection, &worker::Connection::reading,
+                             [&publisher, topic = topicOf[std::size_t(&in - instruments.data())]](
+                                 const worker::DataLog::Row& row, int stable) {
+                                 publisher->publishFor(topic, row, stable);
+                             });
         QObject::connect(&connection, &worker::Connection::stopped,
                          [&, who, at = &in](worker::Connection::StopReason reason, const QString& detail) {
                              // Ended by itself (the keyboard output lost, the port gone): not a clean end.

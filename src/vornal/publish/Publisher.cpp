@@ -309,10 +309,10 @@ void Publisher::stop(int waitMs) {
 }
 
 bool Publisher::publish(const worker::DataLog::Row& row, int stable) {
-    return publish(settings_.instrument, row, stable);
+    return publishFor(settings_.instrument, row, stable);
 }
 
-bool Publisher::publish(const QString& instrument, const worker::DataLog::Row& row, int stable) {
+bool Publisher::publishFor(const QString& instrument, const worker::DataLog::Row& row, int stable) {
     const QByteArray topic =
         (settings_.prefix + QLatin1Char('/') + instrument + QStringLiteral("/reading")).toUtf8();
     DiskQueue::Added added = DiskQueue::Added::Failed;

@@ -86,7 +86,7 @@ public:
     // written); that is logged.
     bool publish(const worker::DataLog::Row& row, int stable);
     // The same for one instrument of a station (a topic level from instrumentName).
-    bool publish(const QString& instrument, const worker::DataLog::Row& row, int stable);
+    bool publishFor(const QString& instrument, const worker::DataLog::Row& row, int stable);
 
     const Settings& settings() const { return settings_; }
     bool connected() const;
