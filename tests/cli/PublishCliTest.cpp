@@ -517,4 +517,17 @@ TEST_F(StationPublishCli, ARequestOnOneInstrumentsTopicReachesOnlyThatInstrument
     EXPECT_EQ(printedBy(o, QStringLiteral("Right scale")).size(), 1) << o.out.toStdString();
 }
 
+TEST_F(StationPublishCli, TwoProfilesWhoseNamesGiveOneTopicAreRefusedBeforeAnythingStarts) {
+    set({QStringLiteral("port=IDLE")});
+    set({QStringLiteral("--profile"), QStringLiteral("Left scale"), QStringLiteral("port=SIMA")});
+    set({QStringLiteral("--profile"), QStringLiteral("Left_scale"), QStringLiteral("port=SIMB")});
+    const CliResult r = runCli(common() + QStringList{QStringLiteral("run"), QStringLiteral("--all"),
+                                                      QStringLiteral("--print"), QStringLiteral("--publish"),
+                                                      QStringLiteral("mqtt://127.0.0.1:1")},
+                               {}, 30000, env());
+    EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("same topic level 'Left_scale'"))) << r.err.toStdString();
+    EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
+}
+
 } // namespace
