@@ -10,8 +10,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
+#include <mosquitto.h>
 
 #include <map>
 #include <memory>
@@ -348,6 +350,184 @@ TEST_F(PublishCli, ThePasswordIsInNoExportEventLogOrDataLog) {
     EXPECT_FALSE(o.out.contains(secret));
     EXPECT_FALSE(listed.out.contains(secret));
     EXPECT_TRUE(listed.out.contains(QStringLiteral("mqttUser")));
+}
+
+// A station of two instruments (profiles, run --all): one publisher for both, each on its own topic.
+class StationPublishCli : public PublishCli {
+protected:
+    void SetUp() override {
+        PublishCli::SetUp();
+        if (IsSkipped())
+            return;
+        QFile script(dir.filePath(QStringLiteral("station.vsim")));
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write(QStringLiteral(
+                         "port IDLE\n\nport SIMA\nvalue a 1 step=1\nevery 5ms send \"ST,GS,+  {a} kg\\r\"\n\n"
+                         "port SIMB\nvalue b 500000 step=1\nevery 5ms send \"ST,GS,+  {b} kg\\r\"\n\n"
+                         "port SIMQ\nrecord \"%1\"\non \"S\\r\\n\" send \"ST,GS,+  1.25 kg\\r\"\n\n"
+                         "port SIMR\nrecord \"%2\"\non \"S\\r\\n\" send \"ST,GS,+  2.50 kg\\r\"\n")
+                         .arg(dir.filePath(QStringLiteral("q.bin")), dir.filePath(QStringLiteral("r.bin")))
+                         .toUtf8());
+    }
+    QStringList common() const {
+        return {QStringLiteral("--store"), dir.filePath(QStringLiteral("prefs-station.txt")),
+                QStringLiteral("--simulate"), dir.filePath(QStringLiteral("station.vsim"))};
+    }
+    void set(const QStringList& args) {
+        const CliResult r = runCli(common() + QStringList{QStringLiteral("set")} + args, {}, 30000, env());
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    }
+    // Two simulated scales (lines end with CR) as the profiles "Left" and "Right scale".
+    void profiles(const QString& left, const QString& right, const QStringList& more = {}) {
+        // The first profile (the settings record) on a port of its own that sends nothing.
+        set({QStringLiteral("port=IDLE")});
+        for (const auto& [name, port] :
+             {std::pair{QStringLiteral("Left"), left}, std::pair{QStringLiteral("Right scale"), right}})
+            set(QStringList{QStringLiteral("--profile"), name, QStringLiteral("port=%1").arg(port),
+                            QStringLiteral("inputTerminator=13"), QStringLiteral("bitRate=7"),
+                            QStringLiteral("dataBits=3")} +
+                more);
+    }
+    std::unique_ptr<QProcess> runAll(const QString& broker, const QProcessEnvironment& e) {
+        auto p = std::make_unique<QProcess>();
+        startCli(*p,
+                 common() + QStringList{QStringLiteral("run"), QStringLiteral("--all"),
+                                        QStringLiteral("--print"), QStringLiteral("--publish"), broker},
+                 e);
+        return p;
+    }
+    // What --print gave for one profile.
+    static QStringList printedBy(const Output& o, const QString& who) {
+        QStringList v;
+        for (const QString& line : values(o))
+            if (line.section(u'\t', 0, 0) == who)
+                v << line.section(u'\t', 1);
+        return v;
+    }
+};
+
+TEST_F(StationPublishCli, TwoInstrumentsShareOneIdSequenceOnTopicsOfTheirOwnAcrossBrokerRestarts) {
+    profiles(QStringLiteral("SIMA"), QStringLiteral("SIMB"));
+    set({QStringLiteral("mqttStation=duo")});
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.start());
+    MqttSubscriber sub(broker.port(), "vornal/#", "station-consumer");
+    ASSERT_TRUE(sub.waitSubscribed());
+    auto p = runAll(broker.url(), env());
+    Output o;
+    ASSERT_TRUE(waitOutput(*p, o, [&] { return o.err.contains(QStringLiteral("connected to the broker")); }))
+        << o.err.toStdString();
+    for (int restart = 0; restart < 2; ++restart) {
+        QThread::msleep(600);
+        broker.stop();
+        QThread::msleep(400);
+        ASSERT_TRUE(broker.start());
+    }
+    QThread::msleep(1200);
+    terminate(*p, o);
+    EXPECT_EQ(p->exitCode(), 0) << o.err.toStdString();
+    // Exactly one publisher: one connection to the broker, no second queue refused.
+    EXPECT_FALSE(o.err.contains(QStringLiteral("queue"), Qt::CaseInsensitive) &&
+                 o.err.contains(QStringLiteral("in use"), Qt::CaseInsensitive))
+        << o.err.toStdString();
+    const QStringList left = printedBy(o, QStringLiteral("Left")),
+                      right = printedBy(o, QStringLiteral("Right scale"));
+    ASSERT_GT(left.size(), 50) << o.err.toStdString();
+    ASSERT_GT(right.size(), 50) << o.err.toStdString();
+
+    // Per topic, first arrivals by id; across both, the ids of the station.
+    const std::map<std::string, QString> topics = {
+        {"vornal/duo/Left/reading", QStringLiteral("Left")},
+        {"vornal/duo/Right_scale/reading", QStringLiteral("Right scale")}};
+    std::map<qint64, std::pair<QString, QString>> byId; // id -> (profile, value)
+    auto collect = [&] {
+        byId.clear();
+        for (const auto& m : sub.messages()) {
+            if (m.topic.find("/reading") == std::string::npos)
+                continue;
+            const auto t = topics.find(m.topic);
+            if (t == topics.end()) {
+                ADD_FAILURE() << "a reading on an unexpected topic: " << m.topic;
+                continue;
+            }
+            const QJsonObject j = QJsonDocument::fromJson(QByteArray::fromStdString(m.payload)).object();
+            const std::pair<QString, QString> v{t->second, j[QStringLiteral("value")].toString()};
+            const auto [it, added] = byId.emplace(j[QStringLiteral("id")].toInteger(), v);
+            if (!added) {
+                EXPECT_EQ(it->second, v) << "one id for two readings: " << it->first;
+            }
+        }
+        return qsizetype(byId.size()) >= left.size() + right.size();
+    };
+    EXPECT_TRUE(waitFor(collect, 20000)) << byId.size() << " of " << left.size() + right.size() << "\n"
+                                         << o.err.toStdString();
+    ASSERT_FALSE(byId.empty());
+    // One sequence without gaps: the ids run from the first to the last by one.
+    EXPECT_EQ(byId.rbegin()->first - byId.begin()->first + 1, qint64(byId.size()));
+    QStringList gotLeft, gotRight;
+    for (const auto& [id, v] : byId)
+        (v.first == QStringLiteral("Left") ? gotLeft : gotRight) << v.second;
+    EXPECT_EQ(gotLeft, left);
+    EXPECT_EQ(gotRight, right);
+    EXPECT_GE(o.err.count(QStringLiteral("connected to the broker")), 3) << o.err.toStdString();
+}
+
+TEST_F(StationPublishCli, ARequestOnOneInstrumentsTopicReachesOnlyThatInstrument) {
+    const QString pwList = dir.filePath(QStringLiteral("passwd"));
+    ASSERT_EQ(QProcess::execute(QStringLiteral("mosquitto_passwd"),
+                                {QStringLiteral("-c"), QStringLiteral("-b"), pwList, QStringLiteral("duo"),
+                                 QStringLiteral("duo-pw")}),
+              0);
+    MosquittoBroker broker(QStringLiteral("allow_anonymous false\npassword_file %1\n").arg(pwList));
+    ASSERT_TRUE(broker.start());
+    profiles(QStringLiteral("SIMQ"), QStringLiteral("SIMR"), {QStringLiteral("requestCommand=S<13><10>")});
+    set({QStringLiteral("mqttStation=duo"), QStringLiteral("mqttUser=duo"),
+         QStringLiteral("mqttRequests=true")});
+    QProcessEnvironment e = env();
+    e.insert(QStringLiteral("VORNAL_MQTT_PASSWORD"), QStringLiteral("duo-pw"));
+    auto p = runAll(broker.url(), e);
+    Output o;
+    ASSERT_TRUE(waitOutput(*p, o, [&] { return o.err.contains(QStringLiteral("connected to the broker")); }))
+        << o.err.toStdString();
+    QThread::msleep(300); // the subscriptions made
+    auto ask = [&](const char* topic) {
+        mosquitto* m = mosquitto_new(nullptr, true, nullptr);
+        mosquitto_username_pw_set(m, "duo", "duo-pw");
+        ASSERT_EQ(mosquitto_connect(m, "127.0.0.1", broker.port(), 10), MOSQ_ERR_SUCCESS);
+        mosquitto_publish(m, nullptr, topic, 1, "1", 1, false);
+        for (int i = 0; i < 10; ++i)
+            mosquitto_loop(m, 50, 1);
+        mosquitto_disconnect(m);
+        mosquitto_destroy(m);
+    };
+    ask("vornal/duo/Right_scale/request");
+    EXPECT_TRUE(waitOutput(*p, o, [&] { return !printedBy(o, QStringLiteral("Right scale")).isEmpty(); }))
+        << o.out.toStdString() << o.err.toStdString();
+    QThread::msleep(300);
+    read(*p, o);
+    EXPECT_EQ(printedBy(o, QStringLiteral("Right scale")).size(), 1) << o.out.toStdString();
+    EXPECT_TRUE(printedBy(o, QStringLiteral("Left")).isEmpty()) << o.out.toStdString();
+    EXPECT_FALSE(QFile(dir.filePath(QStringLiteral("q.bin"))).size() > 0);
+
+    ask("vornal/duo/Left/request");
+    EXPECT_TRUE(waitOutput(*p, o, [&] { return !printedBy(o, QStringLiteral("Left")).isEmpty(); }))
+        << o.out.toStdString() << o.err.toStdString();
+    terminate(*p, o);
+    EXPECT_EQ(printedBy(o, QStringLiteral("Left")).size(), 1) << o.out.toStdString();
+    EXPECT_EQ(printedBy(o, QStringLiteral("Right scale")).size(), 1) << o.out.toStdString();
+}
+
+TEST_F(StationPublishCli, TwoProfilesWhoseNamesGiveOneTopicAreRefusedBeforeAnythingStarts) {
+    set({QStringLiteral("port=IDLE")});
+    set({QStringLiteral("--profile"), QStringLiteral("Left scale"), QStringLiteral("port=SIMA")});
+    set({QStringLiteral("--profile"), QStringLiteral("Left_scale"), QStringLiteral("port=SIMB")});
+    const CliResult r = runCli(common() + QStringList{QStringLiteral("run"), QStringLiteral("--all"),
+                                                      QStringLiteral("--print"), QStringLiteral("--publish"),
+                                                      QStringLiteral("mqtt://127.0.0.1:1")},
+                               {}, 30000, env());
+    EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("same topic level 'Left_scale'"))) << r.err.toStdString();
+    EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
 }
 
 } // namespace

@@ -35,6 +35,7 @@ public:
     QLineEdit* delayTextField;
     QLineEdit* everyXValuesTextField;
     BrokerBox* brokerBox;
+    QLineEdit* prefixKeysTextField;
 
 private:
     void keyboardTypeBoxItemStateChanged();

@@ -1,7 +1,9 @@
 #include "vornal/publish/Publisher.h"
 
 #include "vornal/publish/DiskQueue.h"
+#include "vornal/util/MessageFormat.h"
 #include "vornal/util/Queued.h"
+#include "vornal/util/ResourceBundle.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -22,6 +24,8 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #if VORNAL_HAVE_MQTT
 #include <mosquitto.h>
@@ -31,10 +35,20 @@ namespace vornal::publish {
 
 using config::BrokerUrl;
 
+namespace {
+// An event-log text of the worker bundle with its arguments (the window's language).
+template <class... Args> QString text(const char* key, const Args&... args) {
+    return util::MessageFormat::format(
+        util::ResourceBundle::get(QStringLiteral("vornal.worker.WorkerBundle")).getString(QLatin1String(key)),
+        args...);
+}
+} // namespace
+
 // ---- settings ----
 
-QString Publisher::instrumentName(const config::Config& config) {
-    // A profile's name will take precedence here once connections carry one.
+QString Publisher::instrumentName(const config::Config& config, const QString& profileName) {
+    if (!profileName.isEmpty())
+        return BrokerUrl::topicLevel(profileName);
     const auto instrument = config.getInstrument();
     return BrokerUrl::topicLevel(instrument ? instrument->name() : QStringLiteral("custom"));
 }
@@ -188,7 +202,7 @@ QByteArray Publisher::readingJson(quint64 id, const QString& station, const work
 }
 
 QString Publisher::unreachableText(qint64 queued) {
-    return QStringLiteral("broker unreachable, %1 readings queued").arg(queued);
+    return text("mqtt.unreachable.0", QString::number(queued));
 }
 
 // ---- the connection ----
@@ -280,22 +294,23 @@ bool Publisher::start(QString* error) {
     shared_->lock = std::move(lock);
     shared_->stopping = false;
     emit logEvent(
-        QStringLiteral("publishing readings to %1 as station '%2' on %3/%4/reading")
-            .arg(settings_.broker.toString(), settings_.station, settings_.prefix, settings_.instrument),
+        text("mqtt.publishing.0.1.2", settings_.broker.toString(), settings_.station,
+             settings_.prefix + QLatin1Char('/') +
+                 (settings_.moreInstruments.isEmpty() ? settings_.instrument : QStringLiteral("+")) +
+                 QStringLiteral("/reading")),
         false);
     if (left > 0)
-        emit logEvent(QStringLiteral("%1 readings left queued by the last run are sent first").arg(left),
-                      false);
+        emit logEvent(text("mqtt.left.queued.0", QString::number(left)), false);
     if (settings_.requests &&
         !((!settings_.user.isEmpty() && settings_.password) || !settings_.certFile.isEmpty()))
-        emit logEvent(
-            QStringLiteral("requests from the broker are off: they need an authenticated connection (a user "
-                           "name with a password, or a client certificate)"),
-            true);
+        emit logEvent(text("mqtt.requests.off"), true);
     else if (settings_.requests)
-        emit logEvent(QStringLiteral("requests from the broker on %1/%2/request send the request command")
-                          .arg(settings_.prefix, settings_.instrument),
-                      false);
+        emit logEvent(
+            text("mqtt.requests.on.0",
+                 settings_.prefix + QLatin1Char('/') +
+                     (settings_.moreInstruments.isEmpty() ? settings_.instrument : QStringLiteral("+")) +
+                     QStringLiteral("/request")),
+            false);
     shared_->thread = std::thread([this] { run(); });
     return true;
 #endif
@@ -314,14 +329,9 @@ void Publisher::stop(int waitMs) {
     std::lock_guard lock(shared_->mutex);
     const auto left = shared_->queue ? shared_->queue->pending().size() : 0;
     if (left > 0)
-        emit logEvent(QStringLiteral("%1 readings stay queued for the broker until the next start").arg(left),
-                      true);
+        emit logEvent(text("mqtt.stay.queued.0", QString::number(left)), true);
     if (shared_->refused > 0)
-        emit logEvent(
-            QStringLiteral("%1 readings were not queued for the broker: its queue was full (setting "
-                           "mqttQueueMaxBytes)")
-                .arg(shared_->refused),
-            true);
+        emit logEvent(text("mqtt.not.queued.0", QString::number(shared_->refused)), true);
     shared_->refused = 0;
     shared_->queue.reset();
     shared_->lock.reset();
@@ -329,8 +339,12 @@ void Publisher::stop(int waitMs) {
 }
 
 bool Publisher::publish(const worker::DataLog::Row& row, int stable) {
+    return publishFor(settings_.instrument, row, stable);
+}
+
+bool Publisher::publishFor(const QString& instrument, const worker::DataLog::Row& row, int stable) {
     const QByteArray topic =
-        (settings_.prefix + QLatin1Char('/') + settings_.instrument + QStringLiteral("/reading")).toUtf8();
+        (settings_.prefix + QLatin1Char('/') + instrument + QStringLiteral("/reading")).toUtf8();
     DiskQueue::Added added = DiskQueue::Added::Failed;
     QString why;
     qint64 refused = 0;
@@ -354,18 +368,11 @@ bool Publisher::publish(const worker::DataLog::Row& row, int stable) {
     }
     shared_->wake.notify_all();
     if (warnFull)
-        emit logEvent(
-            QStringLiteral("the broker queue is full (%1 bytes, setting mqttQueueMaxBytes): new readings are "
-                           "not queued for the broker until it takes the queued ones; the oldest are kept")
-                .arg(settings_.queueMaxBytes),
-            true);
+        emit logEvent(text("mqtt.queue.full.0", QString::number(settings_.queueMaxBytes)), true);
     if (warnRoom)
-        emit logEvent(
-            QStringLiteral("the broker queue has room again; %1 readings were not queued while it was full")
-                .arg(refused),
-            true);
+        emit logEvent(text("mqtt.queue.room.0", QString::number(refused)), true);
     if (added == DiskQueue::Added::Failed)
-        emit logEvent(QStringLiteral("a reading could not be queued for the broker: %1").arg(why), true);
+        emit logEvent(text("mqtt.not.queued.reading.0", why), true);
     return added == DiskQueue::Added::Queued;
 }
 
@@ -385,9 +392,9 @@ struct Session {
     std::map<int, quint64> inflight; // message id of the client -> queue id
     std::set<quint64> acked;         // acknowledged, not yet at the front
     quint64 lastSent = 0;
-    QByteArray requestTopic;
-    bool subscribe = false; // to the request topic
-    int requests = 0;       // taken from the broker, not yet handed on
+    std::vector<std::pair<QByteArray, QString>> requestTopics; // topic -> instrument
+    bool subscribe = false;                                    // to the request topics
+    std::vector<QString> requests; // the instruments of requests taken from the broker, not yet handed on
 };
 
 QString reasonOf(int rc) {
@@ -441,9 +448,9 @@ void Publisher::run() {
             sh.connected = false;
         }
         if (wasConnected || reason != lastReason) {
-            const QString text = QStringLiteral("broker %1: %2").arg(st.broker.toString(), reason);
-            post([text](Publisher* p) {
-                emit p->logEvent(text, true);
+            const QString said = text("mqtt.broker.0.1", st.broker.toString(), reason);
+            post([said](Publisher* p) {
+                emit p->logEvent(said, true);
                 emit p->connectedChanged(false);
             });
         }
@@ -460,7 +467,10 @@ void Publisher::run() {
         }
         Session s;
         s.authenticated = authenticated;
-        s.requestTopic = (st.prefix + QLatin1Char('/') + st.instrument + QStringLiteral("/request")).toUtf8();
+        for (const QString& instrument : QStringList{st.instrument} + st.moreInstruments)
+            s.requestTopics.emplace_back(
+                (st.prefix + QLatin1Char('/') + instrument + QStringLiteral("/request")).toUtf8(),
+                instrument);
         s.mosq = mosquitto_new(clientId.constData(), true, &s);
         if (!s.mosq) {
             tellLost(QStringLiteral("cannot make a client: out of memory"));
@@ -498,7 +508,8 @@ void Publisher::run() {
             }
             s->connected = true;
             if (s->subscribe)
-                mosquitto_subscribe(m, nullptr, s->requestTopic.constData(), 1);
+                for (const auto& [topic, instrument] : s->requestTopics)
+                    mosquitto_subscribe(m, nullptr, topic.constData(), 1);
         });
         mosquitto_disconnect_callback_set(s.mosq, [](mosquitto*, void* obj, int) {
             auto* s = static_cast<Session*>(obj);
@@ -518,8 +529,11 @@ void Publisher::run() {
         if (s.subscribe)
             mosquitto_message_callback_set(s.mosq, [](mosquitto*, void* obj, const mosquitto_message* msg) {
                 auto* s = static_cast<Session*>(obj);
-                if (msg && msg->topic && s->requestTopic == msg->topic)
-                    ++s->requests;
+                if (!msg || !msg->topic)
+                    return;
+                for (const auto& [topic, instrument] : s->requestTopics)
+                    if (topic == msg->topic)
+                        s->requests.push_back(instrument);
             });
 
         int rc = setupError.isEmpty()
@@ -534,30 +548,25 @@ void Publisher::run() {
             rc = mosquitto_loop(s.mosq, 20, 1);
             if (rc != MOSQ_ERR_SUCCESS) {
                 if (s.connackCode > 0)
-                    reason = QStringLiteral(
-                                 "the broker refused the connection: %1 (check mqttUser and the password)")
-                                 .arg(QString::fromUtf8(mosquitto_connack_string(s.connackCode)));
+                    reason =
+                        text("mqtt.refused.0", QString::fromUtf8(mosquitto_connack_string(s.connackCode)));
                 else if (rc == MOSQ_ERR_TLS)
-                    reason = QStringLiteral(
-                        "the TLS handshake failed: the broker's certificate is not trusted or "
-                        "the broker refused ours (check mqttCaFile, mqttCertFile, mqttKeyFile)");
+                    reason = text("mqtt.tls.failed");
                 else if (rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_NO_CONN)
-                    reason = s.connected || announced ? QStringLiteral("connection lost")
-                                                      : QStringLiteral("connection refused or closed");
+                    reason = s.connected || announced ? text("mqtt.connection.lost")
+                                                      : text("mqtt.connection.closed");
                 else
-                    reason = QStringLiteral("connection failed: %1").arg(reasonOf(rc));
+                    reason = text("mqtt.connection.failed.0", reasonOf(rc));
                 break;
             }
             if (s.connackCode > 0) {
-                reason =
-                    QStringLiteral("the broker refused the connection: %1 (check mqttUser and the password)")
-                        .arg(QString::fromUtf8(mosquitto_connack_string(s.connackCode)));
+                reason = text("mqtt.refused.0", QString::fromUtf8(mosquitto_connack_string(s.connackCode)));
                 break;
             }
             if (!s.connected) {
                 if (!announced &&
                     std::chrono::steady_clock::now() - attemptStart > std::chrono::seconds(10)) {
-                    reason = QStringLiteral("no answer from the broker within 10 s");
+                    reason = text("mqtt.no.answer");
                     break;
                 }
                 {
@@ -580,16 +589,16 @@ void Publisher::run() {
                 }
                 wasConnected = true;
                 lastReason.clear();
-                const QString text = QStringLiteral("connected to the broker %1").arg(st.broker.toString());
-                post([text](Publisher* p) {
-                    emit p->logEvent(text, false);
+                const QString said = text("mqtt.connected.0", st.broker.toString());
+                post([said](Publisher* p) {
+                    emit p->logEvent(said, false);
                     emit p->connectedChanged(true);
                     emit p->brokerStatus(true, 0);
                 });
             }
             // A request taken from the broker.
-            for (; s.requests > 0; --s.requests)
-                post([](Publisher* p) { emit p->requestReceived(); });
+            for (const QString& instrument : std::exchange(s.requests, {}))
+                post([instrument](Publisher* p) { emit p->requestReceived(instrument); });
             // Acknowledged messages leave the queue, in order; then the next ones go out.
             std::vector<DiskQueue::Message> toSend;
             QString ackError;
@@ -619,9 +628,7 @@ void Publisher::run() {
             }
             if (!ackError.isEmpty())
                 post([ackError](Publisher* p) {
-                    emit p->logEvent(
-                        QStringLiteral("the broker queue could not record a delivery: %1").arg(ackError),
-                        true);
+                    emit p->logEvent(text("mqtt.delivery.not.recorded.0", ackError), true);
                 });
             for (const auto& m : toSend) {
                 int mid = 0;
@@ -641,8 +648,7 @@ void Publisher::run() {
             }
         }
         if (s.connackCode > 0)
-            reason = QStringLiteral("the broker refused the connection: %1 (check mqttUser and the password)")
-                         .arg(QString::fromUtf8(mosquitto_connack_string(s.connackCode)));
+            reason = text("mqtt.refused.0", QString::fromUtf8(mosquitto_connack_string(s.connackCode)));
         const bool stopping = [&] {
             std::lock_guard lock(sh.mutex);
             return sh.stopping;
@@ -651,7 +657,7 @@ void Publisher::run() {
         if (stopping)
             break;
         if (reason.isEmpty())
-            reason = QStringLiteral("connection lost");
+            reason = text("mqtt.connection.lost");
         tellLost(reason);
         // Tried again soon, then less often: 100 ms doubling up to 2 s, at once when stopping.
         std::unique_lock lock(sh.mutex);

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -36,6 +37,9 @@ public:
         QString station;
         QString prefix;     // the topic prefix, without a trailing '/'
         QString instrument; // the topic level of the instrument (instrumentName)
+        // Further instruments of a station sharing this publisher (one queue, one id sequence): their
+        // topic levels, whose request topics are taken as well.
+        QStringList moreInstruments;
         QString queueFile;
         qint64 queueMaxBytes = 64 * 1024 * 1024;
         bool requests = false;     // take requests from PREFIX/INSTRUMENT/request
@@ -45,9 +49,10 @@ public:
     // The settings from the record; false with a message naming the setting when one is unusable (the
     // broker not set, a password file that cannot be read, ...).
     static bool fromConfig(const config::Config& config, Settings* settings, QString* error);
-    // The topic level of a connection's instrument: the preset's constant name ("custom" for a custom
-    // expression), topic-safe. The one place that chooses the name readings are published under.
-    static QString instrumentName(const config::Config& config);
+    // The topic level of a connection's instrument: its profile's name when it has one, else the preset's
+    // constant name ("custom" for a custom expression), topic-safe. The one place that chooses the name
+    // readings are published under.
+    static QString instrumentName(const config::Config& config, const QString& profileName = QString());
     // The station's default name: the host name, topic-safe.
     static QString defaultStation();
     // The per-user password file (mode 0600; on Windows in %LOCALAPPDATA%, which only the user, the
@@ -81,6 +86,8 @@ public:
     // Queues one reading. False when it could not be queued (full queue, the file could not be
     // written); that is logged.
     bool publish(const worker::DataLog::Row& row, int stable);
+    // The same for one instrument of a station (a topic level from instrumentName).
+    bool publishFor(const QString& instrument, const worker::DataLog::Row& row, int stable);
 
     const Settings& settings() const { return settings_; }
     bool connected() const;
@@ -95,8 +102,9 @@ signals:
     // While not connected: false with the readings queued, as their number changes (at most every
     // 500 ms; the text is unreachableText); true once connected.
     void brokerStatus(bool reachable, qint64 queued);
-    // A request came from the broker (only with requests on and an authenticated connection).
-    void requestReceived();
+    // A request came from the broker for the instrument of that topic level (only with requests on and
+    // an authenticated connection).
+    void requestReceived(const QString& instrument);
 
 private:
     struct Shared;

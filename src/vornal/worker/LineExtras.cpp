@@ -59,6 +59,7 @@ void LineExtras::start(const config::Config& config, const Options& options, Wri
         return;
     requester_ = std::make_unique<RequestSender>(hasCommand ? *command : QByteArray(), std::move(write));
     requester_->setTarget(config_.getPort());
+    requester_->setProfile(options_.profileName);
     connect(requester_.get(), &RequestSender::sent, this, [this](const QByteArray& bytes) {
         emit logEvent(format("request.sent.0", RequestSender::formatCommand(bytes)), false);
         emit requestSent();
@@ -174,9 +175,15 @@ void LineExtras::writeRows() {
         const PendingRow r = std::move(rows_.front());
         rows_.pop_front();
         const auto instrument = config_.getInstrument();
-        const DataLog::Row row{
-            r.time,  config_.getPort(), instrument ? instrument->toPlainString() : QString(), r.raw,
-            r.value, r.result,          instrument ? instrument->name() : QString()};
+        const DataLog::Row row{r.time,
+                               config_.getPort(),
+                               !options_.profileName.isEmpty() ? options_.profileName
+                               : instrument                    ? instrument->toPlainString()
+                                                               : QString(),
+                               r.raw,
+                               r.value,
+                               r.result,
+                               instrument ? instrument->name() : QString()};
         if (publishing_)
             emit reading(row, r.stable);
         DataLog* log = dataLog_ ? dataLog_.get() : keptLog_.get();

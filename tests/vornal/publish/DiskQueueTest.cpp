@@ -238,4 +238,17 @@ TEST(BrokerSettings, DefaultsComeFromTheHostAndThePreset) {
     EXPECT_TRUE(c.setByKey(QStringLiteral("mqttBroker"), QString(), &why));
 }
 
+TEST(BrokerSettings, AProfilesNameIsItsInstrumentsTopicLevelAndWordedLikeTheLog) {
+    vornal::config::Config c;
+    c.setInstrument(vornal::config::ConfigHelper::Instrument::KERN_572);
+    EXPECT_EQ(Publisher::instrumentName(c), QStringLiteral("KERN_572"));
+    EXPECT_EQ(Publisher::instrumentName(c, QStringLiteral("Left scale")), QStringLiteral("Left_scale"));
+    EXPECT_EQ(Publisher::instrumentName(c, QStringLiteral("a/b+#")), QStringLiteral("a_b__"));
+    // Two profiles of the same preset are two topics.
+    EXPECT_NE(Publisher::instrumentName(c, QStringLiteral("One")),
+              Publisher::instrumentName(c, QStringLiteral("Two")));
+    // The texts come from the bundle with their numbers filled in (no placeholder left).
+    EXPECT_EQ(Publisher::unreachableText(1234), QStringLiteral("broker unreachable, 1234 readings queued"));
+}
+
 } // namespace
