@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <deque>
+#include <mutex>
 
 class QLabel;
 class QTimer;
@@ -35,6 +36,21 @@ public:
 
     ConnectionPresenter(QWidget* window, const util::ResourceBundle& bundle, EventLog* log, QLabel* status);
     ~ConnectionPresenter() override;
+
+    // The instrument's name at a station of several: it leads every line of the log and the status
+    // ("Balance: ..."). Empty (a station of one): the texts are those of a single instrument.
+    void setProfileName(const QString& name);
+    QString profileName() const;
+    // Where a start's connection is told which instrument it serves (its data-log rows, its messages).
+    void setConnectionName(const QString& name) { connectionName_ = name; }
+
+    enum class State { Idle, Connecting, Connected, Waiting };
+    State state() const;
+    // The value of the last line (processed; empty for a line without one) and the port in use.
+    QString lastValue() const { return lastValue_; }
+    QString port() const { return config_.getPort(); }
+    // What the tray says for this connection ("" when all is well).
+    QString trayText() const { return trayText_; }
 
     // Starts a connection with `config` (the connection is created at the first start). `typingHeld`:
     // the window has the keyboard focus.
@@ -78,11 +94,16 @@ signals:
     void trayStatus(const QString& status);
     // The chosen way of typing is not available.
     void keyBackendUnavailable();
+    // Something of state(), lastValue() or trayText() changed.
+    void changed();
 
 private:
     QString text(const QString& key) const;
     void create();
     void setStatus(const QString& status);
+    // `text` with the instrument's name before it, when it has one.
+    QString named(const QString& text) const;
+    void setTrayText(const QString& text);
     void refreshLineStatus();
 
     QWidget* window_;
@@ -102,6 +123,12 @@ private:
     qint32 lastLineCount_ = -1;
     QTimer* backlogTimer_;
     std::deque<QString> lastLines_;
+    QString lastValue_;
+    QString trayText_;
+    QString connectionName_;
+    // Read by the reading and typing threads (their log lines).
+    mutable std::mutex nameMutex_;
+    QString profileName_;
 };
 
 } // namespace vornal

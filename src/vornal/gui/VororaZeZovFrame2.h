@@ -87,7 +87,37 @@ public:
     // The status label (UpdateWorkerView); safe from any thread. The text may be HTML with a link.
     void setText(const QString& text) override;
 
+    // ---- the station's instruments (profiles) ----
+    // One instrument's settings under the name the user gave it; the first is the stored record of old.
+    struct Profile {
+        QString name;
+        config::Config config;
+    };
+    static constexpr int kMaxProfiles = 8;
+    int profileCount() const { return int(profiles_.size()); }
+    QString profileName(int index) const;
+    // The instrument the settings tabs show and edit.
+    int selectedProfile() const { return selected_; }
+    // Shows `index` in the settings tabs (what the tabs hold goes to the instrument shown before).
+    void selectProfile(int index);
+    // The settings an instrument starts with: its own, and the program-wide ones of the window.
+    config::Config profileConfig(int index) const;
+    // Adds, renames, removes; the refusal's message (also shown), or an empty text.
+    QString addProfile(const QString& name);
+    QString renameProfile(int index, const QString& name);
+    // Asks first; a running instrument is stopped. False when refused or not confirmed.
+    bool removeProfile(int index);
+    // Start or stop one instrument, or all.
+    void startStopProfile(int index);
+    void startAll();
+    void stopAll();
+    // The presenter of an instrument (nullptr for an unknown index).
+    ConnectionPresenter* presenterOf(int index) const;
+    // The tray icon's tool tip as it is now.
+    QString trayToolTip() const;
+
     // ---- operations ----
+    // Start/Stop of the selected instrument.
     void startStopJButtonActionPerformed();
     void updateConfigFromTabs();
     // True when config differs from oldConfig; oldConfig then becomes a fresh copy.
@@ -123,8 +153,8 @@ public:
     // expression on them.
     QStringList lastReceivedLines() const;
     static constexpr int kLastReceivedLines = ConnectionPresenter::kLastReceivedLines;
-    // Between the window and its connection (lines, status, start and stop).
-    ConnectionPresenter* connectionPresenter() const { return presenter_; }
+    // Between the window and the selected instrument's connection (lines, status, start and stop).
+    ConnectionPresenter* connectionPresenter() const { return presenter(); }
     // The verifier of a validated field ("mathOperandTextField", ...); nullptr for other names.
     FieldVerifier* verifier(const QString& fieldName) const;
     TrayMinimizer* trayMinimizer() const { return trayMinimizer_; }
@@ -198,11 +228,32 @@ private:
     // its tab and different from the tabs' letters, as far as the captions allow.
     void assignMnemonics();
 
+    // The instruments.
+    ConnectionPresenter* presenter() const { return presenters_.at(size_t(selected_)); }
+    ConnectionPresenter* makePresenter();
+    // The tabs' record goes to the selected instrument.
+    void storeSelected();
+    // The list on the Start tab, the presenters' names, the tab titles.
+    void showStation();
+    void showProfileRow(ConnectionPresenter* p);
+    void showTabTitles();
+    QString tabTitle(int pos) const;
+    // The selected instrument's state in the Start button and the tabs.
+    void showSelectedState();
+    // Why another instrument cannot have `port` (empty: it can).
+    QString portRefused(int index, const QString& port) const;
+    QString checkProfileName(int index, const QString& name) const;
+    static QString defaultProfileName(int index);
+    static QStringList programWideKeys();
+    void askAddProfile();
+    void askRenameProfile(int index);
+
     // Connection.
-    void startConnection();
+    void startConnection(int index);
     void notifyWhenHidden(const QString& caption, const QString& message);
-    // The tray icon's tool tip: the program's name, or what the connection waits for.
-    void showTrayStatus(const QString& status);
+    // The tray icon's tool tip: the program's name, or what the connection waits for; at a station of
+    // several, how many are connected.
+    void showTrayStatus();
     void applyConnectingState();
     void applyConnectedState(bool connected);
     // This window (or one of its dialogs) has the keyboard focus: typing is held.
@@ -225,8 +276,13 @@ private:
     int fatalExitCode_ = 0;
     std::shared_ptr<prefs::AbstractPreferences> node_;
 
-    // The connection (reading, typing, sound, duplicate filter) and what it shows.
-    ConnectionPresenter* presenter_ = nullptr;
+    // The station's instruments (settings), the one the tabs show, and one presenter each (reading,
+    // typing, sound, duplicate filter, and what it shows).
+    std::vector<Profile> profiles_;
+    int selected_ = 0;
+    std::vector<ConnectionPresenter*> presenters_;
+    // Instruments added, renamed, removed or edited since the last save.
+    bool stationChanged_ = false;
     bool mathRoundingErrorWarningDisplayed_ = false;
     bool trayInstalled_ = false;
     // After a confirmed import: the window must not save its settings over the imported ones.

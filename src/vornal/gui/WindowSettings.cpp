@@ -254,9 +254,11 @@ void VororaZeZovFrame2::updateConfigFromTabs() {
 }
 
 bool VororaZeZovFrame2::saveNecessary() {
-    if (!config::Config::hasChanged(config_, oldConfig_))
+    storeSelected();
+    if (!stationChanged_ && !config::Config::hasChanged(config_, oldConfig_))
         return false;
     oldConfig_ = config::Config::copyConfig(config_);
+    stationChanged_ = false;
     return true;
 }
 
@@ -265,7 +267,8 @@ QString VororaZeZovFrame2::saveConfig() {
         if (!node_)
             node_ =
                 prefs::PreferencesStore::userRoot()->node(QString::fromLatin1(config::Config::SETTINGS_NODE));
-        return config_.saveConfig(*node_);
+        storeSelected();
+        return profileConfig(0).saveConfig(*node_);
     } catch (const std::exception& e) {
         const QString why = QString::fromUtf8(e.what());
         return why.isEmpty() ? text(QStringLiteral("settings.store.failed")) : why;
@@ -365,8 +368,9 @@ void VororaZeZovFrame2::importSettingsButtonActionPerformed() {
         return;
     // The next start loads the imported settings; closing normally would save the window's over them.
     exitAfterImport_ = true;
-    if (presenter_->isActive())
-        presenter_->stop();
+    for (ConnectionPresenter* p : presenters_)
+        if (p->isActive())
+            p->stop();
     emit exitRequested(SettingsTransferDialogs::EXIT_AFTER_IMPORT);
 }
 

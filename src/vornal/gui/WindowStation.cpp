@@ -1,0 +1,333 @@
+#include "VororaZeZovFrame2.h"
+
+#include "ConnectionPresenter.h"
+#include "EventLog.h"
+#include "InputPanel.h"
+#include "MessageBoxes.h"
+#include "OutputPanel.h"
+#include "StartPanel.h"
+#include "WindowKeys.h"
+
+#include "vornal/util/MessageFormat.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTabWidget>
+
+// The window's station: the instruments (profiles) it holds, the one the settings tabs edit, and one
+// presenter (and connection) for each.
+namespace vornal {
+
+using util::MessageFormat;
+using windowkeys::kTabs;
+
+QString VororaZeZovFrame2::defaultProfileName(int index) {
+    return MessageFormat::format(util::ResourceBundle::get(QStringLiteral("vornal.Vornal"))
+                                     .getString(QStringLiteral("profile.default.name.0")),
+                                 index + 1);
+}
+
+QStringList VororaZeZovFrame2::programWideKeys() {
+    // Once for the program, whichever instrument the tabs show.
+    return {QStringLiteral("keyboardType"),    QStringLiteral("keyBackend"),
+            QStringLiteral("delay"),           QStringLiteral("connect"),
+            QStringLiteral("minimizeToTray"),  QStringLiteral("notifyWhenMinimizedToTray"),
+            QStringLiteral("checkForUpdates"), QStringLiteral("abortAutoStartWhenPrevPortNotAvailable")};
+}
+
+QString VororaZeZovFrame2::profileName(int index) const {
+    return index >= 0 && index < profileCount() ? profiles_[size_t(index)].name : QString();
+}
+
+ConnectionPresenter* VororaZeZovFrame2::presenterOf(int index) const {
+    return index >= 0 && index < int(presenters_.size()) ? presenters_[size_t(index)] : nullptr;
+}
+
+config::Config VororaZeZovFrame2::profileConfig(int index) const {
+    if (index == selected_)
+        return config_;
+    config::Config c = profiles_.at(size_t(index)).config;
+    for (const QString& key : programWideKeys())
+        c.setByKey(key, config_.getByKey(key));
+    return c;
+}
+
+void VororaZeZovFrame2::storeSelected() {
+    if (config::Config::hasChanged(config_, profiles_[size_t(selected_)].config))
+        profiles_[size_t(selected_)].config = config::Config::copyConfig(config_);
+}
+
+ConnectionPresenter* VororaZeZovFrame2::makePresenter() {
+    auto* p = new ConnectionPresenter(this, *bundle_, eventLog(), statusJLabel_);
+    connect(p, &ConnectionPresenter::connecting, this, [this, p] {
+        if (p == presenter())
+            applyConnectingState();
+    });
+    connect(p, &ConnectionPresenter::connectedChanged, this, [this, p](bool on) {
+        if (p == presenter())
+            applyConnectedState(on);
+    });
+    connect(p, &ConnectionPresenter::changed, this, [this, p] {
+        showProfileRow(p);
+        showTrayStatus();
+    });
+    connect(p, &ConnectionPresenter::notice, this, &VororaZeZovFrame2::notifyWhenHidden);
+    connect(p, &ConnectionPresenter::keyBackendUnavailable, output_, &OutputPanel::markKeyBackendUnavailable);
+    return p;
+}
+
+QString VororaZeZovFrame2::tabTitle(int pos) const {
+    const QString mnemonic = text(QString::fromLatin1(kTabs[pos].mnemonic));
+    QString title = TabTexts::withMnemonic(text(QString::fromLatin1(kTabs[pos].title)),
+                                           mnemonic.isEmpty() ? QChar() : mnemonic.at(0));
+    // The tabs that edit one instrument name it at a station of several.
+    if (profiles_.size() > 1 && (pos == InputTab || pos == ProcessingTab || pos == OutputTab))
+        title +=
+            QStringLiteral(" \u2014 ") + TabTexts::withMnemonic(profiles_[size_t(selected_)].name, QChar());
+    return title;
+}
+
+void VororaZeZovFrame2::showTabTitles() {
+    for (int pos = InputTab; pos <= OutputTab; ++pos)
+        if (const int at = tabbedPane_->indexOf(panels_[pos]); at >= 0)
+            tabbedPane_->setTabText(at, tabTitle(pos));
+}
+
+void VororaZeZovFrame2::showStation() {
+    // The names lead the log and status lines only where there is more than one.
+    const bool several = profiles_.size() > 1;
+    std::vector<StartPanel::Row> rows(profiles_.size());
+    for (size_t i = 0; i < profiles_.size(); ++i)
+        presenters_[i]->setProfileName(several ? profiles_[i].name : QString());
+    start_->showProfiles(rows, selected_);
+    for (ConnectionPresenter* p : presenters_)
+        showProfileRow(p);
+    start_->setCanAdd(profileCount() < kMaxProfiles);
+    showTabTitles();
+    showTrayStatus();
+}
+
+void VororaZeZovFrame2::showProfileRow(ConnectionPresenter* p) {
+    const auto at = std::find(presenters_.begin(), presenters_.end(), p);
+    if (at == presenters_.end())
+        return;
+    const int index = int(at - presenters_.begin());
+    StartPanel::Row row;
+    row.name = profiles_[size_t(index)].name;
+    row.port = p->state() == ConnectionPresenter::State::Idle ? profileConfig(index).getPort() : p->port();
+    switch (p->state()) {
+    case ConnectionPresenter::State::Idle:
+        row.state = text(QStringLiteral("profile.state.idle"));
+        break;
+    case ConnectionPresenter::State::Connecting:
+        row.state = text(QStringLiteral("profile.state.connecting"));
+        break;
+    case ConnectionPresenter::State::Connected:
+        row.state = text(QStringLiteral("profile.state.connected"));
+        break;
+    case ConnectionPresenter::State::Waiting:
+        row.state = text(QStringLiteral("profile.state.waiting"));
+        break;
+    }
+    row.lastValue = p->lastValue();
+    row.active = p->isActive() || p->state() != ConnectionPresenter::State::Idle;
+    start_->updateRow(index, row);
+}
+
+void VororaZeZovFrame2::showSelectedState() {
+    switch (presenter()->state()) {
+    case ConnectionPresenter::State::Connecting:
+        applyConnectingState();
+        break;
+    case ConnectionPresenter::State::Connected:
+    case ConnectionPresenter::State::Waiting:
+        applyConnectedState(true);
+        break;
+    case ConnectionPresenter::State::Idle:
+        applyConnectedState(false);
+        break;
+    }
+}
+
+void VororaZeZovFrame2::selectProfile(int index) {
+    if (index < 0 || index >= profileCount() || index == selected_)
+        return;
+    // What the tabs hold belongs to the instrument shown so far.
+    updateConfigFromTabs();
+    storeSelected();
+    if (config::Config::hasChanged(config_, oldConfig_))
+        stationChanged_ = true;
+    const config::Config next = profileConfig(index);
+    selected_ = index;
+    config_ = next;
+    oldConfig_ = config::Config::copyConfig(config_);
+    fillFromConfig();
+    start_->showProfiles(std::vector<StartPanel::Row>(profiles_.size()), selected_);
+    for (ConnectionPresenter* p : presenters_)
+        showProfileRow(p);
+    showTabTitles();
+    showSelectedState();
+}
+
+QString VororaZeZovFrame2::portRefused(int index, const QString& port) const {
+    if (port.isEmpty())
+        return {};
+    for (int i = 0; i < profileCount(); ++i) {
+        // The selected instrument's port is the one of the tabs' record.
+        const QString used = i == selected_ ? config_.getPort() : profiles_[size_t(i)].config.getPort();
+        if (i != index && used == port)
+            return MessageFormat::format(text(QStringLiteral("profile.port.used.0.1")), port,
+                                         profiles_[size_t(i)].name);
+    }
+    return {};
+}
+
+QString VororaZeZovFrame2::checkProfileName(int index, const QString& name) const {
+    const QString trimmed = name.trimmed();
+    if (trimmed.isEmpty())
+        return text(QStringLiteral("profile.name.empty"));
+    if (trimmed.size() > 40)
+        return MessageFormat::format(text(QStringLiteral("profile.name.long.0")), 40);
+    for (const QChar c : trimmed)
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
+            return text(QStringLiteral("profile.name.control"));
+    for (int i = 0; i < profileCount(); ++i)
+        if (i != index && profiles_[size_t(i)].name.compare(trimmed, Qt::CaseInsensitive) == 0)
+            return MessageFormat::format(text(QStringLiteral("profile.name.taken.0")),
+                                         profiles_[size_t(i)].name);
+    return {};
+}
+
+QString VororaZeZovFrame2::addProfile(const QString& name) {
+    QString refused;
+    if (profileCount() >= kMaxProfiles)
+        refused = MessageFormat::format(text(QStringLiteral("profile.max.0")), kMaxProfiles);
+    else
+        refused = checkProfileName(-1, name);
+    if (!refused.isEmpty()) {
+        MessageBoxes::error(this, refused, text(QStringLiteral("error")));
+        return refused;
+    }
+    updateConfigFromTabs();
+    storeSelected();
+    // Starts from the selected instrument's settings, on a port no other instrument uses, without the
+    // data log file and the request shortcut (two connections cannot share them).
+    config::Config c = config::Config::copyConfig(config_);
+    c.setPort(QString());
+    for (const QString& port : input_->ports())
+        if (portRefused(-1, port).isEmpty()) {
+            c.setPort(port);
+            break;
+        }
+    c.setByKey(QStringLiteral("dataLogFile"), QString());
+    c.setByKey(QStringLiteral("requestHotkey"), QString());
+    profiles_.push_back({name.trimmed(), std::move(c)});
+    presenters_.push_back(makePresenter());
+    stationChanged_ = true;
+    showStation();
+    // The new instrument is the one the tabs show.
+    selectProfile(profileCount() - 1);
+    return {};
+}
+
+QString VororaZeZovFrame2::renameProfile(int index, const QString& name) {
+    if (index < 0 || index >= profileCount())
+        return {};
+    if (const QString refused = checkProfileName(index, name); !refused.isEmpty()) {
+        MessageBoxes::error(this, refused, text(QStringLiteral("error")));
+        return refused;
+    }
+    if (profiles_[size_t(index)].name == name.trimmed())
+        return {};
+    profiles_[size_t(index)].name = name.trimmed();
+    stationChanged_ = true;
+    showStation();
+    return {};
+}
+
+bool VororaZeZovFrame2::removeProfile(int index) {
+    if (index < 0 || index >= profileCount() || profileCount() == 1)
+        return false;
+    if (!MessageBoxes::confirm(
+            this, MessageFormat::format(text(QStringLiteral("profile.remove.confirm.0")), profileName(index)),
+            text(QStringLiteral("confirm")), MessageBoxes::Choice::NoYes))
+        return false;
+    // A running instrument ends first (its last value finished or reported, its data log closed).
+    ConnectionPresenter* p = presenters_[size_t(index)];
+    if (p->isActive())
+        p->stop();
+    delete p;
+    if (index == selected_) {
+        profiles_.erase(profiles_.begin() + index);
+        presenters_.erase(presenters_.begin() + index);
+        const int next = std::max(0, index - 1);
+        // The program-wide settings stay those of the tabs.
+        config::Config c = profiles_[size_t(next)].config;
+        for (const QString& key : programWideKeys())
+            c.setByKey(key, config_.getByKey(key));
+        selected_ = next;
+        config_ = c;
+        oldConfig_ = config::Config::copyConfig(config_);
+        fillFromConfig();
+    } else {
+        profiles_.erase(profiles_.begin() + index);
+        presenters_.erase(presenters_.begin() + index);
+        if (index < selected_)
+            --selected_;
+    }
+    stationChanged_ = true;
+    showStation();
+    showSelectedState();
+    return true;
+}
+
+void VororaZeZovFrame2::askAddProfile() {
+    if (profileCount() >= kMaxProfiles) {
+        MessageBoxes::error(this, MessageFormat::format(text(QStringLiteral("profile.max.0")), kMaxProfiles),
+                            text(QStringLiteral("error")));
+        return;
+    }
+    QString proposal;
+    for (int i = profileCount(); proposal.isEmpty() || !checkProfileName(-1, proposal).isEmpty(); ++i)
+        proposal = defaultProfileName(i);
+    while (true) {
+        const auto name = MessageBoxes::askText(this, text(QStringLiteral("profile.add.label")),
+                                                text(QStringLiteral("profile.add.title")), proposal);
+        if (!name || addProfile(*name).isEmpty())
+            return;
+        proposal = *name;
+    }
+}
+
+void VororaZeZovFrame2::askRenameProfile(int index) {
+    if (index < 0 || index >= profileCount())
+        return;
+    QString proposal = profileName(index);
+    while (true) {
+        const auto name = MessageBoxes::askText(this, text(QStringLiteral("profile.rename.label")),
+                                                text(QStringLiteral("profile.rename.title")), proposal);
+        if (!name || renameProfile(index, *name).isEmpty())
+            return;
+        proposal = *name;
+    }
+}
+
+void VororaZeZovFrame2::startStopProfile(int index) {
+    ConnectionPresenter* p = presenterOf(index);
+    if (p && !p->stopOrBusy())
+        startConnection(index);
+}
+
+void VororaZeZovFrame2::startAll() {
+    for (int i = 0; i < profileCount(); ++i)
+        if (!presenters_[size_t(i)]->isActive())
+            startConnection(i);
+}
+
+void VororaZeZovFrame2::stopAll() {
+    for (ConnectionPresenter* p : presenters_)
+        if (p->isActive() || p->state() != ConnectionPresenter::State::Idle)
+            p->stop();
+}
+
+} // namespace vornal
