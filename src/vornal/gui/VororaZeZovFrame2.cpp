@@ -279,7 +279,8 @@ void VororaZeZovFrame2::autoStart() {
             text(QStringLiteral("error")));
         return;
     }
-    startStopJButtonActionPerformed();
+    // Every instrument of the station.
+    startAll();
     // Iconifying sends the window to the tray; without a tray it stays in view.
     if (config_.minimizeToTray && trayInstalled_)
         showMinimized();
