@@ -1,4 +1,5 @@
-// vornal-cli export FILE: the stored settings as a settings export file (the window's "Export" button).
+// vornal-cli export FILE: the stored settings, every profile, as a settings export file (the window's
+// "Export" button).
 #include "Cli.h"
 #include "Store.h"
 
@@ -29,29 +30,18 @@ int runExport(cli::Invocation& inv, cli::Io& io) {
 
     // The settings as the program would use them: invalid stored values are reported and exported as
     // the defaults that replace them, so the file can always be imported again.
-    auto node = cli::openSettingsNode(inv);
-    QStringList ports;
-    const QString storedPort = node->get(QStringLiteral("port"), QString());
-    if (!storedPort.isEmpty())
-        ports += storedPort;
-    config::Config config;
-    try {
-        const auto loaded = config.loadConfig(*node, ports);
-        for (const QString& w : loaded.warnings)
-            io.err << "vornal-cli export: " << w << Qt::endl;
-    } catch (const std::exception& e) {
-        return cli::fail(io, inv,
-                         QStringLiteral("cannot read the settings from %1: %2")
-                             .arg(cli::storeFileName(), QString::fromUtf8(e.what())));
-    }
-    const auto result = config::SettingsXml::exportSettings(config, file);
+    const auto profiles = cli::loadStation(inv, io, {});
+    const auto result = config::SettingsXml::exportStation(profiles, file);
     if (!result.ok)
         return cli::fail(io, inv, QStringLiteral("export failed: %1").arg(result.message));
-    io.out << "Exported " << result.keys.size() << " settings to " << shown << '\n';
+    io.out << "Exported " << result.keys.size() << " settings";
+    if (result.profiles > 1)
+        io.out << " and " << result.profiles - 1 << " further profile" << (result.profiles > 2 ? "s" : "");
+    io.out << " to " << shown << '\n';
     return cli::Ok;
 }
 
 cli::Register reg{{"export", "export [--force] FILE",
-                   "write the stored settings to a settings export file (XML)", &runExport}};
+                   "write the stored settings (every profile) to a settings export file (XML)", &runExport}};
 
 } // namespace

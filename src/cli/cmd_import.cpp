@@ -27,8 +27,10 @@ int runImport(cli::Invocation& inv, cli::Io& io) {
         return cli::fail(
             io, inv,
             QStringLiteral("import failed, the stored settings are unchanged: %1").arg(result.message));
-    io.out << "Imported " << result.keys.size() << " settings from "
-           << QDir::toNativeSeparators(rest->first()) << " into " << cli::storeFileName() << '\n';
+    io.out << "Imported " << result.keys.size() << " settings";
+    if (result.profiles > 1)
+        io.out << " and " << result.profiles - 1 << " further profile" << (result.profiles > 2 ? "s" : "");
+    io.out << " from " << QDir::toNativeSeparators(rest->first()) << " into " << cli::storeFileName() << '\n';
     return cli::Ok;
 }
 

@@ -1,4 +1,5 @@
-// vornal-cli settings: the stored settings as the program loads them.
+// vornal-cli settings [--profile NAME]: the stored settings (of the first profile, or of NAME) as the program
+// loads them.
 #include "Cli.h"
 #include "Store.h"
 
@@ -8,13 +9,34 @@ namespace {
 
 using namespace vornal;
 
+void print(cli::Io& io, const config::Config& config) {
+    for (const QString& key : config::Config::keys()) {
+        QString value = config.getByKey(key);
+        // One line per key: a value with line breaks is shown in the store's escaped form.
+        if (value.contains(u'\n') || value.contains(u'\r'))
+            value = util::Properties::escape(value, false);
+        io.out << key << '=' << value << '\n';
+    }
+}
+
 int runSettings(cli::Invocation& inv, cli::Io& io) {
     QString error;
-    const auto rest = cli::positional(inv.args, &error);
+    const auto profile = cli::takeValue(inv.args, QStringLiteral("--profile"), &error);
+    const auto rest = error.isEmpty() ? cli::positional(inv.args, &error) : std::nullopt;
     if (!rest)
         return cli::fail(io, inv, error, cli::Usage);
     if (!rest->isEmpty())
         return cli::fail(io, inv, QStringLiteral("unexpected argument '%1'").arg(rest->first()), cli::Usage);
+
+    if (profile) {
+        // Every profile's stored port as stored; the program-wide settings are the first profile's.
+        int rc = cli::Ok;
+        const auto p = cli::loadProfile(inv, io, *profile, {}, &rc);
+        if (!p)
+            return rc;
+        print(io, p->config);
+        return cli::Ok;
+    }
 
     auto node = cli::openSettingsNode(inv);
     // No port discovery here: the stored port is shown as stored (the window checks it against the
@@ -36,18 +58,13 @@ int runSettings(cli::Invocation& inv, cli::Io& io) {
     for (const QString& w : loaded.warnings)
         io.err << "vornal-cli settings: " << w << Qt::endl;
 
-    for (const QString& key : config::Config::keys()) {
-        QString value = config.getByKey(key);
-        // One line per key: a value with line breaks is shown in the store's escaped form.
-        if (value.contains(u'\n') || value.contains(u'\r'))
-            value = util::Properties::escape(value, false);
-        io.out << key << '=' << value << '\n';
-    }
+    print(io, config);
     return cli::Ok;
 }
 
-cli::Register reg{{"settings", "settings",
-                   "print the stored settings (key=value, invalid values reported and replaced by defaults)",
+cli::Register reg{{"settings", "settings [--profile NAME]",
+                   "print the stored settings of the first profile or of NAME (key=value, invalid values "
+                   "reported and replaced by defaults)",
                    &runSettings}};
 
 } // namespace

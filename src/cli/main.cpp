@@ -143,6 +143,9 @@ static void printCommandHelp(QTextStream& out, const Command& c) {
     };
     static const Option options[] = {
         {"--port NAME", "the serial port (see vornal-cli ports); default: the stored port"},
+        {"--profile NAME",
+         "the profile (instrument) NAME of the station, see vornal-cli profiles; default: the "
+         "first profile"},
         {"--print", "print each value on standard output instead of typing it"},
         {"--verbose", "say why a line gave no value, mark values of lines with parity or framing errors, and "
                       "log each value once it has been typed"},

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QXmlStreamReader>
 
@@ -39,9 +40,11 @@ QString codePoint(char32_t c) {
     return QStringLiteral("U+") + QStringLiteral("%1").arg(uint(c), 4, 16, QLatin1Char('0')).toUpper();
 }
 
+} // namespace
+
 // An attribute value: markup characters and the white-space characters that attribute normalisation
 // would otherwise turn into blanks are written as references.
-QString escapeAttribute(const QString& text) {
+QString PreferencesXml::escapeAttribute(const QString& text) {
     QString out;
     out.reserve(text.size() + 16);
     for (const QChar c : text) {
@@ -73,6 +76,8 @@ QString escapeAttribute(const QString& text) {
     }
     return out;
 }
+
+namespace {
 
 [[noreturn]] void refuse(const QString& reason) {
     throw InvalidPreferencesFormatException(reason);
@@ -152,6 +157,7 @@ struct NodeInfo {
     QString path;
     PreferencesXml::Entries entries;
     int children = 0;
+    PreferencesXml::Instructions instructions;
 };
 
 // Reads the content of a <map>: <entry key=".." value=".."/> elements only.
@@ -241,8 +247,11 @@ void readNodeContent(QXmlStreamReader& r, const QString& path, std::vector<NodeI
             if (!r.isWhitespace())
                 refuseAt(r, QStringLiteral("unexpected text"));
             break;
-        case QXmlStreamReader::Comment:
         case QXmlStreamReader::ProcessingInstruction:
+            nodes[self].instructions.emplace_back(r.processingInstructionTarget().toString(),
+                                                  r.processingInstructionData().toString());
+            break;
+        case QXmlStreamReader::Comment:
             break;
         case QXmlStreamReader::Invalid:
             return;
@@ -256,7 +265,8 @@ void readNodeContent(QXmlStreamReader& r, const QString& path, std::vector<NodeI
 
 } // namespace
 
-QByteArray PreferencesXml::toDocument(const QString& nodePath, const Entries& entries) {
+QByteArray PreferencesXml::toDocument(const QString& nodePath, const Entries& entries,
+                                      const Instructions& instructions) {
     const QStringList names = nodePath.split(u'/', Qt::SkipEmptyParts);
     if (!nodePath.startsWith(u'/') || names.isEmpty())
         throw std::invalid_argument("toDocument: the node path must be absolute and below the root");
@@ -267,6 +277,13 @@ QByteArray PreferencesXml::toDocument(const QString& nodePath, const Entries& en
                                       "file cannot carry; change the setting and export again")
                            .arg(text == &key ? QStringLiteral("name") : QStringLiteral("value"),
                                 escapeAttribute(key).left(80), codePoint(*bad)));
+    }
+    static const QRegularExpression targetName(QStringLiteral("^[A-Za-z_][A-Za-z0-9._-]*$"));
+    for (const auto& [target, data] : instructions) {
+        if (!targetName.match(target).hasMatch() || target.startsWith(u"xml", Qt::CaseInsensitive))
+            throw std::invalid_argument("toDocument: an instruction needs a plain name other than xml...");
+        if (data.contains(QStringLiteral("?>")) || firstNonXmlChar(data))
+            refuse(QStringLiteral("the addition \"%1\" cannot be written to a settings file").arg(target));
     }
     QString x;
     x += QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\n");
@@ -286,6 +303,8 @@ QByteArray PreferencesXml::toDocument(const QString& nodePath, const Entries& en
                 x += indent + QStringLiteral("  <entry key=\"%1\" value=\"%2\"/>\n")
                                   .arg(escapeAttribute(key), escapeAttribute(value));
             x += indent + QStringLiteral("</map>\n");
+            for (const auto& [target, data] : instructions)
+                x += indent + QStringLiteral("<?%1 %2?>\n").arg(target, data);
         }
     }
     for (qsizetype i = names.size(); i > 0; --i) {
@@ -405,7 +424,35 @@ PreferencesXml::Document PreferencesXml::parse(const QByteArray& data) {
     }
     if (nodes.size() < 2)
         refuse(QStringLiteral("the file holds no preferences node"));
-    return Document{nodes.back().path, std::move(nodes.back().entries)};
+    return Document{nodes.back().path, std::move(nodes.back().entries), std::move(nodes.back().instructions)};
+}
+
+PreferencesXml::Entries PreferencesXml::parseAttributes(const QString& text, const QString& what) {
+    // Read as the attributes of an element of its own: the reader checks quoting, references and
+    // repeated names. "&" other than the predefined entities and character references is refused.
+    const QByteArray data = "<a " + text.toUtf8() + "/>";
+    if (text.contains(u'<') || text.contains(u'>'))
+        refuse(QStringLiteral("%1 holds \"<\" or \">\"").arg(what));
+    try {
+        checkEntityReferences(data);
+    } catch (const InvalidPreferencesFormatException& e) {
+        refuse(QStringLiteral("%1: %2").arg(what, e.message()));
+    }
+    QXmlStreamReader r(data);
+    r.setEntityExpansionLimit(0);
+    Entries out;
+    while (!r.atEnd()) {
+        if (r.readNext() == QXmlStreamReader::StartElement)
+            for (const auto& a : r.attributes()) {
+                const QString name = a.qualifiedName().toString();
+                const QString value = a.value().toString();
+                checkCarriable(r, value, QStringLiteral("%1: the value of \"%2\"").arg(what, name));
+                out.emplace_back(name, value);
+            }
+    }
+    if (r.hasError())
+        refuse(QStringLiteral("%1 is not a list of name=\"value\" pairs: %2").arg(what, r.errorString()));
+    return out;
 }
 
 PreferencesXml::Document PreferencesXml::readFile(const QString& fileName) {

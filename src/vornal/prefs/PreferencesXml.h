@@ -51,18 +51,33 @@ public:
     static constexpr const char* EXTERNAL_XML_VERSION = "1.0";
 
     using Entries = std::vector<std::pair<QString, QString>>;
+    // Processing instructions (<?target data?>): (target, data). Readers of the format ignore them, so
+    // a program keeps additions there that older readers must not trip over.
+    using Instructions = std::vector<std::pair<QString, QString>>;
 
     struct Document {
         // Absolute path of the node that holds the entries ("/halvorn/Vornal").
         QString nodePath;
         // In file order.
         Entries entries;
+        // The processing instructions in that node's content (outside its <map>), in file order.
+        Instructions instructions;
     };
 
     // The document text for the node at `nodePath` (absolute, not "/") holding `entries`, in the given
-    // order. Throws InvalidPreferencesFormatException when a key or value holds a character an XML file
-    // cannot carry (control characters other than tab, line feed and carriage return), naming the key.
-    static QByteArray toDocument(const QString& nodePath, const Entries& entries);
+    // order, and `instructions` after its <map>. Throws InvalidPreferencesFormatException when a key or
+    // value holds a character an XML file cannot carry (control characters other than tab, line feed and
+    // carriage return), naming the key, or when an instruction cannot be written as one.
+    static QByteArray toDocument(const QString& nodePath, const Entries& entries,
+                                 const Instructions& instructions = {});
+
+    // `text` as an attribute value in double quotes: markup characters and tab, line feed and carriage
+    // return as references (so it never holds "?>" either).
+    static QString escapeAttribute(const QString& text);
+    // The attributes, in order, of the text `name="value" ...` (the form of escapeAttribute). Throws
+    // InvalidPreferencesFormatException for anything else (a repeated name, entity references other than
+    // the predefined ones, characters a settings file cannot carry), saying what `what` is.
+    static Entries parseAttributes(const QString& text, const QString& what);
 
     // Parses a document. Throws InvalidPreferencesFormatException with the reason (and the line) when the
     // text is not an export this reader accepts.
