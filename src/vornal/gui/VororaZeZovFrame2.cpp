@@ -108,7 +108,8 @@ VororaZeZovFrame2::VororaZeZovFrame2(Options options, QWidget* parent)
     // What was loaded is what is stored: no save until something changes.
     oldConfig_ = config_;
     if (profiles_.empty())
-        profiles_.push_back({defaultProfileName(0), config_});
+        profiles_.push_back({config::Profiles::defaultName(0), config_});
+    profiles_.front().config = config_;
     initComponents();
     // The occasional update check (one start in four, when the setting allows it).
     startUpdateCheck();
@@ -217,11 +218,15 @@ void VororaZeZovFrame2::loadSettings() {
     prefs::PreferencesStore::select(options_.storeFile);
     const QString title = text(QStringLiteral("error.while.loading.settings"));
     try {
-        node_ = prefs::PreferencesStore::userRoot()->node(QString::fromLatin1(config::Config::SETTINGS_NODE));
-        const auto result = config_.loadConfig(*node_, ports_);
+        const auto root = prefs::PreferencesStore::userRoot();
+        node_ = root->node(QString::fromLatin1(config::Config::SETTINGS_NODE));
+        // Every instrument of the station; the tabs show the first.
+        auto result = config::Profiles::load(*root, ports_);
+        profiles_ = std::move(result.profiles);
+        config_ = profiles_.front().config;
         if (!result.valid)
             MessageBoxes::error(
-                nullptr, text(QStringLiteral("invalid.setting.found")) + u'\n' + result.warnings.join(u'\n'),
+                nullptr, text(QStringLiteral("invalid.setting.found")) + u'\n' + result.messages.join(u'\n'),
                 title);
     } catch (const std::exception& e) {
         std::cerr << "Settings: " << e.what() << std::endl;
@@ -233,6 +238,7 @@ void VororaZeZovFrame2::loadSettings() {
         config_.setInstrument(ConfigHelper::Instrument::getDefault());
         if (!ports_.isEmpty())
             config_.setPort(ports_.first());
+        profiles_ = {{config::Profiles::defaultName(0), config_}};
     }
 }
 
@@ -267,22 +273,27 @@ void VororaZeZovFrame2::removeTrayMinimization() {
 }
 
 void VororaZeZovFrame2::autoStart() {
-    if (config_.getConnect() != ConfigHelper::Connect::AUTO)
-        return;
-    if (config_.abortAutoStartWhenPrevPortNotAvailable && !portFromCommandLine_ &&
-        config_.getPort() != config_.getPrevPort()) {
-        MessageBoxes::error(
-            this,
-            MessageFormat::format(
-                text(QStringLiteral("previously.used.port.0.no.longer.available.naborting.auto.start")),
-                config_.getPrevPort()),
-            text(QStringLiteral("error")));
-        return;
+    // Each instrument whose settings ask for it.
+    bool started = false;
+    for (int i = 0; i < profileCount(); ++i) {
+        const config::Config c = profileConfig(i);
+        if (c.getConnect() != ConfigHelper::Connect::AUTO)
+            continue;
+        if (c.abortAutoStartWhenPrevPortNotAvailable && !(portFromCommandLine_ && i == 0) &&
+            c.getPort() != c.getPrevPort()) {
+            MessageBoxes::error(
+                this,
+                MessageFormat::format(
+                    text(QStringLiteral("previously.used.port.0.no.longer.available.naborting.auto.start")),
+                    c.getPrevPort()),
+                text(QStringLiteral("error")));
+            continue;
+        }
+        startConnection(i);
+        started = true;
     }
-    // Every instrument of the station.
-    startAll();
     // Iconifying sends the window to the tray; without a tray it stays in view.
-    if (config_.minimizeToTray && trayInstalled_)
+    if (started && config_.minimizeToTray && trayInstalled_)
         showMinimized();
 }
 
@@ -533,8 +544,15 @@ QString VororaZeZovFrame2::trayToolTip() const {
 }
 
 void VororaZeZovFrame2::showTrayStatus() {
-    if (trayMinimizer_ && trayMinimizer_->trayIcon())
-        trayMinimizer_->trayIcon()->setToolTip(trayToolTip());
+    // Asked at every line of every instrument: the icon hears only of a change.
+    if (!trayMinimizer_ || !trayMinimizer_->trayIcon())
+        return;
+    const QString tip = trayToolTip();
+    if (tip == shownTrayTip_ && trayMinimizer_->trayIcon() == shownTrayIcon_)
+        return;
+    shownTrayTip_ = tip;
+    shownTrayIcon_ = trayMinimizer_->trayIcon();
+    trayMinimizer_->trayIcon()->setToolTip(tip);
 }
 
 void VororaZeZovFrame2::notifyWhenHidden(const QString& caption, const QString& message) {

@@ -5,6 +5,7 @@
 #include "TabSupport.h"
 #include "dialogs/AutoPortDialog.h"
 #include "vornal/config/Config.h"
+#include "vornal/config/Profiles.h"
 #include "vornal/util/ResourceBundle.h"
 #include "vornal/util/UpdateWorker.h"
 
@@ -89,11 +90,8 @@ public:
 
     // ---- the station's instruments (profiles) ----
     // One instrument's settings under the name the user gave it; the first is the stored record of old.
-    struct Profile {
-        QString name;
-        config::Config config;
-    };
-    static constexpr int kMaxProfiles = 8;
+    using Profile = config::Profile;
+    static constexpr int kMaxProfiles = config::Profiles::MAX_PROFILES;
     int profileCount() const { return int(profiles_.size()); }
     QString profileName(int index) const;
     // The instrument the settings tabs show and edit.
@@ -243,8 +241,9 @@ private:
     // Why another instrument cannot have `port` (empty: it can).
     QString portRefused(int index, const QString& port) const;
     QString checkProfileName(int index, const QString& name) const;
-    static QString defaultProfileName(int index);
-    static QStringList programWideKeys();
+    // Every instrument as a save stores it: the selected one as the tabs hold it, the program-wide
+    // settings of the tabs in all.
+    std::vector<Profile> station() const;
     void askAddProfile();
     void askRenameProfile(int index);
 
@@ -283,6 +282,9 @@ private:
     std::vector<ConnectionPresenter*> presenters_;
     // Instruments added, renamed, removed or edited since the last save.
     bool stationChanged_ = false;
+    // What the tray icon's tool tip says now, and the icon it was said to.
+    QString shownTrayTip_;
+    const void* shownTrayIcon_ = nullptr;
     bool mathRoundingErrorWarningDisplayed_ = false;
     bool trayInstalled_ = false;
     // After a confirmed import: the window must not save its settings over the imported ones.

@@ -264,11 +264,15 @@ bool VororaZeZovFrame2::saveNecessary() {
 
 QString VororaZeZovFrame2::saveConfig() {
     try {
+        const auto root = prefs::PreferencesStore::userRoot();
         if (!node_)
-            node_ =
-                prefs::PreferencesStore::userRoot()->node(QString::fromLatin1(config::Config::SETTINGS_NODE));
+            node_ = root->node(QString::fromLatin1(config::Config::SETTINGS_NODE));
         storeSelected();
-        return profileConfig(0).saveConfig(*node_);
+        // A station of one stores the record as it always did; more are stored together.
+        if (profiles_.size() == 1 && profiles_.front().name == config::Profiles::defaultName(0) &&
+            node_->get(QString::fromLatin1(config::Profiles::PROFILE_NODES_KEY), QString()).isEmpty())
+            return config_.saveConfig(*node_);
+        return config::Profiles::save(*root, station());
     } catch (const std::exception& e) {
         const QString why = QString::fromUtf8(e.what());
         return why.isEmpty() ? text(QStringLiteral("settings.store.failed")) : why;
@@ -375,7 +379,19 @@ void VororaZeZovFrame2::importSettingsButtonActionPerformed() {
 }
 
 void VororaZeZovFrame2::exportSettingsButtonActionPerformed() {
-    // The file holds what the window shows, saved first like a tab change would.
+    // The file holds what the window shows (every instrument), saved first like a tab change would.
+    if (profiles_.size() > 1) {
+        SettingsTransferDialogs::exportStation(
+            this, [this] { return station(); },
+            [this] {
+                updateConfigFromTabs();
+                const QString failure = saveConfig();
+                if (failure.isEmpty())
+                    oldConfig_ = config::Config::copyConfig(config_);
+                return failure;
+            });
+        return;
+    }
     SettingsTransferDialogs::exportSettings(this, config_, [this] {
         updateConfigFromTabs();
         const QString failure = saveConfig();

@@ -8,6 +8,7 @@
 #include "StartPanel.h"
 #include "WindowKeys.h"
 
+#include "vornal/prefs/AbstractPreferences.h"
 #include "vornal/util/MessageFormat.h"
 
 #include <QLabel>
@@ -21,19 +22,38 @@ namespace vornal {
 using util::MessageFormat;
 using windowkeys::kTabs;
 
-QString VororaZeZovFrame2::defaultProfileName(int index) {
-    return MessageFormat::format(util::ResourceBundle::get(QStringLiteral("vornal.Vornal"))
-                                     .getString(QStringLiteral("profile.default.name.0")),
-                                 index + 1);
+std::vector<VororaZeZovFrame2::Profile> VororaZeZovFrame2::station() const {
+    std::vector<Profile> profiles = profiles_;
+    profiles[size_t(selected_)].config = config::Config::copyConfig(config_);
+    for (const QString& key : config::Profiles::programWideKeys())
+        profiles.front().config.setByKey(key, config_.getByKey(key));
+    config::Profiles::shareProgramWide(profiles);
+    return profiles;
 }
 
-QStringList VororaZeZovFrame2::programWideKeys() {
-    // Once for the program, whichever instrument the tabs show.
-    return {QStringLiteral("keyboardType"),    QStringLiteral("keyBackend"),
-            QStringLiteral("delay"),           QStringLiteral("connect"),
-            QStringLiteral("minimizeToTray"),  QStringLiteral("notifyWhenMinimizedToTray"),
-            QStringLiteral("checkForUpdates"), QStringLiteral("abortAutoStartWhenPrevPortNotAvailable")};
-}
+namespace {
+
+// A node that holds nothing: loading a record from it gives every setting its load default (the values
+// a first start has), which the record's own defaults are not (bit rate 110, 5 data bits).
+class EmptyNode final : public prefs::AbstractPreferences {
+public:
+    EmptyNode() : AbstractPreferences(nullptr, QString()) {}
+
+protected:
+    std::optional<QString> getSpi(const QString&) override { return std::nullopt; }
+    void putSpi(const QString&, const QString&) override {}
+    void removeSpi(const QString&) override {}
+    QStringList keysSpi() override { return {}; }
+    QStringList childrenNamesSpi() override { return {}; }
+    std::shared_ptr<AbstractPreferences> childSpi(const QString&) override {
+        return std::make_shared<EmptyNode>();
+    }
+    void removeNodeSpi() override {}
+    void syncSpi() override {}
+    void flushSpi() override {}
+};
+
+} // namespace
 
 QString VororaZeZovFrame2::profileName(int index) const {
     return index >= 0 && index < profileCount() ? profiles_[size_t(index)].name : QString();
@@ -47,7 +67,7 @@ config::Config VororaZeZovFrame2::profileConfig(int index) const {
     if (index == selected_)
         return config_;
     config::Config c = profiles_.at(size_t(index)).config;
-    for (const QString& key : programWideKeys())
+    for (const QString& key : config::Profiles::programWideKeys())
         c.setByKey(key, config_.getByKey(key));
     return c;
 }
@@ -170,12 +190,12 @@ void VororaZeZovFrame2::selectProfile(int index) {
 }
 
 QString VororaZeZovFrame2::portRefused(int index, const QString& port) const {
-    if (port.isEmpty())
+    if (config::Profiles::portIdentity(port).isEmpty())
         return {};
     for (int i = 0; i < profileCount(); ++i) {
         // The selected instrument's port is the one of the tabs' record.
         const QString used = i == selected_ ? config_.getPort() : profiles_[size_t(i)].config.getPort();
-        if (i != index && used == port)
+        if (i != index && config::Profiles::portIdentity(used) == config::Profiles::portIdentity(port))
             return MessageFormat::format(text(QStringLiteral("profile.port.used.0.1")), port,
                                          profiles_[size_t(i)].name);
     }
@@ -183,19 +203,24 @@ QString VororaZeZovFrame2::portRefused(int index, const QString& port) const {
 }
 
 QString VororaZeZovFrame2::checkProfileName(int index, const QString& name) const {
+    // The rules are the store's (Profiles::checkName); the window says them in its language.
+    const QString refused = config::Profiles::checkName(profiles_, index, name);
+    if (refused.isEmpty())
+        return {};
     const QString trimmed = name.trimmed();
     if (trimmed.isEmpty())
         return text(QStringLiteral("profile.name.empty"));
-    if (trimmed.size() > 40)
-        return MessageFormat::format(text(QStringLiteral("profile.name.long.0")), 40);
+    if (trimmed.size() > config::Profiles::MAX_NAME_LENGTH)
+        return MessageFormat::format(text(QStringLiteral("profile.name.long.0")),
+                                     config::Profiles::MAX_NAME_LENGTH);
+    if (const int other = config::Profiles::find(profiles_, trimmed); other >= 0 && other != index)
+        return MessageFormat::format(text(QStringLiteral("profile.name.taken.0")),
+                                     profiles_[size_t(other)].name);
     for (const QChar c : trimmed)
-        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Separator_Line ||
+            c.category() == QChar::Separator_Paragraph)
             return text(QStringLiteral("profile.name.control"));
-    for (int i = 0; i < profileCount(); ++i)
-        if (i != index && profiles_[size_t(i)].name.compare(trimmed, Qt::CaseInsensitive) == 0)
-            return MessageFormat::format(text(QStringLiteral("profile.name.taken.0")),
-                                         profiles_[size_t(i)].name);
-    return {};
+    return refused;
 }
 
 QString VororaZeZovFrame2::addProfile(const QString& name) {
@@ -210,17 +235,19 @@ QString VororaZeZovFrame2::addProfile(const QString& name) {
     }
     updateConfigFromTabs();
     storeSelected();
-    // Starts from the selected instrument's settings, on a port no other instrument uses, without the
-    // data log file and the request shortcut (two connections cannot share them).
-    config::Config c = config::Config::copyConfig(config_);
+    // The settings of a first start with the program-wide ones, on the first port no other instrument
+    // uses.
+    config::Config c;
+    EmptyNode empty;
+    c.loadConfig(empty, {});
+    for (const QString& key : config::Profiles::programWideKeys())
+        c.setByKey(key, config_.getByKey(key));
     c.setPort(QString());
     for (const QString& port : input_->ports())
         if (portRefused(-1, port).isEmpty()) {
             c.setPort(port);
             break;
         }
-    c.setByKey(QStringLiteral("dataLogFile"), QString());
-    c.setByKey(QStringLiteral("requestHotkey"), QString());
     profiles_.push_back({name.trimmed(), std::move(c)});
     presenters_.push_back(makePresenter());
     stationChanged_ = true;
@@ -263,7 +290,7 @@ bool VororaZeZovFrame2::removeProfile(int index) {
         const int next = std::max(0, index - 1);
         // The program-wide settings stay those of the tabs.
         config::Config c = profiles_[size_t(next)].config;
-        for (const QString& key : programWideKeys())
+        for (const QString& key : config::Profiles::programWideKeys())
             c.setByKey(key, config_.getByKey(key));
         selected_ = next;
         config_ = c;
@@ -289,7 +316,7 @@ void VororaZeZovFrame2::askAddProfile() {
     }
     QString proposal;
     for (int i = profileCount(); proposal.isEmpty() || !checkProfileName(-1, proposal).isEmpty(); ++i)
-        proposal = defaultProfileName(i);
+        proposal = config::Profiles::defaultName(i);
     while (true) {
         const auto name = MessageBoxes::askText(this, text(QStringLiteral("profile.add.label")),
                                                 text(QStringLiteral("profile.add.title")), proposal);

@@ -6,10 +6,12 @@
 #include "ConnectionPresenter.h"
 #include "EventLog.h"
 #include "StartPanel.h"
+#include "dialogs/SettingsTransferDialogs.h"
 
 #include "vornal/worker/Connection.h"
 
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -88,6 +90,14 @@ TEST_F(StationWindowTest, InstrumentsAreAddedRenamedAndRemovedWithTheirNamesChec
     EXPECT_EQ(w.selectedProfile(), 1);
     EXPECT_EQ(w.config().getPort(), QStringLiteral("SIM2"));
     EXPECT_EQ(w.profileConfig(0).getPort(), QStringLiteral("SIM1"));
+    // Otherwise it starts as a first start does (as the first one, loaded from an empty store), not with
+    // the bare record's values (110 bit/s, 5 data bits).
+    for (const QString& key : config::Config::keys()) {
+        if (key != u"port" && key != u"prevPort") {
+            EXPECT_EQ(w.profileConfig(1).getByKey(key), w.profileConfig(0).getByKey(key))
+                << key.toStdString();
+        }
+    }
     EXPECT_EQ(w.tabs()->tabText(1), QStringLiteral("&Input \u2014 Balance"));
     EXPECT_EQ(w.tabs()->tabText(4), QStringLiteral("Settin&gs"));
     EXPECT_TRUE(w.findChild<QWidget*>(QStringLiteral("stationBox"))->isVisibleTo(&w));
@@ -308,6 +318,53 @@ TEST_F(StationWindowTest, TheTabsEditTheSelectedInstrumentAndKeepTheProgramWideS
     // A save is due.
     EXPECT_TRUE(w.saveNecessary());
     EXPECT_FALSE(w.saveNecessary());
+}
+
+TEST_F(StationWindowTest, EveryInstrumentIsSavedExportedAndLoadedAgain) {
+    // A station of one writes the record as before: nothing of profiles in the store.
+    open({}, false, kTwoPorts);
+    closeWindow();
+    EXPECT_FALSE(storeText().contains(QStringLiteral("profile"))) << storeText().toStdString();
+    window_.reset();
+
+    auto& w = openStation();
+    auto* terminator = qobject_cast<QComboBox*>(w.control(QStringLiteral("outputTerminatorBox")));
+    const int other = terminator->currentIndex() == 0 ? 1 : 0;
+    terminator->setCurrentIndex(other);
+    const QString chosen = terminator->itemData(other).toString();
+    const QString first = w.profileConfig(0).getByKey(QStringLiteral("outputTerminator"));
+    ASSERT_NE(chosen, first);
+    ASSERT_TRUE(w.renameProfile(0, QStringLiteral("Scanner")).isEmpty());
+    // The export carries both.
+    const QString file = dir_.filePath(QStringLiteral("station.xml"));
+    SettingsTransferDialogs::setFileChooser([file](QWidget*, bool, const QString&) { return file; });
+    w.exportSettingsButtonActionPerformed();
+    SettingsTransferDialogs::setFileChooser({});
+    const auto shown = dialogs();
+    ASSERT_FALSE(shown.isEmpty());
+    EXPECT_EQ(shown.back().kind, MessageBoxes::Kind::Information) << shown.back().text.toStdString();
+    QFile exported(file);
+    ASSERT_TRUE(exported.open(QIODevice::ReadOnly));
+    const QString xml = QString::fromUtf8(exported.readAll());
+    EXPECT_TRUE(xml.contains(QStringLiteral("Balance")) && xml.contains(QStringLiteral("Scanner")) &&
+                xml.contains(QString::fromLatin1(config::SettingsXml::STATION_INSTRUCTION)))
+        << xml.toStdString();
+    closeWindow();
+    window_.reset();
+
+    // The next window has both, each with its own settings, the first shown.
+    auto& again = open({}, false, kTwoPorts);
+    ASSERT_EQ(again.profileCount(), 2);
+    EXPECT_EQ(again.profileName(0), QStringLiteral("Scanner"));
+    EXPECT_EQ(again.profileName(1), QStringLiteral("Balance"));
+    EXPECT_EQ(again.selectedProfile(), 0);
+    EXPECT_EQ(again.profileConfig(0).getPort(), QStringLiteral("SIM1"));
+    EXPECT_EQ(again.profileConfig(1).getPort(), QStringLiteral("SIM2"));
+    EXPECT_EQ(again.profileConfig(0).getByKey(QStringLiteral("outputTerminator")), first);
+    EXPECT_EQ(again.profileConfig(1).getByKey(QStringLiteral("outputTerminator")), chosen);
+    EXPECT_EQ(again.tabs()->tabText(1), QStringLiteral("&Input \u2014 Scanner"));
+    EXPECT_EQ(table(again)->topLevelItemCount(), 2);
+    EXPECT_TRUE(dialogs().isEmpty());
 }
 
 } // namespace
