@@ -73,8 +73,7 @@ config::Config VororaZeZovFrame2::profileConfig(int index) const {
 }
 
 void VororaZeZovFrame2::storeSelected() {
-    if (config::Config::hasChanged(config_, profiles_[size_t(selected_)].config))
-        profiles_[size_t(selected_)].config = config::Config::copyConfig(config_);
+    profiles_[size_t(selected_)].config = config::Config::copyConfig(config_);
 }
 
 ConnectionPresenter* VororaZeZovFrame2::makePresenter() {
