@@ -367,5 +367,24 @@ TEST_F(StationWindowTest, EveryInstrumentIsSavedExportedAndLoadedAgain) {
     EXPECT_TRUE(dialogs().isEmpty());
 }
 
+// Every text of the station is there in German, and is German.
+TEST_F(StationWindowTest, TheStationsTextsAreTranslated) {
+    const auto& en = util::ResourceBundle::get(QStringLiteral("vornal.Vornal"), QStringLiteral("en"));
+    const auto& de = util::ResourceBundle::get(QStringLiteral("vornal.Vornal"), QStringLiteral("de"));
+    int checked = 0;
+    for (const auto& [bundle, keys] : VororaZeZovFrame2::requiredKeys(QStringLiteral("vornal.Vornal"))) {
+        for (const QString& key : keys) {
+            if (!key.startsWith(QStringLiteral("start.profiles.")) &&
+                !key.startsWith(QStringLiteral("profile.")) &&
+                !key.startsWith(QStringLiteral("tray.station.")))
+                continue;
+            ++checked;
+            ASSERT_TRUE(de.contains(key)) << key.toStdString();
+            EXPECT_NE(de.getString(key), en.getString(key)) << key.toStdString();
+        }
+    }
+    EXPECT_GE(checked, 25);
+}
+
 } // namespace
 } // namespace vornal::test
