@@ -56,6 +56,10 @@ export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/scripts/lsan-suppressions
 # TSan's after-fork mark lands in the test process itself and would end it at its next thread start.
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:die_after_fork=0:ignore_noninstrumented_modules=1:suppressions=$root/scripts/tsan-suppressions.txt}
 
+# The station's typing tests at the sanitizers' pace: fewer values and pairs than the plain run types.
+export VORNAL_STATION_VALUES=${VORNAL_STATION_VALUES:-500}
+export VORNAL_STATION_PAIRS=${VORNAL_STATION_PAIRS:-100}
+
 for part in "${parts[@]}"; do
   case $part in
     address)

@@ -30,18 +30,72 @@ inline void warnAboutCustomRegex(const Invocation& inv, Io& io, const config::Co
         io.err << "vornal-cli " << inv.command << ": warning: customRegEx: " << w << Qt::endl;
 }
 
+// --preset NAME and every --set KEY=VALUE of `inv`'s arguments (taken out of them), applied to a record
+// by applyOverrides().
+struct Overrides {
+    std::optional<QString> preset;
+    QStringList sets;
+    bool any() const { return preset.has_value() || !sets.isEmpty(); }
+};
+
+// Takes --preset and --set from `inv`'s arguments; none after printing why (exit status in `exitCode`).
+inline std::optional<Overrides> takeOverrides(Invocation& inv, Io& io, int* exitCode) {
+    QString error;
+    Overrides o;
+    o.preset = takeValue(inv.args, QStringLiteral("--preset"), &error);
+    o.sets = takeValues(inv.args, QStringLiteral("--set"), &error);
+    if (!error.isEmpty()) {
+        *exitCode = fail(io, inv, error, Usage);
+        return std::nullopt;
+    }
+    return o;
+}
+
+// The preset with all of its port settings, then every --set with the rules of `vornal-cli set`. False
+// after printing why (exit status in `exitCode`).
+inline bool applyOverrides(const Invocation& inv, Io& io, const Overrides& o, config::Config& config,
+                           int* exitCode) {
+    if (o.preset) {
+        const auto instrument = config::ConfigHelper::Instrument::valueOf(*o.preset);
+        if (!instrument) {
+            QStringList names;
+            for (const auto& i : config::ConfigHelper::Instrument::values())
+                names += i.name();
+            *exitCode = fail(
+                io, inv,
+                QStringLiteral("unknown preset '%1'; the presets are: %2").arg(*o.preset, names.join(u' ')),
+                Usage);
+            return false;
+        }
+        config.setInstrument(*instrument);
+        // All of the preset's port settings, as its default-settings button in the window gives them,
+        // and the command that asks it for a reading.
+        config.applyPreset(*instrument);
+    }
+    for (const QString& s : o.sets) {
+        const qsizetype eq = s.indexOf(u'=');
+        QString why;
+        if (eq <= 0) {
+            *exitCode = fail(io, inv, QStringLiteral("--set '%1' is not KEY=VALUE").arg(s), Usage);
+            return false;
+        }
+        if (!config.setByKey(s.left(eq), storedForm(s.left(eq), s.mid(eq + 1)), &why)) {
+            *exitCode = fail(io, inv, why, Usage);
+            return false;
+        }
+    }
+    warnAboutCustomRegex(inv, io, config);
+    return true;
+}
+
 // Loads the settings for `inv`, taking --preset and --set from its arguments. `ports` are the ports of
 // the system (only then is the stored port read). Returns none after printing why (exit status in
 // `exitCode`).
 inline std::optional<config::Config> loadSettingsWithOverrides(Invocation& inv, Io& io,
                                                                const QStringList& ports, int* exitCode) {
-    QString error;
-    const auto preset = takeValue(inv.args, QStringLiteral("--preset"), &error);
-    const QStringList sets = takeValues(inv.args, QStringLiteral("--set"), &error);
-    if (!error.isEmpty()) {
-        *exitCode = fail(io, inv, error, Usage);
+    const auto overrides = takeOverrides(inv, io, exitCode);
+    if (!overrides)
         return std::nullopt;
-    }
 
     config::Config config;
     auto node = openSettingsNode(inv);
@@ -55,37 +109,8 @@ inline std::optional<config::Config> loadSettingsWithOverrides(Invocation& inv, 
         config = config::Config();
         config.setInstrument(config::ConfigHelper::Instrument::getDefault());
     }
-
-    if (preset) {
-        const auto instrument = config::ConfigHelper::Instrument::valueOf(*preset);
-        if (!instrument) {
-            QStringList names;
-            for (const auto& i : config::ConfigHelper::Instrument::values())
-                names += i.name();
-            *exitCode = fail(
-                io, inv,
-                QStringLiteral("unknown preset '%1'; the presets are: %2").arg(*preset, names.join(u' ')),
-                Usage);
-            return std::nullopt;
-        }
-        config.setInstrument(*instrument);
-        // All of the preset's port settings, as its default-settings button in the window gives them,
-        // and the command that asks it for a reading.
-        config.applyPreset(*instrument);
-    }
-    for (const QString& s : sets) {
-        const qsizetype eq = s.indexOf(u'=');
-        QString why;
-        if (eq <= 0) {
-            *exitCode = fail(io, inv, QStringLiteral("--set '%1' is not KEY=VALUE").arg(s), Usage);
-            return std::nullopt;
-        }
-        if (!config.setByKey(s.left(eq), storedForm(s.left(eq), s.mid(eq + 1)), &why)) {
-            *exitCode = fail(io, inv, why, Usage);
-            return std::nullopt;
-        }
-    }
-    warnAboutCustomRegex(inv, io, config);
+    if (!applyOverrides(inv, io, *overrides, config, exitCode))
+        return std::nullopt;
     return config;
 }
 

@@ -24,6 +24,7 @@ inline std::map<QString, QString> otherSettings(const QString& port, const QStri
             {"outputTerminator", "ENTER"},
             {"outputTerminator2", "F1"},
             {"everyXValues", "2"},
+            {"prefixKeys", "TAB F2"},
             {"connect", "AUTO"},
             {"mathOperation", "MULTIPLY"},
             {"mathOperand", "1.5"},

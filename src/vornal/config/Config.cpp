@@ -203,6 +203,9 @@ const std::vector<Config::KeyDef>& Config::keyDefs() {
         choice("startWith", 11, &Config::startWith_),
         choice("outputTerminator", 12, &Config::outputTerminator_),
         choice("outputTerminator2", 13, &Config::outputTerminator2_),
+        text("prefixKeys", 46, &Config::prefixKeys_, QString(""),
+             QStringLiteral("empty, or up to 8 key names of startWith separated by spaces (e.g. TAB TAB)"),
+             &Config::validPrefixKeys),
         text("everyXValues", 14, &Config::everyXValues_, CH::EveryXValues::getDefault(),
              QStringLiteral("empty, or a whole number from 2 to 99"), &CH::EveryXValues::valid),
         choice("connect", 15, &Config::connect_),
@@ -274,6 +277,30 @@ const std::vector<Config::KeyDef>& Config::keyDefs() {
         choice("inputEncoding", 45, &Config::inputEncoding_),
     };
     return defs;
+}
+
+namespace {
+// The names of a prefix-key text; empty when one is not a key of the start key's list.
+std::optional<std::vector<int>> prefixCodes(const QString& text) {
+    std::vector<int> codes;
+    for (const QString& name : text.split(u' ', Qt::SkipEmptyParts)) {
+        const auto key = ConfigHelper::StartWith::valueOf(name.trimmed());
+        if (!key || *key == ConfigHelper::StartWith::NONE)
+            return std::nullopt;
+        codes.push_back(key->getKeyCode());
+    }
+    if (static_cast<int>(codes.size()) > Config::MAX_PREFIX_KEYS)
+        return std::nullopt;
+    return codes;
+}
+} // namespace
+
+bool Config::validPrefixKeys(const QString& text) {
+    return prefixCodes(text).has_value();
+}
+
+std::vector<int> Config::getPrefixKeyCodes() const {
+    return prefixCodes(prefixKeys_).value_or(std::vector<int>{});
 }
 
 const std::vector<const Config::KeyDef*>& Config::loadOrder() {

@@ -102,6 +102,14 @@ public:
     void setOutputTerminator(OutputTerminator v) { outputTerminator_ = v; }
     OutputTerminator getOutputTerminator2() const { return outputTerminator2_; }
     void setOutputTerminator2(OutputTerminator v) { outputTerminator2_ = v; }
+    // Keys typed before each value, before the start key: names of the start key's list separated by
+    // spaces ("TAB TAB", "F2"), at most MAX_PREFIX_KEYS; empty for none.
+    QString getPrefixKeys() const { return prefixKeys_; }
+    void setPrefixKeys(const QString& v) { prefixKeys_ = v; }
+    static constexpr int MAX_PREFIX_KEYS = 8;
+    static bool validPrefixKeys(const QString& text);
+    // Their key codes, in order (none for a text validPrefixKeys() refuses).
+    std::vector<int> getPrefixKeyCodes() const;
     QString getEveryXValues() const { return everyXValues_; }
     void setEveryXValues(const QString& v) { everyXValues_ = v; }
     Connect getConnect() const { return connect_; }
@@ -252,6 +260,7 @@ private:
     OutputTerminator outputTerminator_ = OutputTerminator::NONE;
     OutputTerminator outputTerminator2_ = OutputTerminator::NONE;
     QString everyXValues_ = QStringLiteral("");
+    QString prefixKeys_ = QStringLiteral("");
     Connect connect_ = Connect::MANUAL;
     MathOperation mathOperation_ = MathOperation::NONE;
     QString mathOperand_ = QStringLiteral("");

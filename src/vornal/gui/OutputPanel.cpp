@@ -27,6 +27,7 @@ OutputPanel::OutputPanel(const TabTexts& texts, config::Config& config, QWidget*
     keyBackendBox = makeCombo(this, "keyBackendBox");
     delayTextField = makeField(this, "delayTextField");
     everyXValuesTextField = makeField(this, "everyXValuesTextField");
+    prefixKeysTextField = makeField(this, "prefixKeysTextField");
 
     const auto label = [&](const char* name) { return texts.label(QString::fromLatin1(name)); };
     int r = 0;
@@ -34,6 +35,9 @@ OutputPanel::OutputPanel(const TabTexts& texts, config::Config& config, QWidget*
     grid->addWidget(decimalSeparatorBox, r++, 1);
     grid->addWidget(label("label17"), r, 0);
     grid->addWidget(startWithBox, r++, 1);
+    grid->addWidget(label("prefixKeysLabel"), r, 0);
+    grid->addWidget(prefixKeysTextField, r, 1);
+    grid->addWidget(label("prefixKeysHint"), r++, 2, 1, 3);
     grid->addWidget(label("label5"), r, 0);
     grid->addWidget(outputTerminatorBox, r++, 1);
     grid->addWidget(label("label26"), r, 0);

@@ -33,6 +33,7 @@ public:
     QComboBox* keyBackendBox;
     QLineEdit* delayTextField;
     QLineEdit* everyXValuesTextField;
+    QLineEdit* prefixKeysTextField;
 
 private:
     void keyboardTypeBoxItemStateChanged();

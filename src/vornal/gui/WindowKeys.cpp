@@ -37,10 +37,11 @@ const QString kFrame = QStringLiteral("VororaZeZovFrame2.");
 
 // Label fields with their keys, in tab order (label1 has the fixed text "Updates:").
 const char* const kLabels[] = {
-    "label2",  "deviceLabel", "label3",  "label6",  "label7",  "label8",  "label9",  "label10", "label14",
-    "label36", "label24",     "label25", "label15", "label16", "label22", "label29", "label30", "label31",
-    "label32", "label4",      "label5",  "label17", "label18", "label23", "label26", "label27", "label33",
-    "label34", "label35",     "label37", "label13", "label28", "label38"};
+    "label2",  "deviceLabel",     "label3",         "label6",  "label7",  "label8",  "label9",
+    "label10", "label14",         "label36",        "label24", "label25", "label15", "label16",
+    "label22", "label29",         "label30",        "label31", "label32", "label4",  "label5",
+    "label17", "prefixKeysLabel", "prefixKeysHint", "label18", "label23", "label26", "label27",
+    "label33", "label34",         "label35",        "label37", "label13", "label28", "label38"};
 
 // Buttons and check boxes with a caption.
 const char* const kCaptions[] = {"startStopJButton",

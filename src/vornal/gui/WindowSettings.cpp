@@ -60,6 +60,7 @@ const std::vector<VororaZeZovFrame2::SettingControl>& VororaZeZovFrame2::setting
         {.key = "outputTerminator", .control = "outputTerminatorBox"},
         {.key = "outputTerminator2", .control = "outputTerminatorBox2"},
         {.key = "startWith", .control = "startWithBox"},
+        {.key = "prefixKeys", .control = "prefixKeysTextField"},
         {.key = "sound", .control = "soundComboBox"},
         {.key = "keyboardType", .control = "keyboardTypeBox"},
         {.key = "keyBackend", .control = "keyBackendBox"},

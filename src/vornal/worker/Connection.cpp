@@ -117,6 +117,8 @@ bool Connection::start(const config::Config& config, const Options& options) {
         try {
             keybot_ =
                 Keybot::fromConfig(config_, view_.get(), options_.injector ? options_.injector() : nullptr);
+            keybot_->setTypist(options_.typist);
+            keybot_->setPrefix(config_.getPrefixKeyCodes());
             keybot_->setHeld(typingHeld_);
             keybot_->setTypedHandler(
                 [this](const QString& value, int waiting) { emit valueTyped(value, waiting); });
@@ -229,6 +231,7 @@ void Connection::continueStart() {
     extras.requestServer = options_.requestServer;
     extras.hotkey = options_.hotkey;
     extras.hotkeyBackend = options_.hotkeyBackend;
+    extras.profileName = options_.profileName;
     extras_->start(config_, extras, [this](const QByteArray& bytes) {
         if (!worker_ || waiting_)
             throw std::runtime_error("the port is not open");

@@ -28,6 +28,7 @@ class Keybot;
 class LineExtras;
 class PortReopener;
 class SoundBot;
+class Typist;
 class WeightWorker;
 
 // One connection to an instrument, shared by the window and `vornal-cli run`: owns the reading worker,
@@ -68,6 +69,13 @@ public:
         bool openInBackground = false;
         // Tests: the key injector for the Keybot (null: the platform's).
         std::function<std::unique_ptr<platform::KeyInjector>()> injector;
+        // The typing turn shared with the other connections of a station (null: this connection types
+        // on its own). Values of all connections sharing it are typed whole, one after the other, in
+        // the order they were handed over; each keeps its own settings and results.
+        std::shared_ptr<Typist> typist;
+        // The profile this connection runs (empty: none): named in the data log's instrument column and
+        // in the name of its request socket (`vornal-cli request --profile NAME`).
+        QString profileName;
     };
 
     enum class Output { Keys, Sound };

@@ -3,6 +3,7 @@
 #include "vornal/config/Config.h"
 #include "vornal/util/MessageFormat.h"
 #include "vornal/util/ResourceBundle.h"
+#include "vornal/worker/Typist.h"
 #include "vornal/worker/WeightWorkerView.h"
 
 #ifdef VORNAL_KEYS_PORTAL
@@ -97,9 +98,12 @@ quint64 Keybot::add(const QString& text) {
     {
         std::lock_guard lock(queueMutex_);
         id = nextId_++;
+        if (lost_.isEmpty() && typist_ && typist_->lost())
+            lost_ = typist_->lostReason(); // another connection of the station lost the keyboard output
         gone = !lost_.isEmpty();
         if (!gone) {
-            queue_.push_back({id, text});
+            // The ticket is drawn under the queue's lock: this queue's values keep their order of turns.
+            queue_.push_back({id, text, typist_ ? typist_->draw() : 0});
             queuedPauses_ += pauses;
             // The delay, or what typing really takes per key where the backend is slower than that.
             backlog = std::max(queuedPauses_ * keyDelay_, queuedPauses_ * usPerPause_.load() / 1000);
@@ -204,7 +208,8 @@ QString Keybot::Result::describe() const {
 
 long long Keybot::pausesOf(const QString& text) const {
     // Each key event is followed by a pause of the delay; ALT codes add one more at their end.
-    long long pauses = (startWith_ > 0 ? 2 : 0) + (endWith_ > 0 || endWith2_ > 0 ? 2 : 0);
+    long long pauses = (startWith_ > 0 ? 2 : 0) + (endWith_ > 0 || endWith2_ > 0 ? 2 : 0) +
+                       2 * static_cast<long long>(prefix_.size());
     for (const char32_t cp : text.toUcs4()) {
         const auto it = keyMap_.find(cp);
         if (it == keyMap_.end() || it->second.empty())
@@ -341,6 +346,7 @@ Keybot::Ended Keybot::finishAndStop(int graceMs, int resumeMs) {
         std::unique_lock lock(queueMutex_);
         finishing_ = true;
         dropped.swap(queue_);
+        releaseTickets(dropped); // the station's other connections need not wait for them
         queuedPauses_ = 0;
         cutValue_.reset();
         cutResult_.reset();
@@ -376,15 +382,19 @@ Keybot::Ended Keybot::finishAndStop(int graceMs, int resumeMs) {
         thread_.join();
     {
         std::lock_guard lock(queueMutex_);
-        for (auto& q : queue_)
+        std::deque<Queued> late;
+        late.swap(queue_);
+        releaseTickets(late);
+        for (auto& q : late)
             dropped.push_back(std::move(q));
-        queue_.clear();
         queuedPauses_ = 0;
         typing_ = false;
         behind_ = false;
         ended.cut = std::exchange(cutValue_, std::nullopt);
         finishing_ = false;
     }
+    if (typist_ && std::exchange(joined_, false))
+        typist_->leave();
     std::optional<Result> cut;
     {
         std::lock_guard lock(queueMutex_);
@@ -419,6 +429,8 @@ void Keybot::start() {
     if (thread_.joinable())
         return;
     stopSource_ = std::stop_source();
+    if (typist_ && !std::exchange(joined_, true))
+        typist_->join();
     thread_ = std::thread([this, token = stopSource_.get_token()] { run(token); });
 }
 
@@ -453,14 +465,48 @@ QString Keybot::layoutName() const {
     return keyboardType_.toString();
 }
 
-void Keybot::run(std::stop_token stop) {
-    stop_ = stop;
-    while (!stop.stop_requested()) {
-        Queued item;
+void Keybot::releaseTickets(const std::deque<Queued>& dropped) {
+    if (!typist_)
+        return;
+    for (const Queued& q : dropped)
+        typist_->release(q.ticket);
+}
+
+void Keybot::loseIdle(const QString& why) {
+    {
+        std::lock_guard lock(queueMutex_);
+        if (!lost_.isEmpty())
+            return;
+        lost_ = why;
+    }
+    if (view_)
+        view_->logImportantEvent(message("typing.lost.0", why));
+    if (resultHandler_)
+        resultHandler_(); // the connection finds lost() and ends
+}
+
+std::optional<Keybot::Queued> Keybot::nextValue(std::stop_token stop) {
+    // How often a Keybot with nothing to type looks whether the station's keyboard output was lost.
+    constexpr auto lostPoll = std::chrono::milliseconds(100);
+    for (;;) {
+        quint64 ticket = 0;
         {
             std::unique_lock lock(queueMutex_);
-            if (!queueChanged_.wait(lock, stop, [this] { return !queue_.empty() && !finishing_; }))
-                break; // stopped while waiting
+            const auto ready = [this] { return !queue_.empty() && !finishing_; };
+            if (typist_) {
+                while (!ready()) {
+                    if (stop.stop_requested())
+                        return std::nullopt;
+                    if (typist_->lost()) {
+                        lock.unlock();
+                        loseIdle(typist_->lostReason());
+                        return std::nullopt;
+                    }
+                    queueChanged_.wait_for(lock, stop, lostPoll, ready);
+                }
+            } else if (!queueChanged_.wait(lock, stop, ready)) {
+                return std::nullopt; // stopped while waiting
+            }
             if (onHold_.load()) {
                 // Nothing is taken while held: the value stays queued (and a stop discards it whole).
                 noteHold(lock);
@@ -468,11 +514,48 @@ void Keybot::run(std::stop_token stop) {
                 queueChanged_.wait(lock, stop, [this] { return !onHold_.load() || finishing_; });
                 continue;
             }
-            item = queue_.front();
-            queue_.pop_front();
-            queuedPauses_ -= pausesOf(item.text);
-            typing_ = true;
+            if (!typist_) {
+                Queued item = queue_.front();
+                queue_.pop_front();
+                queuedPauses_ -= pausesOf(item.text);
+                typing_ = true;
+                return item;
+            }
+            ticket = queue_.front().ticket;
         }
+        // The values of the station's other connections handed over earlier go first.
+        const auto turn = typist_->waitTurn(ticket, stop);
+        if (!turn)
+            return std::nullopt;
+        if (*turn == Typist::Turn::Released)
+            continue; // dropped meanwhile (Stop)
+        std::lock_guard lock(queueMutex_);
+        if (queue_.empty() || queue_.front().ticket != ticket || finishing_ || onHold_.load())
+            continue;
+        Queued item = queue_.front();
+        queue_.pop_front();
+        queuedPauses_ -= pausesOf(item.text);
+        typing_ = true;
+        return item;
+    }
+}
+
+void Keybot::run(std::stop_token stop) {
+    stop_ = stop;
+    while (!stop.stop_requested()) {
+        std::optional<Queued> next = nextValue(stop);
+        if (!next)
+            break;
+        const Queued item = std::move(*next);
+        // However the value ends, the next value of the station may go then.
+        struct TurnBack {
+            Typist* typist;
+            quint64 ticket;
+            ~TurnBack() {
+                if (typist)
+                    typist->release(ticket);
+            }
+        } turnBack{typist_.get(), item.ticket};
         const QString& text = item.text;
         Result result;
         result.id = item.id;
@@ -488,6 +571,8 @@ void Keybot::run(std::stop_token stop) {
         const auto began = std::chrono::steady_clock::now();
         const unsigned holdsBefore = holdsWaited_.load();
         try {
+            if (typist_ && typist_->lost())
+                throw Lost{typist_->lostReason()}; // another connection of the station lost it
             // Before any key: the backend refuses a value it cannot type whole.
             std::string refusal;
             try {
@@ -509,7 +594,7 @@ void Keybot::run(std::stop_token stop) {
                     throw Lost{QString::fromUtf8(e.what())};
                 }
                 typeStart();
-                startSent_ = startWith_ > 0;
+                startSent_ = startWith_ > 0 || !prefix_.empty();
                 counting_ = true;
                 typeString(text, false);
                 counting_ = false;
@@ -535,9 +620,12 @@ void Keybot::run(std::stop_token stop) {
                 std::lock_guard lock(queueMutex_);
                 lost_ = lost.why;
                 waiting.swap(queue_);
+                releaseTickets(waiting);
                 queuedPauses_ = 0;
                 typing_ = false;
             }
+            if (typist_)
+                typist_->setLost(lost.why); // typing ends for the whole station
             if (view_)
                 view_->logImportantEvent(message("typing.lost.0", lost.why));
             if (charactersDone_ > 0 || startSent_) {
@@ -639,6 +727,8 @@ void Keybot::run(std::stop_token stop) {
 }
 
 void Keybot::typeStart() {
+    for (const int code : prefix_)
+        pressKeyReleaseStartEnd(code, keyDelay_);
     if (startWith_ > 0)
         pressKeyReleaseStartEnd(startWith_, keyDelay_);
 }

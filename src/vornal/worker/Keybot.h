@@ -29,6 +29,7 @@ class Config;
 
 namespace vornal::worker {
 
+class Typist;
 class WeightWorkerView;
 
 class Keybot {
@@ -117,6 +118,14 @@ public:
     // Set before start().
     using TypedHandler = std::function<void(const QString& value, int waiting)>;
     void setTypedHandler(TypedHandler handler) { typedHandler_ = std::move(handler); }
+    // Shares the typing turn with the other connections of a station (see Typist): each value waits for
+    // its turn and is typed whole before any value of another connection. Null (the default): this
+    // Keybot types on its own. Set before start().
+    void setTypist(std::shared_ptr<Typist> typist) { typist_ = std::move(typist); }
+    const std::shared_ptr<Typist>& typist() const { return typist_; }
+    // Keys typed before each value, before the start key (key codes as StartWith gives them; at most a
+    // few). Set before start().
+    void setPrefix(std::vector<int> codes) { prefix_ = std::move(codes); }
     // Starts the typing thread (once).
     void start();
     // Interrupts the typing thread, also in the middle of a value or a pause, releases any key it still
@@ -197,6 +206,7 @@ private:
     struct Queued {
         quint64 id;
         QString text;
+        quint64 ticket = 0; // the typing turn (Typist), 0 without one
     };
     // The backend can type no more (platform::KeyInjectorLost): not a std::exception, so that no
     // per-key handler takes it for one refused key.
@@ -204,6 +214,13 @@ private:
         QString why;
     };
     void typeCharacter(char32_t cp, const QString& character);
+    // Gives the typing turns of values that will not be typed back to the Typist.
+    void releaseTickets(const std::deque<Queued>& dropped);
+    // The value at the front of the queue once it may be typed (its turn has come); empty when the
+    // thread is to end. Typing thread.
+    std::optional<Queued> nextValue(std::stop_token stop);
+    // Another connection of the station lost the keyboard output while this one had nothing queued.
+    void loseIdle(const QString& why);
     void reportNotTyped(const QString& text);
     void report(const QString& withView, const QString& withoutView, const std::exception* e);
     void releaseHeld() noexcept;
@@ -268,6 +285,10 @@ private:
     KeyMap keyMapComplete_;
     KeyboardType keyboardType_;
     std::vector<int> directKeys_;
+
+    std::vector<int> prefix_;
+    std::shared_ptr<Typist> typist_;
+    bool joined_ = false; // counted among the Typist's users (start() until the end of the thread)
 
     std::unique_ptr<platform::KeyInjector> injector_;
     std::vector<int> held_; // keys down now, in press order

@@ -58,6 +58,7 @@ void LineExtras::start(const config::Config& config, const Options& options, Wri
         return;
     requester_ = std::make_unique<RequestSender>(hasCommand ? *command : QByteArray(), std::move(write));
     requester_->setTarget(config_.getPort());
+    requester_->setProfile(options_.profileName);
     connect(requester_.get(), &RequestSender::sent, this, [this](const QByteArray& bytes) {
         emit logEvent(format("request.sent.0", RequestSender::formatCommand(bytes)), false);
         emit requestSent();
@@ -168,7 +169,10 @@ void LineExtras::writeRows() {
         const bool failingBefore = log->failing();
         const auto instrument = config_.getInstrument();
         const QString failure =
-            log->append({r.time, config_.getPort(), instrument ? instrument->toPlainString() : QString(),
+            log->append({r.time, config_.getPort(),
+                         !options_.profileName.isEmpty() ? options_.profileName
+                         : instrument                    ? instrument->toPlainString()
+                                                         : QString(),
                          r.raw, r.value, r.result, instrument ? instrument->name() : QString()});
         if (!failure.isEmpty())
             emit logEvent(failure, true);

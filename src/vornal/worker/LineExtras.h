@@ -37,6 +37,9 @@ public:
         bool hotkey = true;
         // Tests: the global-shortcut backend (null: the desktop's, through createGlobalHotkey).
         std::function<std::unique_ptr<platform::GlobalHotkey>(std::string* why)> hotkeyBackend;
+        // The profile the connection runs (empty: none): the data log's instrument column, the request
+        // socket.
+        QString profileName;
     };
     // Writes the request command to the port; throws std::exception when it cannot.
     using Write = std::function<void(const QByteArray&)>;

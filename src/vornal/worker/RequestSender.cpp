@@ -220,6 +220,22 @@ QString RequestSender::serverName(QString* error) {
 #endif
 }
 
+QString RequestSender::serverName(const QString& profile, QString* error) {
+    const QString base = serverName(error);
+    if (base.isEmpty() || profile.isEmpty())
+        return base;
+    QString suffix;
+    for (const char c : profile.toUtf8()) {
+        const auto u = static_cast<unsigned char>(c);
+        if ((u >= '0' && u <= '9') || (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || u == '-' ||
+            u == '_')
+            suffix += QLatin1Char(c);
+        else
+            suffix += QStringLiteral("%%1").arg(u, 2, 16, QLatin1Char('0')).toUpper();
+    }
+    return base + u'-' + suffix;
+}
+
 bool RequestSender::listen(QString* error) {
     wanted_ = true;
     watch_.start(1000);
@@ -232,7 +248,7 @@ bool RequestSender::listening() const {
 
 bool RequestSender::openServer(QString* error) {
     server_.reset();
-    serverName_ = serverName(error);
+    serverName_ = serverName(profile_, error);
     if (serverName_.isEmpty())
         return false;
     // A live listener answers and is kept; a name left behind by a connection that crashed is taken over.
@@ -360,9 +376,9 @@ RequestSender::Received RequestSender::judge(const QByteArray& received) {
     return received.left(end).trimmed() == "request" ? Received::Request : Received::Unknown;
 }
 
-QString RequestSender::requestFromRunning(int timeoutMs, QString* sent) {
+QString RequestSender::requestFromRunning(int timeoutMs, QString* sent, const QString& profile) {
     QString error;
-    const QString name = serverName(&error);
+    const QString name = serverName(profile, &error);
     if (name.isEmpty())
         return error;
     const QString shown = QDir::toNativeSeparators(name);

@@ -45,6 +45,10 @@ public:
     // user's name in it, open only to this user. The environment variable VORNAL_REQUEST_SOCKET chooses
     // another (several connections side by side, tests). "" with `error` set when no private place exists.
     static QString serverName(QString* error = nullptr);
+    // The socket of one profile's connection (several instruments of a station run side by side): the
+    // name above with "-" and the profile name (letters, digits, "-" and "_" as they are, every other
+    // byte of its UTF-8 as "%XX"). An empty profile: serverName().
+    static QString serverName(const QString& profile, QString* error);
 
     // At most this many clients at a time; each is dropped after CLIENT_IDLE_MS without a whole line
     // and at once when it sends more than MAX_LINE bytes without a line break.
@@ -69,7 +73,10 @@ public:
     // for each cause: nothing listens, a connection ended and left its socket, no permission, a socket of
     // another user, no request command set, no answer. On success `sent` says what was sent, a tab, and
     // to which port, as far as the connection tells.
-    static QString requestFromRunning(int timeoutMs = 3000, QString* sent = nullptr);
+    static QString requestFromRunning(int timeoutMs = 3000, QString* sent = nullptr,
+                                      const QString& profile = QString());
+    // The profile whose socket listen() takes (empty: serverName()). Set before listen().
+    void setProfile(const QString& profile) { profile_ = profile; }
     // What the answer to `vornal-cli request` names as the receiver (the port).
     void setTarget(const QString& target) { target_ = target; }
 
@@ -86,6 +93,7 @@ signals:
 private:
     QByteArray command_;
     QString target_;
+    QString profile_;
     Write write_;
     QTimer timer_;
     qint64 sentCount_ = 0;

@@ -92,7 +92,12 @@ TEST_F(ProfilesTest, AFileWrittenBeforeProfilesLoadsAsOneProfileWithEveryValue) 
                 lines += l;
         return lines;
     };
-    EXPECT_EQ(withoutComments(readFile()), withoutComments(before));
+    // Settings added after the sample was written are saved too, with their defaults.
+    auto withoutNewer = [](QList<QByteArray> lines) {
+        lines.removeIf([](const QByteArray& l) { return l.contains(".prefixKeys="); });
+        return lines;
+    };
+    EXPECT_EQ(withoutNewer(withoutComments(readFile())), withoutComments(before));
 }
 
 TEST_F(ProfilesTest, ThreeProfilesRoundTripWithEverySetting) {

@@ -433,6 +433,9 @@ void X11Injector::typeChar(char32_t ch) {
 void X11Injector::valueDone() {
     std::lock_guard lock(mutex_);
     impl_->valueDone();
+    // Every key of the value has reached the server before the next value begins, which may come
+    // from another connection of the station with a display connection of its own.
+    XSync(impl_->dpy, False);
 }
 
 std::optional<bool> X11Injector::userModifiersDown() {
