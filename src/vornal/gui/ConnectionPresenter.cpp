@@ -209,11 +209,10 @@ void ConnectionPresenter::start(const config::Config& config, bool typingHeld) {
     options.resumeCutMs = worker::Keybot::RESUME_MS;
     // A device server that does not answer would stop the window for the connect time-out.
     options.openInBackground = true;
-    // STATION TYPIST: at a station of several instruments every connection types through the
-    // station's one typist (whole values, in the order their lines came), and names its instrument:
-    //     options.typist = typist_;
-    //     options.profileName = connectionName_;
-    // Until the connection takes them, each connection types on its own.
+    // Every connection of the station types through its one typing turn (whole values, in the order
+    // their lines came) and names its instrument (data log, request socket) at a station of several.
+    options.typist = typist_;
+    options.profileName = connectionName_;
     setTypingHeld(typingHeld);
     lastLineCount_ = -1;
     connection_->start(config_, options);

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <deque>
+#include <memory>
 #include <mutex>
 
 class QLabel;
@@ -20,7 +21,8 @@ class ResourceBundle;
 }
 namespace vornal::worker {
 class Connection;
-}
+class Typist;
+} // namespace vornal::worker
 
 namespace vornal {
 
@@ -41,8 +43,11 @@ public:
     // ("Balance: ..."). Empty (a station of one): the texts are those of a single instrument.
     void setProfileName(const QString& name);
     QString profileName() const;
-    // Where a start's connection is told which instrument it serves (its data-log rows, its messages).
+    // The instrument's name a start gives its connection (its data-log rows, its request socket; empty
+    // at a station of one).
     void setConnectionName(const QString& name) { connectionName_ = name; }
+    // The station's typing turn, shared by every connection of the window.
+    void setTypist(std::shared_ptr<worker::Typist> typist) { typist_ = std::move(typist); }
 
     enum class State { Idle, Connecting, Connected, Waiting };
     State state() const;
@@ -126,6 +131,7 @@ private:
     QString lastValue_;
     QString trayText_;
     QString connectionName_;
+    std::shared_ptr<worker::Typist> typist_;
     // Read by the reading and typing threads (their log lines).
     mutable std::mutex nameMutex_;
     QString profileName_;

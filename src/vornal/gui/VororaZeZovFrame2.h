@@ -26,6 +26,9 @@ class QUrl;
 namespace vornal::prefs {
 class AbstractPreferences;
 }
+namespace vornal::worker {
+class Typist;
+}
 
 namespace vornal {
 
@@ -280,6 +283,8 @@ private:
     std::vector<Profile> profiles_;
     int selected_ = 0;
     std::vector<ConnectionPresenter*> presenters_;
+    // The one typing turn of the station: values of all instruments are typed whole, one after another.
+    std::shared_ptr<worker::Typist> typist_;
     // Instruments added, renamed, removed or edited since the last save.
     bool stationChanged_ = false;
     // What the tray icon's tool tip says now, and the icon it was said to.

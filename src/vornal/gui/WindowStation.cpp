@@ -10,6 +10,7 @@
 
 #include "vornal/prefs/AbstractPreferences.h"
 #include "vornal/util/MessageFormat.h"
+#include "vornal/worker/Typist.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -78,6 +79,9 @@ void VororaZeZovFrame2::storeSelected() {
 
 ConnectionPresenter* VororaZeZovFrame2::makePresenter() {
     auto* p = new ConnectionPresenter(this, *bundle_, eventLog(), statusJLabel_);
+    if (!typist_)
+        typist_ = worker::Typist::create();
+    p->setTypist(typist_);
     connect(p, &ConnectionPresenter::connecting, this, [this, p] {
         if (p == presenter())
             applyConnectingState();
