@@ -2,7 +2,6 @@
 
 #include "vornal/prefs/AbstractPreferences.h"
 
-#include <QCoreApplication>
 #include <QRegularExpression>
 
 #include <set>
@@ -54,7 +53,8 @@ const QStringList& Profiles::programWideKeys() {
 }
 
 QString Profiles::defaultName(int index) {
-    return QCoreApplication::translate("Profiles", "Instrument %1").arg(index + 1);
+    // The same in every language: it is stored, and scripts name profiles by it.
+    return QStringLiteral("Instrument %1").arg(index + 1);
 }
 
 QString Profiles::portIdentity(const QString& port) {
@@ -166,8 +166,15 @@ Profiles::LoadResult Profiles::load(prefs::AbstractPreferences& root, const QStr
         return result;
     }
     first.name = firstNode->get(nameKey(), QString()).trimmed();
-    if (!checkName({}, -1, first.name).isEmpty())
+    if (first.name.isEmpty()) {
         first.name = defaultName(0);
+    } else if (const QString why = checkName({}, -1, first.name); !why.isEmpty()) {
+        result.valid = false;
+        result.messages += QStringLiteral("The stored profile name \"%1\" was refused (%2); it is shown as "
+                                          "\"%3\".")
+                               .arg(first.name, why, defaultName(0));
+        first.name = defaultName(0);
+    }
     result.profiles.push_back(first);
 
     for (const QString& nodeName : storedNodeNames(*firstNode)) {
@@ -205,8 +212,7 @@ Profiles::LoadResult Profiles::load(prefs::AbstractPreferences& root, const QStr
         p.name = storedName;
         if (const QString why = checkName(result.profiles, -1, p.name); !why.isEmpty()) {
             // A damaged or repeated name: keep the instrument under a free default name.
-            for (int i = int(result.profiles.size());
-                 checkName(result.profiles, -1, p.name).isEmpty() == false; ++i)
+            for (int i = int(result.profiles.size()); !checkName(result.profiles, -1, p.name).isEmpty(); ++i)
                 p.name = defaultName(i);
             result.valid = false;
             result.messages +=
@@ -214,9 +220,16 @@ Profiles::LoadResult Profiles::load(prefs::AbstractPreferences& root, const QStr
                                "\"%3\".")
                     .arg(storedName, why, p.name);
         }
-        if (const QString why = checkPort(result.profiles, -1, p.config.getPort()); !why.isEmpty()) {
+        if (!checkPort(result.profiles, -1, p.config.getPort()).isEmpty()) {
+            // Two instruments cannot share a port (a file edited by hand): the later one is left without
+            // one, so the station can be started and saved; the message says which.
             result.valid = false;
-            result.messages += withProfile(p.name, why);
+            result.messages +=
+                withProfile(p.name, QStringLiteral("its port %1 is also the port of an earlier "
+                                                   "profile; it is left without a port.")
+                                        .arg(p.config.getPort()));
+            p.config.setPort(QString());
+            p.config.setPrevPort(QString());
         }
         result.profiles.push_back(std::move(p));
     }
@@ -299,18 +312,16 @@ QString Profiles::save(prefs::AbstractPreferences& root, const std::vector<Profi
         return accepted;
     };
 
-    // 1. The other profiles, into fresh nodes of the set not in use (left-overs of an interrupted save
-    //    removed first).
+    // 1. The other profiles, into fresh nodes of the set not in use (the left-overs of an interrupted save
+    //    removed first). Only the nodes written are touched: unlisted nodes are never read.
     QStringList newNodes;
     try {
-        for (int slot = 1; slot < MAX_PROFILES; ++slot) {
+        for (int slot = 1; slot < int(profiles.size()); ++slot) {
             auto node = firstNode->node(nodeName(slot, set));
             if (!node->keys().isEmpty()) {
                 node->removeNode();
                 node = firstNode->node(nodeName(slot, set));
             }
-            if (slot >= int(profiles.size()))
-                continue;
             const Profile& p = profiles[slot];
             auto entries = entriesOf(p, false);
             entries.emplace_back(nameKey(), p.name.trimmed());
@@ -319,8 +330,7 @@ QString Profiles::save(prefs::AbstractPreferences& root, const std::vector<Profi
             newNodes += nodeName(slot, set);
         }
     } catch (const std::exception& e) {
-        return withProfile(profiles[std::min<std::size_t>(newNodes.size() + 1, profiles.size() - 1)].name,
-                           QString::fromUtf8(e.what()));
+        return withProfile(profiles[std::size_t(newNodes.size()) + 1].name, QString::fromUtf8(e.what()));
     }
 
     // 2. The first record with the list of the others, in one write: the switch from old to new.
@@ -342,13 +352,16 @@ QString Profiles::save(prefs::AbstractPreferences& root, const std::vector<Profi
 
     // 3. The previous set is no longer listed: drop it.
     try {
-        for (int slot = 1; slot < MAX_PROFILES; ++slot) {
-            auto node = firstNode->node(nodeName(slot, oldSet));
-            if (!node->keys().isEmpty())
-                node->removeNode();
+        for (const QString& old : oldNodes) {
+            if (old.endsWith(oldSet)) {
+                auto node = firstNode->node(old);
+                if (!node->keys().isEmpty())
+                    node->removeNode();
+            }
         }
     } catch (const std::exception& e) {
-        // The new station is stored; only unlisted nodes are left behind (removed by the next save).
+        // The new station is stored; only unlisted nodes are left behind (removed when the slot is next
+        // written).
         fail(profiles.front().name,
              QStringLiteral("old profile data could not be removed: %1").arg(QString::fromUtf8(e.what())));
     }

@@ -236,6 +236,22 @@ SettingsXml::Result SettingsXml::importSettings(prefs::AbstractPreferences& sett
     if (station.present)
         return importStation(settingsNode, fileName, entries, station);
 
+    // The first profile's new port must not be one a further profile uses.
+    for (const auto& [key, value] : entries) {
+        if (key != u"port")
+            continue;
+        try {
+            auto root = settingsNode.node(QStringLiteral("/"));
+            const auto stored = Profiles::load(*root, Profiles::storedPorts(*root)).profiles;
+            if (const QString why = Profiles::checkPort(stored, 0, value); !why.isEmpty()) {
+                result.message = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(fileName), why);
+                return result;
+            }
+        } catch (const std::exception&) {
+            // The store fails: the writes below report it.
+        }
+    }
+
     // What the node held before, to put back when the store cannot take the new values.
     std::vector<std::pair<QString, std::optional<QString>>> previous;
     try {

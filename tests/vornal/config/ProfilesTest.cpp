@@ -232,6 +232,20 @@ TEST_F(ProfilesTest, DamagedStoredProfilesLoadWithMessages) {
     EXPECT_EQ(r.profiles[1].name, Profiles::defaultName(1));
     EXPECT_EQ(r.messages.size(), 3) << r.messages.join(u'\n').toStdString();
     EXPECT_EQ(r.profiles[1].config.getPort(), ports[1]);
+
+    // A port stored twice (edited by hand): the later profile is left without it, and the station can be
+    // saved again.
+    text = readFile();
+    text.replace("profile-1a.port=" + ports[1].toUtf8(), "profile-1a.port=" + ports[0].toUtf8());
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(text);
+    f.close();
+    const auto twice = Profiles::load(reopened(), ports);
+    ASSERT_EQ(twice.profiles.size(), 2u);
+    EXPECT_EQ(twice.profiles[0].config.getPort(), ports[0]);
+    EXPECT_EQ(twice.profiles[1].config.getPort(), QString());
+    EXPECT_TRUE(twice.messages.join(u'\n').contains(QStringLiteral("left without a port")));
+    EXPECT_EQ(Profiles::save(*root, twice.profiles), QString());
 }
 
 } // namespace
