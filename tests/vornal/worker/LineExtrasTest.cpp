@@ -115,6 +115,33 @@ TEST(LineExtras, RowsWaitForTheirValueAndKeepTheLineOrder) {
     EXPECT_TRUE(events.important.isEmpty()) << events.important.join(u'\n').toStdString();
 }
 
+TEST(LineExtras, TheInstrumentColumnNamesTheProfileAndThePresetColumnStays) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    for (const QString& profile : {QStringLiteral("Balance, left"), QString()}) {
+        const QString path =
+            dir.filePath(profile.isEmpty() ? QStringLiteral("plain.csv") : QStringLiteral("p.csv"));
+        config::Config c;
+        c.setPort(QStringLiteral("/dev/ttyUSB0"));
+        c.setInstrument(config::ConfigHelper::Instrument::GENERIC);
+        c.setDataLogFile(path);
+        LineExtras extras;
+        LineExtras::Options o = quiet();
+        o.profileName = profile;
+        extras.start(c, o, [](const QByteArray&) {});
+        extras.addRow(0, lineOf(QStringLiteral("12.5 g\r\n"), QStringLiteral("12.5")),
+                      QStringLiteral("typed"));
+        extras.stop();
+        const auto table = test::parseCsv(test::readAll(path));
+        ASSERT_TRUE(table.has_value());
+        ASSERT_EQ(table->size(), 2u);
+        const auto& row = (*table)[1];
+        EXPECT_EQ(row.at(2),
+                  profile.isEmpty() ? config::ConfigHelper::Instrument::GENERIC.toPlainString() : profile);
+        EXPECT_EQ(row.at(6), QStringLiteral("GENERIC"));
+    }
+}
+
 // The end of the connection while a value is being finished: its row still reaches the log, which
 // takes no new rows; without keeping, the waiting rows are settled as not typed.
 TEST(LineExtras, AKeptLogTakesTheRowOfAValueFinishedAfterTheEnd) {

@@ -120,6 +120,13 @@ TEST(RequestSocket, LivesInAFolderOnlyThisUserCanEnter) {
     EnvGuard user("USER", QByteArray());
     QString error;
     EXPECT_EQ(RequestSender::serverName(&error), run + QStringLiteral("/vornal-request"));
+    // Each profile of a station has a socket of its own in the same folder; a name that could leave the
+    // folder or clash with another's is written out byte by byte.
+    EXPECT_EQ(RequestSender::serverName(QStringLiteral("Balance_1"), &error),
+              run + QStringLiteral("/vornal-request-Balance_1"));
+    EXPECT_EQ(RequestSender::serverName(QStringLiteral("../Waage 2/\u00e4"), &error),
+              run + QStringLiteral("/vornal-request-%2E%2E%2FWaage%202%2F%C3%A4"));
+    EXPECT_EQ(RequestSender::serverName(QString(), &error), run + QStringLiteral("/vornal-request"));
 
     // A runtime folder open to others is not used: a folder of our own, closed to others, instead.
     ASSERT_EQ(chmod(QFile::encodeName(run).constData(), 0755), 0);

@@ -83,8 +83,9 @@ struct Station {
             auto fake = std::make_unique<TaggedInjector>(s.tag, &trace, s.realPauses);
             fakes.push_back(fake.get());
             views.push_back(std::make_unique<QuietView>());
-            auto bot = std::make_unique<Keybot>(s.delay, s.start, s.end, 0, 0, KT::QUERTY, MT::ALPHANUMERIC_COMPLETE,
-                                                views.back().get(), std::move(fake));
+            auto bot =
+                std::make_unique<Keybot>(s.delay, s.start, s.end, 0, 0, KT::QUERTY, MT::ALPHANUMERIC_COMPLETE,
+                                         views.back().get(), std::move(fake));
             bot->setTypist(typist);
             bot->setPrefix(s.prefix);
             bots.push_back(std::move(bot));
