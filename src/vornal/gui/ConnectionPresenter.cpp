@@ -34,19 +34,45 @@ ConnectionPresenter::~ConnectionPresenter() {
         delete connection_; // ends the reading and the typing
         connection_ = nullptr;
     }
-    // What the broker has not taken by then stays queued on disk for the next start.
-    if (publisher_) {
-        publisher_->disconnect(this);
-        publisher_->stop(1000);
-    }
 }
 
 QString ConnectionPresenter::text(const QString& key) const {
     return bundle_.getString(key);
 }
 
+void ConnectionPresenter::setProfileName(const QString& name) {
+    std::lock_guard lock(nameMutex_);
+    profileName_ = name;
+}
+
+QString ConnectionPresenter::profileName() const {
+    std::lock_guard lock(nameMutex_);
+    return profileName_;
+}
+
+QString ConnectionPresenter::named(const QString& text) const {
+    const QString name = profileName();
+    return name.isEmpty() ? text : name + QStringLiteral(": ") + text;
+}
+
 void ConnectionPresenter::setStatus(const QString& status) {
-    status_->setText(status);
+    status_->setText(named(status));
+}
+
+void ConnectionPresenter::setTrayText(const QString& text) {
+    trayText_ = text;
+    emit trayStatus(text);
+    emit changed();
+}
+
+ConnectionPresenter::State ConnectionPresenter::state() const {
+    if (!connection_)
+        return State::Idle;
+    if (connection_->isConnecting())
+        return State::Connecting;
+    if (connection_->isWaitingForPort())
+        return State::Waiting;
+    return connected_ ? State::Connected : State::Idle;
 }
 
 void ConnectionPresenter::create() {
@@ -65,6 +91,7 @@ void ConnectionPresenter::create() {
             util::postQueued(this, [this, on] {
                 showConnectedStatus(on);
                 emit connectedChanged(on);
+                emit changed();
             });
         },
         Qt::DirectConnection);
@@ -96,6 +123,7 @@ void ConnectionPresenter::create() {
     connect(connection_, &Connection::connecting, this, [this](const QString& port) {
         setStatus(MessageFormat::format(text(QStringLiteral("connection.connecting.0")), port));
         emit connecting(port);
+        emit changed();
     });
     connect(connection_, &Connection::started, this, [this] {
         const auto instrument = config_.getInstrument().value_or(ConfigHelper::Instrument::getDefault());
@@ -116,7 +144,7 @@ void ConnectionPresenter::create() {
     connect(connection_, &Connection::valueCut, this, [this](const QString& report) {
         connectionLost_ = MessageFormat::format(text(QStringLiteral("value.cut.status.0")), report);
         setStatus(connectionLost_);
-        emit notice(text(QStringLiteral("value.cut.caption")), connectionLost_);
+        emit notice(text(QStringLiteral("value.cut.caption")), named(connectionLost_));
     });
     // The chosen typing way is not available: the window shows the choice where it is made.
     connect(connection_, &Connection::keyBackendUnavailable, this, [this] { emit keyBackendUnavailable(); });
@@ -132,20 +160,21 @@ void ConnectionPresenter::create() {
     connect(connection_, &Connection::waitingForPort, this, [this](const QString& port, const QString& why) {
         waitingStatus_ = MessageFormat::format(text(QStringLiteral("connection.waiting.0.1")), port, why);
         setStatus(waitingStatus_);
-        emit trayStatus(MessageFormat::format(text(QStringLiteral("tray.waiting.0")), port));
-        emit notice(text(QStringLiteral("connection.lost.caption")), waitingStatus_);
+        setTrayText(MessageFormat::format(text(QStringLiteral("tray.waiting.0")), port));
+        emit notice(text(QStringLiteral("connection.lost.caption")), named(waitingStatus_));
     });
     connect(connection_, &Connection::reconnected, this, [this](const QString& port) {
         waitingStatus_.clear();
-        emit trayStatus(QString());
+        setTrayText(QString());
         const QString status = MessageFormat::format(text(QStringLiteral("connection.reconnected.0")), port);
         setStatus(status);
-        emit notice(text(QStringLiteral("connection.reconnected.caption")), status);
+        emit notice(text(QStringLiteral("connection.reconnected.caption")), named(status));
     });
     connect(
         connection_, &Connection::stopped, this, [this](Connection::StopReason reason, const QString& why) {
             waitingStatus_.clear();
-            emit trayStatus(QString());
+            setTrayText(QString());
+            emit changed();
             // Nothing of the connection that ended stays in the status.
             lastLineCount_ = -1;
             dataLogProblem_.clear();
@@ -157,14 +186,14 @@ void ConnectionPresenter::create() {
             if (reason == Connection::StopReason::TypingLost) {
                 connectionLost_ = MessageFormat::format(text(QStringLiteral("typing.stopped.status.0")), why);
                 setStatus(connectionLost_);
-                emit notice(text(QStringLiteral("typing.stopped.caption")), connectionLost_);
+                emit notice(text(QStringLiteral("typing.stopped.caption")), named(connectionLost_));
                 return;
             }
             // Kept until the user acts (Start), so that a lost instrument is not missed.
             connectionLost_ =
                 MessageFormat::format(text(QStringLiteral("connection.lost.0.1")), config_.getPort(), why);
             setStatus(connectionLost_);
-            emit notice(text(QStringLiteral("connection.lost.caption")), connectionLost_);
+            emit notice(text(QStringLiteral("connection.lost.caption")), named(connectionLost_));
         });
 }
 
@@ -181,58 +210,39 @@ void ConnectionPresenter::start(const config::Config& config, bool typingHeld) {
     options.resumeCutMs = worker::Keybot::RESUME_MS;
     // A device server that does not answer would stop the window for the connect time-out.
     options.openInBackground = true;
+    // Every connection of the station types through its one typing turn (whole values, in the order
+    // their lines came) and names its instrument (data log, request socket) at a station of several.
+    options.typist = typist_;
+    options.profileName = connectionName_;
     setTypingHeld(typingHeld);
     lastLineCount_ = -1;
-    startPublishing();
+    attachPublisher(publishing_ ? publishing_(config_) : nullptr);
     connection_->start(config_, options);
 }
 
-void ConnectionPresenter::startPublishing() {
-    QStringList key;
-    for (const QString& k : config::Config::keys())
-        if (k.startsWith(QStringLiteral("mqtt")))
-            key << config_.getByKey(k);
-    key << publish::Publisher::instrumentName(config_);
-    if (publisher_ && publisherKey_ == key.join(u'\n'))
+void ConnectionPresenter::attachPublisher(publish::Publisher* publisher) {
+    QObject::disconnect(readingLink_);
+    publisher_ = publisher;
+    if (!publisher_ || !connection_)
         return;
-    publisher_.reset();
-    brokerProblem_.clear();
-    emit brokerStatus(QString());
-    publisherKey_ = key.join(u'\n');
-    if (config_.getMqttBroker().isEmpty())
+    instrument_ = publish::Publisher::instrumentName(config_, connectionName_);
+    readingLink_ = connect(connection_, &worker::Connection::reading, this,
+                           [this](const worker::DataLog::Row& row, int stable) {
+                               if (publisher_)
+                                   publisher_->publishFor(instrument_, row, stable);
+                           });
+}
+
+void ConnectionPresenter::setBrokerProblem(const QString& problem) {
+    if (brokerProblem_ == problem)
         return;
-    publish::Publisher::Settings settings;
-    QString why;
-    if (!publish::Publisher::fromConfig(config_, &settings, &why)) {
-        // Typing goes on without the broker; the reason stays in the log.
-        logImportantEvent(MessageFormat::format(text(QStringLiteral("broker.unusable.0")), why));
-        publisherKey_.clear();
-        return;
-    }
-    publisher_ = std::make_unique<publish::Publisher>(settings);
-    connect(publisher_.get(), &publish::Publisher::logEvent, this, [this](const QString& t, bool important) {
-        if (important)
-            logImportantEvent(t);
-        else
-            logEvent(t);
-    });
-    connect(publisher_.get(), &publish::Publisher::brokerStatus, this, [this](bool reachable, qint64 queued) {
-        brokerProblem_ = reachable
-                             ? QString()
-                             : MessageFormat::format(text(QStringLiteral("broker.unreachable.0")), queued);
-        emit brokerStatus(brokerProblem_);
-        refreshLineStatus();
-    });
-    connect(publisher_.get(), &publish::Publisher::requestReceived, this, [this] {
-        if (connection_ && connection_->isActive())
-            request();
-    });
-    connect(connection_, &worker::Connection::reading, publisher_.get(), &publish::Publisher::publish);
-    if (!publisher_->start(&why)) {
-        logImportantEvent(MessageFormat::format(text(QStringLiteral("broker.unusable.0")), why));
-        publisher_.reset();
-        publisherKey_.clear();
-    }
+    brokerProblem_ = problem;
+    refreshLineStatus();
+}
+
+void ConnectionPresenter::requestFromBroker(const QString& instrument) {
+    if (publisher_ && instrument == instrument_ && connection_ && connection_->isActive())
+        request();
 }
 
 void ConnectionPresenter::stop() {
@@ -278,7 +288,10 @@ void ConnectionPresenter::showConnectedStatus(bool connected) {
     const QString statusKey = connected ? QStringLiteral("switch.to.target.application")
                                         : QStringLiteral("VororaZeZovFrame2.statusJLabel.text");
     // A lost connection stays in the status until the user acts.
-    setStatus(!connected && !connectionLost_.isEmpty() ? connectionLost_ : text(statusKey));
+    if (!connected && connectionLost_.isEmpty())
+        showStatusIdle();
+    else
+        setStatus(!connected ? connectionLost_ : text(statusKey));
     if (connected) {
         backlogTimer_->start();
     } else {
@@ -288,20 +301,25 @@ void ConnectionPresenter::showConnectedStatus(bool connected) {
 }
 
 void ConnectionPresenter::showStatusIdle() {
-    setStatus(text(QStringLiteral("VororaZeZovFrame2.statusJLabel.text")));
+    // The window's own idle text, whichever instrument went idle.
+    status_->setText(text(QStringLiteral("VororaZeZovFrame2.statusJLabel.text")));
 }
 
 void ConnectionPresenter::showLine(const worker::DataLine& line, const worker::DataLine& received) {
     // The event log (the duplicate filter, sound and typing are the connection's). A reading held back
     // as unstable is shown as a line without a known value.
     if (connection_ && connection_->lastOutcome() == worker::Connection::Outcome::Unstable)
-        log_->eventLogAppend(EventLog::timePrefix(received.getDateTime()) + received.getRawData() + u'\n',
+        log_->eventLogAppend(EventLog::timePrefix(received.getDateTime()) + named(received.getRawData()) +
+                                 u'\n',
                              QStringLiteral("unknown"));
     else
-        log_->appendDataLine(line);
+        log_->appendDataLine(line,
+                             profileName().isEmpty() ? QString() : profileName() + QStringLiteral(": "));
     lastLines_.push_back(received.rawData());
     while (lastLines_.size() > static_cast<size_t>(kLastReceivedLines))
         lastLines_.pop_front();
+    lastValue_ = line.getProcessedData();
+    emit changed();
     // The line count in the status.
     lastLineCount_ = line.getCount();
     refreshLineStatus();
@@ -313,7 +331,7 @@ QStringList ConnectionPresenter::lastReceivedLines() const {
 
 void ConnectionPresenter::refreshLineStatus() {
     if (!waitingStatus_.isEmpty()) {
-        if (status_->text() != waitingStatus_)
+        if (status_->text() != named(waitingStatus_))
             setStatus(waitingStatus_);
         return;
     }
@@ -337,16 +355,16 @@ void ConnectionPresenter::refreshLineStatus() {
         status = dataLogProblem_ + u' ' + status;
     if (!brokerProblem_.isEmpty())
         status = brokerProblem_ + QStringLiteral(" - ") + status;
-    if (status_->text() != status)
+    if (status_->text() != named(status))
         setStatus(status);
 }
 
 void ConnectionPresenter::logEvent(const QString& t) {
-    log_->logEvent(t);
+    log_->logEvent(named(t));
 }
 
 void ConnectionPresenter::logImportantEvent(const QString& t) {
-    log_->logImportantEvent(t);
+    log_->logImportantEvent(named(t));
 }
 
 } // namespace vornal

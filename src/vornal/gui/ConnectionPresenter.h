@@ -4,12 +4,15 @@
 #include "vornal/worker/DataLine.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <memory>
+#include <mutex>
 
 class QLabel;
 class QTimer;
@@ -20,7 +23,8 @@ class ResourceBundle;
 }
 namespace vornal::worker {
 class Connection;
-}
+class Typist;
+} // namespace vornal::worker
 namespace vornal::publish {
 class Publisher;
 }
@@ -39,6 +43,36 @@ public:
 
     ConnectionPresenter(QWidget* window, const util::ResourceBundle& bundle, EventLog* log, QLabel* status);
     ~ConnectionPresenter() override;
+
+    // The instrument's name at a station of several: it leads every line of the log and the status
+    // ("Balance: ..."). Empty (a station of one): the texts are those of a single instrument.
+    void setProfileName(const QString& name);
+    QString profileName() const;
+    // The instrument's name a start gives its connection (its data-log rows, its request socket; empty
+    // at a station of one).
+    void setConnectionName(const QString& name) { connectionName_ = name; }
+    // The station's typing turn, shared by every connection of the window.
+    void setTypist(std::shared_ptr<worker::Typist> typist) { typist_ = std::move(typist); }
+    // The station's one broker publisher for a start with these settings (null: none), asked at each
+    // start; the station owns it (one broker connection, one queue and one id sequence for all).
+    void setPublishing(std::function<publish::Publisher*(const config::Config&)> publishing) {
+        publishing_ = std::move(publishing);
+    }
+    // Publishes this connection's readings through `publisher` (null: not at all) under its instrument's
+    // topic level.
+    void attachPublisher(publish::Publisher* publisher);
+    // The broker's state for the status line: "" when reachable (or no broker).
+    void setBrokerProblem(const QString& problem);
+    // A request from the broker for the instrument of that topic level: sent when it is this one's.
+    void requestFromBroker(const QString& instrument);
+
+    enum class State { Idle, Connecting, Connected, Waiting };
+    State state() const;
+    // The value of the last line (processed; empty for a line without one) and the port in use.
+    QString lastValue() const { return lastValue_; }
+    QString port() const { return config_.getPort(); }
+    // What the tray says for this connection ("" when all is well).
+    QString trayText() const { return trayText_; }
 
     // Starts a connection with `config` (the connection is created at the first start). `typingHeld`:
     // the window has the keyboard focus.
@@ -82,13 +116,16 @@ signals:
     void trayStatus(const QString& status);
     // The chosen way of typing is not available.
     void keyBackendUnavailable();
-    // The broker's state for the Output tab: "" when reachable (or no broker), else the status text.
-    void brokerStatus(const QString& text);
+    // Something of state(), lastValue() or trayText() changed.
+    void changed();
 
 private:
     QString text(const QString& key) const;
     void create();
     void setStatus(const QString& status);
+    // `text` with the instrument's name before it, when it has one.
+    QString named(const QString& text) const;
+    void setTrayText(const QString& text);
     void refreshLineStatus();
 
     QWidget* window_;
@@ -107,13 +144,21 @@ private:
     QString dataLogProblem_;
     // Readings to the broker: kept from one Start to the next while the broker settings stay, so that
     // what is queued keeps going out after Stop; ended with the window.
-    void startPublishing();
-    std::unique_ptr<publish::Publisher> publisher_;
-    QString publisherKey_;
+    std::function<publish::Publisher*(const config::Config&)> publishing_;
+    QPointer<publish::Publisher> publisher_;
+    QMetaObject::Connection readingLink_;
+    QString instrument_; // the topic level of this connection's readings
     QString brokerProblem_;
     qint32 lastLineCount_ = -1;
     QTimer* backlogTimer_;
     std::deque<QString> lastLines_;
+    QString lastValue_;
+    QString trayText_;
+    QString connectionName_;
+    std::shared_ptr<worker::Typist> typist_;
+    // Read by the reading and typing threads (their log lines).
+    mutable std::mutex nameMutex_;
+    QString profileName_;
 };
 
 } // namespace vornal

@@ -171,12 +171,12 @@ qsizetype EventLog::locateValue(const QString& raw, const QString& value) {
     return p;
 }
 
-void EventLog::appendDataLine(const worker::DataLine& line) {
+void EventLog::appendDataLine(const worker::DataLine& line, const QString& source) {
     const QString raw = line.getRawData();
     const QString value = line.getProcessedData();
     const qint64 when =
         std::chrono::floor<std::chrono::milliseconds>(line.getInstant()).time_since_epoch().count();
-    const QString time = timePrefixAt(when);
+    const QString time = timePrefixAt(when) + source;
     if (value.isEmpty()) {
         append(LogEntry::make(time + raw, LogStyle::Ignored, when), true);
         return;

@@ -39,7 +39,8 @@ public:
     void eventLogAppend(const QString& text);
     void eventLogAppend(const QString& text, const QString& style);
     // The data-line display: the value found in the raw line in "typed", the rest in "ignored".
-    void appendDataLine(const worker::DataLine& line);
+    // `source` (the instrument's name at a station of several) follows the time stamp, in its style.
+    void appendDataLine(const worker::DataLine& line, const QString& source = QString());
 
     // The styles by name ("default" is the pane's base).
     QTextCharFormat style(const QString& name) const { return styles_.value(name); }

@@ -160,15 +160,27 @@ void InputPanel::portListItemStateChanged() {
                 emit statusMessage(QString::fromStdString(bad));
                 return;
             }
-            config_.setPort(name);
+            choosePort(name);
             return;
         }
     }
     const QVariant plain = portList->currentData();
     if (plain.isValid())
-        config_.setPort(plain.toString());
+        choosePort(plain.toString());
     else if (!portList->currentText().isEmpty())
-        config_.setPort(util::FriendlyPortUtil::getUnfriendlyPortName(portList->currentText()));
+        choosePort(util::FriendlyPortUtil::getUnfriendlyPortName(portList->currentText()));
+}
+
+void InputPanel::choosePort(const QString& port) {
+    const QString refused = services_.portRefused ? services_.portRefused(port) : QString();
+    if (refused.isEmpty()) {
+        config_.setPort(port);
+        return;
+    }
+    // The port stays with the instrument that has it; the box shows this one's port again.
+    fillPortList();
+    if (!services_.closing())
+        MessageBoxes::error(window(), refused, texts_.text(QStringLiteral("error")));
 }
 
 void InputPanel::instrumentBoxItemStateChanged(int index) {

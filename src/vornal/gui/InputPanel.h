@@ -34,6 +34,8 @@ public:
     // What the tab asks of the window.
     struct Services {
         std::function<PortListing()> listPorts;
+        // Why a port cannot be chosen (another instrument of the station uses it), or an empty text.
+        std::function<QString(const QString& port)> portRefused;
         AutoPortDialog::DetectionFactory detection;
         // The lines received last, for the expression dialog.
         std::function<QStringList()> lastReceivedLines;
@@ -88,6 +90,8 @@ signals:
 
 private:
     void portListItemStateChanged();
+    // Stores `port` unless another instrument uses it (then says so and shows the stored port again).
+    void choosePort(const QString& port);
     void instrumentBoxItemStateChanged(int index);
     void inputTerminatorBoxItemStateChanged();
     void defaultButtonActionPerformed();

@@ -1,11 +1,14 @@
 #include "MessageBoxes.h"
 
+#include <QInputDialog>
+
 namespace vornal {
 
 namespace {
 struct State {
     bool recording = false;
     std::deque<QMessageBox::StandardButton> answers;
+    std::deque<QString> texts;
     QList<MessageBoxes::Record> records;
     int open = 0;
 };
@@ -27,6 +30,26 @@ void MessageBoxes::information(QWidget* parent, const QString& text, const QStri
 bool MessageBoxes::confirm(QWidget* parent, const QString& text, const QString& title, Choice choice) {
     const auto answer = show(Kind::Question, parent, text, title, choice);
     return answer == QMessageBox::Yes || answer == QMessageBox::Ok;
+}
+
+std::optional<QString> MessageBoxes::askText(QWidget* parent, const QString& label, const QString& title,
+                                             const QString& initial) {
+    State& s = state();
+    s.records.append({Kind::Question, title, label, QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok});
+    if (s.recording) {
+        if (s.texts.empty())
+            return std::nullopt;
+        QString answer = s.texts.front();
+        s.texts.pop_front();
+        return answer;
+    }
+    bool ok = false;
+    ++s.open;
+    const QString answer = QInputDialog::getText(parent, title, label, QLineEdit::Normal, initial, &ok);
+    --s.open;
+    if (!ok)
+        return std::nullopt;
+    return answer;
 }
 
 QMessageBox::StandardButton MessageBoxes::show(Kind kind, QWidget* parent, const QString& text,
@@ -76,14 +99,19 @@ QMessageBox::StandardButton MessageBoxes::show(Kind kind, QWidget* parent, const
 
 void MessageBoxes::setRecording(bool on) {
     state().recording = on;
-    if (!on)
+    if (!on) {
         state().answers.clear();
+        state().texts.clear();
+    }
 }
 bool MessageBoxes::isRecording() {
     return state().recording;
 }
 void MessageBoxes::setNextAnswer(QMessageBox::StandardButton answer) {
     state().answers.push_back(answer);
+}
+void MessageBoxes::setNextText(const QString& text) {
+    state().texts.push_back(text);
 }
 QList<MessageBoxes::Record> MessageBoxes::takeRecords() {
     QList<Record> out;

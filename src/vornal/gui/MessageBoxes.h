@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <deque>
+#include <optional>
 
 class QWidget;
 
@@ -32,12 +33,17 @@ public:
     // A question; true for Yes (or OK).
     static bool confirm(QWidget* parent, const QString& text, const QString& title,
                         Choice choice = Choice::YesNo);
+    // A line of text asked for (a name); nothing when cancelled.
+    static std::optional<QString> askText(QWidget* parent, const QString& label, const QString& title,
+                                          const QString& initial);
 
     // ---- for tests ----
     static void setRecording(bool on);
     static bool isRecording();
     // The answer of the next confirmation (Yes or No) in recording mode.
     static void setNextAnswer(QMessageBox::StandardButton answer);
+    // The answer of the next text question in recording mode (cancelled when none is queued).
+    static void setNextText(const QString& text);
     // The dialogs shown since the last call, oldest first.
     static QList<Record> takeRecords();
     // How many dialogs are open right now (modal loops running).

@@ -16,6 +16,7 @@
 
 #include "vornal/prefs/AbstractPreferences.h"
 #include "vornal/prefs/PreferencesStore.h"
+#include "vornal/publish/Publisher.h"
 #include "vornal/util/FriendlyPortUtil.h"
 #include "vornal/util/MessageFormat.h"
 #include "vornal/util/Queued.h"
@@ -108,6 +109,9 @@ VororaZeZovFrame2::VororaZeZovFrame2(Options options, QWidget* parent)
         config_.setPort(ports_.first());
     // What was loaded is what is stored: no save until something changes.
     oldConfig_ = config_;
+    if (profiles_.empty())
+        profiles_.push_back({config::Profiles::defaultName(0), config_});
+    profiles_.front().config = config_;
     initComponents();
     // The occasional update check (one start in four, when the setting allows it).
     startUpdateCheck();
@@ -140,8 +144,14 @@ VororaZeZovFrame2::~VororaZeZovFrame2() {
                 QObject::disconnect(child, nullptr, panel, nullptr);
     }
     // Ends the reading and the typing.
-    delete presenter_;
-    presenter_ = nullptr;
+    for (ConnectionPresenter* p : presenters_)
+        delete p;
+    presenters_.clear();
+    // What the broker has not taken by then stays queued on disk for the next start.
+    if (publisher_) {
+        publisher_->disconnect(this);
+        publisher_->stop(1000);
+    }
 }
 
 QString VororaZeZovFrame2::text(const QString& key) const {
@@ -215,11 +225,15 @@ void VororaZeZovFrame2::loadSettings() {
     prefs::PreferencesStore::select(options_.storeFile);
     const QString title = text(QStringLiteral("error.while.loading.settings"));
     try {
-        node_ = prefs::PreferencesStore::userRoot()->node(QString::fromLatin1(config::Config::SETTINGS_NODE));
-        const auto result = config_.loadConfig(*node_, ports_);
+        const auto root = prefs::PreferencesStore::userRoot();
+        node_ = root->node(QString::fromLatin1(config::Config::SETTINGS_NODE));
+        // Every instrument of the station; the tabs show the first.
+        auto result = config::Profiles::load(*root, ports_);
+        profiles_ = std::move(result.profiles);
+        config_ = profiles_.front().config;
         if (!result.valid)
             MessageBoxes::error(
-                nullptr, text(QStringLiteral("invalid.setting.found")) + u'\n' + result.warnings.join(u'\n'),
+                nullptr, text(QStringLiteral("invalid.setting.found")) + u'\n' + result.messages.join(u'\n'),
                 title);
     } catch (const std::exception& e) {
         std::cerr << "Settings: " << e.what() << std::endl;
@@ -231,6 +245,7 @@ void VororaZeZovFrame2::loadSettings() {
         config_.setInstrument(ConfigHelper::Instrument::getDefault());
         if (!ports_.isEmpty())
             config_.setPort(ports_.first());
+        profiles_ = {{config::Profiles::defaultName(0), config_}};
     }
 }
 
@@ -265,21 +280,27 @@ void VororaZeZovFrame2::removeTrayMinimization() {
 }
 
 void VororaZeZovFrame2::autoStart() {
-    if (config_.getConnect() != ConfigHelper::Connect::AUTO)
-        return;
-    if (config_.abortAutoStartWhenPrevPortNotAvailable && !portFromCommandLine_ &&
-        config_.getPort() != config_.getPrevPort()) {
-        MessageBoxes::error(
-            this,
-            MessageFormat::format(
-                text(QStringLiteral("previously.used.port.0.no.longer.available.naborting.auto.start")),
-                config_.getPrevPort()),
-            text(QStringLiteral("error")));
-        return;
+    // Each instrument whose settings ask for it.
+    bool started = false;
+    for (int i = 0; i < profileCount(); ++i) {
+        const config::Config c = profileConfig(i);
+        if (c.getConnect() != ConfigHelper::Connect::AUTO)
+            continue;
+        if (c.abortAutoStartWhenPrevPortNotAvailable && !(portFromCommandLine_ && i == 0) &&
+            c.getPort() != c.getPrevPort()) {
+            MessageBoxes::error(
+                this,
+                MessageFormat::format(
+                    text(QStringLiteral("previously.used.port.0.no.longer.available.naborting.auto.start")),
+                    c.getPrevPort()),
+                text(QStringLiteral("error")));
+            continue;
+        }
+        startConnection(i);
+        started = true;
     }
-    startStopJButtonActionPerformed();
     // Iconifying sends the window to the tray; without a tray it stays in view.
-    if (config_.minimizeToTray && trayInstalled_)
+    if (started && config_.minimizeToTray && trayInstalled_)
         showMinimized();
 }
 
@@ -309,6 +330,7 @@ void VororaZeZovFrame2::initComponents() {
         processing_->readingsBox->setInstrument(chosen, changed);
     };
     input.closing = &VororaZeZovFrame2::closing;
+    input.portRefused = [this](const QString& port) { return portRefused(selected_, port); };
     panels_[InputTab] = input_ = new InputPanel(texts, config_, std::move(input));
     input_->setPorts(ports_);
     input_->loadRecentNetworkPorts(node_);
@@ -319,7 +341,7 @@ void VororaZeZovFrame2::initComponents() {
     panels_[AboutTab] = about_ = new AboutPanel(texts, versionLine());
     connect(start_->startStopButton(), &QPushButton::clicked, this,
             &VororaZeZovFrame2::startStopJButtonActionPerformed);
-    connect(start_->requestButton(), &QPushButton::clicked, this, [this] { presenter_->request(); });
+    connect(start_->requestButton(), &QPushButton::clicked, this, [this] { presenter()->request(); });
     connect(input_, &InputPanel::statusMessage, statusJLabel_, &QLabel::setText);
     connect(input_, &InputPanel::portsRefreshed, this, [this] { portFromCommandLine_ = false; });
     connect(settings_, &SettingsPanel::manualConnectChosen, this, [this] {
@@ -350,16 +372,17 @@ void VororaZeZovFrame2::initComponents() {
     if (util::OpenHyperlinkInBrowser::isBrowsingSupported())
         new LinkMouseListener(statusJLabel_);
     root->addWidget(statusJLabel_);
-    presenter_ = new ConnectionPresenter(this, *bundle_, eventLog(), statusJLabel_);
-    connect(presenter_, &ConnectionPresenter::connecting, this, &VororaZeZovFrame2::applyConnectingState);
-    connect(presenter_, &ConnectionPresenter::connectedChanged, this,
-            &VororaZeZovFrame2::applyConnectedState);
-    connect(presenter_, &ConnectionPresenter::notice, this, &VororaZeZovFrame2::notifyWhenHidden);
-    connect(presenter_, &ConnectionPresenter::trayStatus, this, &VororaZeZovFrame2::showTrayStatus);
-    connect(presenter_, &ConnectionPresenter::brokerStatus, output_->brokerBox, &BrokerBox::showStatus);
-    connect(presenter_, &ConnectionPresenter::keyBackendUnavailable, output_,
-            &OutputPanel::markKeyBackendUnavailable);
-    presenter_->showStatusIdle();
+    for (size_t i = 0; i < profiles_.size(); ++i)
+        presenters_.push_back(makePresenter());
+    presenter()->showStatusIdle();
+    connect(start_, &StartPanel::profileSelected, this, &VororaZeZovFrame2::selectProfile);
+    connect(start_, &StartPanel::addRequested, this, &VororaZeZovFrame2::askAddProfile);
+    connect(start_, &StartPanel::renameRequested, this, &VororaZeZovFrame2::askRenameProfile);
+    connect(start_, &StartPanel::removeRequested, this, &VororaZeZovFrame2::removeProfile);
+    connect(start_, &StartPanel::startStopRequested, this, &VororaZeZovFrame2::startStopProfile);
+    connect(start_, &StartPanel::startAllRequested, this, &VororaZeZovFrame2::startAll);
+    connect(start_, &StartPanel::stopAllRequested, this, &VororaZeZovFrame2::stopAll);
+    showStation();
 
     connectSettingControls();
     fillFromConfig();
@@ -379,8 +402,9 @@ bool VororaZeZovFrame2::hasKeyboardFocus() const {
 }
 
 void VororaZeZovFrame2::updateTypingHold() {
-    if (presenter_)
-        presenter_->setTypingHeld(hasKeyboardFocus());
+    const bool held = hasKeyboardFocus();
+    for (ConnectionPresenter* p : presenters_)
+        p->setTypingHeld(held);
 }
 
 void VororaZeZovFrame2::addTabs() {
@@ -388,7 +412,7 @@ void VororaZeZovFrame2::addTabs() {
         const QString title = text(QString::fromLatin1(kTabs[i].title));
         const QString mnemonic = text(QString::fromLatin1(kTabs[i].mnemonic));
         const QChar m = mnemonic.isEmpty() ? QChar() : mnemonic.at(0);
-        tabbedPane_->insertTab(i, panels_[i], TabTexts::withMnemonic(title, m));
+        tabbedPane_->insertTab(i, panels_[i], tabTitle(i));
         // A mnemonic that the title does not contain still selects its tab with Alt.
         if (!m.isNull() && !title.contains(m, Qt::CaseInsensitive)) {
             auto* shortcut =
@@ -448,12 +472,14 @@ void VororaZeZovFrame2::closeEvent(QCloseEvent* event) {
 
 void VororaZeZovFrame2::thisWindowClosed() {
     setClosing(true);
-    if (presenter_->isActive()) {
+    if (std::any_of(presenters_.begin(), presenters_.end(), [](auto* p) { return p->isActive(); })) {
         // Gone from the screen first: the focus goes back to the target, and the value being typed
         // can finish there.
         hide();
         updateTypingHold();
-        presenter_->stop();
+        for (ConnectionPresenter* p : presenters_)
+            if (p->isActive())
+                p->stop();
     }
     // After a confirmed import the store holds the imported settings: nothing is saved over them.
     if (exitAfterImport_)
@@ -502,13 +528,38 @@ QTextBrowser* VororaZeZovFrame2::aboutPane() const {
 // ======================================================================== connection
 
 void VororaZeZovFrame2::startStopJButtonActionPerformed() {
-    if (!presenter_->stopOrBusy())
-        startConnection();
+    startStopProfile(selected_);
 }
 
-void VororaZeZovFrame2::showTrayStatus(const QString& status) {
-    if (trayMinimizer_ && trayMinimizer_->trayIcon())
-        trayMinimizer_->trayIcon()->setToolTip(status.isEmpty() ? text(QStringLiteral("tray.idle")) : status);
+QString VororaZeZovFrame2::trayToolTip() const {
+    if (presenters_.size() == 1) {
+        const QString status = presenters_.front()->trayText();
+        return status.isEmpty() ? text(QStringLiteral("tray.idle")) : status;
+    }
+    // "2 of 3 instruments connected", then what any of them waits for.
+    int connected = 0;
+    QStringList lines;
+    for (size_t i = 0; i < presenters_.size(); ++i) {
+        if (presenters_[i]->state() == ConnectionPresenter::State::Connected)
+            ++connected;
+        if (!presenters_[i]->trayText().isEmpty())
+            lines << profiles_[i].name + QStringLiteral(": ") + presenters_[i]->trayText();
+    }
+    lines.prepend(
+        MessageFormat::format(text(QStringLiteral("tray.station.0.1")), connected, int(presenters_.size())));
+    return lines.join(u'\n');
+}
+
+void VororaZeZovFrame2::showTrayStatus() {
+    // Asked at every line of every instrument: the icon hears only of a change.
+    if (!trayMinimizer_ || !trayMinimizer_->trayIcon())
+        return;
+    const QString tip = trayToolTip();
+    if (tip == shownTrayTip_ && trayMinimizer_->trayIcon() == shownTrayIcon_)
+        return;
+    shownTrayTip_ = tip;
+    shownTrayIcon_ = trayMinimizer_->trayIcon();
+    trayMinimizer_->trayIcon()->setToolTip(tip);
 }
 
 void VororaZeZovFrame2::notifyWhenHidden(const QString& caption, const QString& message) {
@@ -518,30 +569,42 @@ void VororaZeZovFrame2::notifyWhenHidden(const QString& caption, const QString& 
         trayMinimizer_->trayIcon()->showMessage(caption, message);
 }
 
-void VororaZeZovFrame2::startConnection() {
-    // What the tabs show is what the connection uses.
-    updateConfigFromTabs();
-    // A network port name typed wrong is said, not replaced by the port chosen before.
-    const std::string typed =
-        util::FriendlyPortUtil::getUnfriendlyPortName(input_->portList->currentText().trimmed())
-            .toStdString();
-    if (Direduva::SerialPortLocal::isNetworkPortName(typed)) {
-        const std::string bad = Direduva::SerialPortLocal::checkPortName(typed);
-        if (!bad.empty()) {
-            MessageBoxes::error(this, QString::fromStdString(bad), text(QStringLiteral("error")));
-            return;
+void VororaZeZovFrame2::startConnection(int index) {
+    if (index == selected_) {
+        // What the tabs show is what the connection uses.
+        updateConfigFromTabs();
+        // A network port name typed wrong is said, not replaced by the port chosen before.
+        const std::string typed =
+            util::FriendlyPortUtil::getUnfriendlyPortName(input_->portList->currentText().trimmed())
+                .toStdString();
+        if (Direduva::SerialPortLocal::isNetworkPortName(typed)) {
+            const std::string bad = Direduva::SerialPortLocal::checkPortName(typed);
+            if (!bad.empty()) {
+                MessageBoxes::error(this, QString::fromStdString(bad), text(QStringLiteral("error")));
+                return;
+            }
         }
+        storeSelected();
     }
-    input_->rememberNetworkPort(config_.getPort());
-    presenter_->start(config_, hasKeyboardFocus());
+    const config::Config config = profileConfig(index);
+    // Two instruments never share a port (a stored file may say otherwise).
+    if (const QString refused = portRefused(index, config.getPort()); !refused.isEmpty()) {
+        MessageBoxes::error(this, refused, text(QStringLiteral("error")));
+        return;
+    }
+    input_->rememberNetworkPort(config.getPort());
+    ConnectionPresenter* p = presenters_[size_t(index)];
+    p->setConnectionName(profiles_.size() > 1 ? profiles_[size_t(index)].name : QString());
+    p->start(config, hasKeyboardFocus());
+    showProfileRow(p);
 }
 
 bool VororaZeZovFrame2::isConnected() const {
-    return presenter_ && presenter_->isConnected();
+    return !presenters_.empty() && presenter()->isConnected();
 }
 
 QStringList VororaZeZovFrame2::lastReceivedLines() const {
-    return presenter_->lastReceivedLines();
+    return presenter()->lastReceivedLines();
 }
 
 void VororaZeZovFrame2::applyConnectingState() {
@@ -561,7 +624,7 @@ void VororaZeZovFrame2::applyConnectedState(bool connected) {
                                         : kFrame + QStringLiteral("statusJLabel.text");
     bool missing = !bundle_->contains(buttonKey) || !bundle_->contains(statusKey);
     startStopButton()->setText(TabTexts::withMnemonic(text(buttonKey), connected ? u'P' : u'T'));
-    start_->requestButton()->setEnabled(connected && presenter_->canRequest());
+    start_->requestButton()->setEnabled(connected && presenter()->canRequest());
     if (connected) {
         for (int pos = SettingsTab; pos >= InputTab; --pos) {
             const int at = tabbedPane_->indexOf(panels_[pos]);
@@ -573,11 +636,8 @@ void VororaZeZovFrame2::applyConnectedState(bool connected) {
             if (tabbedPane_->indexOf(panels_[pos]) >= 0)
                 continue;
             const QString titleKey = QString::fromLatin1(kTabs[pos].title);
-            const QString mnemonic = text(QString::fromLatin1(kTabs[pos].mnemonic));
             missing = missing || !bundle_->contains(titleKey);
-            tabbedPane_->insertTab(
-                pos, panels_[pos],
-                TabTexts::withMnemonic(text(titleKey), mnemonic.isEmpty() ? QChar() : mnemonic.at(0)));
+            tabbedPane_->insertTab(pos, panels_[pos], tabTitle(pos));
         }
     }
     if (missing)

@@ -5,6 +5,7 @@
 #include "TabSupport.h"
 #include "dialogs/AutoPortDialog.h"
 #include "vornal/config/Config.h"
+#include "vornal/config/Profiles.h"
 #include "vornal/util/ResourceBundle.h"
 #include "vornal/util/UpdateWorker.h"
 
@@ -24,6 +25,12 @@ class QUrl;
 
 namespace vornal::prefs {
 class AbstractPreferences;
+}
+namespace vornal::worker {
+class Typist;
+}
+namespace vornal::publish {
+class Publisher;
 }
 
 namespace vornal {
@@ -87,7 +94,34 @@ public:
     // The status label (UpdateWorkerView); safe from any thread. The text may be HTML with a link.
     void setText(const QString& text) override;
 
+    // ---- the station's instruments (profiles) ----
+    // One instrument's settings under the name the user gave it; the first is the stored record of old.
+    using Profile = config::Profile;
+    static constexpr int kMaxProfiles = config::Profiles::MAX_PROFILES;
+    int profileCount() const { return int(profiles_.size()); }
+    QString profileName(int index) const;
+    // The instrument the settings tabs show and edit.
+    int selectedProfile() const { return selected_; }
+    // Shows `index` in the settings tabs (what the tabs hold goes to the instrument shown before).
+    void selectProfile(int index);
+    // The settings an instrument starts with: its own, and the program-wide ones of the window.
+    config::Config profileConfig(int index) const;
+    // Adds, renames, removes; the refusal's message (also shown), or an empty text.
+    QString addProfile(const QString& name);
+    QString renameProfile(int index, const QString& name);
+    // Asks first; a running instrument is stopped. False when refused or not confirmed.
+    bool removeProfile(int index);
+    // Start or stop one instrument, or all.
+    void startStopProfile(int index);
+    void startAll();
+    void stopAll();
+    // The presenter of an instrument (nullptr for an unknown index).
+    ConnectionPresenter* presenterOf(int index) const;
+    // The tray icon's tool tip as it is now.
+    QString trayToolTip() const;
+
     // ---- operations ----
+    // Start/Stop of the selected instrument.
     void startStopJButtonActionPerformed();
     void updateConfigFromTabs();
     // True when config differs from oldConfig; oldConfig then becomes a fresh copy.
@@ -123,8 +157,8 @@ public:
     // expression on them.
     QStringList lastReceivedLines() const;
     static constexpr int kLastReceivedLines = ConnectionPresenter::kLastReceivedLines;
-    // Between the window and its connection (lines, status, start and stop).
-    ConnectionPresenter* connectionPresenter() const { return presenter_; }
+    // Between the window and the selected instrument's connection (lines, status, start and stop).
+    ConnectionPresenter* connectionPresenter() const { return presenter(); }
     // The verifier of a validated field ("mathOperandTextField", ...); nullptr for other names.
     FieldVerifier* verifier(const QString& fieldName) const;
     TrayMinimizer* trayMinimizer() const { return trayMinimizer_; }
@@ -200,11 +234,37 @@ private:
     // its tab and different from the tabs' letters, as far as the captions allow.
     void assignMnemonics();
 
+    // The instruments.
+    ConnectionPresenter* presenter() const { return presenters_.at(size_t(selected_)); }
+    ConnectionPresenter* makePresenter();
+    // The station's one broker publisher for a start with `config` (its program-wide broker settings and
+    // the topic levels of every instrument): kept while they stay the same, else made anew and handed to
+    // every presenter. Null without a broker, or when it cannot be used (the log says why).
+    publish::Publisher* stationPublisher(const config::Config& config);
+    // The tabs' record goes to the selected instrument.
+    void storeSelected();
+    // The list on the Start tab, the presenters' names, the tab titles.
+    void showStation();
+    void showProfileRow(ConnectionPresenter* p);
+    void showTabTitles();
+    QString tabTitle(int pos) const;
+    // The selected instrument's state in the Start button and the tabs.
+    void showSelectedState();
+    // Why another instrument cannot have `port` (empty: it can).
+    QString portRefused(int index, const QString& port) const;
+    QString checkProfileName(int index, const QString& name) const;
+    // Every instrument as a save stores it: the selected one as the tabs hold it, the program-wide
+    // settings of the tabs in all.
+    std::vector<Profile> station() const;
+    void askAddProfile();
+    void askRenameProfile(int index);
+
     // Connection.
-    void startConnection();
+    void startConnection(int index);
     void notifyWhenHidden(const QString& caption, const QString& message);
-    // The tray icon's tool tip: the program's name, or what the connection waits for.
-    void showTrayStatus(const QString& status);
+    // The tray icon's tool tip: the program's name, or what the connection waits for; at a station of
+    // several, how many are connected.
+    void showTrayStatus();
     void applyConnectingState();
     void applyConnectedState(bool connected);
     // This window (or one of its dialogs) has the keyboard focus: typing is held.
@@ -227,8 +287,21 @@ private:
     int fatalExitCode_ = 0;
     std::shared_ptr<prefs::AbstractPreferences> node_;
 
-    // The connection (reading, typing, sound, duplicate filter) and what it shows.
-    ConnectionPresenter* presenter_ = nullptr;
+    // The station's instruments (settings), the one the tabs show, and one presenter each (reading,
+    // typing, sound, duplicate filter, and what it shows).
+    std::vector<Profile> profiles_;
+    int selected_ = 0;
+    std::vector<ConnectionPresenter*> presenters_;
+    // The one typing turn of the station: values of all instruments are typed whole, one after another.
+    std::shared_ptr<worker::Typist> typist_;
+    // The one broker publisher of the station, and the settings it was made with.
+    std::unique_ptr<publish::Publisher> publisher_;
+    QString publisherKey_;
+    // Instruments added, renamed, removed or edited since the last save.
+    bool stationChanged_ = false;
+    // What the tray icon's tool tip says now, and the icon it was said to.
+    QString shownTrayTip_;
+    const void* shownTrayIcon_ = nullptr;
     bool mathRoundingErrorWarningDisplayed_ = false;
     bool trayInstalled_ = false;
     // After a confirmed import: the window must not save its settings over the imported ones.

@@ -317,18 +317,25 @@ void VororaZeZovFrame2::updateConfigFromTabs() {
 }
 
 bool VororaZeZovFrame2::saveNecessary() {
-    if (!config::Config::hasChanged(config_, oldConfig_))
+    storeSelected();
+    if (!stationChanged_ && !config::Config::hasChanged(config_, oldConfig_))
         return false;
     oldConfig_ = config::Config::copyConfig(config_);
+    stationChanged_ = false;
     return true;
 }
 
 QString VororaZeZovFrame2::saveConfig() {
     try {
+        const auto root = prefs::PreferencesStore::userRoot();
         if (!node_)
-            node_ =
-                prefs::PreferencesStore::userRoot()->node(QString::fromLatin1(config::Config::SETTINGS_NODE));
-        return config_.saveConfig(*node_);
+            node_ = root->node(QString::fromLatin1(config::Config::SETTINGS_NODE));
+        storeSelected();
+        // A station of one stores the record as it always did; more are stored together.
+        if (profiles_.size() == 1 && profiles_.front().name == config::Profiles::defaultName(0) &&
+            node_->get(QString::fromLatin1(config::Profiles::PROFILE_NODES_KEY), QString()).isEmpty())
+            return config_.saveConfig(*node_);
+        return config::Profiles::save(*root, station());
     } catch (const std::exception& e) {
         const QString why = QString::fromUtf8(e.what());
         return why.isEmpty() ? text(QStringLiteral("settings.store.failed")) : why;
@@ -428,13 +435,26 @@ void VororaZeZovFrame2::importSettingsButtonActionPerformed() {
         return;
     // The next start loads the imported settings; closing normally would save the window's over them.
     exitAfterImport_ = true;
-    if (presenter_->isActive())
-        presenter_->stop();
+    for (ConnectionPresenter* p : presenters_)
+        if (p->isActive())
+            p->stop();
     emit exitRequested(SettingsTransferDialogs::EXIT_AFTER_IMPORT);
 }
 
 void VororaZeZovFrame2::exportSettingsButtonActionPerformed() {
-    // The file holds what the window shows, saved first like a tab change would.
+    // The file holds what the window shows (every instrument), saved first like a tab change would.
+    if (profiles_.size() > 1) {
+        SettingsTransferDialogs::exportStation(
+            this, [this] { return station(); },
+            [this] {
+                updateConfigFromTabs();
+                const QString failure = saveConfig();
+                if (failure.isEmpty())
+                    oldConfig_ = config::Config::copyConfig(config_);
+                return failure;
+            });
+        return;
+    }
     SettingsTransferDialogs::exportSettings(this, config_, [this] {
         updateConfigFromTabs();
         const QString failure = saveConfig();

@@ -2,6 +2,7 @@
 // at once (automatic connection), and every weight arrives as typed characters in a text field of
 // this test. A second test runs the window in this process to check its event log and to take the
 // screenshot of the documentation (VORNAL_SCREENSHOT=FILE).
+#include "ConnectionPresenter.h"
 #include "EventLog.h"
 #include "MessageBoxes.h"
 #include "VororaZeZov.h"
@@ -14,6 +15,7 @@
 #include "support/Ser2net.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
@@ -41,6 +43,12 @@ const char* const kScript = R"(port SIM1
 description "End-to-end scale"
 value w 12.345
 every 250ms send "ST,GS,{w:+9} kg\r"
+
+# A second instrument of a station: a balance sending faster
+port SIM2
+description "End-to-end balance"
+value g 45.678
+every 90ms send "ST,GS,{g:+9} g\r"
 )";
 
 struct Cleanup : ::testing::Environment {
@@ -281,6 +289,47 @@ TEST_F(EndToEndTest, TheWindowLogsWhatItTypes) {
 
     window.startStopJButtonActionPerformed();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !window.isConnected() && window.tabs()->count() == 7; }, 5000));
+}
+
+// A station of two instruments in the window: both type into one receiver, every value whole and
+// followed by its own terminator, never mixed with the other's keys.
+TEST_F(EndToEndTest, TwoInstrumentsOfTheWindowTypeWholeValuesIntoOneReceiver) {
+    inProcess(ConfigHelper::OutputTerminator::ENTER, "2");
+    VororaZeZovFrame2::Options o;
+    o.storeFile = store();
+    VororaZeZovFrame2 window(o);
+    ASSERT_EQ(window.fatalExitCode(), 0);
+    window.move(0, 0);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    ASSERT_TRUE(window.addProfile(QStringLiteral("Balance")).isEmpty());
+    ASSERT_EQ(window.selectedProfile(), 1);
+    ASSERT_EQ(window.config().getPort(), QStringLiteral("SIM2"));
+    // The balance's own terminator and separator, chosen on its Output tab.
+    for (const auto& [name, value] :
+         {std::pair{"outputTerminatorBox", "ENTER"}, std::pair{"decimalSeparatorBox", "DOT"}}) {
+        auto* box = qobject_cast<QComboBox*>(window.control(QString::fromLatin1(name)));
+        ASSERT_NE(box, nullptr) << name;
+        box->setCurrentIndex(box->findData(QString::fromLatin1(value)));
+    }
+    QPlainTextEdit receiver;
+    receiver.resize(300, 200);
+    receiver.move(800, 500);
+    receiver.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&receiver));
+
+    window.startAll();
+    const auto count = [&](const char* value) {
+        return receiver.toPlainText().count(QString::fromLatin1(value));
+    };
+    const bool typed = receive(
+        receiver, [&] { return count("12.345\n") >= 5 && count("45.678\n") >= 10; }, 30000);
+    window.stopAll();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return !window.presenterOf(0)->isActive() && !window.presenterOf(1)->isActive(); }, 10000));
+    ASSERT_TRUE(typed) << "received: " << receiver.toPlainText().toStdString();
+    for (const QString& line : receiver.toPlainText().split(u'\n', Qt::SkipEmptyParts))
+        EXPECT_TRUE(line == u"12.345" || line == u"45.678") << line.toStdString();
+    MessageBoxes::takeRecords();
 }
 
 // With SPACE as terminator and the window itself focused after Start, nothing is typed into it (SPACE

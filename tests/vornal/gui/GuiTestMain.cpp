@@ -20,6 +20,12 @@ every 100ms send "ST,GS,{w:+9} kg\r\n"
 # Asked for a reading, it answers with a settling and a stable line.
 on "S\r\n" send "US,+00001.20 kg\rST,+00001.25 kg\r"
 
+# A second instrument of a station (not in the default port list)
+port SIM2
+description "Test balance"
+value g 45.678
+every 100ms send "ST,GS,{g:+9} g\r\n"
+
 # An instrument that is unplugged soon after each open and comes back (not in the port list)
 port GONE
 unplug after 300ms

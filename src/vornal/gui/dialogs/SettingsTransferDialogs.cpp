@@ -62,6 +62,23 @@ QString SettingsTransferDialogs::showFileDialog(QWidget* owner, bool save, const
 SettingsTransferDialogs::ExportOutcome
 SettingsTransferDialogs::exportSettings(QWidget* owner, const config::Config& config,
                                         const std::function<QString()>& updateAndSave) {
+    return exportWith(owner, updateAndSave, [&config](const QString& file) {
+        return config::SettingsXml::exportSettings(config, file);
+    });
+}
+
+SettingsTransferDialogs::ExportOutcome
+SettingsTransferDialogs::exportStation(QWidget* owner,
+                                       const std::function<std::vector<config::Profile>()>& station,
+                                       const std::function<QString()>& updateAndSave) {
+    return exportWith(owner, updateAndSave, [&station](const QString& file) {
+        return config::SettingsXml::exportStation(station(), file);
+    });
+}
+
+SettingsTransferDialogs::ExportOutcome SettingsTransferDialogs::exportWith(
+    QWidget* owner, const std::function<QString()>& updateAndSave,
+    const std::function<config::SettingsXml::Result(const QString& file)>& write) {
     const QString file = chooseFile(owner, true, QDir(startFolder()).filePath(DEFAULT_FILE_NAME));
     if (file.isEmpty())
         return ExportOutcome::Cancelled;
@@ -75,7 +92,7 @@ SettingsTransferDialogs::exportSettings(QWidget* owner, const config::Config& co
             return ExportOutcome::Failed;
         }
     }
-    const config::SettingsXml::Result result = config::SettingsXml::exportSettings(config, file);
+    const config::SettingsXml::Result result = write(file);
     if (!result.ok) {
         MessageBoxes::error(owner, t("export.failed") + result.message, t("error"));
         return ExportOutcome::Failed;

@@ -1,8 +1,12 @@
 #pragma once
 
+#include "vornal/config/Profiles.h"
+#include "vornal/config/SettingsXml.h"
+
 #include <QString>
 
 #include <functional>
+#include <vector>
 
 class QWidget;
 
@@ -41,6 +45,10 @@ public:
     // ""), writes the file from `config` and reports success or failure.
     static ExportOutcome exportSettings(QWidget* owner, const config::Config& config,
                                         const std::function<QString()>& updateAndSave);
+    // The same for a station of several instruments: `station` gives them after `updateAndSave`.
+    static ExportOutcome exportStation(QWidget* owner,
+                                       const std::function<std::vector<config::Profile>()>& station,
+                                       const std::function<QString()>& updateAndSave);
 
     // Asks for the file, reads it into the settings node `settingsNode` (all or nothing) and asks
     // "Apply imported configuration and exit?".
@@ -55,6 +63,9 @@ public:
     static void forgetLastFolder();
 
 private:
+    static ExportOutcome
+    exportWith(QWidget* owner, const std::function<QString()>& updateAndSave,
+               const std::function<config::SettingsXml::Result(const QString& file)>& write);
     // Shows the file dialog and remembers the chosen file's folder.
     static QString chooseFile(QWidget* owner, bool save, const QString& suggested);
     static QString showFileDialog(QWidget* owner, bool save, const QString& suggested);
