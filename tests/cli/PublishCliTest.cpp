@@ -430,10 +430,24 @@ TEST_F(StationPublishCli, TwoInstrumentsShareOneIdSequenceOnTopicsOfTheirOwnAcro
     EXPECT_FALSE(o.err.contains(QStringLiteral("queue"), Qt::CaseInsensitive) &&
                  o.err.contains(QStringLiteral("in use"), Qt::CaseInsensitive))
         << o.err.toStdString();
-    const QStringList left = printedBy(o, QStringLiteral("Left")),
-                      right = printedBy(o, QStringLiteral("Right scale"));
+    QStringList left = printedBy(o, QStringLiteral("Left")),
+                right = printedBy(o, QStringLiteral("Right scale"));
     ASSERT_GT(left.size(), 50) << o.err.toStdString();
     ASSERT_GT(right.size(), 50) << o.err.toStdString();
+    if (o.err.contains(QStringLiteral("stay queued"))) {
+        // The broker had not acknowledged everything within the stop's wait (a loaded machine): the next
+        // start sends those first, then its own readings, in the same id sequence.
+        auto again = runAll(broker.url(), env());
+        Output o2;
+        ASSERT_TRUE(waitOutput(*again, o2, [&] {
+            return o2.err.contains(QStringLiteral("connected to the broker"));
+        })) << o2.err.toStdString();
+        QThread::msleep(1500);
+        terminate(*again, o2);
+        left += printedBy(o2, QStringLiteral("Left"));
+        right += printedBy(o2, QStringLiteral("Right scale"));
+        o.err += o2.err;
+    }
 
     // Per topic, first arrivals by id; across both, the ids of the station.
     const std::map<std::string, QString> topics = {
