@@ -34,30 +34,6 @@ std::vector<VororaZeZovFrame2::Profile> VororaZeZovFrame2::station() const {
     return profiles;
 }
 
-namespace {
-
-// A node that holds nothing: loading a record from it gives every setting its load default (the values
-// a first start has), which the record's own defaults are not (bit rate 110, 5 data bits).
-class EmptyNode final : public prefs::AbstractPreferences {
-public:
-    EmptyNode() : AbstractPreferences(nullptr, QString()) {}
-
-protected:
-    std::optional<QString> getSpi(const QString&) override { return std::nullopt; }
-    void putSpi(const QString&, const QString&) override {}
-    void removeSpi(const QString&) override {}
-    QStringList keysSpi() override { return {}; }
-    QStringList childrenNamesSpi() override { return {}; }
-    std::shared_ptr<AbstractPreferences> childSpi(const QString&) override {
-        return std::make_shared<EmptyNode>();
-    }
-    void removeNodeSpi() override {}
-    void syncSpi() override {}
-    void flushSpi() override {}
-};
-
-} // namespace
-
 QString VororaZeZovFrame2::profileName(int index) const {
     return index >= 0 && index < profileCount() ? profiles_[size_t(index)].name : QString();
 }
@@ -315,12 +291,7 @@ QString VororaZeZovFrame2::addProfile(const QString& name) {
     storeSelected();
     // The settings of a first start with the program-wide ones, on the first port no other instrument
     // uses.
-    config::Config c;
-    EmptyNode empty;
-    c.loadConfig(empty, {});
-    for (const QString& key : config::Profiles::programWideKeys())
-        c.setByKey(key, config_.getByKey(key));
-    c.setPort(QString());
+    config::Config c = config::Profiles::newProfileConfig(config_);
     for (const QString& port : input_->ports())
         if (portRefused(-1, port).isEmpty()) {
             c.setPort(port);
