@@ -585,6 +585,11 @@ void VororaZeZovFrame2::startConnection(int index) {
             }
         }
         storeSelected();
+    } else if (!panels_[InputTab] || panels_[InputTab]->isEnabled()) {
+        // The program-wide settings (the typing way, the broker) as the tabs show them now, whichever
+        // instrument they show.
+        updateConfigFromTabs();
+        storeSelected();
     }
     const config::Config config = profileConfig(index);
     // Two instruments never share a port (a stored file may say otherwise).

@@ -87,10 +87,13 @@ publish::Publisher* VororaZeZovFrame2::stationPublisher(const config::Config& co
         for (const Profile& profile : profiles_)
             topics << publish::Publisher::instrumentName(profile.config, profile.name);
     }
+    // The broker settings are program-wide: the tabs' record has them as they are now, whichever
+    // instrument starts.
+    const config::Config& station = config_;
     QStringList key = topics;
     for (const QString& k : config::Config::keys())
         if (k.startsWith(QStringLiteral("mqtt")))
-            key << config.getByKey(k);
+            key << station.getByKey(k);
     if (publisherKey_ == key.join(u'\n'))
         return publisher_.get();
     // Settings or instruments changed: what the old publisher has not delivered stays queued on disk and
@@ -109,11 +112,11 @@ publish::Publisher* VororaZeZovFrame2::stationPublisher(const config::Config& co
     }
     showBroker(QString());
     publisherKey_ = key.join(u'\n');
-    if (config.getMqttBroker().isEmpty())
+    if (station.getMqttBroker().isEmpty())
         return nullptr;
     publish::Publisher::Settings settings;
     QString why;
-    if (!publish::Publisher::fromConfig(config, &settings, &why)) {
+    if (!publish::Publisher::fromConfig(station, &settings, &why)) {
         // Typing goes on without the broker; the reason stays in the log.
         eventLog()->logImportantEvent(MessageFormat::format(text(QStringLiteral("broker.unusable.0")), why));
         publisherKey_.clear();
