@@ -2,6 +2,7 @@
 // (terminator ENTER) typing into a receiving form of this process with two fields. Every pair must
 // land in its row: the barcode in the first field, the weight in the second. VORNAL_STATION_PAIRS sets
 // the number of pairs (1,000 by default). Needs an X server with XTEST (DISPLAY); skipped without.
+#include "support/StationForm.h"
 #include "support/Cli.h"
 
 #include "platform/keys/KeyInjector.h"
@@ -25,40 +26,6 @@
 using namespace vornal;
 
 namespace {
-
-int pairs() {
-    bool ok = false;
-    const int n = qEnvironmentVariableIntValue("VORNAL_STATION_PAIRS", &ok);
-    return ok && n > 0 ? n : 1000;
-}
-
-// A form of two fields; Enter in the second records the row and begins the next one in the first.
-class Form : public QWidget {
-public:
-    Form() {
-        auto* layout = new QVBoxLayout(this);
-        barcode = new QLineEdit;
-        weight = new QLineEdit;
-        barcode->setObjectName(QStringLiteral("barcode"));
-        weight->setObjectName(QStringLiteral("weight"));
-        layout->addWidget(barcode);
-        layout->addWidget(weight);
-        // Enter in the first field would be a barcode without its weight: recorded as a broken row.
-        QObject::connect(barcode, &QLineEdit::returnPressed, [this] {
-            rows.push_back({barcode->text(), QStringLiteral("<Enter in the barcode field>")});
-            barcode->clear();
-        });
-        QObject::connect(weight, &QLineEdit::returnPressed, [this] {
-            rows.push_back({barcode->text(), weight->text()});
-            barcode->clear();
-            weight->clear();
-            barcode->setFocus();
-        });
-    }
-    QLineEdit* barcode;
-    QLineEdit* weight;
-    std::vector<std::pair<QString, QString>> rows;
-};
 
 template <class F> bool spinUntil(F done, int ms) {
     QElapsedTimer t;
@@ -85,15 +52,10 @@ TEST(StationForm, BarcodeReaderAndBalanceFillEachRowOfAFormThroughRunAll) {
     static char* argv[] = {name, nullptr};
     QApplication app(argc, argv);
     std::system("setxkbmap us");
-    const int n = pairs();
-    // The scanner reads a code every 80 ms; the balance gives its weight 40 ms after each code (from
-    // its own open, a few milliseconds after the scanner's).
+    const int n = test::stationPairs();
     QTemporaryDir dir;
     const QString scriptPath = dir.filePath(QStringLiteral("station.vsim"));
-    std::ofstream(scriptPath.toStdString()) << "port SCANNER\nvalue b 4006381000001 step=1\nrepeat " << n
-                                            << "\n  wait 80ms\n  send \"{b}\\r\"\nend\n"
-                                            << "port BALANCE\nvalue w 10.000 step=0.001\nwait 40ms\nrepeat "
-                                            << n << "\n  wait 80ms\n  send \"ST,GS,+  {w} g\\r\"\nend\n";
+    std::ofstream(scriptPath.toStdString()) << test::stationScript(n);
     const QString store = dir.filePath(QStringLiteral("prefs.txt"));
     const QStringList common{"--store", store};
     for (const QStringList& set : {QStringList{"port=SCANNER", "instrument=BARCODE", "outputTerminator=TAB",
@@ -106,7 +68,7 @@ TEST(StationForm, BarcodeReaderAndBalanceFillEachRowOfAFormThroughRunAll) {
     // The first profile is the settings record: named "Scanner".
     const auto renamed = test::runCli(common + QStringList{"profiles", "rename", "Instrument 1", "Scanner"});
     ASSERT_EQ(renamed.exitCode, 0) << renamed.err.toStdString();
-    Form form;
+    test::StationForm form;
     form.show();
     spinUntil([] { return false; }, 200);
     Display* dpy = XOpenDisplay(nullptr);

@@ -9,10 +9,12 @@
 #include "VororaZeZovFrame2.h"
 
 #include "vornal/config/Config.h"
+#include "vornal/config/Profiles.h"
 #include "vornal/prefs/PreferencesStore.h"
 
 #include "support/Cli.h"
 #include "support/Ser2net.h"
+#include "support/StationForm.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -30,6 +32,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <utility>
 
@@ -329,6 +332,72 @@ TEST_F(EndToEndTest, TwoInstrumentsOfTheWindowTypeWholeValuesIntoOneReceiver) {
     ASSERT_TRUE(typed) << "received: " << receiver.toPlainText().toStdString();
     for (const QString& line : receiver.toPlainText().split(u'\n', Qt::SkipEmptyParts))
         EXPECT_TRUE(line == u"12.345" || line == u"45.678") << line.toStdString();
+    MessageBoxes::takeRecords();
+}
+
+// A barcode reader (TAB after its value) and a balance (ENTER) of the window's station fill the rows of
+// a form: each pair lands in its row, barcode in the first field, weight in the second
+// (VORNAL_STATION_PAIRS pairs, 1,000 by default; about 85 s).
+TEST_F(EndToEndTest, ABarcodeReaderAndABalanceOfTheWindowFillEachRowOfAForm) {
+    const int n = test::stationPairs();
+    std::ofstream(script_.toStdString()) << test::stationScript(n);
+    inProcess(ConfigHelper::OutputTerminator::TAB, "0");
+    {
+        // The station as stored: the scanner first (the settings record), then the balance.
+        auto root = prefs::PreferencesStore::userRoot();
+        auto loaded = config::Profiles::load(*root, {QStringLiteral("SCANNER"), QStringLiteral("BALANCE")});
+        ASSERT_EQ(loaded.profiles.size(), 1u);
+        std::vector<config::Profile> station = loaded.profiles;
+        station[0].name = QStringLiteral("Scanner");
+        station[0].config.setPort(QStringLiteral("SCANNER"));
+        station[0].config.setPrevPort(QStringLiteral("SCANNER"));
+        station[0].config.setInstrument(ConfigHelper::Instrument::BARCODE);
+        config::Profile balance{QStringLiteral("Balance"), config::Config::copyConfig(station[0].config)};
+        balance.config.setPort(QStringLiteral("BALANCE"));
+        balance.config.setPrevPort(QStringLiteral("BALANCE"));
+        balance.config.setInstrument(ConfigHelper::Instrument::GENERIC);
+        balance.config.setOutputTerminator(ConfigHelper::OutputTerminator::ENTER);
+        station.push_back(std::move(balance));
+        ASSERT_EQ(config::Profiles::save(*root, station), QString());
+    }
+    VororaZeZovFrame2::Options o;
+    o.storeFile = store();
+    VororaZeZovFrame2 window(o);
+    ASSERT_EQ(window.fatalExitCode(), 0);
+    ASSERT_EQ(window.profileCount(), 2);
+    window.move(0, 0);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    test::StationForm form;
+    form.resize(300, 120);
+    form.move(800, 500);
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    form.activateWindow();
+    form.barcode->setFocus();
+    QTest::qWait(200);
+
+    window.startAll();
+    QElapsedTimer t;
+    t.start();
+    bool all = false;
+    while (!all && t.elapsed() < 30000 + 100 * n) {
+        // The form keeps the focus (its own field order decides where a value goes).
+        if (!form.isActiveWindow()) {
+            form.raise();
+            form.activateWindow();
+        }
+        QTest::qWait(50);
+        all = static_cast<int>(form.rows.size()) >= n;
+    }
+    window.stopAll();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return !window.presenterOf(0)->isActive() && !window.presenterOf(1)->isActive(); }, 10000));
+    ASSERT_TRUE(all) << form.rows.size() << " of " << n << " rows\n"
+                     << window.eventLog()->toPlainText().toStdString();
+    for (int i = 0; i < n; ++i) {
+        ASSERT_EQ(form.rows[size_t(i)].first, QString::number(4006381000001LL + i)) << "row " << i;
+        ASSERT_EQ(form.rows[size_t(i)].second, QString::number(10.0 + 0.001 * i, 'f', 3)) << "row " << i;
+    }
     MessageBoxes::takeRecords();
 }
 
