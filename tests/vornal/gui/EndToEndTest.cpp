@@ -32,7 +32,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <utility>
 
@@ -80,7 +79,11 @@ protected:
         script_ = dir_.filePath(QStringLiteral("scale.vsim"));
         QFile f(script_);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        // The simulator reads its script once per process: the station's scanner and balance (ports
+        // SCANNER and BALANCE, sending from their open) are in it for every test.
         f.write(kScript);
+        f.write("\n");
+        f.write(QByteArray::fromStdString(test::stationScript(test::stationPairs())));
     }
 
     // Settings of a previous run: port SIM1, connect at start, 5 ms between keys, ENTER after each value.
@@ -340,7 +343,6 @@ TEST_F(EndToEndTest, TwoInstrumentsOfTheWindowTypeWholeValuesIntoOneReceiver) {
 // (VORNAL_STATION_PAIRS pairs, 1,000 by default; about 85 s).
 TEST_F(EndToEndTest, ABarcodeReaderAndABalanceOfTheWindowFillEachRowOfAForm) {
     const int n = test::stationPairs();
-    std::ofstream(script_.toStdString()) << test::stationScript(n);
     inProcess(ConfigHelper::OutputTerminator::TAB, "0");
     {
         // The station as stored: the scanner first (the settings record), then the balance.
