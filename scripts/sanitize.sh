@@ -78,7 +78,10 @@ for part in "${parts[@]}"; do
       build_tree thread build-tsan
       # Everything but the cross build, the packaging test and the long soak: the threads of the
       # workers, the typist, the window, the sound player, the update check and the port watchers.
-      run_ctest build-tsan -LE '^(cross|packaging|soak)$' -E '^packaging_' "$@"
+      # The broker tests (label mqtt) are left out here: libmosquitto's network thread is not built with
+      # TSan, and the checker reports the test's own subscriber (a mutex-guarded flag set from that
+      # thread) as a race; they run under ASan and in the plain suite.
+      run_ctest build-tsan -LE '^(cross|packaging|soak|mqtt)$' -E '^packaging_' "$@"
       # Half a minute of the soak: the reader, the window's dispatch and the typist under steady load.
       VORNAL_SOAK_SECONDS=30 run_ctest build-tsan -L '^soak$' "$@"
       ;;
