@@ -33,6 +33,13 @@ int runProfiles(cli::Invocation& inv, cli::Io& io) {
         return list(inv, io);
 
     const QString action = rest->first();
+    // The named profile (the second word) is not there: say which are.
+    auto unknownProfile = [&](const std::vector<config::Profile>& profiles) {
+        return cli::fail(
+            io, inv,
+            QStringLiteral("no profile is named \"%1\"; %2").arg(rest->at(1), cli::profileNames(profiles)),
+            cli::Usage);
+    };
     if (action == u"rename") {
         if (rest->size() != 3)
             return cli::fail(io, inv,
@@ -41,10 +48,7 @@ int runProfiles(cli::Invocation& inv, cli::Io& io) {
         auto profiles = cli::loadStation(inv, io, {});
         const int index = config::Profiles::find(profiles, rest->at(1));
         if (index < 0)
-            return cli::fail(io, inv,
-                             QStringLiteral("no profile is named \"%1\"; %2")
-                                 .arg(rest->at(1), cli::profileNames(profiles)),
-                             cli::Usage);
+            return unknownProfile(profiles);
         if (const QString why = config::Profiles::checkName(profiles, index, rest->at(2)); !why.isEmpty())
             return cli::fail(io, inv, why, cli::Usage);
         const QString old = profiles[std::size_t(index)].name;
@@ -63,10 +67,7 @@ int runProfiles(cli::Invocation& inv, cli::Io& io) {
         auto profiles = cli::loadStation(inv, io, {});
         const int index = config::Profiles::find(profiles, rest->at(1));
         if (index < 0)
-            return cli::fail(io, inv,
-                             QStringLiteral("no profile is named \"%1\"; %2")
-                                 .arg(rest->at(1), cli::profileNames(profiles)),
-                             cli::Usage);
+            return unknownProfile(profiles);
         if (profiles.size() == 1)
             return cli::fail(io, inv,
                              QStringLiteral("\"%1\" is the only profile; a station keeps one (change it with "
